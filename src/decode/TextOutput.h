@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+namespace krlist {
+
+// Text bound for one standard stream, gathered in a large buffer and written
+// out in big pieces, with the few number formats a listing needs. Without a
+// stream the text is only kept, so that tests and the fuzzer can read it back.
+class TextOutput {
+ public:
+  explicit TextOutput(std::FILE* stream);
+
+  TextOutput(const TextOutput&) = delete;
+  TextOutput& operator=(const TextOutput&) = delete;
+
+  void write(std::string_view text);
+  void write(char c) { *room(1) = c, ++size_; }
+  // Two uppercase hexadecimal digits, as "%02X".
+  void writeHexByte(std::uint8_t value);
+  // Eight uppercase hexadecimal digits, as "%08X".
+  void writeHexOffset(std::uint32_t value);
+  // Signed decimal, as "%lld".
+  void writeDecimal(long long value);
+  // Six digits after the point, as "%f" (also "inf", "-inf", "nan", "-nan").
+  void writeFixed(double value);
+
+  // Writes the buffered text to the stream. False once any write has failed.
+  bool flush();
+  bool failed() const { return failed_; }
+
+  // Everything written so far, for an output without a stream.
+  std::string_view text() const { return {buffer_.get(), size_}; }
+
+ private:
+  char* room(std::size_t count) {
+    return count <= capacity_ - size_ ? buffer_.get() + size_ : makeRoom(count);
+  }
+  char* makeRoom(std::size_t count);
+
+  static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+
+  std::FILE* stream_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::size_t size_ = 0;
+  bool failed_ = false;
+};
+
+// Standard output and standard error of one run. Errors are written at once,
+// after everything written to standard output before them, so that the two
+// come out in the order they were produced when they share a terminal or file.
+class Console {
+ public:
+  // Null streams keep the text in memory.
+  Console(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+
+  TextOutput& out() { return out_; }
+  TextOutput& err() { return err_; }
+
+  void error(std::string_view text);
+
+ private:
+  TextOutput out_;
+  TextOutput err_;
+};
+
+}  // namespace krlist

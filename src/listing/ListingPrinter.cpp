@@ -1,0 +1,121 @@
+#include "listing/ListingPrinter.h"
+
+#include <bit>
+#include <cstring>
+
+namespace krlist {
+
+namespace {
+
+constexpr std::uint8_t kBlankLineBefore = 0x02;
+constexpr std::uint8_t kBlankLineAfter = 0x04;
+constexpr std::uint8_t kNameReference = 0x16;
+constexpr std::uint8_t kInteger = 0x17;
+constexpr std::uint8_t kFloat = 0x1A;
+constexpr std::uint8_t kNameDefinition = 0x2B;
+
+std::uint32_t littleEndianWord(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// Floats are stored as IEEE 754 singles and printed widened to double.
+double littleEndianFloat(const std::uint8_t* bytes) {
+  return static_cast<double>(std::bit_cast<float>(littleEndianWord(bytes)));
+}
+
+void writeHexBytes(TextOutput& out, const std::uint8_t* bytes, std::int32_t count) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    out.writeHexByte(bytes[i]);
+  }
+}
+
+// The floats of a pair or triple, after their raw bytes: " :: a, b" or
+// " :: a, b, c".
+void writeFloats(TextOutput& out, const std::uint8_t* bytes, int count) {
+  out.write(" :: ");
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) {
+      out.write(", ");
+    }
+    out.writeFixed(littleEndianFloat(bytes + 4 * i));
+  }
+}
+
+void writeOperand(TextOutput& out, const Instruction& instruction) {
+  switch (instruction.kind()) {
+    case OperandKind::None:
+      break;
+    case OperandKind::String:
+      out.write(":: ");
+      out.write(instruction.text());
+      break;
+    case OperandKind::WordList:
+      out.write(":: ");
+      writeHexBytes(out, instruction.extra(), instruction.extraLength);
+      break;
+    case OperandKind::FloatPair:
+      writeHexBytes(out, instruction.extra(), instruction.extraLength);
+      writeFloats(out, instruction.extra(), 2);
+      break;
+    case OperandKind::FloatTriple:
+      writeHexBytes(out, instruction.extra(), instruction.extraLength);
+      writeFloats(out, instruction.extra(), 3);
+      break;
+  }
+}
+
+// Every definition whose key equals the reference's, anywhere in the listing
+// and in listing order: a name may be defined after it is used, or more than
+// once.
+void writeResolvedNames(TextOutput& out, const Listing& listing, const Instruction& reference) {
+  for (const Instruction& definition : listing) {
+    if (definition.opcode() == kNameDefinition &&
+        std::memcmp(definition.data(), reference.data(),
+                    static_cast<std::size_t>(reference.dataLength)) == 0) {
+      out.write("-> ");
+      out.write(definition.text());
+    }
+  }
+}
+
+}  // namespace
+
+void printListing(const Listing& listing, TextOutput& out) {
+  for (const Instruction& instruction : listing) {
+    const std::uint8_t opcode = instruction.opcode();
+    if (opcode == kBlankLineBefore) {
+      out.write('\n');
+    }
+    out.writeHexOffset(instruction.offset());
+    out.write(':');
+    out.writeHexByte(opcode);
+    out.write("  ");
+    for (std::int32_t i = 0; i < instruction.dataLength; ++i) {
+      out.writeHexByte(instruction.dataByte(i));
+      out.write(' ');
+    }
+    writeOperand(out, instruction);
+    switch (opcode) {
+      case kBlankLineAfter:
+        out.write('\n');
+        break;
+      case kNameReference:
+        writeResolvedNames(out, listing, instruction);
+        break;
+      case kInteger:
+        out.write(":: ");
+        out.writeDecimal(static_cast<std::int32_t>(littleEndianWord(instruction.data())));
+        break;
+      case kFloat:
+        out.write(":: ");
+        out.writeFixed(littleEndianFloat(instruction.data()));
+        break;
+      default:
+        break;
+    }
+    out.write('\n');
+  }
+}
+
+}  // namespace krlist

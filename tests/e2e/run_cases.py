@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""Runs krlist end-to-end cases and compares every byte it writes.
+
+See README.md beside this file for the case format.
+"""
+
+import argparse
+import difflib
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SKIPPED = 77  # CTest is told that this status means "skipped"
+
+
+class CaseError(Exception):
+    pass
+
+
+def parse_hex(lines):
+    """Bytes from hex pairs, '#' comments and '@repeat COUNT HEX...' lines."""
+    data = bytearray()
+    for number, line in lines:
+        line = line.split('#', 1)[0].strip()
+        if not line:
+            continue
+        count = 1
+        if line.startswith('@repeat'):
+            words = line.split()
+            if len(words) < 3:
+                raise CaseError(f'line {number}: @repeat COUNT HEX...')
+            count = int(words[1])
+            line = ' '.join(words[2:])
+        try:
+            chunk = bytes.fromhex(line)
+        except ValueError:
+            raise CaseError(f'line {number}: not hexadecimal: {line!r}')
+        data += chunk * count
+    return bytes(data)
+
+
+def parse_expected(lines):
+    """Expected text: '$' ends a line with a newline, '\\xNN' is a byte."""
+    text = bytearray()
+    for index, (number, line) in enumerate(lines):
+        if line.endswith('$'):
+            line = line[:-1] + '\n'
+        elif index != len(lines) - 1:
+            raise CaseError(f'line {number}: only the last line may lack its $')
+        pieces = re.split(r'(\\x[0-9A-Fa-f]{2}|\\\\)', line)
+        for piece in pieces:
+            if piece.startswith('\\x'):
+                text.append(int(piece[2:], 16))
+            elif piece == '\\\\':
+                text += b'\\'
+            elif '\\' in piece:
+                raise CaseError(f'line {number}: a backslash is written \\\\')
+            else:
+                text += piece.encode('utf-8')
+    return bytes(text)
+
+
+def parse_case(path):
+    case = {'args': '{input}', 'stdin': 'empty', 'only': None, 'input': None,
+            'stdout': b'', 'stderr': b'', 'exit': None}
+    sections = {}
+    current = None
+    with open(path, encoding='utf-8') as f:
+        for number, line in enumerate(f.read().split('\n'), 1):
+            if line.startswith(';;; '):
+                name, _, value = line[4:].partition(':')
+                name = name.strip().upper()
+                value = value.strip()
+                if name in ('ARGS', 'STDIN', 'EXIT', 'ONLY'):
+                    case[name.lower()] = value
+                    current = None
+                elif name in ('INPUT', 'STDOUT', 'STDERR'):
+                    current = sections.setdefault(name, [])
+                else:
+                    raise CaseError(f'line {number}: unknown section {name}')
+            elif current is not None:
+                current.append((number, line))
+    # The file's final newline leaves one empty line behind; so may editors.
+    for lines in sections.values():
+        while lines and lines[-1][1] == '':
+            lines.pop()
+    if 'INPUT' in sections:
+        case['input'] = parse_hex(sections['INPUT'])
+    case['stdout'] = parse_expected(sections.get('STDOUT', []))
+    case['stderr'] = parse_expected(sections.get('STDERR', []))
+    if case['exit'] is None:
+        raise CaseError('no EXIT')
+    case['exit'] = int(case['exit'])
+    return case
+
+
+def show(data):
+    return data.decode('latin-1').splitlines(keepends=True)
+
+
+def compare(what, expected, actual):
+    if expected == actual:
+        return True
+    print(f'--- {what} differs (expected, then actual):')
+    # Lines are shown escaped, so that trailing spaces and odd bytes are seen.
+    for line in difflib.unified_diff(show(expected), show(actual), 'expected', 'actual', n=2):
+        print(ascii(line)[1:-1])
+    return False
+
+
+def run(command, stdin, cwd=None):
+    stdin_handle = subprocess.DEVNULL
+    preexec = None
+    if stdin == 'closed':
+        stdin_handle = None
+        preexec = lambda: os.close(0)
+    elif stdin != 'empty':
+        raise CaseError(f'STDIN is empty or closed, not {stdin}')
+    result = subprocess.run(command, stdin=stdin_handle, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, cwd=cwd, preexec_fn=preexec,
+                            timeout=120)
+    return result.stdout, result.stderr, result.returncode
+
+
+def run_case(path, options):
+    case = parse_case(path)
+    if case['only'] == 'linux' and (not sys.platform.startswith('linux') or options.wrapper):
+        print(f'{path}: skipped, Linux only')
+        return SKIPPED
+    work = tempfile.mkdtemp(prefix='krlist-e2e-')
+    try:
+        places = {'{input}': os.path.join(work, 'input.kr'),
+                  '{dir}': os.path.join(work, 'folder'),
+                  '{krlist}': options.krlist}
+        os.mkdir(places['{dir}'])
+        if case['input'] is not None:
+            with open(places['{input}'], 'wb') as f:
+                f.write(case['input'])
+
+        def fill(text):
+            for key, value in places.items():
+                text = text.replace(key.encode(), value.encode())
+            return text
+
+        args = [fill(a.encode()).decode() for a in shlex.split(case['args'])]
+        command = shlex.split(options.wrapper or '') + [options.krlist] + args
+        stdout, stderr, status = run(command, case['stdin'])
+        expected_out, expected_err = fill(case['stdout']), fill(case['stderr'])
+        if options.crlf:
+            expected_out = expected_out.replace(b'\n', b'\r\n')
+            expected_err = expected_err.replace(b'\n', b'\r\n')
+        ok = compare('standard output', expected_out, stdout)
+        ok = compare('standard error', expected_err, stderr) and ok
+        if status != case['exit']:
+            print(f'--- exit status {status}, expected {case["exit"]}')
+            ok = False
+        return 0 if ok else 1
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def example_bytes(stem):
+    with open(stem + '.hex', encoding='utf-8') as f:
+        return parse_hex(enumerate(f.read().split('\n'), 1))
+
+
+def run_example(stem, options):
+    """The sample's bytes match its commented hex, and it lists as checked in."""
+    folder, name = os.path.split(os.path.abspath(stem))
+    hex_bytes = example_bytes(stem)
+    with open(stem + '.kr', 'rb') as f:
+        if f.read() != hex_bytes:
+            print(f'{stem}.kr does not hold the bytes {stem}.hex describes')
+            return 1
+    with open(stem + '.listing', 'rb') as f:
+        expected = f.read()
+    # Run from the project's root with a relative path, as README.md does.
+    relative = os.path.join(os.path.basename(folder), name + '.kr')
+    stdout, stderr, status = run([options.krlist, relative], 'empty',
+                                 cwd=os.path.dirname(folder))
+    ok = compare('standard output', expected, stdout)
+    ok = compare('standard error', b'', stderr) and ok
+    if status != 0:
+        print(f'--- exit status {status}, expected 0')
+        ok = False
+    return 0 if ok else 1
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument('--krlist', help='the program to run')
+    parser.add_argument('--wrapper', help='a command to run the program through')
+    parser.add_argument('--crlf', action='store_true',
+                        help='expect newlines written as carriage return and line feed')
+    parser.add_argument('--example', help='check examples/NAME (.hex, .kr, .listing)')
+    parser.add_argument('--write-example', metavar='STEM',
+                        help='write STEM.kr from the commented hex in STEM.hex')
+    parser.add_argument('cases', nargs='*')
+    options = parser.parse_args()
+
+    if options.write_example:
+        with open(options.write_example + '.kr', 'wb') as f:
+            f.write(example_bytes(options.write_example))
+        return 0
+    if not options.krlist:
+        parser.error('--krlist is required')
+
+    if options.example:
+        return run_example(options.example, options)
+    failed, skipped = [], []
+    for path in options.cases:
+        try:
+            status = run_case(path, options)
+        except CaseError as error:
+            print(f'{path}: {error}')
+            status = 1
+        if status == SKIPPED:
+            skipped.append(path)
+        elif status != 0:
+            failed.append(path)
+            print(f'FAIL {path}')
+    if len(options.cases) > 1:
+        passed = len(options.cases) - len(failed) - len(skipped)
+        print(f'{passed} passed, {len(failed)} failed, {len(skipped)} skipped')
+    if failed:
+        return 1
+    return SKIPPED if skipped and len(skipped) == len(options.cases) else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,165 @@
+// The reader refills its window from a file in blocks; these cases feed it
+// through stdio streams whose reads return few bytes at a time or fail, which
+// no file on disk does on demand.
+
+#include "decode/ByteReader.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "decode/ScriptDecoder.h"
+#include "listing/ListingPrinter.h"
+
+namespace krlist {
+namespace {
+
+// Serves `bytes` at most `chunk` bytes per read, then fails every read with
+// EIO if `failAtEnd`, or reports the end of the file otherwise.
+struct ScriptedFile {
+  std::vector<std::uint8_t> bytes;
+  std::size_t chunk;
+  bool failAtEnd;
+  std::size_t position = 0;
+
+  static ssize_t read(void* cookie, char* buffer, std::size_t size) {
+    auto* self = static_cast<ScriptedFile*>(cookie);
+    if (self->position == self->bytes.size()) {
+      if (self->failAtEnd) {
+        errno = EIO;
+        return -1;
+      }
+      return 0;
+    }
+    const std::size_t count = std::min({size, self->chunk, self->bytes.size() - self->position});
+    std::memcpy(buffer, self->bytes.data() + self->position, count);
+    self->position += count;
+    return static_cast<ssize_t>(count);
+  }
+
+  std::FILE* open() {
+    cookie_io_functions_t functions{};
+    functions.read = &ScriptedFile::read;
+    return fopencookie(this, "rb", functions);
+  }
+};
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+  std::size_t records;
+};
+
+Outcome decodeThrough(ByteReader& input) {
+  Console console(nullptr, nullptr);
+  ScriptDecoder decoder("script.kr");
+  const int status = decoder.decode(input, console);
+  if (status == 0) {
+    printListing(decoder.listing(), console.out());
+  }
+  return {status, std::string(console.out().text()), std::string(console.err().text()),
+          decoder.listing().size()};
+}
+
+Outcome decodeFile(ScriptedFile file) {
+  std::FILE* stream = file.open();
+  EXPECT_NE(stream, nullptr);
+  ByteReader input(stream);
+  Outcome outcome = decodeThrough(input);
+  std::fclose(stream);
+  return outcome;
+}
+
+Outcome decodeMemory(const std::vector<std::uint8_t>& bytes) {
+  ByteReader input(bytes.data(), bytes.size());
+  return decodeThrough(input);
+}
+
+std::vector<std::uint8_t> mixedScript() {
+  std::vector<std::uint8_t> bytes;
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint8_t n = static_cast<std::uint8_t>(i);
+    const std::vector<std::uint8_t> piece[] = {
+        {0x17, n, 0x00, 0x00, 0x80},                            // integer
+        {0x2B, n, 0x01, 0x00, 0x00, 'n', 'a', 'm', 'e', 0x00},  // definition
+        {0x16, n, 0x01, 0x00, 0x00},                            // reference
+        {0x2F, 2, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, n},             // two words
+        {0x1F, 0, 0, 0x80, 0x3F, 0, 0, 0, n},                   // float pair
+        {0x03},
+    };
+    const auto& chosen = piece[i % 6];
+    bytes.insert(bytes.end(), chosen.begin(), chosen.end());
+  }
+  return bytes;
+}
+
+TEST(ByteReaderTest, SmallReadsDecodeAsTheWholeBufferDoes) {
+  const std::vector<std::uint8_t> bytes = mixedScript();
+  const Outcome whole = decodeMemory(bytes);
+  ASSERT_EQ(whole.status, 0);
+  ASSERT_EQ(whole.records, 20000u);
+  for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+    const Outcome pieces = decodeFile({bytes, chunk, false});
+    EXPECT_EQ(pieces.status, 0) << "chunk " << chunk;
+    EXPECT_EQ(pieces.records, whole.records) << "chunk " << chunk;
+    EXPECT_TRUE(pieces.out == whole.out) << "chunk " << chunk;
+  }
+}
+
+TEST(ByteReaderTest, StringLongerThanABlockIsReadWhole) {
+  std::vector<std::uint8_t> bytes = {0x1B, 0x01, 0x02, 0x03, 0x04};
+  bytes.insert(bytes.end(), 3 << 20, 'a');
+  bytes.push_back(0x00);
+  bytes.push_back(0x03);
+  const Outcome outcome = decodeFile({bytes, 65536, false});
+  ASSERT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.records, 2u);
+  const std::string expected =
+      "00000000:1B  01 02 03 04 :: " + std::string(3 << 20, 'a') + "\n" + "00300006:03  \n";
+  EXPECT_TRUE(outcome.out == expected);
+}
+
+TEST(ByteReaderTest, ReadErrorIsNotTheEndOfTheFile) {
+  // Between instructions: the records before the failure stay.
+  Outcome outcome = decodeFile({{0x03, 0x17, 0x01, 0x00, 0x00, 0x00}, 2, true});
+  EXPECT_EQ(outcome.status, -1);
+  EXPECT_EQ(outcome.records, 2u);
+  EXPECT_EQ(outcome.err, "Failed to read script.kr\n");
+  EXPECT_EQ(outcome.out, "");
+
+  // Inside an instruction: neither completed nor reported as truncated.
+  outcome = decodeFile({{0x03, 0x17, 0x01, 0x00}, 3, true});
+  EXPECT_EQ(outcome.status, -1);
+  EXPECT_EQ(outcome.records, 1u);
+  EXPECT_EQ(outcome.err, "Failed to read script.kr\n");
+  EXPECT_EQ(outcome.out, "");
+
+  // After a 0x00: it was not the last byte of the file, only of what was read.
+  outcome = decodeFile({{0x03, 0x00}, 1, true});
+  EXPECT_EQ(outcome.status, -1);
+  EXPECT_EQ(outcome.err, "Failed to read script.kr\n");
+}
+
+TEST(ByteReaderTest, FindReadsOnUntilTheValue) {
+  std::vector<std::uint8_t> bytes(100, 'x');
+  bytes[70] = 0x00;
+  ScriptedFile file{bytes, 8, false};
+  std::FILE* stream = file.open();
+  ASSERT_NE(stream, nullptr);
+  ByteReader input(stream);
+  EXPECT_EQ(input.find(0x00, 3), 70u);
+  input.skip(71);
+  EXPECT_EQ(input.offset(), 71u);
+  EXPECT_EQ(input.find(0x00, 0), ByteReader::npos);
+  EXPECT_EQ(input.available(), 29u);
+  EXPECT_FALSE(input.readFailed());
+  std::fclose(stream);
+}
+
+}  // namespace
+}  // namespace krlist
