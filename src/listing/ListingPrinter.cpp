@@ -1,7 +1,8 @@
 #include "listing/ListingPrinter.h"
 
 #include <bit>
-#include <cstring>
+
+#include "listing/NameIndex.h"
 
 namespace krlist {
 
@@ -12,7 +13,6 @@ constexpr std::uint8_t kBlankLineAfter = 0x04;
 constexpr std::uint8_t kNameReference = 0x16;
 constexpr std::uint8_t kInteger = 0x17;
 constexpr std::uint8_t kFloat = 0x1A;
-constexpr std::uint8_t kNameDefinition = 0x2B;
 
 std::uint32_t littleEndianWord(const std::uint8_t* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
@@ -65,23 +65,10 @@ void writeOperand(TextOutput& out, const Instruction& instruction) {
   }
 }
 
-// Every definition whose key equals the reference's, anywhere in the listing
-// and in listing order: a name may be defined after it is used, or more than
-// once.
-void writeResolvedNames(TextOutput& out, const Listing& listing, const Instruction& reference) {
-  for (const Instruction& definition : listing) {
-    if (definition.opcode() == kNameDefinition &&
-        std::memcmp(definition.data(), reference.data(),
-                    static_cast<std::size_t>(reference.dataLength)) == 0) {
-      out.write("-> ");
-      out.write(definition.text());
-    }
-  }
-}
-
 }  // namespace
 
 void printListing(const Listing& listing, TextOutput& out) {
+  const NameIndex names(listing);
   for (const Instruction& instruction : listing) {
     const std::uint8_t opcode = instruction.opcode();
     if (opcode == kBlankLineBefore) {
@@ -101,7 +88,12 @@ void printListing(const Listing& listing, TextOutput& out) {
         out.write('\n');
         break;
       case kNameReference:
-        writeResolvedNames(out, listing, instruction);
+        // Every definition of the key, in listing order: a name may be
+        // defined after it is used, or more than once.
+        for (std::string_view name : names.namesFor(instruction.data())) {
+          out.write("-> ");
+          out.write(name);
+        }
         break;
       case kInteger:
         out.write(":: ");

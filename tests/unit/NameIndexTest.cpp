@@ -1,0 +1,49 @@
+#include "listing/NameIndex.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace krlist {
+namespace {
+
+// Many definitions over few keys, some repeated, some never defined: the
+// index must give exactly what a scan of the whole listing gives, in order.
+TEST(NameIndexTest, AgreesWithAScanOfTheWholeListing) {
+  std::mt19937 random(7);
+  ByteArena arena;
+  Listing listing;
+  for (int i = 0; i < 5000; ++i) {
+    const std::uint8_t key[4] = {static_cast<std::uint8_t>(random() % 40), 0,
+                                 static_cast<std::uint8_t>(random() % 2), 0};
+    Instruction instruction;
+    instruction.setOpcode(random() % 3 == 0 ? 0x2B : (random() % 2 == 0 ? 0x16 : 0x1B));
+    instruction.setData(key, 4, arena);
+    instruction.setText("name" + std::to_string(i), arena);
+    listing.push_back(instruction);
+  }
+
+  const NameIndex index(listing);
+  for (int keyByte = 0; keyByte < 42; ++keyByte) {
+    for (std::uint8_t high : {0, 1}) {
+      const std::uint8_t key[4] = {static_cast<std::uint8_t>(keyByte), 0, high, 0};
+      std::vector<std::string> scanned;
+      for (const Instruction& instruction : listing) {
+        if (instruction.opcode() == 0x2B && std::memcmp(instruction.data(), key, 4) == 0) {
+          scanned.emplace_back(instruction.text());
+        }
+      }
+      std::vector<std::string> indexed;
+      for (std::string_view name : index.namesFor(key)) {
+        indexed.emplace_back(name);
+      }
+      EXPECT_EQ(indexed, scanned) << "key " << keyByte << " " << int{high};
+    }
+  }
+}
+
+}  // namespace
+}  // namespace krlist
