@@ -1,20 +1,31 @@
 #include "decode/ByteArena.h"
 
+#include <algorithm>
+
 namespace krlist {
+
+namespace {
+
+// Chunks double from the first size to the largest, so that a short script
+// takes little and a long one few chunks.
+constexpr std::size_t kFirstChunkSize = std::size_t{64} << 10;
+constexpr std::size_t kLargestChunkSize = std::size_t{32} << 20;
+
+}  // namespace
 
 std::uint8_t* ByteArena::allocate(std::size_t size) {
   if (next_ == nullptr || size > left_) {
     // A large request (a long string) gets a chunk of its own, and the current
     // chunk stays the one that small requests are served from.
-    if (size > kChunkSize / 4) {
-      chunks_.emplace_back(new std::uint8_t[size]);
-      reserved_ += size;
-      return chunks_.back().get();
+    if (next_ != nullptr && size > chunkSize_ / 4) {
+      chunks_.push_back(allocateLargeBlock(size));
+      return reinterpret_cast<std::uint8_t*>(chunks_.back().get());
     }
-    chunks_.emplace_back(new std::uint8_t[kChunkSize]);
-    reserved_ += kChunkSize;
-    next_ = chunks_.back().get();
-    left_ = kChunkSize;
+    chunkSize_ = std::max(
+        chunkSize_ == 0 ? kFirstChunkSize : std::min(2 * chunkSize_, kLargestChunkSize), size);
+    chunks_.push_back(allocateLargeBlock(chunkSize_));
+    next_ = reinterpret_cast<std::uint8_t*>(chunks_.back().get());
+    left_ = chunkSize_;
   }
   std::uint8_t* block = next_;
   next_ += size;

@@ -2,8 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
+
+#include "decode/LargeBlock.h"
 
 namespace krlist {
 
@@ -18,19 +19,15 @@ class ByteArena {
   ByteArena(const ByteArena&) = delete;
   ByteArena& operator=(const ByteArena&) = delete;
 
-  // Returns room for `size` bytes; stays valid as long as the arena.
+  // Returns room for `size` bytes (never null, even for 0); it stays valid as
+  // long as the arena.
   std::uint8_t* allocate(std::size_t size);
 
-  // Bytes held in chunks, used or not.
-  std::size_t reservedBytes() const { return reserved_; }
-
  private:
-  static constexpr std::size_t kChunkSize = std::size_t{1} << 20;
-
-  std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
+  std::vector<LargeBlock> chunks_;
+  std::size_t chunkSize_ = 0;  // of the chunk small requests are served from
   std::uint8_t* next_ = nullptr;
   std::size_t left_ = 0;
-  std::size_t reserved_ = 0;
 };
 
 }  // namespace krlist

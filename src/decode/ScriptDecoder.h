@@ -1,20 +1,15 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 
 #include "decode/ByteArena.h"
 #include "decode/ByteReader.h"
 #include "decode/Instruction.h"
+#include "decode/Listing.h"
 #include "decode/TextOutput.h"
 
 namespace krlist {
-
-// The decoded instructions of one script, in file order. A deque grows in
-// blocks, so a listing of millions of records never holds two copies of
-// itself while it grows.
-using Listing = std::deque<Instruction>;
 
 // Decodes one compiled script into its listing.
 //

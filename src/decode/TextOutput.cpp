@@ -1,7 +1,6 @@
 #include "decode/TextOutput.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -9,23 +8,21 @@ namespace krlist {
 
 namespace {
 
-constexpr std::array<char, 512> makeHexPairs() {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  std::array<char, 512> pairs{};
-  for (int i = 0; i < 256; ++i) {
-    pairs[2 * i] = kDigits[i >> 4];
-    pairs[2 * i + 1] = kDigits[i & 15];
-  }
-  return pairs;
-}
-
-constexpr std::array<char, 512> kHexPairs = makeHexPairs();
-
 // The longest "%f" of a double: 309 integer digits, a sign, a point and six
 // decimals.
 constexpr std::size_t kMaxFixedLength = 320;
 
 }  // namespace
+
+const char TextOutput::kHexPairs[513] =
+    "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F"
+    "202122232425262728292A2B2C2D2E2F303132333435363738393A3B3C3D3E3F"
+    "404142434445464748494A4B4C4D4E4F505152535455565758595A5B5C5D5E5F"
+    "606162636465666768696A6B6C6D6E6F707172737475767778797A7B7C7D7E7F"
+    "808182838485868788898A8B8C8D8E8F909192939495969798999A9B9C9D9E9F"
+    "A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3B4B5B6B7B8B9BABBBCBDBEBF"
+    "C0C1C2C3C4C5C6C7C8C9CACBCCCDCECFD0D1D2D3D4D5D6D7D8D9DADBDCDDDEDF"
+    "E0E1E2E3E4E5E6E7E8E9EAEBECEDEEEFF0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF";
 
 TextOutput::TextOutput(std::FILE* stream) : stream_(stream) {}
 
@@ -45,31 +42,17 @@ char* TextOutput::makeRoom(std::size_t count) {
   return buffer_.get() + size_;
 }
 
-void TextOutput::write(std::string_view text) {
-  if (stream_ != nullptr && text.size() > kBufferSize) {
-    // A long string goes straight out rather than through a larger buffer.
-    flush();
-    if (!failed_ && std::fwrite(text.data(), 1, text.size(), stream_) != text.size()) {
-      failed_ = true;
-    }
+void TextOutput::writeLong(std::string_view text) {
+  if (stream_ == nullptr) {
+    std::memcpy(room(text.size()), text.data(), text.size());
+    size_ += text.size();
     return;
   }
-  std::memcpy(room(text.size()), text.data(), text.size());
-  size_ += text.size();
-}
-
-void TextOutput::writeHexByte(std::uint8_t value) {
-  std::memcpy(room(2), &kHexPairs[2 * value], 2);
-  size_ += 2;
-}
-
-void TextOutput::writeHexOffset(std::uint32_t value) {
-  char* out = room(8);
-  std::memcpy(out, &kHexPairs[2 * (value >> 24)], 2);
-  std::memcpy(out + 2, &kHexPairs[2 * ((value >> 16) & 0xFF)], 2);
-  std::memcpy(out + 4, &kHexPairs[2 * ((value >> 8) & 0xFF)], 2);
-  std::memcpy(out + 6, &kHexPairs[2 * (value & 0xFF)], 2);
-  size_ += 8;
+  // A long string goes straight out rather than through a larger buffer.
+  flush();
+  if (!failed_ && std::fwrite(text.data(), 1, text.size(), stream_) != text.size()) {
+    failed_ = true;
+  }
 }
 
 void TextOutput::writeDecimal(long long value) {

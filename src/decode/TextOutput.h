@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -18,12 +19,28 @@ class TextOutput {
   TextOutput(const TextOutput&) = delete;
   TextOutput& operator=(const TextOutput&) = delete;
 
-  void write(std::string_view text);
+  void write(std::string_view text) {
+    if (text.size() > kBufferSize) {
+      writeLong(text);
+      return;
+    }
+    std::memcpy(room(text.size()), text.data(), text.size());
+    size_ += text.size();
+  }
   void write(char c) { *room(1) = c, ++size_; }
   // Two uppercase hexadecimal digits, as "%02X".
-  void writeHexByte(std::uint8_t value);
+  void writeHexByte(std::uint8_t value) {
+    std::memcpy(room(2), &kHexPairs[2 * value], 2);
+    size_ += 2;
+  }
   // Eight uppercase hexadecimal digits, as "%08X".
-  void writeHexOffset(std::uint32_t value);
+  void writeHexOffset(std::uint32_t value) {
+    char* out = room(8);
+    for (int shift = 24; shift >= 0; shift -= 8, out += 2) {
+      std::memcpy(out, &kHexPairs[2 * ((value >> shift) & 0xFF)], 2);
+    }
+    size_ += 8;
+  }
   // Signed decimal, as "%lld".
   void writeDecimal(long long value);
   // Six digits after the point, as "%f" (also "inf", "-inf", "nan", "-nan").
@@ -41,6 +58,10 @@ class TextOutput {
     return count <= capacity_ - size_ ? buffer_.get() + size_ : makeRoom(count);
   }
   char* makeRoom(std::size_t count);
+  void writeLong(std::string_view text);
+
+  // "00" to "FF", two characters per byte value.
+  static const char kHexPairs[513];
 
   static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 

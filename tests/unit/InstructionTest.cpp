@@ -1,9 +1,9 @@
 #include "decode/Instruction.h"
+#include "decode/Listing.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <deque>
 #include <optional>
 
 namespace krlist {
@@ -11,7 +11,7 @@ namespace {
 
 TEST(InstructionTest, CopyKeepsItsBuffersAfterTheOriginalIsGone) {
   ByteArena arena;
-  std::deque<Instruction> listing;
+  Listing listing;
   {
     const std::uint8_t data[] = {0x01, 0x02, 0x03, 0x04};
     const std::uint8_t extra[] = {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x11, 0x22};
