@@ -31,7 +31,9 @@ char* TextOutput::makeRoom(std::size_t count) {
     flush();
   }
   if (count > capacity_ - size_) {
-    const std::size_t capacity = std::max({kBufferSize, 2 * capacity_, size_ + count});
+    // Text kept in memory is mostly short (a report, an error message).
+    const std::size_t first = stream_ != nullptr ? kBufferSize : 4096;
+    const std::size_t capacity = std::max({first, 2 * capacity_, size_ + count});
     std::unique_ptr<char[]> larger(new char[capacity]);
     if (size_ > 0) {
       std::memcpy(larger.get(), buffer_.get(), size_);
