@@ -1,0 +1,146 @@
+// Decodes and lists arbitrary bytes in memory and checks what a corrupt
+// script must never break: the decode ends in success or failure, every
+// record holds exactly the bytes of its instruction, and the records tile the
+// input from offset 0 without gaps.
+//
+// Built with -fsanitize=fuzzer it is a libFuzzer target. Built without, it is
+// a plain program that replays the files named on its command line.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "decode/OpcodeTable.h"
+#include "decode/ScriptDecoder.h"
+#include "listing/ListingPrinter.h"
+
+namespace {
+
+void check(bool condition, const char* what, std::uint64_t offset) {
+  if (!condition) {
+    std::fprintf(stderr, "invariant broken at offset %llu: %s\n",
+                 static_cast<unsigned long long>(offset), what);
+    std::abort();
+  }
+}
+
+// Checks one record against the input and returns where its instruction ends.
+std::size_t checkRecord(const krlist::Instruction& record, const std::uint8_t* input,
+                        std::size_t size, std::size_t offset) {
+  check(record.offset() == offset, "record does not start where the last one ended", offset);
+  check(offset < size, "record starts past the end of the input", offset);
+  const krlist::OpcodeInfo& info = krlist::kOpcodeTable[record.opcode()];
+  check(record.opcode() == input[offset], "opcode is not the input byte", offset);
+  check(info.known, "record of a byte that is not an opcode", offset);
+  check(record.kind() == info.kind, "operand kind is not the opcode's", offset);
+  check(record.dataLength == info.dataLength, "data length is not the opcode's", offset);
+  std::size_t end = offset + 1 + static_cast<std::size_t>(record.dataLength);
+  check(end <= size, "data runs past the end of the input", offset);
+  check(record.data() != nullptr, "no data buffer", offset);
+  check(std::memcmp(record.data(), input + offset + 1, record.dataLength) == 0,
+        "data bytes differ from the input", offset);
+
+  std::size_t extraLength = 0;
+  switch (record.kind()) {
+    case krlist::OperandKind::None:
+      check(record.extra() == nullptr && record.text() == nullptr, "operand on a bare opcode",
+            offset);
+      return end;
+    case krlist::OperandKind::String: {
+      check(record.text() != nullptr, "string without text", offset);
+      const std::size_t length = std::strlen(record.text());
+      check(end + length < size, "string runs past the end of the input", offset);
+      check(std::memcmp(record.text(), input + end, length) == 0 && input[end + length] == 0,
+            "text differs from the input", offset);
+      return end + length + 1;
+    }
+    case krlist::OperandKind::WordList:
+      extraLength = 4 * static_cast<std::size_t>(record.dataByte(0));
+      break;
+    case krlist::OperandKind::FloatPair:
+      extraLength = 8;
+      break;
+    case krlist::OperandKind::FloatTriple:
+      extraLength = 12;
+      break;
+  }
+  check(record.extra() != nullptr, "no extra buffer", offset);
+  check(static_cast<std::size_t>(record.extraLength) == extraLength, "wrong extra length", offset);
+  check(end + extraLength <= size, "extra bytes run past the end of the input", offset);
+  check(std::memcmp(record.extra(), input + end, extraLength) == 0,
+        "extra bytes differ from the input", offset);
+  return end + extraLength;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  krlist::Console console(nullptr, nullptr);
+  krlist::ScriptDecoder decoder("fuzz.kr");
+  krlist::ByteReader input(data, size);
+  const int status = decoder.decode(input, console);
+  check(status == 0 || status == -1, "decode returned neither 0 nor -1", 0);
+
+  std::size_t end = 0;
+  for (const krlist::Instruction& record : decoder.listing()) {
+    end = checkRecord(record, data, size, end);
+  }
+  if (status == 0) {
+    // A script ends at the end of the input, or just before a final 0x00.
+    check(end == size || (end + 1 == size && data[end] == 0x00),
+          "records stop short of the end of the input", end);
+    check(console.err().text().empty(), "success with an error message", end);
+    krlist::printListing(decoder.listing(), console.out());
+  } else {
+    // The decode stopped at the first byte the records do not cover: an
+    // instruction cut short by the end of the input, or a byte that is not
+    // an opcode (after a 0x00, the byte that follows it).
+    check(end < size, "failure after a complete script", end);
+    std::size_t stop = end;
+    const char* title = "!! Unexpected end of file !!";
+    if (!krlist::kOpcodeTable[data[end]].known) {
+      title = "!! Found Uknown OpCode !!";
+      stop = data[end] == 0x00 ? end + 1 : end;
+      check(stop < size, "a final 0x00 taken for a failure", end);
+    }
+    char report[128];
+    std::snprintf(report, sizeof report,
+                  "\n--------------------------\n%s\n--------------------------\n\n%08X:%02X\n\n",
+                  title, static_cast<unsigned>(stop), data[stop]);
+    check(console.out().text() == report, "failure not reported as it should be", stop);
+  }
+  return 0;
+}
+
+#ifndef KRLIST_LIBFUZZER
+// Replays the files named, and every file in the folders named.
+int main(int argc, char** argv) {
+  std::vector<std::filesystem::path> paths;
+  for (int i = 1; i < argc; ++i) {
+    if (std::filesystem::is_directory(argv[i])) {
+      for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
+        paths.push_back(entry.path());
+      }
+    } else {
+      paths.emplace_back(argv[i]);
+    }
+  }
+  for (const std::filesystem::path& path : paths) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+      std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
+      return 1;
+    }
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                          std::istreambuf_iterator<char>());
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+  }
+  std::printf("%zu inputs replayed\n", paths.size());
+  return paths.empty() ? 1 : 0;
+}
+#endif
