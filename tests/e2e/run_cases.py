@@ -51,6 +51,7 @@ def parse_expected(lines):
             line = line[:-1] + '\n'
         elif index != len(lines) - 1:
             raise CaseError(f'line {number}: only the last line may lack its $')
+        line = re.sub(r'\{repeat (\d+) ([^}]*)\}', lambda m: m.group(2) * int(m.group(1)), line)
         pieces = re.split(r'(\\x[0-9A-Fa-f]{2}|\\\\)', line)
         for piece in pieces:
             if piece.startswith('\\x'):
@@ -65,7 +66,7 @@ def parse_expected(lines):
 
 
 def parse_case(path):
-    case = {'args': '{input}', 'stdin': 'empty', 'only': None, 'input': None,
+    case = {'args': '{input}', 'stdin': 'empty', 'stdout-file': None, 'only': None, 'input': None,
             'stdout': b'', 'stderr': b'', 'exit': None}
     sections = {}
     current = None
@@ -75,7 +76,7 @@ def parse_case(path):
                 name, _, value = line[4:].partition(':')
                 name = name.strip().upper()
                 value = value.strip()
-                if name in ('ARGS', 'STDIN', 'EXIT', 'ONLY'):
+                if name in ('ARGS', 'STDIN', 'STDOUT-FILE', 'EXIT', 'ONLY'):
                     case[name.lower()] = value
                     current = None
                 elif name in ('INPUT', 'STDOUT', 'STDERR'):
@@ -112,7 +113,8 @@ def compare(what, expected, actual):
     return False
 
 
-def run(command, stdin, cwd=None):
+def run(command, stdin, cwd=None, stdout_file=None):
+    stdout_handle = open(stdout_file, 'wb') if stdout_file else subprocess.PIPE
     stdin_handle = subprocess.DEVNULL
     preexec = None
     if stdin == 'closed':
@@ -120,10 +122,14 @@ def run(command, stdin, cwd=None):
         preexec = lambda: os.close(0)
     elif stdin != 'empty':
         raise CaseError(f'STDIN is empty or closed, not {stdin}')
-    result = subprocess.run(command, stdin=stdin_handle, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, cwd=cwd, preexec_fn=preexec,
-                            timeout=120)
-    return result.stdout, result.stderr, result.returncode
+    try:
+        result = subprocess.run(command, stdin=stdin_handle, stdout=stdout_handle,
+                                stderr=subprocess.PIPE, cwd=cwd, preexec_fn=preexec,
+                                timeout=120)
+    finally:
+        if stdout_file:
+            stdout_handle.close()
+    return result.stdout or b'', result.stderr, result.returncode
 
 
 def run_case(path, options):
@@ -148,7 +154,7 @@ def run_case(path, options):
 
         args = [fill(a.encode()).decode() for a in shlex.split(case['args'])]
         command = shlex.split(options.wrapper or '') + [options.krlist] + args
-        stdout, stderr, status = run(command, case['stdin'])
+        stdout, stderr, status = run(command, case['stdin'], stdout_file=case['stdout-file'])
         expected_out, expected_err = fill(case['stdout']), fill(case['stderr'])
         if options.crlf:
             expected_out = expected_out.replace(b'\n', b'\r\n')
@@ -199,8 +205,23 @@ def main():
     parser.add_argument('--example', help='check examples/NAME (.hex, .kr, .listing)')
     parser.add_argument('--write-example', metavar='STEM',
                         help='write STEM.kr from the commented hex in STEM.hex')
+    parser.add_argument('--extract-inputs', metavar='DIR',
+                        help='write the input of each case (and copy each .kr file) into DIR')
     parser.add_argument('cases', nargs='*')
     options = parser.parse_args()
+
+    if options.extract_inputs:
+        os.makedirs(options.extract_inputs, exist_ok=True)
+        for path in options.cases:
+            name = os.path.splitext(os.path.basename(path))[0] + '.kr'
+            if path.endswith('.kr'):
+                shutil.copyfile(path, os.path.join(options.extract_inputs, name))
+                continue
+            data = parse_case(path)['input']
+            if data is not None:
+                with open(os.path.join(options.extract_inputs, name), 'wb') as f:
+                    f.write(data)
+        return 0
 
     if options.write_example:
         with open(options.write_example + '.kr', 'wb') as f:
