@@ -29,18 +29,25 @@ class TextOutput {
   }
   void write(char c) { *room(1) = c, ++size_; }
   // Two uppercase hexadecimal digits, as "%02X".
-  void writeHexByte(std::uint8_t value) {
-    std::memcpy(room(2), &kHexPairs[2 * value], 2);
-    size_ += 2;
-  }
+  void writeHexByte(std::uint8_t value) { commit(putHexByte(room(2), value)); }
   // Eight uppercase hexadecimal digits, as "%08X".
   void writeHexOffset(std::uint32_t value) {
     char* out = room(8);
-    for (int shift = 24; shift >= 0; shift -= 8, out += 2) {
-      std::memcpy(out, &kHexPairs[2 * ((value >> shift) & 0xFF)], 2);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      out = putHexByte(out, static_cast<std::uint8_t>(value >> shift));
     }
-    size_ += 8;
+    commit(out);
   }
+  // Room for `count` characters at the end of the text, to be filled and then
+  // handed back with `commit` (which takes the end of what was filled).
+  char* reserve(std::size_t count) { return room(count); }
+  void commit(char* end) { size_ = static_cast<std::size_t>(end - buffer_.get()); }
+  // Writes the two digits of `value` at `out` and returns the end.
+  static char* putHexByte(char* out, std::uint8_t value) {
+    std::memcpy(out, &kHexPairs[2 * value], 2);
+    return out + 2;
+  }
+
   // Signed decimal, as "%lld".
   void writeDecimal(long long value);
   // Six digits after the point, as "%f" (also "inf", "-inf", "nan", "-nan").

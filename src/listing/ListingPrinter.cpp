@@ -74,14 +74,21 @@ void printListing(const Listing& listing, TextOutput& out) {
     if (opcode == kBlankLineBefore) {
       out.write('\n');
     }
-    out.writeHexOffset(instruction.offset());
-    out.write(':');
-    out.writeHexByte(opcode);
-    out.write("  ");
-    for (std::int32_t i = 0; i < instruction.dataLength; ++i) {
-      out.writeHexByte(instruction.dataByte(i));
-      out.write(' ');
+    // "%08X:%02X  " and "%02X " per data byte, formatted in place.
+    char* head = out.reserve(8 + 1 + 2 + 2 + 3 * static_cast<std::size_t>(instruction.dataLength));
+    const std::uint32_t offset = instruction.offset();
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      head = TextOutput::putHexByte(head, static_cast<std::uint8_t>(offset >> shift));
     }
+    *head++ = ':';
+    head = TextOutput::putHexByte(head, opcode);
+    *head++ = ' ';
+    *head++ = ' ';
+    for (std::int32_t i = 0; i < instruction.dataLength; ++i) {
+      head = TextOutput::putHexByte(head, instruction.dataByte(i));
+      *head++ = ' ';
+    }
+    out.commit(head);
     writeOperand(out, instruction);
     switch (opcode) {
       case kBlankLineAfter:
