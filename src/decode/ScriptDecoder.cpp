@@ -5,6 +5,10 @@
 
 #include "decode/OpcodeTable.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace krlist {
 
 namespace {
@@ -13,9 +17,26 @@ namespace {
 // feeds are ordinary data. A directory is refused here: some systems let it be
 // opened and only fail the first read.
 std::FILE* openScript(const std::string& fileName) {
-  std::FILE* file = std::fopen(fileName.c_str(), "rb");
+#ifdef _WIN32
+  // Windows names files in UTF-16, and the name arrives here in UTF-8 (main
+  // takes it from the wide command line). The narrow fopen would read it in
+  // the ANSI code page, which cannot hold most names, so the wide open is used.
+  std::wstring wideName;
+  const int length = static_cast<int>(fileName.size());
+  if (length > 0) {
+    wideName.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, fileName.data(), length, nullptr, 0)));
+    MultiByteToWideChar(CP_UTF8, 0, fileName.data(), length, wideName.data(),
+                        static_cast<int>(wideName.size()));
+  }
+  const std::filesystem::path path(wideName);
+  std::FILE* file = _wfopen(path.c_str(), L"rb");
+#else
+  const std::string& path = fileName;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+#endif
   std::error_code error;
-  if (file != nullptr && std::filesystem::is_directory(fileName, error)) {
+  if (file != nullptr && std::filesystem::is_directory(path, error)) {
     std::fclose(file);
     return nullptr;
   }

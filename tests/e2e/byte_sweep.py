@@ -16,7 +16,7 @@ import shutil
 import sys
 import tempfile
 
-from run_cases import compare, run
+from run_cases import compare, run, windows_path
 
 BARE = {0x03, 0x04, 0x05, 0x06, 0x07, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26,
         0x28, 0x2C, 0x2D, 0x30}
@@ -51,13 +51,16 @@ def main():
     failed = 0
     try:
         path = os.path.join(work, 'byte.kr')
+        # Under Wine, a Windows program is given the Windows path (see run_cases.py).
+        windows = options.wrapper and options.krlist.lower().endswith('.exe')
+        given = windows_path(path) if windows else path
         for before in (b'', b'\x03'):
             for value in range(256):
                 with open(path, 'wb') as f:
                     f.write(before + bytes([value]))
-                command = shlex.split(options.wrapper or '') + [options.krlist, path]
+                command = shlex.split(options.wrapper or '') + [options.krlist, given]
                 out, err, status = run(command, 'empty')
-                want_out, want_err, want_status = expected(before, value, path)
+                want_out, want_err, want_status = expected(before, value, given)
                 want_out, want_err = want_out.encode(), want_err.encode()
                 if options.crlf:
                     want_out = want_out.replace(b'\n', b'\r\n')

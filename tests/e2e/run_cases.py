@@ -67,7 +67,7 @@ def parse_expected(lines):
 
 def parse_case(path):
     case = {'args': '{input}', 'stdin': 'empty', 'stdout-file': None, 'only': None, 'input': None,
-            'stdout': b'', 'stderr': b'', 'exit': None}
+            'input-name': 'input.kr', 'stdout': b'', 'stderr': b'', 'exit': None}
     sections = {}
     current = None
     with open(path, encoding='utf-8') as f:
@@ -76,7 +76,7 @@ def parse_case(path):
                 name, _, value = line[4:].partition(':')
                 name = name.strip().upper()
                 value = value.strip()
-                if name in ('ARGS', 'STDIN', 'STDOUT-FILE', 'EXIT', 'ONLY'):
+                if name in ('ARGS', 'STDIN', 'STDOUT-FILE', 'EXIT', 'ONLY', 'INPUT-NAME'):
                     case[name.lower()] = value
                     current = None
                 elif name in ('INPUT', 'STDOUT', 'STDERR'):
@@ -95,6 +95,8 @@ def parse_case(path):
     case['stderr'] = parse_expected(sections.get('STDERR', []))
     if case['exit'] is None:
         raise CaseError('no EXIT')
+    if os.path.isabs(case['input-name']) or '..' in case['input-name'].split('/'):
+        raise CaseError('INPUT-NAME is a path inside the case\'s own folder')
     case['exit'] = int(case['exit'])
     return case
 
@@ -114,7 +116,6 @@ def compare(what, expected, actual):
 
 
 def run(command, stdin, cwd=None, stdout_file=None):
-    stdout_handle = open(stdout_file, 'wb') if stdout_file else subprocess.PIPE
     stdin_handle = subprocess.DEVNULL
     preexec = None
     if stdin == 'closed':
@@ -122,14 +123,31 @@ def run(command, stdin, cwd=None, stdout_file=None):
         preexec = lambda: os.close(0)
     elif stdin != 'empty':
         raise CaseError(f'STDIN is empty or closed, not {stdin}')
-    try:
-        result = subprocess.run(command, stdin=stdin_handle, stdout=stdout_handle,
-                                stderr=subprocess.PIPE, cwd=cwd, preexec_fn=preexec,
-                                timeout=120)
-    finally:
-        if stdout_file:
-            stdout_handle.close()
-    return result.stdout or b'', result.stderr, result.returncode
+    # The output is caught in files, not pipes: a helper that a wrapper starts
+    # and leaves running (Wine's wineserver lingers for seconds) would keep a
+    # pipe open, and every run would wait for it to exit.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        stdout_handle = out
+        if stdout_file == 'closed':
+            stdout_handle = None
+            preexec = (lambda: (os.close(0), os.close(1))) if preexec else (lambda: os.close(1))
+        elif stdout_file:
+            stdout_handle = open(stdout_file, 'wb')
+        try:
+            status = subprocess.run(command, stdin=stdin_handle, stdout=stdout_handle,
+                                    stderr=err, cwd=cwd, preexec_fn=preexec,
+                                    timeout=120).returncode
+        finally:
+            if stdout_file and stdout_handle:
+                stdout_handle.close()
+        out.seek(0)
+        err.seek(0)
+        return out.read(), err.read(), status
+
+
+def windows_path(path):
+    """The path a Windows program run by Wine knows a Unix file by."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
 
 
 def run_case(path, options):
@@ -139,13 +157,19 @@ def run_case(path, options):
         return SKIPPED
     work = tempfile.mkdtemp(prefix='krlist-e2e-')
     try:
-        places = {'{input}': os.path.join(work, 'input.kr'),
+        places = {'{input}': os.path.join(work, case['input-name']),
                   '{dir}': os.path.join(work, 'folder'),
                   '{krlist}': options.krlist}
         os.mkdir(places['{dir}'])
+        os.makedirs(os.path.dirname(places['{input}']), exist_ok=True)
         if case['input'] is not None:
             with open(places['{input}'], 'wb') as f:
                 f.write(case['input'])
+        if options.wrapper and options.krlist.lower().endswith('.exe'):
+            # A Windows program run by Wine is given Windows paths, on the
+            # drive where Wine puts the Unix root. Wine names the program
+            # itself by its full Windows path, whatever path it was given.
+            places = {key: windows_path(value) for key, value in places.items()}
 
         def fill(text):
             for key, value in places.items():
@@ -153,7 +177,7 @@ def run_case(path, options):
             return text
 
         args = [fill(a.encode()).decode() for a in shlex.split(case['args'])]
-        command = shlex.split(options.wrapper or '') + [options.krlist] + args
+        command = shlex.split(options.wrapper or '') + [places['{krlist}']] + args
         stdout, stderr, status = run(command, case['stdin'], stdout_file=case['stdout-file'])
         expected_out, expected_err = fill(case['stdout']), fill(case['stderr'])
         if options.crlf:
@@ -184,10 +208,12 @@ def run_example(stem, options):
             return 1
     with open(stem + '.listing', 'rb') as f:
         expected = f.read()
+    if options.crlf:
+        expected = expected.replace(b'\n', b'\r\n')
     # Run from the project's root with a relative path, as README.md does.
     relative = os.path.join(os.path.basename(folder), name + '.kr')
-    stdout, stderr, status = run([options.krlist, relative], 'empty',
-                                 cwd=os.path.dirname(folder))
+    command = shlex.split(options.wrapper or '') + [os.path.abspath(options.krlist), relative]
+    stdout, stderr, status = run(command, 'empty', cwd=os.path.dirname(folder))
     ok = compare('standard output', expected, stdout)
     ok = compare('standard error', b'', stderr) and ok
     if status != 0:
