@@ -62,7 +62,6 @@ class Listing {
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   const Instruction& front() const { return blocks_.front().records[0]; }
-  const Instruction& back() const { return blocks_.back().records[blocks_.back().size - 1]; }
   const_iterator begin() const { return {this, 0}; }
   const_iterator end() const { return {this, blocks_.size()}; }
 

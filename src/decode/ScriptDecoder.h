@@ -33,7 +33,6 @@ class ScriptDecoder {
   [[nodiscard]] int decode(ByteReader& input, Console& console);
 
   const Listing& listing() const { return listing_; }
-  const std::string& fileName() const { return fileName_; }
 
  private:
   // Decodes the instruction at the reader's position and appends it. False,
