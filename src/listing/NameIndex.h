@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "decode/ScriptDecoder.h"
+#include "decode/Listing.h"
 
 namespace krlist {
 
@@ -18,6 +18,15 @@ namespace krlist {
 class NameIndex {
  public:
   static constexpr std::uint8_t kDefinition = 0x2B;
+
+  // Keys come from the file, so a script could pick them to share one bucket
+  // of the identity hash that integers get by default and make every lookup
+  // a walk through all of them. Mixing in a seed chosen per run spreads any
+  // chosen set of keys.
+  struct KeyHash {
+    std::uint64_t seed;
+    std::size_t operator()(std::uint32_t key) const;
+  };
 
   explicit NameIndex(const Listing& listing);
 
@@ -31,7 +40,7 @@ class NameIndex {
     std::uint32_t count = 0;
   };
 
-  std::unordered_map<std::uint32_t, Range> ranges_;
+  std::unordered_map<std::uint32_t, Range, KeyHash> ranges_;
   std::vector<std::string_view> names_;  // grouped by key, each group in listing order
 };
 

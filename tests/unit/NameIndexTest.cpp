@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -42,6 +43,21 @@ TEST(NameIndexTest, AgreesWithAScanOfTheWholeListing) {
       }
       EXPECT_EQ(indexed, scanned) << "key " << keyByte << " " << int{high};
     }
+  }
+}
+
+// Multiples of a table's bucket count all share one bucket under the identity
+// hash; a script made of them would make every lookup a walk through them all.
+TEST(NameIndexTest, KeysChosenToCollideSpreadOverBuckets) {
+  constexpr std::uint32_t kBuckets = 20753;
+  for (std::uint64_t seed : {0ull, 1ull, 0x9E3779B97F4A7C15ull}) {
+    const NameIndex::KeyHash hash{seed};
+    std::vector<int> perBucket(kBuckets);
+    int fullest = 0;
+    for (std::uint32_t i = 0; i < 20000; ++i) {
+      fullest = std::max(fullest, ++perBucket[hash(i * kBuckets) % kBuckets]);
+    }
+    EXPECT_LT(fullest, 10) << "seed " << seed;
   }
 }
 
