@@ -1,5 +1,6 @@
 // krlist FILE: decodes a compiled script and prints its instruction listing.
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -57,6 +58,12 @@ int main(int argc, char** argv) {
     return -1;
   }
 
+#ifdef SIGPIPE
+  // A reader that goes away (a pager quit early) makes writes fail like any
+  // other failed write, reported below, instead of ending the program
+  // silently.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   krlist::Console console(stdout, stderr);
   krlist::ScriptDecoder decoder(arguments[1]);
   const int status = decoder.decode(console);

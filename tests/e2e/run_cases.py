@@ -131,6 +131,9 @@ def run(command, stdin, cwd=None, stdout_file=None):
         if stdout_file == 'closed':
             stdout_handle = None
             preexec = (lambda: (os.close(0), os.close(1))) if preexec else (lambda: os.close(1))
+        elif stdout_file == 'broken-pipe':
+            reader, stdout_handle = os.pipe()
+            os.close(reader)
         elif stdout_file:
             stdout_handle = open(stdout_file, 'wb')
         try:
@@ -138,7 +141,9 @@ def run(command, stdin, cwd=None, stdout_file=None):
                                     stderr=err, cwd=cwd, preexec_fn=preexec,
                                     timeout=120).returncode
         finally:
-            if stdout_file and stdout_handle:
+            if isinstance(stdout_handle, int):
+                os.close(stdout_handle)
+            elif stdout_file and stdout_handle:
                 stdout_handle.close()
         out.seek(0)
         err.seek(0)
