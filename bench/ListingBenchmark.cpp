@@ -91,10 +91,12 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   for (int i = 1; i < argc; ++i) {
     constexpr char kOption[] = "--script-mb=";
-    const char* value = argv[i] + sizeof kOption - 1;
     char* end = nullptr;
-    if (std::strncmp(argv[i], kOption, sizeof kOption - 1) == 0 && *value >= '0' && *value <= '9') {
-      scriptMebibytes = std::strtoull(value, &end, 10);
+    if (std::strncmp(argv[i], kOption, sizeof kOption - 1) == 0) {
+      const char* value = argv[i] + sizeof kOption - 1;
+      if (*value >= '0' && *value <= '9') {
+        scriptMebibytes = std::strtoull(value, &end, 10);
+      }
     }
     if (end == nullptr || *end != '\0' || scriptMebibytes == 0) {
       std::fprintf(stderr, "Unknown option %s; use --script-mb=MB (default 16)\n", argv[i]);

@@ -19,10 +19,10 @@ enum class OperandKind : std::uint8_t {
 // One decoded instruction: where its opcode byte lies in the file, the opcode,
 // its fixed data bytes and its trailing operand.
 //
-// The setters copy the bytes they are given into buffers taken from the
-// listing's arena. A record is a plain value: copies share those buffers, and
-// they stay valid for as long as the arena, whatever happens to the record
-// they were first stored in.
+// The setters copy the bytes they are given into buffers taken from an arena
+// (the decoder's, which lives as long as the listing). A record is a plain value: copies share
+// those buffers, and they stay valid for as long as the arena, whatever happens to the record they
+// were first stored in.
 class Instruction {
  public:
   void setOffset(std::uint32_t offset) { offset_ = offset; }

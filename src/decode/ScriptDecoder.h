@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "decode/ByteArena.h"
 #include "decode/ByteReader.h"

@@ -31,21 +31,21 @@ class TextOutput {
   // Two uppercase hexadecimal digits, as "%02X".
   void writeHexByte(std::uint8_t value) { commit(putHexByte(room(2), value)); }
   // Eight uppercase hexadecimal digits, as "%08X".
-  void writeHexOffset(std::uint32_t value) {
-    char* out = room(8);
-    for (int shift = 24; shift >= 0; shift -= 8) {
-      out = putHexByte(out, static_cast<std::uint8_t>(value >> shift));
-    }
-    commit(out);
-  }
+  void writeHexOffset(std::uint32_t value) { commit(putHexOffset(room(8), value)); }
   // Room for `count` characters at the end of the text, to be filled and then
   // handed back with `commit` (which takes the end of what was filled).
   char* reserve(std::size_t count) { return room(count); }
   void commit(char* end) { size_ = static_cast<std::size_t>(end - buffer_.get()); }
-  // Writes the two digits of `value` at `out` and returns the end.
+  // Write the digits of `value` at `out` and return the end.
   static char* putHexByte(char* out, std::uint8_t value) {
     std::memcpy(out, &kHexPairs[2 * value], 2);
     return out + 2;
+  }
+  static char* putHexOffset(char* out, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      out = putHexByte(out, static_cast<std::uint8_t>(value >> shift));
+    }
+    return out;
   }
 
   // Signed decimal, as "%lld".

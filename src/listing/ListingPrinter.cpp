@@ -76,10 +76,7 @@ void printListing(const Listing& listing, TextOutput& out) {
     }
     // "%08X:%02X  " and "%02X " per data byte, formatted in place.
     char* head = out.reserve(8 + 1 + 2 + 2 + 3 * static_cast<std::size_t>(instruction.dataLength));
-    const std::uint32_t offset = instruction.offset();
-    for (int shift = 24; shift >= 0; shift -= 8) {
-      head = TextOutput::putHexByte(head, static_cast<std::uint8_t>(offset >> shift));
-    }
+    head = TextOutput::putHexOffset(head, instruction.offset());
     *head++ = ':';
     head = TextOutput::putHexByte(head, opcode);
     *head++ = ' ';

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "decode/ScriptDecoder.h"
+#include "decode/Listing.h"
 #include "decode/TextOutput.h"
 
 namespace krlist {
