@@ -5,7 +5,8 @@
 
 namespace krlist {
 
-ByteReader::ByteReader(std::FILE* file) : file_(file) {}
+ByteReader::ByteReader(std::FILE* file, std::size_t blockSize)
+    : file_(file), blockSize_(std::max<std::size_t>(blockSize, 1)) {}
 
 ByteReader::ByteReader(const std::uint8_t* bytes, std::size_t size)
     : start_(bytes), position_(bytes), end_(bytes + size), atEnd_(true) {}
@@ -22,7 +23,7 @@ bool ByteReader::fillSlowly(std::size_t count) {
 bool ByteReader::refill(std::size_t count) {
   const std::size_t unread = available();
   const std::uint64_t unreadOffset = offset();
-  const std::size_t wanted = std::max(count, kBlockSize);
+  const std::size_t wanted = std::max(count, blockSize_);
   if (buffer_.size() < wanted) {
     std::vector<std::uint8_t> larger(std::max(wanted, 2 * buffer_.size()));
     if (unread > 0) {

@@ -15,8 +15,9 @@ namespace krlist {
 // good until the next `fill`.
 class ByteReader {
  public:
-  // Reads `file`, which the caller keeps open and closes.
-  explicit ByteReader(std::FILE* file);
+  // Reads `file`, which the caller keeps open and closes, `blockSize` bytes
+  // at a time (tests make it small, to cross block boundaries often).
+  explicit ByteReader(std::FILE* file, std::size_t blockSize = kBlockSize);
   // Reads a buffer that the caller keeps alive.
   ByteReader(const std::uint8_t* bytes, std::size_t size);
 
@@ -56,6 +57,7 @@ class ByteReader {
   static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
   std::FILE* file_ = nullptr;
+  std::size_t blockSize_ = 0;
   std::vector<std::uint8_t> buffer_;
   const std::uint8_t* start_ = nullptr;  // where the window's first byte lies
   const std::uint8_t* position_ = nullptr;

@@ -6,6 +6,7 @@
 // Built with -fsanitize=fuzzer it is a libFuzzer target. Built without, it is
 // a plain program that replays the files named on its command line.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +78,49 @@ std::size_t checkRecord(const krlist::Instruction& record, const std::uint8_t* i
   return end + extraLength;
 }
 
+#ifdef __GLIBC__
+// A stdio stream over the input that hands out at most `chunk` bytes per read,
+// so that the block reader refills, moves and grows its window at every
+// possible point of an instruction.
+struct ChoppedInput {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t chunk;
+  std::size_t position = 0;
+
+  static ssize_t read(void* cookie, char* buffer, std::size_t wanted) {
+    auto* self = static_cast<ChoppedInput*>(cookie);
+    const std::size_t count = std::min({wanted, self->chunk, self->size - self->position});
+    std::memcpy(buffer, self->data + self->position, count);
+    self->position += count;
+    return static_cast<ssize_t>(count);
+  }
+};
+
+// Decoding from a file read in small blocks gives what decoding the bytes in
+// memory gave: the same status, the same report and the same listing.
+void checkBlockReads(const std::uint8_t* data, std::size_t size, int status,
+                     const krlist::ScriptDecoder& inMemory, krlist::Console& inMemoryConsole) {
+  ChoppedInput chopped{data, size, 1 + size % 13};
+  cookie_io_functions_t functions{};
+  functions.read = &ChoppedInput::read;
+  std::FILE* file = fopencookie(&chopped, "rb", functions);
+  check(file != nullptr, "cannot open a stream over the input", 0);
+  krlist::Console console(nullptr, nullptr);
+  krlist::ScriptDecoder decoder("fuzz.kr");
+  krlist::ByteReader input(file, 1 + size % 7);
+  const int streamStatus = decoder.decode(input, console);
+  std::fclose(file);
+  check(streamStatus == status, "block reads changed the outcome", 0);
+  check(decoder.listing().size() == inMemory.listing().size(),
+        "block reads changed the record count", 0);
+  if (status == 0) {
+    krlist::printListing(decoder.listing(), console.out());
+  }
+  check(console.out().text() == inMemoryConsole.out().text(), "block reads changed the output", 0);
+}
+#endif
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -114,6 +158,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   title, static_cast<unsigned>(stop), data[stop]);
     check(console.out().text() == report, "failure not reported as it should be", stop);
   }
+#ifdef __GLIBC__
+  checkBlockReads(data, size, status, decoder, console);
+#endif
   return 0;
 }
 
