@@ -91,6 +91,9 @@ struct ChoppedInput {
   static ssize_t read(void* cookie, char* buffer, std::size_t wanted) {
     auto* self = static_cast<ChoppedInput*>(cookie);
     const std::size_t count = std::min({wanted, self->chunk, self->size - self->position});
+    if (count == 0) {
+      return 0;  // the end of the input, which may have no bytes at all
+    }
     std::memcpy(buffer, self->data + self->position, count);
     self->position += count;
     return static_cast<ssize_t>(count);
