@@ -22,10 +22,10 @@ class TextOutput {
   void write(std::string_view text) {
     if (text.size() > kBufferSize) {
       writeLong(text);
-      return;
+    } else if (!text.empty()) {  // an empty view may have no data, nor the buffer yet
+      std::memcpy(room(text.size()), text.data(), text.size());
+      size_ += text.size();
     }
-    std::memcpy(room(text.size()), text.data(), text.size());
-    size_ += text.size();
   }
   void write(char c) { *room(1) = c, ++size_; }
   // Two uppercase hexadecimal digits, as "%02X".
