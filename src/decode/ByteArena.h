@@ -21,9 +21,19 @@ class ByteArena {
 
   // Returns room for `size` bytes (never null, even for 0); it stays valid as
   // long as the arena.
-  std::uint8_t* allocate(std::size_t size);
+  std::uint8_t* allocate(std::size_t size) {
+    if (next_ == nullptr || size > left_) {
+      return allocateInNewChunk(size);
+    }
+    std::uint8_t* block = next_;
+    next_ += size;
+    left_ -= size;
+    return block;
+  }
 
  private:
+  std::uint8_t* allocateInNewChunk(std::size_t size);
+
   std::vector<LargeBlock> chunks_;
   std::size_t chunkSize_ = 0;  // of the chunk small requests are served from
   std::uint8_t* next_ = nullptr;

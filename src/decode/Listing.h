@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <iterator>
+#include <new>
 #include <type_traits>
 #include <vector>
 
@@ -57,7 +58,15 @@ class Listing {
   Listing(const Listing&) = delete;
   Listing& operator=(const Listing&) = delete;
 
-  void push_back(const Instruction& instruction);
+  void push_back(const Instruction& instruction) {
+    if (blocks_.empty() || blocks_.back().size == blocks_.back().capacity) {
+      addBlock();
+    }
+    Block& block = blocks_.back();
+    new (&block.records[block.size]) Instruction(instruction);
+    ++block.size;
+    ++size_;
+  }
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -76,6 +85,8 @@ class Listing {
     std::size_t capacity;
     std::size_t size;
   };
+
+  void addBlock();
 
   std::vector<Block> blocks_;
   std::size_t size_ = 0;
