@@ -46,7 +46,7 @@ char* TextOutput::makeRoom(std::size_t count) {
 
 void TextOutput::writeLong(std::string_view text) {
   if (stream_ == nullptr) {
-    std::memcpy(room(text.size()), text.data(), text.size());
+    std::memcpy(reserve(text.size()), text.data(), text.size());
     size_ += text.size();
     return;
   }
@@ -58,12 +58,12 @@ void TextOutput::writeLong(std::string_view text) {
 }
 
 void TextOutput::writeDecimal(long long value) {
-  char* out = room(24);
+  char* out = reserve(24);
   size_ += static_cast<std::size_t>(std::to_chars(out, out + 24, value).ptr - out);
 }
 
 void TextOutput::writeFixed(double value) {
-  char* out = room(kMaxFixedLength);
+  char* out = reserve(kMaxFixedLength);
   const std::to_chars_result result =
       std::to_chars(out, out + kMaxFixedLength, value, std::chars_format::fixed, 6);
   size_ += static_cast<std::size_t>(result.ptr - out);

@@ -23,18 +23,20 @@ class TextOutput {
     if (text.size() > kBufferSize) {
       writeLong(text);
     } else if (!text.empty()) {  // an empty view may have no data, nor the buffer yet
-      std::memcpy(room(text.size()), text.data(), text.size());
+      std::memcpy(reserve(text.size()), text.data(), text.size());
       size_ += text.size();
     }
   }
-  void write(char c) { *room(1) = c, ++size_; }
+  void write(char c) { *reserve(1) = c, ++size_; }
   // Two uppercase hexadecimal digits, as "%02X".
-  void writeHexByte(std::uint8_t value) { commit(putHexByte(room(2), value)); }
+  void writeHexByte(std::uint8_t value) { commit(putHexByte(reserve(2), value)); }
   // Eight uppercase hexadecimal digits, as "%08X".
-  void writeHexOffset(std::uint32_t value) { commit(putHexOffset(room(8), value)); }
+  void writeHexOffset(std::uint32_t value) { commit(putHexOffset(reserve(8), value)); }
   // Room for `count` characters at the end of the text, to be filled and then
   // handed back with `commit` (which takes the end of what was filled).
-  char* reserve(std::size_t count) { return room(count); }
+  char* reserve(std::size_t count) {
+    return count <= capacity_ - size_ ? buffer_.get() + size_ : makeRoom(count);
+  }
   void commit(char* end) { size_ = static_cast<std::size_t>(end - buffer_.get()); }
   // Write the digits of `value` at `out` and return the end.
   static char* putHexByte(char* out, std::uint8_t value) {
@@ -61,9 +63,6 @@ class TextOutput {
   std::string_view text() const { return {buffer_.get(), size_}; }
 
  private:
-  char* room(std::size_t count) {
-    return count <= capacity_ - size_ ? buffer_.get() + size_ : makeRoom(count);
-  }
   char* makeRoom(std::size_t count);
   void writeLong(std::string_view text);
 
