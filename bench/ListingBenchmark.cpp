@@ -32,10 +32,9 @@ const std::vector<std::uint8_t>& script() {
 // the script did not decode.
 const krlist::ScriptDecoder* decodedScript() {
   static const std::unique_ptr<krlist::ScriptDecoder> decoder = [] {
-    auto decoded = std::make_unique<krlist::ScriptDecoder>("generated");
-    krlist::Console console(nullptr, nullptr);
+    auto decoded = std::make_unique<krlist::ScriptDecoder>();
     krlist::ByteReader input(script().data(), script().size());
-    return decoded->decode(input, console) == 0 ? std::move(decoded) : nullptr;
+    return decoded->decode(input).complete() ? std::move(decoded) : nullptr;
   }();
   return decoder.get();
 }
@@ -44,12 +43,9 @@ void BM_Decode(benchmark::State& state) {
   const std::vector<std::uint8_t>& bytes = script();
   for (auto _ : state) {
     // A fresh decoder each time: its listing only grows.
-    krlist::ScriptDecoder decoder("generated");
-    // Without streams the console keeps its text, which for a clean decode
-    // is nothing.
-    krlist::Console console(nullptr, nullptr);
+    krlist::ScriptDecoder decoder;
     krlist::ByteReader input(bytes.data(), bytes.size());
-    if (decoder.decode(input, console) != 0) {
+    if (!decoder.decode(input).complete()) {
       state.SkipWithError("the generated script did not decode");
       break;
     }

@@ -7,19 +7,33 @@
 
 namespace krlist {
 
+// What an opcode's four data bytes hold. Decoding and building treat them all
+// as four bytes; the listing and the JSON form show them by their meaning.
+enum class DataMeaning : std::uint8_t {
+  Bytes,    // four bytes with no meaning of their own (and opcodes without data)
+  NameKey,  // the key of a name: a definition (0x2B) and a reference (0x16) share it
+  Integer,  // a signed 32-bit integer
+  Float,    // a single-precision float
+};
+
 // What the format says about one byte value in opcode position.
 struct OpcodeInfo {
   bool known = false;
   std::uint8_t dataLength = 0;  // fixed data bytes after the opcode
   OperandKind kind = OperandKind::None;
+  DataMeaning meaning = DataMeaning::Bytes;
 };
+
+inline constexpr std::uint8_t kNameReference = 0x16;
+inline constexpr std::uint8_t kNameDefinition = 0x2B;
 
 // The complete instruction set: every byte value that is not listed here is
 // not an opcode. 0x00 is not an opcode either; it may only end the file.
 constexpr std::array<OpcodeInfo, 256> makeOpcodeTable() {
   std::array<OpcodeInfo, 256> table{};
-  auto add = [&table](std::uint8_t opcode, std::uint8_t dataLength, OperandKind kind) {
-    table[opcode] = {true, dataLength, kind};
+  auto add = [&table](std::uint8_t opcode, std::uint8_t dataLength, OperandKind kind,
+                      DataMeaning meaning = DataMeaning::Bytes) {
+    table[opcode] = {true, dataLength, kind, meaning};
   };
   add(0x02, 4, OperandKind::None);  // printed after an empty line
   add(0x03, 0, OperandKind::None);
@@ -27,9 +41,9 @@ constexpr std::array<OpcodeInfo, 256> makeOpcodeTable() {
   add(0x05, 0, OperandKind::None);
   add(0x06, 0, OperandKind::None);
   add(0x07, 0, OperandKind::None);
-  add(0x16, 4, OperandKind::None);  // name reference, keyed by its data bytes
-  add(0x17, 4, OperandKind::None);  // signed 32-bit integer
-  add(0x1A, 4, OperandKind::None);  // single-precision float
+  add(kNameReference, 4, OperandKind::None, DataMeaning::NameKey);
+  add(0x17, 4, OperandKind::None, DataMeaning::Integer);
+  add(0x1A, 4, OperandKind::None, DataMeaning::Float);
   add(0x1B, 4, OperandKind::String);
   add(0x1C, 4, OperandKind::String);
   add(0x1E, 0, OperandKind::FloatTriple);
@@ -38,7 +52,8 @@ constexpr std::array<OpcodeInfo, 256> makeOpcodeTable() {
     add(opcode, 0, OperandKind::None);
   }
   add(0x28, 0, OperandKind::None);
-  add(0x2B, 4, OperandKind::String);  // name definition: key in the data bytes, name in the string
+  // A name definition: the key in the data bytes, the name in the string.
+  add(kNameDefinition, 4, OperandKind::String, DataMeaning::NameKey);
   add(0x2C, 0, OperandKind::None);
   add(0x2D, 0, OperandKind::None);
   add(0x2E, 4, OperandKind::None);

@@ -1,90 +1,15 @@
 #include "decode/ScriptDecoder.h"
 
-#include <filesystem>
-#include <string_view>
-
 #include "decode/OpcodeTable.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace krlist {
 
-namespace {
-
-// Opens the script as raw bytes, so that 0x1A and carriage returns and line
-// feeds are ordinary data. A directory is refused here: some systems let it be
-// opened and only fail the first read.
-std::FILE* openScript(const std::string& fileName) {
-#ifdef _WIN32
-  // Windows names files in UTF-16, and the name arrives here in UTF-8 (main
-  // takes it from the wide command line). The narrow fopen would read it in
-  // the ANSI code page, which cannot hold most names, so the wide open is used.
-  std::wstring wideName;
-  const int length = static_cast<int>(fileName.size());
-  if (length > 0) {
-    wideName.resize(static_cast<std::size_t>(
-        MultiByteToWideChar(CP_UTF8, 0, fileName.data(), length, nullptr, 0)));
-    MultiByteToWideChar(CP_UTF8, 0, fileName.data(), length, wideName.data(),
-                        static_cast<int>(wideName.size()));
-  }
-  const std::filesystem::path path(wideName);
-  std::FILE* file = _wfopen(path.c_str(), L"rb");
-#else
-  const std::string& path = fileName;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-#endif
-  std::error_code error;
-  if (file != nullptr && std::filesystem::is_directory(path, error)) {
-    std::fclose(file);
-    return nullptr;
-  }
-  return file;
-}
-
-// Both stops in the middle of a script are reported in one shape: a title
-// between two rules, then the offset and value of the byte where decoding
-// stopped.
-void reportStop(TextOutput& out, std::string_view title, std::uint64_t offset, std::uint8_t value) {
-  out.write("\n--------------------------\n");
-  out.write(title);
-  out.write("\n--------------------------\n");
-  out.write('\n');
-  out.writeHexOffset(static_cast<std::uint32_t>(offset));
-  out.write(':');
-  out.writeHexByte(value);
-  out.write("\n\n");
-}
-
-}  // namespace
-
-int ScriptDecoder::decode(Console& console) {
-  TextOutput& out = console.out();
-  out.write("\n-= Decompiling ");
-  out.write(fileName_);
-  out.write(" =-\n\n");
-
-  std::FILE* file = openScript(fileName_);
-  if (file == nullptr) {
-    console.error("Failed to open " + fileName_ + "\n");
-    return -1;
-  }
-  ByteReader input(file);
-  const int status = decode(input, console);
-  std::fclose(file);
-  return status;
-}
-
-int ScriptDecoder::decode(ByteReader& input, Console& console) {
-  // Where the input runs out between instructions, the script is complete,
+DecodeStop ScriptDecoder::decode(ByteReader& input) {
+  // Where the input runs out between instructions the script is complete,
   // unless that was a read failing rather than the file ending.
-  auto endOfInput = [&]() {
-    if (input.readFailed()) {
-      console.error("Failed to read " + fileName_ + "\n");
-      return -1;
-    }
-    return 0;
+  auto endOfInput = [&input]() {
+    return input.readFailed() ? DecodeStop{StopReason::ReadFailed, input.offset(), 0}
+                              : DecodeStop{};
   };
 
   for (;;) {
@@ -98,21 +23,18 @@ int ScriptDecoder::decode(ByteReader& input, Console& console) {
         if (input.readFailed()) {
           return endOfInput();
         }
-        reportStop(console.out(), "!! Unexpected end of file !!", input.offset(), opcode);
-        return -1;
+        return {StopReason::Truncated, input.offset(), opcode};
       }
       continue;
     }
     if (opcode == 0x00) {
-      // The end marker may only be the last byte. Anything after it is
-      // reported as it stands, even a valid opcode.
-      input.skip(1);
-      if (!input.fill(1)) {
+      // The end marker may only be the last byte.
+      if (!input.fill(2)) {
         return endOfInput();
       }
+      return {StopReason::MisplacedEndMarker, input.offset(), input.bytes()[1]};
     }
-    reportStop(console.out(), "!! Found Uknown OpCode !!", input.offset(), input.bytes()[0]);
-    return -1;
+    return {StopReason::UnknownOpcode, input.offset(), opcode};
   }
 }
 

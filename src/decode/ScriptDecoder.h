@@ -1,16 +1,35 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <utility>
 
 #include "decode/ByteArena.h"
 #include "decode/ByteReader.h"
 #include "decode/Instruction.h"
 #include "decode/Listing.h"
-#include "decode/TextOutput.h"
 
 namespace krlist {
+
+// Why decoding stopped before the end of the input.
+enum class StopReason : std::uint8_t {
+  None,                // the input was read to its end, or to a final end marker
+  UnknownOpcode,       // the byte at `offset` is not an opcode
+  MisplacedEndMarker,  // the 0x00 at `offset` is not the input's last byte
+  Truncated,           // the input ends inside the instruction at `offset`
+  ReadFailed,          // reading the input failed
+};
+
+// Where and why a decode stopped, for each tool to word in its own way.
+struct DecodeStop {
+  StopReason reason = StopReason::None;
+  // The first byte that is not part of a decoded instruction: the unknown
+  // byte, the misplaced 0x00, or the opcode of the truncated instruction.
+  std::uint64_t offset = 0;
+  // The byte that stopped the decode: the unknown byte, the byte after a
+  // misplaced 0x00, or the truncated instruction's opcode.
+  std::uint8_t value = 0;
+
+  bool complete() const { return reason == StopReason::None; }
+};
 
 // Decodes one compiled script into its listing.
 //
@@ -21,17 +40,15 @@ namespace krlist {
 // it; anywhere else, and any byte that is not an opcode, stops the decode.
 class ScriptDecoder {
  public:
-  explicit ScriptDecoder(std::string fileName) : fileName_(std::move(fileName)) {}
-
+  ScriptDecoder() = default;
   ScriptDecoder(const ScriptDecoder&) = delete;
   ScriptDecoder& operator=(const ScriptDecoder&) = delete;
 
-  // Writes the banner, opens the file and decodes it. Returns 0 when the file
-  // was read to its end, -1 after reporting why not. Records decoded before a
-  // failure stay in the listing.
-  [[nodiscard]] int decode(Console& console);
-  // Decodes the bytes `input` delivers, without banner or file.
-  [[nodiscard]] int decode(ByteReader& input, Console& console);
+  // Decodes the bytes `input` delivers, appending a record per instruction.
+  // On a stop the reader is left at the stop's offset, so that the bytes that
+  // were not decoded can still be read from it; records decoded before the
+  // stop stay in the listing.
+  [[nodiscard]] DecodeStop decode(ByteReader& input);
 
   const Listing& listing() const { return listing_; }
 
@@ -41,7 +58,6 @@ class ScriptDecoder {
   [[nodiscard]] bool readInstruction(ByteReader& input, std::int32_t dataLength, OperandKind kind);
 
   Listing listing_;
-  std::string fileName_;
   ByteArena arena_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <bit>
 
+#include "decode/OpcodeTable.h"
 #include "listing/NameIndex.h"
 
 namespace krlist {
@@ -10,7 +11,6 @@ namespace {
 
 constexpr std::uint8_t kBlankLineBefore = 0x02;
 constexpr std::uint8_t kBlankLineAfter = 0x04;
-constexpr std::uint8_t kNameReference = 0x16;
 constexpr std::uint8_t kInteger = 0x17;
 constexpr std::uint8_t kFloat = 0x1A;
 

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "decode/OpcodeTable.h"
+
 namespace krlist {
 
 namespace {
@@ -40,7 +42,7 @@ NameIndex::NameIndex(const Listing& listing) : ranges_(0, KeyHash{runSeed()}) {
   // names_ and fill the slices in listing order.
   std::size_t definitions = 0;
   for (const Instruction& instruction : listing) {
-    if (instruction.opcode() == kDefinition) {
+    if (instruction.opcode() == kNameDefinition) {
       ++ranges_[keyOf(instruction.data())].count;
       ++definitions;
     }
@@ -53,7 +55,7 @@ NameIndex::NameIndex(const Listing& listing) : ranges_(0, KeyHash{runSeed()}) {
   }
   names_.resize(definitions);
   for (const Instruction& instruction : listing) {
-    if (instruction.opcode() == kDefinition) {
+    if (instruction.opcode() == kNameDefinition) {
       Range& range = ranges_[keyOf(instruction.data())];
       names_[range.begin + range.count++] = instruction.text();
     }

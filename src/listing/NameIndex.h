@@ -17,8 +17,6 @@ namespace krlist {
 // length of the listing.
 class NameIndex {
  public:
-  static constexpr std::uint8_t kDefinition = 0x2B;
-
   // Keys come from the file, so a script could pick them to share one bucket
   // of the identity hash that integers get by default and make every lookup
   // a walk through all of them. Mixing in a seed chosen per run spreads any

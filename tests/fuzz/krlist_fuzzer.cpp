@@ -18,6 +18,7 @@
 
 #include "decode/OpcodeTable.h"
 #include "decode/ScriptDecoder.h"
+#include "listing/DecodeReport.h"
 #include "listing/ListingPrinter.h"
 
 namespace {
@@ -28,6 +29,19 @@ void check(bool condition, const char* what, std::uint64_t offset) {
                  static_cast<unsigned long long>(offset), what);
     std::abort();
   }
+}
+
+// Decodes as the listing does, its report included: 0 or -1.
+int decodeAndReport(krlist::ScriptDecoder& decoder, krlist::ByteReader& input,
+                    krlist::Console& console) {
+  const krlist::DecodeStop stop = decoder.decode(input);
+  if (stop.complete()) {
+    return 0;
+  }
+  check(stop.offset == input.offset(), "the reader is not left where decoding stopped",
+        stop.offset);
+  krlist::reportStop(stop, "fuzz.kr", console);
+  return -1;
 }
 
 // Checks one record against the input and returns where its instruction ends.
@@ -110,9 +124,9 @@ void checkBlockReads(const std::uint8_t* data, std::size_t size, int status,
   std::FILE* file = fopencookie(&chopped, "rb", functions);
   check(file != nullptr, "cannot open a stream over the input", 0);
   krlist::Console console(nullptr, nullptr);
-  krlist::ScriptDecoder decoder("fuzz.kr");
+  krlist::ScriptDecoder decoder;
   krlist::ByteReader input(file, 1 + size % 7);
-  const int streamStatus = decoder.decode(input, console);
+  const int streamStatus = decodeAndReport(decoder, input, console);
   std::fclose(file);
   check(streamStatus == status, "block reads changed the outcome", 0);
   check(decoder.listing().size() == inMemory.listing().size(),
@@ -128,9 +142,9 @@ void checkBlockReads(const std::uint8_t* data, std::size_t size, int status,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   krlist::Console console(nullptr, nullptr);
-  krlist::ScriptDecoder decoder("fuzz.kr");
+  krlist::ScriptDecoder decoder;
   krlist::ByteReader input(data, size);
-  const int status = decoder.decode(input, console);
+  const int status = decodeAndReport(decoder, input, console);
   check(status == 0 || status == -1, "decode returned neither 0 nor -1", 0);
 
   std::size_t end = 0;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "decode/ScriptDecoder.h"
+#include "listing/DecodeReport.h"
 #include "listing/ListingPrinter.h"
 
 namespace krlist {
@@ -57,8 +58,10 @@ struct Outcome {
 
 Outcome decodeThrough(ByteReader& input) {
   Console console(nullptr, nullptr);
-  ScriptDecoder decoder("script.kr");
-  const int status = decoder.decode(input, console);
+  ScriptDecoder decoder;
+  const DecodeStop stop = decoder.decode(input);
+  const int status = stop.complete() ? 0 : -1;
+  reportStop(stop, "script.kr", console);
   if (status == 0) {
     printListing(decoder.listing(), console.out());
   }

@@ -1,0 +1,65 @@
+#include "system/Files.h"
+
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace krlist {
+
+#ifdef _WIN32
+std::filesystem::path pathFromUtf8(std::string_view name) {
+  std::wstring wide;
+  const int length = static_cast<int>(name.size());
+  if (length > 0) {
+    wide.resize(
+        static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, name.data(), length, nullptr, 0)));
+    MultiByteToWideChar(CP_UTF8, 0, name.data(), length, wide.data(),
+                        static_cast<int>(wide.size()));
+  }
+  return std::filesystem::path(wide);
+}
+
+std::string pathToUtf8(const std::filesystem::path& path) {
+  const std::wstring& wide = path.native();
+  std::string name;
+  const int length = static_cast<int>(wide.size());
+  if (length > 0) {
+    name.resize(static_cast<std::size_t>(
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr)));
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, name.data(), static_cast<int>(name.size()),
+                        nullptr, nullptr);
+  }
+  return name;
+}
+
+std::FILE* openFile(const std::filesystem::path& path, const char* mode) {
+  const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(path.c_str(), wideMode.c_str());
+}
+
+bool isDirectory(std::FILE* file) {
+  struct _stat64 status {};
+  return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFDIR) != 0;
+}
+#else
+std::filesystem::path pathFromUtf8(std::string_view name) {
+  return std::filesystem::path(std::string(name));
+}
+
+std::string pathToUtf8(const std::filesystem::path& path) {
+  return path.native();
+}
+
+std::FILE* openFile(const std::filesystem::path& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+bool isDirectory(std::FILE* file) {
+  struct stat status {};
+  return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
+}
+#endif
+
+}  // namespace krlist

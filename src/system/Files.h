@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace krlist {
+
+// Paths travel through the tools as UTF-8 on Windows, where the system names
+// files in UTF-16, and as the system's own bytes elsewhere, where a name need
+// not be valid in any encoding (a file unpacked from an archive made on
+// another system). These two convert between that form and a path.
+std::filesystem::path pathFromUtf8(std::string_view name);
+std::string pathToUtf8(const std::filesystem::path& path);
+
+// Opens a file with a stdio mode ("rb", "wb"), by its full Unicode name on
+// Windows too.
+std::FILE* openFile(const std::filesystem::path& path, const char* mode);
+
+// True when an open stream is a directory, which some systems let fopen open
+// and only fail at the first read. The stream itself is asked, not the name,
+// which may since have come to mean another file.
+bool isDirectory(std::FILE* file);
+
+}  // namespace krlist
