@@ -63,4 +63,16 @@ std::size_t ByteReader::find(std::uint8_t value, std::size_t from) {
   }
 }
 
+bool ByteReader::readRest(std::string& out) {
+  for (;;) {
+    if (available() > 0) {
+      out.append(reinterpret_cast<const char*>(position_), available());
+      skip(available());
+    }
+    if (!fill(1)) {
+      return !readFailed_;
+    }
+  }
+}
+
 }  // namespace krlist

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace krlist {
@@ -33,6 +34,10 @@ class ByteReader {
   // on as far as needed. Returns its index from the current position, or
   // `npos` when the input ends first.
   std::size_t find(std::uint8_t value, std::size_t from);
+
+  // Appends every byte from the current position to the end of the input to
+  // `out`. False when a read fails.
+  [[nodiscard]] bool readRest(std::string& out);
 
   const std::uint8_t* bytes() const { return position_; }
   std::size_t available() const { return static_cast<std::size_t>(end_ - position_); }

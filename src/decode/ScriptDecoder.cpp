@@ -30,7 +30,9 @@ DecodeStop ScriptDecoder::decode(ByteReader& input) {
     if (opcode == 0x00) {
       // The end marker may only be the last byte.
       if (!input.fill(2)) {
-        return endOfInput();
+        DecodeStop stop = endOfInput();
+        stop.endMarker = stop.complete();
+        return stop;
       }
       return {StopReason::MisplacedEndMarker, input.offset(), input.bytes()[1]};
     }

@@ -27,6 +27,8 @@ struct DecodeStop {
   // The byte that stopped the decode: the unknown byte, the byte after a
   // misplaced 0x00, or the truncated instruction's opcode.
   std::uint8_t value = 0;
+  // A complete script that ended with the 0x00 end marker.
+  bool endMarker = false;
 
   bool complete() const { return reason == StopReason::None; }
 };

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "decode/TextOutput.h"
+
+namespace krlist {
+
+// One file of a run: where it is read and where its output goes.
+struct Job {
+  std::filesystem::path input;
+  std::filesystem::path output;  // empty when the output is standard output, or none
+  std::string name;              // the input as messages name it
+};
+
+// How one job went, and what it has to say: whole lines, for standard output
+// and standard error.
+struct JobResult {
+  bool ok = true;
+  std::string out;
+  std::string err;
+};
+
+// The files under `folder`, each with its output under `outputFolder`, in an
+// order that does not depend on the system: by path, byte for byte. Links to
+// folders are not followed (one may lead back up the tree), and the output
+// folder, when it lies inside, is not entered, so that no output is ever read
+// as an input. `outputFor` gives a file's output path relative to the output
+// folder, or nothing to leave the file out. What was passed over is said in
+// `notes`, one line each.
+std::vector<Job> listFolder(
+    const std::filesystem::path& folder, const std::filesystem::path& outputFolder,
+    const std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)>&
+        outputFor,
+    std::string& notes);
+
+struct RunOptions {
+  unsigned jobs = 0;  // files at once; 0 for one per core
+  bool failFast = false;
+  bool summary = false;  // end with "N ok, M failed"
+};
+
+// Runs the jobs, several at once, and writes what each says in the order of
+// the jobs, whatever order they finish in. With `failFast` no job starts
+// after one has failed. A progress line is kept on standard error while it is
+// a terminal. Returns the exit status: 0 when every job ran and succeeded,
+// otherwise 1.
+int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Job&)>& run,
+            const RunOptions& options);
+
+// Writes a job's output whole: to a temporary file renamed into place, or to
+// standard output when the job has no output path. `write` returns false to
+// throw the output away. False, with the reason in `error`, when the output
+// cannot be written or would replace the job's input.
+bool writeOutput(const Job& job, const std::function<bool(TextOutput&)>& write, std::string& error);
+
+}  // namespace krlist

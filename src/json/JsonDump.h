@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string_view>
+
+#include "decode/Listing.h"
+#include "decode/ScriptDecoder.h"
+#include "decode/TextOutput.h"
+#include "text/Encoding.h"
+
+namespace krlist {
+
+// The encoding in which the script's strings are text for the most bytes;
+// UTF-8 on a tie (a script of plain ASCII, say).
+Encoding chooseEncoding(const Listing& listing);
+
+// What follows the decoded instructions of a script.
+struct ScriptEnd {
+  DecodeStop stop;
+  std::string_view reason;  // the stop in words, when decoding stopped early
+  std::string_view rest;    // every byte from the stop's offset to the end of the file
+};
+
+// Writes the JSON form of a script: one instruction per line, every field a
+// build needs to give back the same bytes, and a "rest" holding the bytes
+// that did not decode.
+void writeJson(const Listing& listing, Encoding encoding, const ScriptEnd& end, TextOutput& out);
+
+}  // namespace krlist

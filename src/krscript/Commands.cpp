@@ -1,0 +1,132 @@
+#include "krscript/Commands.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+#include "batch/FolderRun.h"
+#include "decode/ScriptDecoder.h"
+#include "json/JsonBuild.h"
+#include "json/JsonDump.h"
+#include "krscript/Scripts.h"
+#include "system/Files.h"
+
+namespace krlist {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::optional<fs::path> withSuffix(const fs::path& relative, const char* suffix) {
+  fs::path output = relative;
+  output += suffix;
+  return output;
+}
+
+// "x.kr.json" names the script "x.kr"; other files are not JSON forms.
+std::optional<fs::path> withoutJsonSuffix(const fs::path& relative) {
+  if (relative.extension() != ".json") {
+    return std::nullopt;
+  }
+  return fs::path(relative).replace_extension();
+}
+
+JobResult dumpScript(const Job& job, std::optional<Encoding> encoding) {
+  DecodedScript script;
+  JobResult result;
+  if (!decodeScriptFile(job, script, result)) {
+    return result;
+  }
+  const std::string reason = describeStop(script.stop);
+  const ScriptEnd end{script.stop, reason, script.rest};
+  const Encoding chosen = encoding.value_or(chooseEncoding(script.decoder.listing()));
+  std::string error;
+  if (!writeOutput(
+          job,
+          [&](TextOutput& out) {
+            writeJson(script.decoder.listing(), chosen, end, out);
+            return true;
+          },
+          error)) {
+    return {false, "", job.name + ": " + error + "\n"};
+  }
+  // A script that does not decode is still written whole, with the bytes
+  // that did not decode kept as they are, but the run says so.
+  if (!script.stop.complete()) {
+    return {false, "", stopLine(job, script.stop)};
+  }
+  return {};
+}
+
+JobResult buildScriptFile(const Job& job) {
+  std::FILE* file = openFile(job.input, "rb");
+  if (file == nullptr || isDirectory(file)) {
+    const int error = file == nullptr ? errno : EISDIR;
+    if (file != nullptr) {
+      std::fclose(file);
+    }
+    return {false, "",
+            job.name + ": cannot open: " + std::generic_category().message(error) + "\n"};
+  }
+  JsonSource source(file);
+  std::string message;
+  std::string error;
+  const bool written = writeOutput(
+      job,
+      [&](TextOutput& script) {
+        const std::optional<BuildError> problem = buildScript(source, script);
+        if (!problem) {
+          return true;
+        }
+        const JsonSource::Position position = source.positionOf(problem->offset);
+        message = job.name + ":" + std::to_string(position.line) + ":" +
+                  std::to_string(position.column) + ": " + problem->message + "\n";
+        return false;
+      },
+      error);
+  std::fclose(file);
+  if (!written) {
+    return {false, "", message.empty() ? job.name + ": " + error + "\n" : message};
+  }
+  return {};
+}
+
+JobResult checkScript(const Job& job) {
+  DecodedScript script;
+  JobResult result;
+  if (!decodeScriptFile(job, script, result)) {
+    return result;
+  }
+  if (!script.stop.complete()) {
+    return {false, stopLine(job, script.stop), ""};
+  }
+  return {};
+}
+
+}  // namespace
+
+int runDump(const Options& options) {
+  const Plan plan = planJobs(options, options.inputs[0], [](const fs::path& relative) {
+    return withSuffix(relative, ".json");
+  });
+  const std::optional<Encoding> encoding = options.encoding;
+  return runPlan(plan, options, [encoding](const Job& job) { return dumpScript(job, encoding); });
+}
+
+int runBuild(const Options& options) {
+  const Plan plan = planJobs(options, options.inputs[0], withoutJsonSuffix);
+  return runPlan(plan, options, buildScriptFile);
+}
+
+int runCheck(const Options& options) {
+  Plan plan;
+  for (const std::string& input : options.inputs) {
+    Plan more = planJobs(options, input, [](const fs::path&) { return std::optional<fs::path>(); });
+    plan.jobs.insert(plan.jobs.end(), more.jobs.begin(), more.jobs.end());
+    plan.notes += more.notes;
+    plan.folder = plan.folder || more.folder;
+  }
+  return runPlan(plan, options, checkScript);
+}
+
+}  // namespace krlist

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "krscript/Options.h"
+
+namespace krlist {
+
+// The commands, each returning the exit status: 0 when every file went well,
+// 1 when any failed.
+int runDump(const Options& options);
+int runBuild(const Options& options);
+int runCheck(const Options& options);
+
+}  // namespace krlist

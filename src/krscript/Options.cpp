@@ -1,0 +1,158 @@
+#include "krscript/Options.h"
+
+#include <charconv>
+
+namespace krlist {
+
+namespace {
+
+constexpr const char* kCommands[] = {"dump", "build", "check", "extract", "inject"};
+
+bool isCommand(const std::string& word) {
+  for (const char* command : kCommands) {
+    if (word == command) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::variant<Options, std::string> parseOptions(const std::vector<std::string>& arguments) {
+  Options options;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string word = arguments[i];
+    std::optional<std::string> attached;  // the value in --name=value
+    if (!optionsEnded && word.rfind("--", 0) == 0 && word.find('=') != std::string::npos) {
+      attached = word.substr(word.find('=') + 1);
+      word = word.substr(0, word.find('='));
+    }
+    auto value = [&](std::string& into) -> bool {
+      if (attached) {
+        into = *attached;
+        return true;
+      }
+      if (i + 1 >= arguments.size()) {
+        return false;
+      }
+      into = arguments[++i];
+      return true;
+    };
+    std::string text;
+    if (optionsEnded || word.empty() || word[0] != '-' || word == "-") {
+      if (options.command.empty() && !options.help && !options.version) {
+        if (!isCommand(word)) {
+          return "unknown command '" + word + "'";
+        }
+        options.command = word;
+      } else {
+        options.inputs.push_back(arguments[i]);
+      }
+    } else if (word == "--") {
+      optionsEnded = true;
+    } else if (word == "-h" || word == "--help") {
+      options.help = true;
+    } else if (word == "--version") {
+      options.version = true;
+    } else if (word == "--fail-fast") {
+      options.failFast = true;
+    } else if (word == "-o" || word == "--output") {
+      if (!value(text)) {
+        return word + " needs a path";
+      }
+      options.output = text;
+    } else if (word == "--encoding") {
+      if (!value(text)) {
+        return "--encoding needs auto, utf-8 or cp932";
+      }
+      if (text != "auto") {
+        options.encoding = encodingFromName(text);
+        if (!options.encoding) {
+          return "unknown encoding '" + text + "' (auto, utf-8 or cp932)";
+        }
+      }
+    } else if (word == "--format") {
+      if (!value(text) || (text != "po" && text != "csv")) {
+        return "--format needs po or csv";
+      }
+      options.format = text;
+    } else if (word == "-j" || word == "--jobs") {
+      unsigned jobs = 0;
+      if (!value(text) ||
+          std::from_chars(text.data(), text.data() + text.size(), jobs).ptr !=
+              text.data() + text.size() ||
+          jobs == 0 || jobs > 256) {
+        return word + " needs a number of files at once, 1 to 256";
+      }
+      options.jobs = jobs;
+    } else {
+      return "unknown option '" + word + "'";
+    }
+  }
+  if (options.help || options.version) {
+    return options;
+  }
+  if (options.command.empty()) {
+    return "no command given";
+  }
+  const std::size_t wanted = options.command == "inject" ? 2 : 1;
+  if (options.inputs.size() < wanted ||
+      (options.command != "check" && options.inputs.size() > wanted)) {
+    return options.command == "inject"
+               ? "inject takes a script or folder and its translations"
+               : options.command + " takes " +
+                     (options.command == "check" ? "one or more" : "one") + " input path";
+  }
+  if (!options.output &&
+      (options.command == "build" || options.command == "extract" || options.command == "inject")) {
+    return options.command + " needs -o OUT";
+  }
+  return options;
+}
+
+std::string usage(const std::string& command) {
+  if (command == "dump") {
+    return "Usage: krscript dump SCRIPT|DIR [-o OUT] [--encoding auto|utf-8|cp932] [-j N] "
+           "[--fail-fast]\n"
+           "Writes a script as JSON that can be edited and built back into the same bytes: to\n"
+           "standard output, to OUT, or for a folder to OUT/<path>.json for every file in it.\n"
+           "A string is \"text\" when it reads back exactly in the encoding (auto: the one\n"
+           "that holds the most string bytes), otherwise \"bytes\" in hexadecimal.\n";
+  }
+  if (command == "build") {
+    return "Usage: krscript build JSON|DIR -o OUT [-j N] [--fail-fast]\n"
+           "Writes the script a JSON form describes; for a folder, OUT/x.kr for every x.kr.json\n"
+           "in it. A JSON form that is not valid is reported with its line and column, and\n"
+           "nothing is written for it.\n";
+  }
+  if (command == "check") {
+    return "Usage: krscript check SCRIPT|DIR... [-j N] [--fail-fast]\n"
+           "Decodes scripts and prints one line for each that does not decode:\n"
+           "PATH: 0xOFFSET: REASON.\n";
+  }
+  if (command == "extract") {
+    return "Usage: krscript extract SCRIPT|DIR -o OUT [--format po|csv] [--encoding "
+           "auto|utf-8|cp932] [-j N] [--fail-fast]\n"
+           "Writes every string of a script into a translation file (x.kr gives x.kr.po or\n"
+           "x.kr.csv), for translators to fill in.\n";
+  }
+  if (command == "inject") {
+    return "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [-j N] [--fail-fast]\n"
+           "Writes each script with the translated strings of its translation file put in;\n"
+           "untranslated and fuzzy entries keep the original bytes.\n";
+  }
+  return "Usage: krscript COMMAND [OPTIONS]\n"
+         "  dump SCRIPT|DIR [-o OUT] [--encoding auto|utf-8|cp932]  script to JSON\n"
+         "  build JSON|DIR -o OUT                                   JSON to script\n"
+         "  check SCRIPT|DIR...                                     report scripts that do "
+         "not decode\n"
+         "  extract SCRIPT|DIR -o OUT [--format po|csv]             strings to translate\n"
+         "  inject SCRIPT|DIR TRANSLATIONS -o OUT                   translations put back\n"
+         "Folders: every file under DIR, -j N at once (default: one per core), --fail-fast to\n"
+         "stop at the first failure. Exit status: 0 all done, 1 a file failed, 2 usage.\n"
+         "krscript COMMAND --help for more; krscript --version.\n";
+}
+
+}  // namespace krlist

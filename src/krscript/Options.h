@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "text/Encoding.h"
+
+namespace krlist {
+
+// A krscript command line, parsed.
+struct Options {
+  std::string command;
+  std::vector<std::string> inputs;
+  std::optional<std::string> output;  // -o
+  std::optional<Encoding> encoding;   // --encoding; none for auto
+  std::string format = "po";          // --format, for extract
+  unsigned jobs = 0;                  // -j; 0 for one per core
+  bool failFast = false;              // --fail-fast
+  bool help = false;                  // --help
+  bool version = false;               // --version
+};
+
+// Parses the arguments after the program's name. A usage error is returned
+// as its message.
+std::variant<Options, std::string> parseOptions(const std::vector<std::string>& arguments);
+
+// The usage of one command, or of them all for an empty or unknown command.
+std::string usage(const std::string& command);
+
+}  // namespace krlist

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch/FolderRun.h"
+#include "decode/ScriptDecoder.h"
+#include "krscript/Options.h"
+
+namespace krlist {
+
+// What every command of krscript shares: the files a command runs on, and a
+// script read whole.
+
+// The jobs of a command: one input file, or every file of a folder.
+struct Plan {
+  std::vector<Job> jobs;
+  std::string notes;       // what was passed over, one line each
+  bool folder = false;     // the input was a folder
+  std::string usageError;  // the command cannot run on this input as asked
+};
+
+// Plans a command on `input`. For a folder, `outputFor` names each file's
+// output relative to the -o folder, or leaves the file out; for a single
+// file whose -o is a folder, it names the output in it.
+Plan planJobs(
+    const Options& options, const std::string& input,
+    const std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)>&
+        outputFor);
+
+// Runs the plan's jobs as the options say, and returns the exit status.
+int runPlan(const Plan& plan, const Options& options,
+            const std::function<JobResult(const Job&)>& run);
+
+// A script decoded as far as it goes, with the bytes after the stop.
+struct DecodedScript {
+  ScriptDecoder decoder;
+  DecodeStop stop;
+  std::string rest;
+};
+
+// Reads and decodes a job's input. False, with the failure in `failure`, when
+// the file cannot be opened or read.
+bool decodeScriptFile(const Job& job, DecodedScript& script, JobResult& failure);
+
+// Why a decode stopped, in words: "unknown opcode 0x01".
+std::string describeStop(const DecodeStop& stop);
+// "PATH: 0xOFFSET: REASON" and a line feed.
+std::string stopLine(const Job& job, const DecodeStop& stop);
+
+}  // namespace krlist

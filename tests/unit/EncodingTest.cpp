@@ -1,0 +1,177 @@
+#include "text/Encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace krlist {
+namespace {
+
+constexpr Encoding kUtf8 = Encoding::Utf8;
+constexpr Encoding kCp932 = Encoding::Cp932;
+
+// A second UTF-8 encoder, to feed the tests every character.
+std::string toUtf8(char32_t c) {
+  static constexpr unsigned char kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+  const int tail = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  std::string text(1, static_cast<char>(kLead[tail] | c >> 6 * tail));
+  for (int shift = 6 * (tail - 1); shift >= 0; shift -= 6) {
+    text += static_cast<char>(0x80 | (c >> shift & 0x3F));
+  }
+  return text;
+}
+
+std::optional<std::string> encoded(Encoding encoding, std::string_view text) {
+  std::string out;
+  if (encodeText(encoding, text, out)) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+TEST(EncodingTest, NamesAreExact) {
+  for (Encoding encoding : {kUtf8, kCp932}) {
+    EXPECT_EQ(encodingFromName(encodingName(encoding)), encoding);
+  }
+  for (const char* name : {"UTF-8", "utf8", "CP932", "shift_jis", "cp932 ", ""}) {
+    EXPECT_FALSE(encodingFromName(name)) << name;
+  }
+}
+
+// Every string of one or two bytes: exactly the exact ones decode, and what
+// they decode to encodes back to them.
+TEST(EncodingTest, Cp932ExactBytesRoundTrip) {
+  for (unsigned code = 1; code < 0x10000; ++code) {
+    std::string bytes = code > 0xFF ? std::string{static_cast<char>(code >> 8)} : "";
+    bytes += static_cast<char>(code);
+    std::string text = "keep";
+    const bool exact = isExactText(kCp932, bytes);
+    ASSERT_EQ(decodeExactText(kCp932, bytes, text), exact) << std::hex << code;
+    if (exact) {
+      ASSERT_EQ(encoded(kCp932, text.substr(4)), bytes) << code;
+    } else {
+      ASSERT_EQ(text, "keep") << code;
+    }
+  }
+}
+
+// Every encodable BMP character gives exact text, which decodes back to it:
+// nothing is written by best fit, in the code of a similar character.
+TEST(EncodingTest, Cp932EncodingsAreExactText) {
+  for (char32_t c = 1; c < 0x10000; ++c) {
+    const std::optional<std::string> bytes = encoded(kCp932, toUtf8(c));
+    std::string text;
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      EXPECT_FALSE(bytes);
+    } else if (bytes) {
+      ASSERT_TRUE(decodeExactText(kCp932, *bytes, text)) << describeCharacter(c);
+      ASSERT_EQ(text, toUtf8(c));
+    }
+  }
+  EXPECT_FALSE(encoded(kCp932, "\u00A2"));  // ¢: Windows has only the full-width ￠
+}
+
+TEST(EncodingTest, Cp932GoldenCases) {
+  const std::pair<std::string, std::string> exact[] = {
+      {"\x82\xA0", "あ"},       {"\x8A\xBF\x8E\x9A", "漢字"},
+      {"\\~\xB1\xDF", "\\~ｱﾟ"}, {"\x80\xA0\xFD\xFF", "\u0080\uF8F0\uF8F1\uF8F3"},
+      {"\xF0\x40", "\uE000"},   {"0123456789\x81\xE6+0123456789", "0123456789∵+0123456789"}};
+  for (const auto& [bytes, text] : exact) {
+    std::string decoded = "x";
+    EXPECT_TRUE(decodeExactText(kCp932, bytes, decoded)) << text;
+    EXPECT_EQ(decoded, "x" + text);
+    EXPECT_EQ(encoded(kCp932, text), bytes);
+  }
+  // Duplicates of characters written in another code: ∵ is written in JIS
+  // X 0208, ⅰ and 髙 in the IBM extensions rather than the NEC-selected ones.
+  EXPECT_FALSE(isExactText(kCp932, "\x87\x9A"));
+  EXPECT_EQ(encoded(kCp932, "\u2235"), "\x81\xE6");
+  EXPECT_FALSE(isExactText(kCp932, "\xEE\xEF"));
+  EXPECT_EQ(encoded(kCp932, "\u2170"), "\xFA\x40");
+  EXPECT_EQ(encoded(kCp932, "\u9AD9"), "\xFB\xFC");
+  // A lead byte ends the view even though a trail byte follows it in memory.
+  const std::string_view notExact[] = {"\x81",     "ab\x81",   std::string_view("\x82\xA0", 1),
+                                       "\x81\x20", "\x81\x7F", "\x81\xFD",
+                                       "\x85\x40"};
+  for (std::string_view bytes : notExact) {
+    EXPECT_FALSE(isExactText(kCp932, bytes)) << bytes;
+  }
+}
+
+TEST(EncodingTest, Utf8IsExactWhenWellFormed) {
+  for (char32_t c = 1; c <= 0x10FFFF; c = c == 0xD7FF ? 0xE000 : c + 1) {
+    ASSERT_EQ(encoded(kUtf8, toUtf8(c)), toUtf8(c)) << describeCharacter(c);
+  }
+  const std::pair<std::string_view, std::size_t> malformed[] = {
+      {"a\xC0\x80", 1},
+      {"\xC1\xBF", 0},
+      {"\xE0\x9F\xBF", 0},
+      {"ab\xED\xA0\x80", 2},
+      {"\xF0\x8F\xBF\xBF", 0},
+      {"\xF4\x90\x80\x80", 0},
+      {"\xF5\x80\x80\x80", 0},
+      {"ｱ\x80", 3},
+      {"\xFF", 0},
+      {std::string_view("\xE2\x82\xAC", 2), 0},
+      {"\xE2\x82x", 0},
+      {std::string_view("ab\xF0\x9F\x98\x80", 5), 2}};
+  for (const auto& [bytes, offset] : malformed) {
+    std::string text = "keep";
+    EXPECT_FALSE(decodeExactText(kUtf8, bytes, text)) << bytes;
+    EXPECT_EQ(text, "keep");
+    for (Encoding encoding : {kUtf8, kCp932}) {
+      const std::optional<UnencodableCharacter> error = encodeText(encoding, bytes, text);
+      ASSERT_TRUE(error) << bytes;
+      EXPECT_EQ(error->character, U'\uFFFD');
+      EXPECT_EQ(error->offset, offset) << bytes;
+      EXPECT_EQ(text, "keep");
+    }
+  }
+}
+
+TEST(EncodingTest, EncodeNamesTheFirstUnencodableCharacter) {
+  // A 0x00 byte at each place of a run of ASCII, which is read a word at a time.
+  for (std::size_t at = 0; at < 20; ++at) {
+    std::string text(20, 'a');
+    text[at] = '\0';
+    for (Encoding encoding : {kUtf8, kCp932}) {
+      EXPECT_FALSE(isExactText(encoding, text));
+      std::string out = "keep";
+      const std::optional<UnencodableCharacter> error = encodeText(encoding, text, out);
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->character, U'\0');
+      EXPECT_EQ(error->offset, at);
+      EXPECT_EQ(out, "keep");
+    }
+  }
+  std::string out = "keep";
+  for (const auto& [text, character, offset] :
+       {std::tuple{"aé", U'é', 1}, {"漢😀ab", U'😀', 3}, {"ｱ\u2171é", U'é', 6}}) {
+    const std::optional<UnencodableCharacter> error = encodeText(kCp932, text, out);
+    ASSERT_TRUE(error) << text;
+    EXPECT_EQ(error->character, character);
+    EXPECT_EQ(error->offset, static_cast<std::size_t>(offset));
+    EXPECT_EQ(out, "keep");
+  }
+}
+
+TEST(EncodingTest, DescribeCharacter) {
+  EXPECT_EQ(describeCharacter(U'é'), "U+00E9 'é'");
+  EXPECT_EQ(describeCharacter(U' '), "U+0020 ' '");
+  EXPECT_EQ(describeCharacter(U'😀'), "U+1F600 '😀'");
+  for (const auto& [control, name] : {std::pair{U'\0', "U+0000"},
+                                      {U'\x1F', "U+001F"},
+                                      {U'\x7F', "U+007F"},
+                                      {U'\x85', "U+0085"},
+                                      {U'\u2028', "U+2028"}}) {
+    EXPECT_EQ(describeCharacter(control), name);
+  }
+}
+
+}  // namespace
+}  // namespace krlist
