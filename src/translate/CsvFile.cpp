@@ -1,0 +1,238 @@
+#include "translate/CsvFile.h"
+
+#include <algorithm>
+#include <array>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace krlist {
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr auto npos = std::string_view::npos;
+
+enum Column { kLocation, kSource, kTarget, kContext, kColumnCount };
+constexpr std::array<std::string_view, kColumnCount> kColumnNames = {"location", "source", "target",
+                                                                     "context"};
+
+void appendField(std::string& out, std::string_view text) {
+  out += '"';
+  for (;;) {
+    const std::size_t quote = text.find('"');
+    out += text.substr(0, quote);
+    if (quote == npos) {
+      break;
+    }
+    out += "\"\"";
+    text.remove_prefix(quote + 1);
+  }
+  out += '"';
+}
+
+void appendRecord(std::string& out, const std::array<std::string_view, kColumnCount>& fields) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) {
+      out += ',';
+    }
+    appendField(out, fields[i]);
+  }
+  out += "\r\n";
+}
+
+std::string_view trimSpaces(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == npos) {
+    return {};
+  }
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool isColumnName(std::string_view field, std::string_view name) {
+  field = trimSpaces(field);
+  return std::equal(field.begin(), field.end(), name.begin(), name.end(), [](char a, char b) {
+    return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b;
+  });
+}
+
+class CsvReader {
+ public:
+  explicit CsvReader(std::string_view text) : text_(text) {}
+
+  std::variant<TranslationFile, TranslationError> read() {
+    if (text_.starts_with(kByteOrderMark)) {
+      text_.remove_prefix(kByteOrderMark.size());
+    }
+    if (const std::size_t bad = translation::findInvalidText(text_); bad != npos) {
+      return TranslationError{translation::lineAt(text_, bad),
+                              text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8"};
+    }
+    // Spreadsheets in locales that write decimal commas separate fields with
+    // semicolons; the header row, whose names hold neither, tells which.
+    const std::size_t separator = text_.find_first_of(",;\n");
+    if (separator != npos && text_[separator] == ';') {
+      delimiter_ = ';';
+    }
+
+    std::vector<std::string> fields;
+    std::size_t recordLine = 0;
+    if (text_.empty()) {
+      return TranslationError{1, "no header row"};
+    }
+    if (!readRecord(fields, recordLine)) {
+      return std::move(error_);
+    }
+    std::array<std::size_t, kColumnCount> columns;
+    columns.fill(npos);
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      for (std::size_t c = 0; c < kColumnCount; ++c) {
+        if (!isColumnName(fields[i], kColumnNames[c])) {
+          continue;
+        }
+        if (columns[c] != npos) {
+          return TranslationError{recordLine,
+                                  "column \"" + std::string(kColumnNames[c]) + "\" twice"};
+        }
+        columns[c] = i;
+      }
+    }
+    for (std::size_t c = 0; c < kColumnCount; ++c) {
+      if (columns[c] == npos) {
+        return TranslationError{
+            recordLine, "no column \"" + std::string(kColumnNames[c]) + "\" in the header row"};
+      }
+    }
+    const std::size_t width = fields.size();
+
+    TranslationFile file;
+    std::unordered_map<std::string, std::size_t> lines;  // of each offset read
+    while (position_ < text_.size()) {
+      if (!readRecord(fields, recordLine)) {
+        return std::move(error_);
+      }
+      if (std::all_of(fields.begin(), fields.end(), [](const auto& f) { return f.empty(); })) {
+        continue;
+      }
+      if (fields.size() != width) {
+        return TranslationError{recordLine,
+                                std::string(fields.size() < width ? "missing" : "extra") +
+                                    " column: the row has " + std::to_string(fields.size()) +
+                                    " fields, the header " + std::to_string(width)};
+      }
+      TranslationEntry entry;
+      entry.reference = std::move(fields[columns[kLocation]]);
+      const std::size_t colon = entry.reference.rfind(':');
+      if (colon != npos) {
+        entry.context = entry.reference.substr(colon + 1);
+      }
+      if (!translation::isOffsetContext(entry.context)) {
+        return TranslationError{recordLine, "location \"" +
+                                                std::string(translation::excerpt(entry.reference)) +
+                                                "\" does not end in ':' and a script offset "
+                                                "(eight hexadecimal digits)"};
+      }
+      translation::toUpperAscii(entry.context);
+      if (const auto [previous, added] = lines.try_emplace(entry.context, recordLine); !added) {
+        return TranslationError{recordLine, "offset " + entry.context + " again, first at line " +
+                                                std::to_string(previous->second)};
+      }
+      entry.source = std::move(fields[columns[kSource]]);
+      entry.target = std::move(fields[columns[kTarget]]);
+      entry.comment = std::move(fields[columns[kContext]]);
+      entry.line = recordLine;
+      file.entries.push_back(std::move(entry));
+    }
+    return file;
+  }
+
+ private:
+  bool fail(std::size_t line, std::string message) {
+    error_ = {line, std::move(message)};
+    return false;
+  }
+
+  // The length of the line end at `at`: LF, CRLF, or a CR that ends the file.
+  std::size_t lineEndAt(std::size_t at) const {
+    if (text_[at] == '\n') {
+      return 1;
+    }
+    if (text_[at] == '\r') {
+      return at + 1 == text_.size() ? 1 : text_[at + 1] == '\n' ? 2 : 0;
+    }
+    return 0;
+  }
+
+  // Reads the record at the current position, which is not the end.
+  bool readRecord(std::vector<std::string>& fields, std::size_t& recordLine) {
+    fields.clear();
+    recordLine = line_;
+    const std::size_t size = text_.size();
+    for (;;) {
+      std::string& field = fields.emplace_back();
+      if (position_ < size && text_[position_] == '"') {
+        const std::size_t openingLine = line_;
+        ++position_;
+        for (;;) {
+          const std::size_t quote = text_.find('"', position_);
+          if (quote == npos) {
+            return fail(openingLine, "unbalanced quote: the field that starts here never ends");
+          }
+          const std::string_view chunk = text_.substr(position_, quote - position_);
+          line_ += static_cast<std::size_t>(std::count(chunk.begin(), chunk.end(), '\n'));
+          field += chunk;
+          position_ = quote + 1;
+          if (position_ == size || text_[position_] != '"') {
+            break;
+          }
+          field += '"';
+          ++position_;
+        }
+        if (position_ < size && text_[position_] != delimiter_ && lineEndAt(position_) == 0) {
+          return fail(line_, "text after the closing quote of a field");
+        }
+      } else {
+        const std::size_t start = position_;
+        for (; position_ < size && text_[position_] != delimiter_ && lineEndAt(position_) == 0;
+             ++position_) {
+          if (text_[position_] == '"') {
+            return fail(line_, "a quote inside a field that does not start with one");
+          }
+        }
+        field = text_.substr(start, position_ - start);
+      }
+      if (position_ == size) {
+        return true;
+      }
+      if (text_[position_] == delimiter_) {
+        ++position_;
+        continue;
+      }
+      position_ += lineEndAt(position_);
+      ++line_;
+      return true;
+    }
+  }
+
+  std::string_view text_;
+  char delimiter_ = ',';
+  std::size_t position_ = 0;
+  std::size_t line_ = 1;
+  TranslationError error_;
+};
+
+}  // namespace
+
+std::string writeCsv(const TranslationFile& file) {
+  std::string out(kByteOrderMark);
+  appendRecord(out, kColumnNames);
+  for (const TranslationEntry& entry : file.entries) {
+    appendRecord(out, {entry.reference, entry.source, entry.target, entry.comment});
+  }
+  return out;
+}
+
+std::variant<TranslationFile, TranslationError> readCsv(std::string_view text) {
+  return CsvReader(text).read();
+}
+
+}  // namespace krlist

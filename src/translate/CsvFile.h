@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "translate/TranslationFile.h"
+
+namespace krlist {
+
+// Translation files as spreadsheets: comma-separated values, one row per
+// entry under the header row
+//
+//   location,source,target,context
+//
+// where location is the entry's reference ("scenes/a.kr:0000001A"), whose
+// part after the last ':' is the offset that identifies the entry, and
+// context is its comment. Written in UTF-8 with a byte-order mark (without
+// it, spreadsheets take the file for a legacy code page), every field quoted
+// and CRLF line ends; a line break inside a field stays in the field.
+//
+// CSV has no place for the script's encoding or for fuzzy marks.
+std::string writeCsv(const TranslationFile& file);
+
+// Reads what writeCsv writes and what spreadsheets save from it: with or
+// without the byte-order mark, quoted or bare fields, CRLF or LF, the columns
+// in any order (found by their names in the header row; other columns are
+// ignored), separated by commas or, as some locales save them, by
+// semicolons. Empty rows are skipped. Refuses, with the line, an unbalanced
+// quote, text after a closing quote, a row with more or fewer fields than the
+// header, a missing column, invalid UTF-8, a location without an offset and
+// the same offset twice.
+std::variant<TranslationFile, TranslationError> readCsv(std::string_view text);
+
+}  // namespace krlist

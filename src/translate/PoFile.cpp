@@ -1,0 +1,568 @@
+#include "translate/PoFile.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+namespace krlist {
+namespace {
+
+using translation::excerpt;
+using translation::findInvalidText;
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr auto npos = std::string_view::npos;
+
+bool isControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && isSpace(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && isSpace(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The characters with escapes of their own, and the letters of the escapes.
+constexpr std::string_view kEscaped = "\"\\\a\b\f\n\r\t\v";
+constexpr std::string_view kEscapeLetters = "\"\\abfnrtv";
+
+// The escapes are those gettext reads. \a, \b, \f, \v and \r make msgfmt
+// warn that messages should not hold them, but it accepts them, and a script
+// string is what it is. Other control characters go in octal, always three
+// digits so that a digit after them stays a digit; gettext itself writes them
+// as raw bytes, which the reader accepts as well.
+void appendQuoted(std::string& out, std::string_view text) {
+  out += '"';
+  for (const char c : text) {
+    if (const std::size_t named = kEscaped.find(c); named != npos) {
+      out += '\\';
+      out += kEscapeLetters[named];
+    } else if (isControl(c)) {
+      const auto byte = static_cast<unsigned char>(c);
+      out += '\\';
+      out += static_cast<char>('0' + (byte >> 6));
+      out += static_cast<char>('0' + ((byte >> 3) & 7));
+      out += static_cast<char>('0' + (byte & 7));
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+std::string quoted(std::string_view text) {
+  std::string out;
+  appendQuoted(out, text);
+  return out;
+}
+
+// As gettext lays strings out: a text with a line feed before its end starts
+// on the next line, one line of the text per line of the file.
+void appendString(std::string& out, std::string_view keyword, std::string_view text) {
+  out += keyword;
+  out += ' ';
+  const std::size_t firstBreak = text.find('\n');
+  if (firstBreak == npos || firstBreak + 1 == text.size()) {
+    appendQuoted(out, text);
+    out += '\n';
+    return;
+  }
+  out += "\"\"\n";
+  while (!text.empty()) {
+    const std::size_t lineFeed = text.find('\n');
+    const std::size_t length = lineFeed == npos ? text.size() : lineFeed + 1;
+    appendQuoted(out, text.substr(0, length));
+    out += '\n';
+    text.remove_prefix(length);
+  }
+}
+
+void appendComment(std::string& out, std::string_view comment) {
+  for (;;) {
+    const std::size_t lineFeed = comment.find('\n');
+    const std::string_view line = comment.substr(0, lineFeed);
+    out += "#.";
+    if (!line.empty()) {
+      out += ' ';
+      for (const char c : line) {
+        out += isControl(c) && c != '\t' ? ' ' : c;
+      }
+    }
+    out += '\n';
+    if (lineFeed == npos) {
+      return;
+    }
+    comment.remove_prefix(lineFeed + 1);
+  }
+}
+
+void appendReference(std::string& out, std::string_view reference) {
+  std::string words;
+  bool space = false;
+  for (const char c : reference) {
+    if (c == ' ' || isControl(c)) {
+      space = true;
+      continue;
+    }
+    if (space && !words.empty()) {
+      words += ' ';
+    }
+    space = false;
+    words += c;
+  }
+  if (!words.empty()) {
+    out += "#: ";
+    out += words;
+    out += '\n';
+  }
+}
+
+// gettext reads a reference "FILE:00000123" as a file and line 123, and
+// writes it back as "FILE:123". The offset is the msgctxt, so a reference
+// that ends in its decimal reading gets the offset back.
+void restoreOffset(std::string& reference, std::string_view context) {
+  const std::size_t colon = reference.rfind(':');
+  if (colon == npos) {
+    return;
+  }
+  const std::string_view digits = std::string_view(reference).substr(colon + 1);
+  if (digits.empty() || digits.size() > context.size() ||
+      digits.find_first_not_of("0123456789") != npos ||
+      context.substr(0, context.size() - digits.size()).find_first_not_of('0') != npos ||
+      !context.ends_with(digits)) {
+    return;
+  }
+  reference.replace(colon + 1, npos, context);
+}
+
+// One entry as it is being read: its comments, then its keywords.
+struct PendingEntry {
+  std::size_t line = 0;  // first line, comments included
+  std::string comment;
+  bool hasComment = false;
+  std::string reference;
+  bool fuzzy = false;
+  bool hasContext = false;
+  bool hasId = false;
+  bool hasStr = false;
+  std::size_t contextLine = 0;
+  std::size_t idLine = 0;
+  std::size_t strLine = 0;
+  std::string context;
+  std::string id;
+  std::string str;
+
+  bool hasKeyword() const { return hasContext || hasId || hasStr; }
+};
+
+// Reads line by line. An entry ends where the next one starts: at a comment
+// or msgctxt after its msgid, or at a msgid after its msgstr. Blank lines
+// mean nothing, as in gettext.
+class PoReader {
+ public:
+  explicit PoReader(std::string_view text) : text_(text) {}
+
+  std::variant<TranslationFile, TranslationError> read() {
+    if (text_.starts_with(kByteOrderMark)) {
+      text_.remove_prefix(kByteOrderMark.size());
+    }
+    if (const std::size_t bad = findInvalidText(text_); bad != npos) {
+      return TranslationError{translation::lineAt(text_, bad),
+                              text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8"};
+    }
+    std::size_t position = 0;
+    while (position < text_.size()) {
+      std::size_t end = text_.find('\n', position);
+      if (end == npos) {
+        end = text_.size();
+      }
+      std::string_view line = text_.substr(position, end - position);
+      if (line.ends_with('\r')) {
+        line.remove_suffix(1);
+      }
+      ++lineNumber_;
+      if (!readLine(line)) {
+        return std::move(error_);
+      }
+      position = end + 1;
+    }
+    if (pending_.hasKeyword() && !finishEntry()) {
+      return std::move(error_);
+    }
+    return std::move(file_);
+  }
+
+ private:
+  enum class Field { none, context, id, str };
+
+  bool fail(std::size_t line, std::string message) {
+    error_ = {line, std::move(message)};
+    return false;
+  }
+
+  std::string& fieldText() {
+    return field_ == Field::context ? pending_.context
+           : field_ == Field::id    ? pending_.id
+                                    : pending_.str;
+  }
+
+  bool readLine(std::string_view line) {
+    while (!line.empty() && isSpace(line.front())) {
+      line.remove_prefix(1);
+    }
+    if (line.empty()) {
+      return true;
+    }
+    if (line.front() == '#') {
+      return readComment(line);
+    }
+    if (line.front() == '"') {
+      if (field_ == Field::none) {
+        return fail(lineNumber_, "a string without a keyword before it");
+      }
+      return readString(line, fieldText());
+    }
+    std::size_t length = 0;
+    while (length < line.size() && !isSpace(line[length]) && line[length] != '"') {
+      ++length;
+    }
+    const std::string_view keyword = line.substr(0, length);
+    if (keyword == "msgctxt") {
+      if (pending_.hasId) {
+        if (!finishEntry()) {
+          return false;
+        }
+      } else if (pending_.hasContext) {
+        return fail(pending_.contextLine, "msgctxt without msgid");
+      }
+      pending_.hasContext = true;
+      pending_.contextLine = lineNumber_;
+      field_ = Field::context;
+    } else if (keyword == "msgid") {
+      if (pending_.hasStr) {
+        if (!finishEntry()) {
+          return false;
+        }
+      } else if (pending_.hasId) {
+        return fail(pending_.idLine, "msgid without msgstr");
+      }
+      pending_.hasId = true;
+      pending_.idLine = lineNumber_;
+      field_ = Field::id;
+    } else if (keyword == "msgstr") {
+      if (!pending_.hasId || pending_.hasStr) {
+        return fail(lineNumber_, "msgstr without msgid");
+      }
+      pending_.hasStr = true;
+      pending_.strLine = lineNumber_;
+      field_ = Field::str;
+    } else if (keyword == "msgid_plural" || keyword.starts_with("msgstr[")) {
+      return fail(lineNumber_, std::string(keyword) +
+                                   ": plural forms are not supported, each script string is "
+                                   "translated on its own");
+    } else {
+      return fail(lineNumber_, "unknown keyword " + quoted(excerpt(keyword)));
+    }
+    if (pending_.line == 0) {
+      pending_.line = lineNumber_;
+    }
+    const std::string_view rest = trim(line.substr(length));
+    if (rest.empty() || rest.front() != '"') {
+      return fail(lineNumber_, "a string must follow " + std::string(keyword));
+    }
+    return readString(rest, fieldText());
+  }
+
+  bool readComment(std::string_view line) {
+    field_ = Field::none;
+    if (line.starts_with("#~")) {
+      // An obsolete entry, kept by gettext for reuse; the comments just before
+      // it are its own.
+      if (pending_.hasKeyword() && !finishEntry()) {
+        return false;
+      }
+      pending_ = {};
+      return true;
+    }
+    if (pending_.hasKeyword() && !finishEntry()) {
+      return false;
+    }
+    if (pending_.line == 0) {
+      pending_.line = lineNumber_;
+    }
+    if (line.starts_with("#.")) {
+      line.remove_prefix(2);
+      if (line.starts_with(' ')) {
+        line.remove_prefix(1);
+      }
+      if (pending_.hasComment) {
+        pending_.comment += '\n';
+      }
+      pending_.comment += line;
+      pending_.hasComment = true;
+    } else if (line.starts_with("#:")) {
+      // gettext splits references at white space and wraps them over as many
+      // lines as it likes.
+      line.remove_prefix(2);
+      for (;;) {
+        line = trim(line);
+        if (line.empty()) {
+          break;
+        }
+        std::size_t length = 0;
+        while (length < line.size() && !isSpace(line[length])) {
+          ++length;
+        }
+        if (!pending_.reference.empty()) {
+          pending_.reference += ' ';
+        }
+        pending_.reference += line.substr(0, length);
+        line.remove_prefix(length);
+      }
+    } else if (line.starts_with("#,")) {
+      line.remove_prefix(2);
+      for (;;) {
+        const std::size_t comma = line.find(',');
+        if (trim(line.substr(0, comma)) == "fuzzy") {
+          pending_.fuzzy = true;
+        }
+        if (comma == npos) {
+          break;
+        }
+        line.remove_prefix(comma + 1);
+      }
+    }
+    // Translator comments ("# ") and previous texts ("#|") are not kept.
+    return true;
+  }
+
+  bool readString(std::string_view line, std::string& out) {
+    std::size_t i = 1;  // after the opening quote
+    for (;;) {
+      const std::size_t stop = line.find_first_of("\"\\", i);
+      if (stop == npos) {
+        return fail(lineNumber_, "unterminated string");
+      }
+      out.append(line.substr(i, stop - i));
+      if (line[stop] == '"') {
+        i = stop + 1;
+        break;
+      }
+      if (stop + 1 == line.size()) {
+        return fail(lineNumber_, "unterminated string");
+      }
+      const char escape = line[stop + 1];
+      i = stop + 2;
+      unsigned value = 0;
+      if (const std::size_t named = kEscapeLetters.find(escape); named != npos) {
+        value = static_cast<unsigned char>(kEscaped[named]);
+      } else if (escape == 'x') {
+        // As in C, every hexadecimal digit that follows belongs to it.
+        const std::size_t start = i;
+        for (; i < line.size(); ++i) {
+          const char c = line[i];
+          const char lower = static_cast<char>(c | 0x20);
+          unsigned digit = 0;
+          if (c >= '0' && c <= '9') {
+            digit = static_cast<unsigned>(c - '0');
+          } else if (lower >= 'a' && lower <= 'f') {
+            digit = static_cast<unsigned>(lower - 'a' + 10);
+          } else {
+            break;
+          }
+          value = std::min(value * 16 + digit, 0x100u);
+        }
+        if (i == start) {
+          return fail(lineNumber_, "\\x without hexadecimal digits");
+        }
+      } else if (escape >= '0' && escape <= '7') {
+        i = stop + 1;
+        for (int digits = 0; digits < 3 && i < line.size() && line[i] >= '0' && line[i] <= '7';
+             ++digits, ++i) {
+          value = value * 8 + static_cast<unsigned>(line[i] - '0');
+        }
+      } else if (escape > ' ' && escape < 0x7F) {
+        return fail(lineNumber_, std::string("unknown escape \\") + escape);
+      } else {
+        return fail(lineNumber_,
+                    "unknown escape: a backslash before a space, a control or a non-ASCII "
+                    "character");
+      }
+      if (value > 0xFF) {
+        return fail(lineNumber_, "escape for a value past 0xFF");
+      }
+      if (value == 0) {
+        return fail(lineNumber_, "U+0000 in a string");
+      }
+      out += static_cast<char>(value);
+    }
+    if (!trim(line.substr(i)).empty()) {
+      return fail(lineNumber_, "text after the closing quote");
+    }
+    return true;
+  }
+
+  bool checkText(const std::string& text, std::size_t line, std::string_view keyword) {
+    // Escapes can make bytes that are not UTF-8.
+    if (findInvalidText(text) != npos) {
+      return fail(line, std::string(keyword) + " is not valid UTF-8");
+    }
+    if (text.find('\x04') != npos) {
+      return fail(line, std::string(keyword) +
+                            " holds U+0004, which gettext reserves to separate msgctxt from msgid");
+    }
+    return true;
+  }
+
+  bool finishEntry() {
+    PendingEntry entry = std::exchange(pending_, {});
+    field_ = Field::none;
+    if (!entry.hasId) {
+      return fail(entry.contextLine, "msgctxt without msgid");
+    }
+    if (!entry.hasStr) {
+      return fail(entry.idLine, "msgid without msgstr");
+    }
+    if ((entry.hasContext && !checkText(entry.context, entry.contextLine, "msgctxt")) ||
+        !checkText(entry.id, entry.idLine, "msgid") ||
+        !checkText(entry.str, entry.strLine, "msgstr")) {
+      return false;
+    }
+    if (!entry.hasContext) {
+      if (!entry.id.empty()) {
+        return fail(entry.idLine, "entry without msgctxt");
+      }
+      return readHeader(entry);
+    }
+    if (!translation::isOffsetContext(entry.context)) {
+      return fail(entry.contextLine, "msgctxt " + quoted(excerpt(entry.context)) +
+                                         " is not a script offset (eight hexadecimal digits)");
+    }
+    translation::toUpperAscii(entry.context);
+    restoreOffset(entry.reference, entry.context);
+    const auto [previous, added] = lines_.try_emplace(entry.context, entry.contextLine);
+    if (!added) {
+      return fail(entry.contextLine, "msgctxt " + quoted(entry.context) + " again, first at line " +
+                                         std::to_string(previous->second));
+    }
+    file_.entries.push_back({std::move(entry.context), std::move(entry.comment),
+                             std::move(entry.reference), std::move(entry.id), std::move(entry.str),
+                             entry.fuzzy, entry.line});
+    return true;
+  }
+
+  // The header is the entry without msgctxt whose msgid is empty; its msgstr
+  // holds "Name: value" lines.
+  bool readHeader(const PendingEntry& header) {
+    if (headerLine_ != 0) {
+      return fail(header.idLine,
+                  "a second header (msgid \"\" without msgctxt), the first at line " +
+                      std::to_string(headerLine_));
+    }
+    headerLine_ = header.idLine;
+    std::string_view fields = header.str;
+    while (!fields.empty()) {
+      const std::size_t lineFeed = fields.find('\n');
+      const std::string_view field = fields.substr(0, lineFeed);
+      fields.remove_prefix(lineFeed == npos ? fields.size() : lineFeed + 1);
+      const std::size_t colon = field.find(':');
+      if (colon == npos) {
+        continue;
+      }
+      const std::string_view name = trim(field.substr(0, colon));
+      const std::string_view value = trim(field.substr(colon + 1));
+      if (equalsIgnoringCase(name, "X-Script-Encoding")) {
+        file_.scriptEncoding = value;
+      } else if (equalsIgnoringCase(name, "Content-Type")) {
+        for (std::size_t at = 0; at + 8 <= value.size(); ++at) {
+          if (!equalsIgnoringCase(value.substr(at, 8), "charset=")) {
+            continue;
+          }
+          std::string_view charset = value.substr(at + 8);
+          charset = charset.substr(0, charset.find_first_of("; \t"));
+          if (!equalsIgnoringCase(charset, "UTF-8")) {
+            return fail(header.strLine, "the header gives charset " + quoted(excerpt(charset)) +
+                                            ": the file must be UTF-8");
+          }
+          break;
+        }
+      }
+    }
+    return true;
+  }
+
+  std::string_view text_;
+  std::size_t lineNumber_ = 0;
+  PendingEntry pending_;
+  Field field_ = Field::none;
+  std::size_t headerLine_ = 0;
+  std::unordered_map<std::string, std::size_t> lines_;  // of each msgctxt read
+  TranslationFile file_;
+  TranslationError error_;
+};
+
+}  // namespace
+
+std::string writePo(const TranslationFile& file) {
+  std::string out;
+  // Empty revision, translator and team fields keep msgfmt --check from
+  // warning that they are missing; editors fill them in.
+  std::string header =
+      "Project-Id-Version: krscript\n"
+      "PO-Revision-Date: \n"
+      "Last-Translator: \n"
+      "Language-Team: \n"
+      "Language: \n"
+      "MIME-Version: 1.0\n"
+      "Content-Type: text/plain; charset=UTF-8\n"
+      "Content-Transfer-Encoding: 8bit\n";
+  if (!file.scriptEncoding.empty()) {
+    header += "X-Script-Encoding: " + file.scriptEncoding + "\n";
+  }
+  out += "msgid \"\"\n";
+  appendString(out, "msgstr", header);
+  for (const TranslationEntry& entry : file.entries) {
+    out += '\n';
+    if (!entry.comment.empty()) {
+      appendComment(out, entry.comment);
+    }
+    appendReference(out, entry.reference);
+    if (entry.fuzzy) {
+      out += "#, fuzzy\n";
+    }
+    appendString(out, "msgctxt", entry.context);
+    appendString(out, "msgid", entry.source);
+    appendString(out, "msgstr", entry.target);
+  }
+  return out;
+}
+
+std::variant<TranslationFile, TranslationError> readPo(std::string_view text) {
+  return PoReader(text).read();
+}
+
+}  // namespace krlist

@@ -1,0 +1,295 @@
+// Both translation formats must give back exactly what they were given, and
+// the PO files must survive the gettext tools that translators run on them.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "translate/CsvFile.h"
+#include "translate/PoFile.h"
+
+namespace krlist {
+namespace {
+
+// Pieces that some part of one format or the other treats specially.
+std::string randomText(std::mt19937& random) {
+  // clang-format off
+  static const std::vector<std::string> pieces = {
+      "a", "Hello, world", " ", "7", "é", "日本語", "\xF0\x9F\x98\x80",
+      "\"", "\\", "\\n", "\\x41", "\"\"", "msgid \"", ",", ";", "#", ":",
+      "\n", "\r\n", "\r", "\t", "\a", "\x01", "\x1B", "\x7F", "\"\n", "\n\n"};
+  // clang-format on
+  std::string text;
+  const std::size_t count = random() % 20 == 0 ? 2000 : random() % 8;
+  for (std::size_t i = 0; i < count; ++i) {
+    text += pieces[random() % pieces.size()];
+  }
+  return text;
+}
+
+// msgfmt --check wants a translation to start and end with a line feed
+// exactly when its source does.
+std::string matchLineFeeds(std::string target, const std::string& source) {
+  if (target.empty()) {
+    return target;
+  }
+  while (target.starts_with('\n')) {
+    target.erase(0, 1);
+  }
+  while (target.ends_with('\n')) {
+    target.pop_back();
+  }
+  return (source.starts_with('\n') ? "\n" : "") + target + (source.ends_with('\n') ? "\n" : "");
+}
+
+TranslationFile randomFile(std::mt19937& random, std::size_t count) {
+  static const std::vector<std::string> comments = {"opcode 1B", "name definition, key 01000000",
+                                                    "two\nlines", " spaced ", ""};
+  static const std::vector<std::string> scripts = {"a.kr", "with space.kr", "日本/b.kr"};
+  TranslationFile file{"cp932", {}};
+  for (std::size_t i = 0; i < count; ++i) {
+    TranslationEntry entry;
+    char context[16];
+    std::snprintf(context, sizeof context, "%08zX", i * 0x2F + (random() % 0x2F));
+    entry.context = context;
+    entry.comment = comments[random() % comments.size()];
+    entry.reference = "scenes/" + scripts[random() % scripts.size()] + ":" + context;
+    entry.source = randomText(random);
+    entry.target = random() % 2 ? matchLineFeeds(randomText(random), entry.source) : "";
+    entry.fuzzy = !entry.target.empty() && random() % 4 == 0;  // gettext unmarks empty ones
+    file.entries.push_back(entry);
+  }
+  return file;
+}
+
+void expectSameEntries(const TranslationFile& read, const TranslationFile& written) {
+  ASSERT_EQ(read.entries.size(), written.entries.size());
+  for (std::size_t i = 0; i < read.entries.size(); ++i) {
+    const TranslationEntry& got = read.entries[i];
+    const TranslationEntry& want = written.entries[i];
+    SCOPED_TRACE("entry " + want.context);
+    EXPECT_EQ(got.context, want.context);
+    EXPECT_EQ(got.comment, want.comment);
+    EXPECT_EQ(got.reference, want.reference);
+    EXPECT_EQ(got.source, want.source);
+    EXPECT_EQ(got.target, want.target);
+    EXPECT_EQ(got.fuzzy, want.fuzzy);
+  }
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+template <typename Read>
+TranslationFile readOrFail(Read read, std::string_view text) {
+  auto result = read(text);
+  if (const auto* error = std::get_if<TranslationError>(&result)) {
+    ADD_FAILURE() << "line " << error->line << ": " << error->message;
+    return {};
+  }
+  return std::get<TranslationFile>(std::move(result));
+}
+
+TEST(TranslationFileTest, PoAndCsvGiveBackWhatTheyWrite) {
+  std::mt19937 random(7);
+  const TranslationFile written = randomFile(random, 400);
+
+  const std::string po = writePo(written);
+  const TranslationFile fromPo = readOrFail(readPo, po);
+  EXPECT_EQ(fromPo.scriptEncoding, "cp932");
+  expectSameEntries(fromPo, written);
+  const std::vector<std::string> poLines = linesOf(po);
+  for (const TranslationEntry& entry : fromPo.entries) {
+    ASSERT_GE(entry.line, 2u);
+    EXPECT_EQ(poLines[entry.line - 2], "");  // entries start after a blank line
+    EXPECT_EQ(poLines[entry.line - 1][0], '#');
+  }
+
+  TranslationFile withoutFuzzy = written;
+  for (TranslationEntry& entry : withoutFuzzy.entries) {
+    entry.fuzzy = false;
+  }
+  const std::string csv = writeCsv(written);
+  const TranslationFile fromCsv = readOrFail(readCsv, csv);
+  expectSameEntries(fromCsv, withoutFuzzy);
+  const std::vector<std::string> csvLines = linesOf(csv);
+  for (const TranslationEntry& entry : fromCsv.entries) {
+    EXPECT_TRUE(csvLines[entry.line - 1].starts_with('"' + entry.reference + '"'));
+  }
+}
+
+TEST(TranslationFileTest, PoReadsWhatEditorsAndGettextWrite) {
+  const std::string po =
+      "\xEF\xBB\xBF# translator comment\r\n"
+      "msgid \"\"\r\n"
+      "msgstr \"\"\r\n"
+      "\"Content-Type: text/plain; charset=utf-8\\n\"\r\n"
+      "\"X-Script-Encoding: utf-8\\n\"\r\n"
+      "\r\n"
+      "#: scenes/a\r\n"
+      "#: b.kr:0000001a\r\n"
+      "#, fuzzy, c-format\r\n"
+      "#. opcode 1B\r\n"
+      "#| msgid \"old\"\r\n"
+      "msgctxt \"0000001a\"\r\n"
+      "msgid \"\"\r\n"
+      "\"one \\x41\\102\\0033\"\r\n"
+      "\"\x01two\\n\"\r\n"
+      "msgstr \"eins\"\r\n"
+      "#, fuzzy\r\n"
+      "#~ msgctxt \"00000000\"\r\n"
+      "#~ msgid \"gone\"\r\n"
+      "#~ msgstr \"weg\"\r\n"
+      "msgctxt \"00000002\"\r\n"
+      "msgid \"\"\r\n"
+      "msgstr \"\"";
+  const TranslationFile file = readOrFail(readPo, po);
+  EXPECT_EQ(file.scriptEncoding, "utf-8");
+  ASSERT_EQ(file.entries.size(), 2u);
+  const TranslationEntry& first = file.entries[0];
+  EXPECT_EQ(first.context, "0000001A");
+  EXPECT_EQ(first.reference, "scenes/a b.kr:0000001a");
+  EXPECT_EQ(first.comment, "opcode 1B");
+  EXPECT_EQ(first.source, "one AB\0033\x01two\n");
+  EXPECT_EQ(first.target, "eins");
+  EXPECT_TRUE(first.fuzzy);
+  EXPECT_EQ(first.line, 7u);
+  EXPECT_EQ(file.entries[1].line, 21u);
+  EXPECT_FALSE(file.entries[1].fuzzy);  // the mark belonged to the obsolete entry
+}
+
+TEST(TranslationFileTest, CsvReadsWhatSpreadsheetsWrite) {
+  const TranslationFile file =
+      readOrFail(readCsv,
+                 "Target,context,Location,source,notes\n"
+                 "Hallo,opcode 1B,a.kr:0000001A,Hello,\n"
+                 "\"zwei\nZeilen\",,b.kr:00000020,\"two \"\"lines\"\"\",x\n"
+                 ",,,,\n"
+                 "\n");
+  ASSERT_EQ(file.entries.size(), 2u);
+  EXPECT_EQ(file.entries[0].target, "Hallo");
+  EXPECT_EQ(file.entries[0].comment, "opcode 1B");
+  EXPECT_EQ(file.entries[1].context, "00000020");
+  EXPECT_EQ(file.entries[1].source, "two \"lines\"");
+  EXPECT_EQ(file.entries[1].target, "zwei\nZeilen");
+  EXPECT_EQ(file.entries[1].line, 3u);
+
+  const TranslationFile semicolons =
+      readOrFail(readCsv, "location;source;target;context\r\n\"a.kr:0000001A\";\"a;b\";;");
+  ASSERT_EQ(semicolons.entries.size(), 1u);
+  EXPECT_EQ(semicolons.entries[0].source, "a;b");
+}
+
+struct Refusal {
+  std::string text;
+  std::size_t line;
+  std::string message;  // a part of it
+};
+
+template <typename Read>
+void expectRefusals(Read read, const std::vector<Refusal>& refusals) {
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.text);
+    const auto result = read(refusal.text);
+    const auto* error = std::get_if<TranslationError>(&result);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->line, refusal.line);
+    EXPECT_NE(error->message.find(refusal.message), std::string::npos) << error->message;
+  }
+}
+
+TEST(TranslationFileTest, PoRefusesWithTheLine) {
+  const std::string header = "msgid \"\"\nmsgstr \"\"\n\n";
+  const std::string entry = "msgctxt \"00000001\"\nmsgid \"a\"\n";
+  expectRefusals(
+      readPo,
+      {
+          {header + entry + "msgstr \"b\n", 6, "unterminated"},
+          {header + entry + "msgstr \"\\q\"", 6, "unknown escape \\q"},
+          {header + entry + "msgstr \"\\0\"", 6, "U+0000"},
+          {header + entry + "msgstr \"\\x04\"", 6, "U+0004"},
+          {header + entry + "msgstr \"\\xFF\"", 6, "UTF-8"},
+          {header + entry + "msgstr \"\xFF\"", 6, "invalid UTF-8"},
+          {header + entry + "msgstr \"\" x", 6, "after the closing quote"},
+          {header + entry + "msgstr[0] \"\"", 6, "plural"},
+          {header + entry + "msgid_plural \"\"", 6, "plural"},
+          {header + entry + "msgstr \"\"\n\n" + entry + "msgstr \"\"", 8, "first at line 4"},
+          {header + entry + "msgstr \"\"\nmsgstr \"\"", 7, "msgstr without msgid"},
+          {header + "msgid \"a\"\nmsgstr \"\"", 4, "without msgctxt"},
+          {header + "msgctxt \"1A\"\nmsgid \"a\"\nmsgstr \"\"", 4, "offset"},
+          {header + "msgtxt \"1\"", 4, "unknown keyword \"msgtxt\""},
+          {header + "# c\n\"a\"", 5, "without a keyword"},
+          {"msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=CP932\\n\"", 2,
+           "charset \"CP932\""},
+      });
+}
+
+TEST(TranslationFileTest, CsvRefusesWithTheLine) {
+  const std::string header = "location,source,target,context\n";
+  expectRefusals(readCsv, {
+                              {header + "a:00000001,\"a\n\nb,c,d\n", 2, "unbalanced quote"},
+                              {header + "a:00000001,\"a\"b,c,d\n", 2, "after the closing quote"},
+                              {header + "a:00000001,a,b\n", 2, "missing column"},
+                              {header + "a:00000001,\"\n\",b,c,d\n", 2, "extra column"},
+                              {"location,source,context\n", 1, "no column \"target\""},
+                              {header + "a:00000001,\xC0\xAF,b,c\n", 2, "invalid UTF-8"},
+                              {header + "a.kr,a,b,c\n", 2, "location"},
+                              {header + "a:00000001,a,,\n\na:00000001,b,,\n", 4, "first at line 2"},
+                          });
+}
+
+// Runs the gettext tools, where installed, on what writePo writes: msgfmt
+// must accept it, and readPo must read the same entries from what msgcat,
+// msgmerge and msgen write back.
+TEST(TranslationFileTest, GettextToolsKeepTheEntries) {
+#ifdef _WIN32
+  GTEST_SKIP() << "runs the gettext tools through a POSIX shell";
+#else
+  if (std::system("msgcat --version >/dev/null 2>&1 && msgfmt --version >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "gettext tools not installed";
+  }
+  std::mt19937 random(11);
+  const TranslationFile written = randomFile(random, 150);
+  const std::string in = testing::TempDir() + "krscript-translation-in.po";
+  const std::string out = testing::TempDir() + "krscript-translation-out.po";
+  std::ofstream(in, std::ios::binary) << writePo(written);
+
+  EXPECT_EQ(
+      std::system(("msgfmt --check --check-format -o /dev/null '" + in + "' 2>/dev/null").c_str()),
+      0);
+  const std::vector<std::string> tools = {"msgcat --width=20", "msgcat --no-wrap",
+                                          "msgmerge --quiet '" + in + "'", "msgen"};
+  for (const std::string& tool : tools) {
+    SCOPED_TRACE(tool);
+    const std::string command = tool + " '" + in + "' -o '" + out + "' 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ifstream stream(out, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(stream)), {});
+    TranslationFile expected = written;
+    if (tool == "msgen") {
+      for (TranslationEntry& entry : expected.entries) {
+        entry.target = entry.target.empty() ? entry.source : entry.target;
+      }
+    }
+    expectSameEntries(readOrFail(readPo, text), expected);
+  }
+  std::remove(in.c_str());
+  std::remove(out.c_str());
+#endif
+}
+
+}  // namespace
+}  // namespace krlist
