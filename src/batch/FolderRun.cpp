@@ -89,7 +89,7 @@ std::vector<Job> listFolder(
     }
     const fs::path relative = path.lexically_relative(folder);
     if (std::optional<fs::path> output = outputFor(relative)) {
-      jobs.push_back({path, outputFolder / *output, pathToUtf8(path)});
+      jobs.push_back({path, outputFolder / *output, pathToUtf8(path), relative});
     }
   }
   if (error) {

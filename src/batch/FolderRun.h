@@ -15,6 +15,9 @@ struct Job {
   std::filesystem::path input;
   std::filesystem::path output;  // empty when the output is standard output, or none
   std::string name;              // the input as messages name it
+  // The input's path inside the folder of a folder run; its file name alone
+  // for a single file.
+  std::filesystem::path relative;
 };
 
 // How one job went, and what it has to say: whole lines, for standard output

@@ -1,8 +1,6 @@
 #include "krscript/Commands.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <system_error>
 
 #include "batch/FolderRun.h"
 #include "decode/ScriptDecoder.h"
@@ -59,18 +57,13 @@ JobResult dumpScript(const Job& job, std::optional<Encoding> encoding) {
 }
 
 JobResult buildScriptFile(const Job& job) {
-  std::FILE* file = openFile(job.input, "rb");
-  if (file == nullptr || isDirectory(file)) {
-    const int error = file == nullptr ? errno : EISDIR;
-    if (file != nullptr) {
-      std::fclose(file);
-    }
-    return {false, "",
-            job.name + ": cannot open: " + std::generic_category().message(error) + "\n"};
+  std::string error;
+  std::FILE* file = openInput(job.input, error);
+  if (file == nullptr) {
+    return {false, "", job.name + ": " + error + "\n"};
   }
   JsonSource source(file);
   std::string message;
-  std::string error;
   const bool written = writeOutput(
       job,
       [&](TextOutput& script) {

@@ -9,5 +9,7 @@ namespace krlist {
 int runDump(const Options& options);
 int runBuild(const Options& options);
 int runCheck(const Options& options);
+int runExtract(const Options& options);
+int runInject(const Options& options);
 
 }  // namespace krlist

@@ -1,8 +1,6 @@
 #include "krscript/Scripts.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <system_error>
 
 #include "decode/TextOutput.h"
 #include "system/Files.h"
@@ -37,7 +35,7 @@ Plan planJobs(const Options& options, const std::string& input,
     plan.jobs = listFolder(inputPath, output.value_or(fs::path()), outputFor, plan.notes);
     return plan;
   }
-  Job job{inputPath, {}, input};
+  Job job{inputPath, {}, input, inputPath.filename()};
   if (output && options.command != "check") {
     job.output = *output;
     if (fs::is_directory(*output, error)) {
@@ -64,14 +62,10 @@ int runPlan(const Plan& plan, const Options& options,
 }
 
 bool decodeScriptFile(const Job& job, DecodedScript& script, JobResult& failure) {
-  std::FILE* file = openFile(job.input, "rb");
-  if (file == nullptr || isDirectory(file)) {
-    const int error = file == nullptr ? errno : EISDIR;
-    if (file != nullptr) {
-      std::fclose(file);
-    }
-    failure = {false, "",
-               job.name + ": cannot open: " + std::generic_category().message(error) + "\n"};
+  std::string error;
+  std::FILE* file = openInput(job.input, error);
+  if (file == nullptr) {
+    failure = {false, "", job.name + ": " + error + "\n"};
     return false;
   }
   ByteReader input(file);

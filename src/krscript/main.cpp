@@ -60,5 +60,11 @@ int main(int argc, char** argv) {
   if (options.command == "build") {
     return krlist::runBuild(options);
   }
+  if (options.command == "extract") {
+    return krlist::runExtract(options);
+  }
+  if (options.command == "inject") {
+    return krlist::runInject(options);
+  }
   return krlist::runCheck(options);
 }

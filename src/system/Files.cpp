@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <system_error>
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -61,5 +64,35 @@ bool isDirectory(std::FILE* file) {
   return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
 }
 #endif
+
+std::FILE* openInput(const std::filesystem::path& path, std::string& error) {
+  std::FILE* file = openFile(path, "rb");
+  if (file == nullptr || isDirectory(file)) {
+    error = "cannot open: " + std::generic_category().message(file == nullptr ? errno : EISDIR);
+    if (file != nullptr) {
+      std::fclose(file);
+    }
+    return nullptr;
+  }
+  return file;
+}
+
+bool readFile(const std::filesystem::path& path, std::string& bytes, std::string& error) {
+  std::FILE* file = openInput(path, error);
+  if (file == nullptr) {
+    return false;
+  }
+  char block[1 << 16];
+  std::size_t got = 0;
+  while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+    bytes.append(block, got);
+  }
+  const bool read = std::ferror(file) == 0;
+  std::fclose(file);
+  if (!read) {
+    error = "cannot read the file";
+  }
+  return read;
+}
 
 }  // namespace krlist

@@ -18,6 +18,14 @@ std::string pathToUtf8(const std::filesystem::path& path);
 // Windows too.
 std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 
+// Opens a file to read as raw bytes. Null, with the reason in `error`, when it
+// cannot be opened or is a folder.
+std::FILE* openInput(const std::filesystem::path& path, std::string& error);
+
+// Reads a whole file into `bytes`. False, with the reason in `error`, when it
+// cannot be opened or read, or is a folder.
+bool readFile(const std::filesystem::path& path, std::string& bytes, std::string& error);
+
 // True when an open stream is a directory, which some systems let fopen open
 // and only fail at the first read. The stream itself is asked, not the name,
 // which may since have come to mean another file.

@@ -1,0 +1,170 @@
+#include <filesystem>
+#include <string>
+#include <variant>
+
+#include "batch/FolderRun.h"
+#include "json/JsonDump.h"
+#include "krscript/Commands.h"
+#include "krscript/Scripts.h"
+#include "system/Files.h"
+#include "translate/CsvFile.h"
+#include "translate/PoFile.h"
+#include "translate/ScriptStrings.h"
+
+namespace krlist {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// How a script is named in its translation file's references: its path in
+// the folder, with forward slashes on every system.
+std::string referenceName(const Job& job) {
+  std::string name = pathToUtf8(job.relative);
+  for (char& c : name) {
+    c = c == '\\' ? '/' : c;
+  }
+  return name;
+}
+
+JobResult extractStrings(const Job& job, const Options& options) {
+  DecodedScript script;
+  JobResult result;
+  if (!decodeScriptFile(job, script, result)) {
+    return result;
+  }
+  if (!script.stop.complete()) {
+    return {false, "", stopLine(job, script.stop)};
+  }
+  const Listing& listing = script.decoder.listing();
+  const Encoding encoding = options.encoding.value_or(chooseEncoding(listing));
+  const bool po = options.format == "po";
+  std::size_t leftOut = 0;
+  const TranslationFile file = extractStrings(listing, encoding, referenceName(job), po, leftOut);
+  std::string error;
+  if (!writeOutput(
+          job,
+          [&](TextOutput& out) {
+            out.write(po ? writePo(file) : writeCsv(file));
+            return true;
+          },
+          error)) {
+    return {false, "", job.name + ": " + error + "\n"};
+  }
+  if (leftOut > 0) {
+    result.out = job.name + ": " + std::to_string(leftOut) + " string" + (leftOut == 1 ? "" : "s") +
+                 " left out: not text in " + std::string(encodingName(encoding)) +
+                 (po ? " that a PO file can carry" : "") + "\n";
+  }
+  return result;
+}
+
+// The translation file of a job: the one named, or in a folder run the one at
+// the script's path with ".po" (or else ".csv") added.
+fs::path translationsFor(const Job& job, const fs::path& translations, bool folder) {
+  if (!folder) {
+    return translations;
+  }
+  for (const char* suffix : {".po", ".csv"}) {
+    fs::path candidate = translations / job.relative;
+    candidate += suffix;
+    std::error_code error;
+    if (fs::exists(candidate, error)) {
+      return candidate;
+    }
+  }
+  fs::path missing = translations / job.relative;
+  missing += ".po";
+  return missing;
+}
+
+JobResult injectStrings(const Job& job, const Options& options, const fs::path& translationsPath) {
+  DecodedScript script;
+  JobResult result;
+  if (!decodeScriptFile(job, script, result)) {
+    return result;
+  }
+  if (!script.stop.complete()) {
+    return {false, "", stopLine(job, script.stop)};
+  }
+  const std::string translationsName = pathToUtf8(translationsPath);
+  std::string text;
+  std::string error;
+  if (!readFile(translationsPath, text, error)) {
+    return {false, "", translationsName + ": " + error + "\n"};
+  }
+  const bool csv = translationsPath.extension() == ".csv";
+  auto read = csv ? readCsv(text) : readPo(text);
+  if (const auto* problem = std::get_if<TranslationError>(&read)) {
+    return {
+        false, "",
+        translationsName + ":" + std::to_string(problem->line) + ": " + problem->message + "\n"};
+  }
+  const TranslationFile& translations = std::get<TranslationFile>(read);
+  const Listing& listing = script.decoder.listing();
+  std::optional<Encoding> encoding = options.encoding;
+  if (!translations.scriptEncoding.empty()) {
+    encoding = encodingFromName(translations.scriptEncoding);
+    if (!encoding) {
+      return {false, "",
+              translationsName + ": unknown X-Script-Encoding \"" + translations.scriptEncoding +
+                  "\" (utf-8 or cp932)\n"};
+    }
+  }
+  std::error_code ignored;
+  if (fs::equivalent(translationsPath, job.output, ignored)) {
+    return {false, "", pathToUtf8(job.output) + ": the output would replace the translations\n"};
+  }
+  InjectReport report;
+  std::string message;
+  const bool written = writeOutput(
+      job,
+      [&](TextOutput& out) {
+        auto injected = injectStrings(listing, script.stop.endMarker, translations,
+                                      encoding.value_or(chooseEncoding(listing)), out);
+        if (const auto* problem = std::get_if<InjectError>(&injected)) {
+          message = translationsName + ":" + std::to_string(problem->line) + ": " +
+                    problem->message + "\n";
+          return false;
+        }
+        report = std::get<InjectReport>(injected);
+        return true;
+      },
+      error);
+  if (!written) {
+    return {false, "", message.empty() ? job.name + ": " + error + "\n" : message};
+  }
+  const std::string bytes = std::to_string(report.growth < 0 ? -report.growth : report.growth);
+  result.out = job.name + ": " + std::to_string(report.replaced) + " string" +
+               (report.replaced == 1 ? "" : "s") + " replaced, " +
+               (report.growth == 0  ? std::string("same size")
+                : report.growth > 0 ? bytes + " bytes longer"
+                                    : bytes + " bytes shorter") +
+               "\n";
+  return result;
+}
+
+}  // namespace
+
+int runExtract(const Options& options) {
+  const std::string suffix = "." + options.format;
+  const Plan plan = planJobs(options, options.inputs[0], [&suffix](const fs::path& relative) {
+    fs::path output = relative;
+    output += suffix;
+    return std::optional<fs::path>(output);
+  });
+  return runPlan(plan, options,
+                 [&options](const Job& job) { return extractStrings(job, options); });
+}
+
+int runInject(const Options& options) {
+  const Plan plan = planJobs(options, options.inputs[0], [](const fs::path& relative) {
+    return std::optional<fs::path>(relative);
+  });
+  const fs::path translations = pathFromUtf8(options.inputs[1]);
+  return runPlan(plan, options, [&](const Job& job) {
+    return injectStrings(job, options, translationsFor(job, translations, plan.folder));
+  });
+}
+
+}  // namespace krlist

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "decode/Listing.h"
+#include "decode/TextOutput.h"
+#include "text/Encoding.h"
+#include "translate/TranslationFile.h"
+
+namespace krlist {
+
+// The strings of a script as translation entries, and translations put back.
+
+// What a translator may change: the text of every dialogue string (0x1B,
+// 0x1C) and every name (0x2B), in file order. A string that is not text in
+// the encoding, or that a PO file cannot carry, is left out and counted in
+// `leftOut`: its bytes stay as they are.
+TranslationFile extractStrings(const Listing& listing, Encoding encoding,
+                               std::string_view scriptName, bool forPo, std::size_t& leftOut);
+
+struct InjectReport {
+  std::size_t replaced = 0;  // strings whose bytes changed or were rewritten
+  std::int64_t growth = 0;   // bytes the script grew by (negative: shrank)
+};
+
+// Why translations cannot be put into a script: the entry's line in the
+// translation file and what is wrong.
+using InjectError = TranslationError;
+
+// Writes the script of `listing` (which decoded to its end, with a final end
+// marker when `endMarker`) with the translated entries of `translations` in
+// place of their strings. Untranslated and fuzzy entries keep the original
+// bytes. Refuses the whole file when an entry names no string of the script,
+// when its source is not the script's text there (the translations belong to
+// another version of the script), or when a translation holds a character the
+// encoding cannot hold; `script` then holds part of a script, to be thrown
+// away.
+std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bool endMarker,
+                                                      const TranslationFile& translations,
+                                                      Encoding encoding, TextOutput& script);
+
+}  // namespace krlist
