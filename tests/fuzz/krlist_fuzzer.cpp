@@ -1,7 +1,11 @@
 // Decodes and lists arbitrary bytes in memory and checks what a corrupt
 // script must never break: the decode ends in success or failure, every
 // record holds exactly the bytes of its instruction, and the records tile the
-// input from offset 0 without gaps.
+// input from offset 0 without gaps. Then it checks the round trips of the
+// editable forms: the JSON form builds back into the same bytes in either
+// encoding and dumps again into the same JSON, and putting back the strings
+// of a translation file, untranslated or translated into themselves, gives
+// the same script.
 //
 // Built with -fsanitize=fuzzer it is a libFuzzer target. Built without, it is
 // a plain program that replays the files named on its command line.
@@ -18,8 +22,13 @@
 
 #include "decode/OpcodeTable.h"
 #include "decode/ScriptDecoder.h"
+#include "json/JsonBuild.h"
+#include "json/JsonDump.h"
 #include "listing/DecodeReport.h"
 #include "listing/ListingPrinter.h"
+#include "translate/CsvFile.h"
+#include "translate/PoFile.h"
+#include "translate/ScriptStrings.h"
 
 namespace {
 
@@ -138,6 +147,72 @@ void checkBlockReads(const std::uint8_t* data, std::size_t size, int status,
 }
 #endif
 
+std::string_view bytesOf(const std::uint8_t* data, std::size_t size) {
+  return {reinterpret_cast<const char*>(data), size};
+}
+
+// The JSON form of the input, decoded afresh.
+std::string dump(std::string_view input, krlist::Encoding encoding) {
+  krlist::ScriptDecoder decoder;
+  krlist::ByteReader reader(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
+  krlist::ScriptEnd end{decoder.decode(reader), "stopped", {}};
+  std::string rest;
+  check(end.stop.complete() || reader.readRest(rest), "the rest cannot be read", 0);
+  end.rest = rest;
+  krlist::TextOutput json(nullptr);
+  krlist::writeJson(decoder.listing(), encoding, end, json);
+  return std::string(json.text());
+}
+
+void checkJsonRoundTrip(std::string_view input, krlist::Encoding encoding) {
+  const std::string json = dump(input, encoding);
+  krlist::JsonSource source(json);
+  krlist::TextOutput script(nullptr);
+  const std::optional<krlist::BuildError> error = krlist::buildScript(source, script);
+  if (error) {
+    std::fprintf(stderr, "%s\n%s\n", error->message.c_str(), json.c_str());
+  }
+  check(!error, "the JSON form does not build", error ? error->offset : 0);
+  check(script.text() == input, "the JSON form builds other bytes", 0);
+  check(dump(script.text(), encoding) == json, "the rebuilt script dumps other JSON", 0);
+}
+
+// Injects `translations` and checks that the script comes back unchanged.
+void checkInjectKeeps(const krlist::ScriptDecoder& decoder, bool endMarker, std::string_view input,
+                      const krlist::TranslationFile& translations, krlist::Encoding encoding) {
+  krlist::TextOutput script(nullptr);
+  const auto injected =
+      krlist::injectStrings(decoder.listing(), endMarker, translations, encoding, script);
+  if (const auto* error = std::get_if<krlist::InjectError>(&injected)) {
+    std::fprintf(stderr, "line %zu: %s\n", error->line, error->message.c_str());
+  }
+  check(std::holds_alternative<krlist::InjectReport>(injected), "inject refused its own strings",
+        0);
+  check(script.text() == input, "inject changed the script", 0);
+}
+
+// Extracts the strings into a PO or CSV file, reads it back as a translator's
+// tool would hand it over, and injects it untranslated, then translated into
+// itself.
+void checkTranslationRoundTrip(const krlist::ScriptDecoder& decoder, bool endMarker,
+                               std::string_view input, krlist::Encoding encoding, bool po) {
+  std::size_t leftOut = 0;
+  krlist::TranslationFile file =
+      krlist::extractStrings(decoder.listing(), encoding, "fuzz.kr", po, leftOut);
+  auto read = po ? krlist::readPo(krlist::writePo(file)) : krlist::readCsv(krlist::writeCsv(file));
+  if (const auto* error = std::get_if<krlist::TranslationError>(&read)) {
+    std::fprintf(stderr, "line %zu: %s\n", error->line, error->message.c_str());
+  }
+  check(std::holds_alternative<krlist::TranslationFile>(read), "a written file cannot be read", 0);
+  krlist::TranslationFile& translations = std::get<krlist::TranslationFile>(read);
+  check(translations.entries.size() == file.entries.size(), "entries lost on the way", 0);
+  checkInjectKeeps(decoder, endMarker, input, translations, encoding);
+  for (krlist::TranslationEntry& entry : translations.entries) {
+    entry.target = entry.source;
+  }
+  checkInjectKeeps(decoder, endMarker, input, translations, encoding);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -178,6 +253,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #ifdef __GLIBC__
   checkBlockReads(data, size, status, decoder, console);
 #endif
+
+  const std::string_view bytes = bytesOf(data, size);
+  for (krlist::Encoding encoding : {krlist::Encoding::Utf8, krlist::Encoding::Cp932}) {
+    checkJsonRoundTrip(bytes, encoding);
+  }
+  if (status == 0) {
+    // The records end just before a final end marker, or at the end.
+    const bool endMarker = end + 1 == size;
+    for (krlist::Encoding encoding : {krlist::Encoding::Utf8, krlist::Encoding::Cp932}) {
+      checkTranslationRoundTrip(decoder, endMarker, bytes, encoding, size % 2 == 0);
+    }
+  }
   return 0;
 }
 
