@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "system/Files.h"
@@ -197,7 +199,8 @@ bool writeOutput(const Job& job, const std::function<bool(TextOutput&)>& write,
     return false;
   }
   if (!out.flush()) {
-    error = "cannot write " + pathToUtf8(job.output);
+    error =
+        "cannot write " + pathToUtf8(job.output) + ": " + std::generic_category().message(errno);
     return false;
   }
   return file.commit(error);

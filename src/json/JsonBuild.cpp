@@ -127,8 +127,21 @@ std::uint32_t bitOf(Field field) {
   return std::uint32_t{1} << static_cast<unsigned>(field);
 }
 
+// The start of a text from the document, short enough for a message (a key
+// or a number may be megabytes long), cut between two UTF-8 characters.
+std::string excerpt(std::string_view text, std::size_t longest = 60) {
+  if (text.size() <= longest) {
+    return std::string(text);
+  }
+  std::size_t end = longest;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  return std::string(text.substr(0, end)) + "...";
+}
+
 std::string quote(std::string_view name) {
-  return '"' + std::string(name) + '"';
+  return '"' + excerpt(name) + '"';
 }
 
 int hexDigit(char c) {
@@ -454,7 +467,7 @@ bool ScriptBuilder::parse_error(std::size_t position, const std::string&,
     message.remove_prefix(colon + 2);
   }
   // The parser counts the byte it stopped at; the position is of that byte.
-  error = BuildError{position > 0 ? position - 1 : 0, std::string(message)};
+  error = BuildError{position > 0 ? position - 1 : 0, excerpt(message, 200)};
   placed = true;
   return false;
 }
@@ -541,7 +554,7 @@ bool ScriptBuilder::readFloat(const Scalar& value, const char* what, std::string
   }
   float result = 0;
   if (!parseFloat(value, result)) {
-    return fail(atKey(field_, keyEvent_), quote(nameOf(field_)) + ": " + *value.text +
+    return fail(atKey(field_, keyEvent_), quote(nameOf(field_)) + ": " + excerpt(*value.text) +
                                               " is too large for a single-precision float");
   }
   appendWord(std::bit_cast<std::uint32_t>(result), out);
@@ -560,7 +573,8 @@ bool ScriptBuilder::readData(const Scalar& value) {
       return true;
     case Field::Int: {
       if (value.type == Scalar::Type::Float && looksIntegral(*value.text)) {
-        return fail(atKey(field_, keyEvent_), "\"int\": " + *value.text + " is outside 32 bits");
+        return fail(atKey(field_, keyEvent_),
+                    "\"int\": " + excerpt(*value.text) + " is outside 32 bits");
       }
       if (value.type != Scalar::Type::Integer) {
         return failType("an integer");

@@ -1,0 +1,225 @@
+// Feeds arbitrary text to one of krscript's readers of files from strangers
+// and checks what a refusal and an acceptance must each guarantee:
+//
+// - json (build): a refusal says where, inside the text; an accepted text
+//   gives a script whose dump builds back into the same bytes, and which
+//   decodes cleanly unless the text gave bytes that did not decode ("rest").
+// - po, csv (inject into a fixed script): a refusal names a line of the file;
+//   an accepted file gives a script that decodes cleanly, in which every
+//   string is the original bytes but where a translated entry replaced it.
+//
+// Built with -fsanitize=fuzzer and one of -DKRSCRIPT_FUZZ_JSON, _PO or _CSV it
+// is a libFuzzer target. Built without, it is a plain program that replays
+// files through all three readers (`FILE...`), or writes seed inputs
+// (`--seeds DIR`).
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decode/ScriptDecoder.h"
+#include "json/JsonBuild.h"
+#include "json/JsonDump.h"
+#include "translate/CsvFile.h"
+#include "translate/PoFile.h"
+#include "translate/ScriptStrings.h"
+
+namespace {
+
+void check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
+// The script translations are put into: names and dialogue in code page 932,
+// one string that is not text in it (87 9A), and a word list and floats
+// around them.
+const std::uint8_t kScript[] = {
+    0x2B, 0x01, 0x00, 0x00, 0x00, 0x83, 0x41, 0x83, 0x8A, 0x83, 0x58, 0x00,  // 2B name "アリス"
+    0x16, 0x01, 0x00, 0x00, 0x00,                                            // 16 reference
+    0x1B, 0x00, 0x00, 0x00, 0x00, 0x82, 0xB1, 0x82, 0xF1, 0x82, 0xC9, 0x82,  // 1B "こんに
+    0xBF, 0x82, 0xCD, 0x0A, 0x48, 0x69, 0x00,                                //   ちは\nHi"
+    0x1C, 0x02, 0x00, 0x00, 0x00, 0x87, 0x9A, 0x00,                          // 1C bytes 87 9A
+    0x2F, 0x01, 0x05, 0x00, 0x00, 0xAA, 0xBB, 0xCC, 0xDD,                    // 2F one word
+    0x1F, 0x00, 0x00, 0xC0, 0x7F, 0x00, 0x00, 0x80, 0x80,                    // 1F NaN, -0
+    0x1B, 0x00, 0x00, 0x00, 0x00, 0x00,                                      // 1B ""
+    0x00};                                                                   // end marker
+
+std::string_view scriptBytes() {
+  return {reinterpret_cast<const char*>(kScript), sizeof kScript};
+}
+
+struct Decoded {
+  krlist::ScriptDecoder decoder;
+  krlist::DecodeStop stop;
+};
+
+void decode(std::string_view bytes, Decoded& decoded) {
+  krlist::ByteReader reader(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  decoded.stop = decoded.decoder.decode(reader);
+}
+
+std::string dump(std::string_view bytes) {
+  Decoded decoded;
+  krlist::ByteReader reader(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  decoded.stop = decoded.decoder.decode(reader);
+  std::string rest;
+  check(decoded.stop.complete() || reader.readRest(rest), "the rest cannot be read");
+  krlist::TextOutput json(nullptr);
+  const krlist::Encoding encoding = krlist::chooseEncoding(decoded.decoder.listing());
+  krlist::writeJson(decoded.decoder.listing(), encoding, {decoded.stop, "stopped", rest}, json);
+  return std::string(json.text());
+}
+
+std::string build(std::string_view json, std::optional<krlist::BuildError>& error) {
+  krlist::JsonSource source(json);
+  krlist::TextOutput script(nullptr);
+  error = krlist::buildScript(source, script);
+  if (error) {
+    check(error->offset <= json.size(), "an error placed past the end of the text");
+    check(!error->message.empty(), "an error without a message");
+    check(source.positionOf(error->offset).line >= 1, "an error without a line");
+  }
+  return std::string(script.text());
+}
+
+[[maybe_unused]] void fuzzJson(std::string_view text) {
+  std::optional<krlist::BuildError> error;
+  const std::string script = build(text, error);
+  if (error) {
+    return;
+  }
+  Decoded decoded;
+  decode(script, decoded);
+  check(decoded.stop.complete() || text.find("rest") != std::string_view::npos ||
+            text.find("\\u") != std::string_view::npos,
+        "a script built without a rest does not decode");
+  const std::string again = build(dump(script), error);
+  check(!error && again == script, "the dump of a built script builds other bytes");
+}
+
+[[maybe_unused]] void fuzzTranslations(std::string_view text, bool po) {
+  auto read = po ? krlist::readPo(text) : krlist::readCsv(text);
+  const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  if (const auto* error = std::get_if<krlist::TranslationError>(&read)) {
+    check(error->line >= 1 && error->line <= lines + 1, "a refusal names no line of the file");
+    check(!error->message.empty(), "a refusal without a message");
+    return;
+  }
+  const krlist::TranslationFile& translations = std::get<krlist::TranslationFile>(read);
+  Decoded original;
+  decode(scriptBytes(), original);
+  krlist::TextOutput script(nullptr);
+  const auto injected = krlist::injectStrings(original.decoder.listing(), true, translations,
+                                              krlist::Encoding::Cp932, script);
+  if (const auto* error = std::get_if<krlist::InjectError>(&injected)) {
+    check(error->line >= 1 && error->line <= lines + 1, "a refusal names no line of the file");
+    return;
+  }
+  Decoded result;
+  decode(script.text(), result);
+  check(result.stop.complete() && result.stop.endMarker, "the injected script does not decode");
+  check(result.decoder.listing().size() == original.decoder.listing().size(),
+        "the injected script has other instructions");
+  auto was = original.decoder.listing().begin();
+  for (const krlist::Instruction& now : result.decoder.listing()) {
+    check(now.opcode() == was->opcode(), "an opcode changed");
+    check(std::memcmp(now.data(), was->data(), 4 * (now.dataLength > 0)) == 0, "data changed");
+    if (now.kind() == krlist::OperandKind::String) {
+      std::string expected = was->text();
+      for (const krlist::TranslationEntry& entry : translations.entries) {
+        char offset[9] = {};
+        std::snprintf(offset, sizeof offset, "%08X", static_cast<unsigned>(was->offset()));
+        if (entry.context == offset && !entry.target.empty() && !entry.fuzzy) {
+          expected.clear();
+          check(!krlist::encodeText(krlist::Encoding::Cp932, entry.target, expected),
+                "an accepted translation cannot be encoded");
+        }
+      }
+      check(expected == now.text(), "a string is not its original or its translation");
+    }
+    ++was;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+#if defined(KRSCRIPT_FUZZ_JSON)
+  fuzzJson(text);
+#elif defined(KRSCRIPT_FUZZ_PO)
+  fuzzTranslations(text, true);
+#elif defined(KRSCRIPT_FUZZ_CSV)
+  fuzzTranslations(text, false);
+#else
+  fuzzJson(text);
+  fuzzTranslations(text, true);
+  fuzzTranslations(text, false);
+#endif
+  return 0;
+}
+
+#if !defined(KRSCRIPT_FUZZ_JSON) && !defined(KRSCRIPT_FUZZ_PO) && !defined(KRSCRIPT_FUZZ_CSV)
+namespace {
+
+// The seeds: the fixed script's JSON form and its strings as PO and CSV,
+// untranslated and translated.
+int writeSeeds(const std::filesystem::path& folder) {
+  std::filesystem::create_directories(folder);
+  Decoded decoded;
+  decode(scriptBytes(), decoded);
+  std::size_t leftOut = 0;
+  krlist::TranslationFile po = krlist::extractStrings(
+      decoded.decoder.listing(), krlist::Encoding::Cp932, "fuzz.kr", true, leftOut);
+  krlist::TranslationFile csv = po;
+  for (krlist::TranslationEntry& entry : csv.entries) {
+    entry.target = entry.source + " (translated)";
+  }
+  const std::pair<const char*, std::string> seeds[] = {{"script.json", dump(scriptBytes())},
+                                                       {"strings.po", krlist::writePo(po)},
+                                                       {"strings.csv", krlist::writeCsv(po)},
+                                                       {"translated.po", krlist::writePo(csv)},
+                                                       {"translated.csv", krlist::writeCsv(csv)}};
+  for (const auto& [name, text] : seeds) {
+    std::ofstream(folder / name, std::ios::binary) << text;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string_view(argv[1]) == "--seeds") {
+    return writeSeeds(argv[2]);
+  }
+  std::vector<std::filesystem::path> paths;
+  for (int i = 1; i < argc; ++i) {
+    if (std::filesystem::is_directory(argv[i])) {
+      for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
+        paths.push_back(entry.path());
+      }
+    } else {
+      paths.emplace_back(argv[i]);
+    }
+  }
+  for (const std::filesystem::path& path : paths) {
+    std::ifstream file(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  }
+  std::printf("%zu inputs replayed\n", paths.size());
+  return paths.empty() ? 1 : 0;
+}
+#endif
