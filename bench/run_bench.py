@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Measures krlist on large generated scripts and prints the figures.
+"""Measures krlist and krscript on large generated scripts and prints the figures.
 
     python3 bench/run_bench.py BUILD_DIR [--size-mb 64] [--seed 1]
 
-BUILD_DIR holds `krlist` and `bench/krlist_generate_script`. The scripts are
-generated into a temporary directory, removed afterwards. Printed:
+BUILD_DIR holds `krlist`, `krscript` and `bench/krlist_generate_script`. The
+scripts are generated into a temporary directory, removed afterwards. Printed:
 
 - for a mixed script of --size-mb MiB, then one of a quarter of that: file
   size, instruction count, the best wall time of three runs of
@@ -13,14 +13,24 @@ generated into a temporary directory, removed afterwards. Printed:
   of `xxd FILE > /dev/null`, as the cost of merely reading the file and
   writing a listing of it;
 - how the time grows from the smaller script to the larger;
-- the wall time on 200,000 name references to 200,000 distinct names.
+- the wall time on 200,000 name references to 200,000 distinct names;
+- on the larger mixed script, the best wall times of `krscript dump SCRIPT
+  -o X.json` and `krscript build X.json -o Y`, and, when `krscript --help`
+  lists them, of `krscript extract SCRIPT -o OUT.po` and `krscript inject
+  SCRIPT OUT.po -o NEW`, each against that of `krlist SCRIPT > /dev/null`
+  run alternately with them, and the peak resident memory of each against
+  the script's size; Y and NEW must have the script's bytes, or the run
+  stops with an error;
+- on a folder of FOLDER_SCRIPTS generated scripts of different seeds, the
+  best wall time of `krscript dump DIR -o OUT -j 2` against that of `-j 1`.
 
-Targets are printed beside the figures for information; nothing is asserted.
-Linux only: peak memory comes from the rusage of the child (ru_maxrss, in
-KiB), and timeouts from a pidfd.
+Targets are printed beside the figures for information, each "met" or
+"NOT met"; nothing else is asserted. Linux only: peak memory comes from the
+rusage of the child (ru_maxrss, in KiB), and timeouts from a pidfd.
 """
 
 import argparse
+import filecmp
 import os
 import select
 import signal
@@ -33,6 +43,10 @@ RUNS = 3
 TIMEOUT_S = 600
 MIB = 1 << 20
 DISTINCT_NAMES = 200_000
+FOLDER_SCRIPTS = 200
+# Sizes of the folder's scripts in MiB, in turn: 0.25 MiB on average, 50 MiB
+# in all, which `krscript dump -j 1` takes about two seconds over.
+FOLDER_SIZES_MB = (0.125, 0.1875, 0.25, 0.3125, 0.375)
 
 
 class Run:
@@ -43,10 +57,10 @@ class Run:
         self.timed_out = timed_out
 
 
-def run_once(command, stdout=subprocess.DEVNULL):
+def run_once(command, stdout=subprocess.DEVNULL, stderr=None):
     """Runs `command` to its end, or kills it after TIMEOUT_S seconds."""
     start = time.perf_counter()
-    child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout)
+    child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr)
     pidfd = os.pidfd_open(child.pid)
     try:
         poller = select.poll()
@@ -72,9 +86,14 @@ def best_of(commands):
         for i, command in enumerate(commands):
             if best[i] is not None and best[i].timed_out:
                 continue
-            run = run_once(command)
-            if run.status != 0 and not run.timed_out:
-                sys.exit(f"{' '.join(command)} exited with status {run.status}")
+            # Standard error is kept aside, and shown only when the command
+            # fails: krscript's folder runs end with a summary line there.
+            with tempfile.TemporaryFile() as errors:
+                run = run_once(command, stderr=errors)
+                if run.status != 0 and not run.timed_out:
+                    errors.seek(0)
+                    sys.stderr.buffer.write(errors.read())
+                    sys.exit(f"{' '.join(command)} exited with status {run.status}")
             if best[i] is None:
                 best[i] = run
             else:
@@ -116,7 +135,7 @@ def seconds_text(run):
 
 
 def target_text(met, target):
-    return f"[target {target}: {'met' if met else 'missed'}]"
+    return f"[target {target}: {'met' if met else 'NOT met'}]"
 
 
 def row(label, value, note=""):
@@ -144,7 +163,7 @@ def measure_mixed(krlist, generator, directory, size_mb, seed):
     if not own.timed_out and not xxd.timed_out:
         ratio = own.seconds / xxd.seconds
         row("krlist time / xxd time", f"{ratio:.2f}", target_text(ratio <= 1.0, "<= 1.0"))
-    return own
+    return own, path, size
 
 
 def measure_distinct(krlist, generator, directory, seed):
@@ -162,17 +181,116 @@ def measure_distinct(krlist, generator, directory, seed):
         "" if own.timed_out else target_text(own.seconds < 1.0, "< 1 s"))
 
 
+def same_bytes(path, other):
+    return filecmp.cmp(path, other, shallow=False)
+
+
+def krscript_commands(krscript):
+    """Returns the commands `krscript --help` lists."""
+    result = subprocess.run([krscript, "--help"], stdin=subprocess.DEVNULL,
+                            capture_output=True, check=False, timeout=TIMEOUT_S)
+    listed = set()
+    for line in result.stdout.decode(errors="replace").splitlines():
+        words = line.split()
+        if words:
+            listed.add(words[0])
+    return listed
+
+
+def measure_krscript(krlist, krscript, directory, path, size):
+    """Times krscript's commands on one script, alternating with krlist."""
+    stem = os.path.join(directory, "roundtrip")
+    json_path, built, po_path, injected = (stem + ".json", stem + ".kr",
+                                           stem + ".kr.po", stem + "-injected.kr")
+    listed = krscript_commands(krscript)
+    translate = "extract" in listed and "inject" in listed
+    labels = ["krlist SCRIPT > /dev/null", "krscript dump SCRIPT -o X.json",
+              "krscript build X.json -o Y"]
+    # Within each round dump writes X.json before build reads it, and extract
+    # writes OUT.po before inject reads it.
+    commands = [[krlist, path], [krscript, "dump", path, "-o", json_path],
+                [krscript, "build", json_path, "-o", built]]
+    if translate:
+        labels += ["krscript extract SCRIPT -o OUT.po", "krscript inject SCRIPT OUT.po -o NEW"]
+        commands += [[krscript, "extract", path, "-o", po_path],
+                     [krscript, "inject", path, po_path, "-o", injected]]
+    runs = best_of(commands)
+
+    print(f"\nkrscript on the {size / MIB:.1f} MiB mixed script "
+          "(krlist run again, alternating with each command)")
+    checked = [(runs[2], built, "build of its dump")]
+    if translate:
+        checked.append((runs[4], injected, "inject of its untouched PO"))
+    for run, output, what in checked:
+        if not run.timed_out and not same_bytes(path, output):
+            sys.exit(f"FAILED: the {what} differs from the script: {output} is not {path}")
+    if os.path.exists(json_path):
+        row("X.json size", f"{os.path.getsize(json_path) / MIB:.1f} MiB = "
+            f"{os.path.getsize(json_path) / size:.2f} x script")
+    own = runs[0]
+    row(labels[0], seconds_text(own))
+    for i in range(1, len(runs)):
+        run = runs[i]
+        print(f"  {labels[i]}")
+        row("  time", seconds_text(run))
+        if not run.timed_out and not own.timed_out:
+            ratio = run.seconds / own.seconds
+            row("  time / krlist time", f"{ratio:.2f}", target_text(ratio <= 3.0, "<= 3.0"))
+        peak = run.peak_kib * 1024
+        is_build = labels[i].startswith("krscript build")
+        row("  peak resident memory", f"{peak / MIB:.1f} MiB = {peak / size:.2f} x script",
+            target_text(peak <= 3 * size, "<= 3 x script") if is_build else "")
+    if translate:
+        row("same bytes", "Y and NEW both equal the script")
+    else:
+        row("same bytes", "Y equals the script")
+        print("  extract and inject: skipped, `krscript --help` does not list them")
+
+
+def measure_folder(krscript, generator, directory, seed):
+    """Times `krscript dump DIR` on one and on two threads."""
+    folder = os.path.join(directory, "folder")
+    os.mkdir(folder)
+    total = 0
+    for i in range(FOLDER_SCRIPTS):
+        size_mb = FOLDER_SIZES_MB[i % len(FOLDER_SIZES_MB)]
+        total += generate(generator, os.path.join(folder, f"script-{i:03}.kr"),
+                          "--size-mb", f"{size_mb:g}", "--seed", str(seed * 1000 + i + 1))
+    outputs = [os.path.join(directory, f"folder-j{jobs}") for jobs in (1, 2)]
+    one, two = best_of([[krscript, "dump", folder, "-o", outputs[0], "-j", "1"],
+                        [krscript, "dump", folder, "-o", outputs[1], "-j", "2"]])
+    for output in outputs:
+        written = sum(name.endswith(".json") for _, _, names in os.walk(output)
+                      for name in names)
+        if written != FOLDER_SCRIPTS:
+            sys.exit(f"FAILED: krscript dump wrote {written} JSON forms into {output}, "
+                     f"not {FOLDER_SCRIPTS}")
+
+    load = ", ".join(f"{value:.2f}" for value in os.getloadavg())
+    print(f"\nFolder of {FOLDER_SCRIPTS} mixed scripts of "
+          f"{min(FOLDER_SIZES_MB):g} to {max(FOLDER_SIZES_MB):g} MiB "
+          f"(seeds {seed * 1000 + 1} to {seed * 1000 + FOLDER_SCRIPTS}; load average now {load})")
+    row("total size", f"{total:,} bytes ({total / MIB:.1f} MiB)")
+    row("krscript dump DIR -o OUT -j 1", seconds_text(one))
+    row("krscript dump DIR -o OUT -j 2", seconds_text(two))
+    if not one.timed_out and not two.timed_out:
+        ratio = two.seconds / one.seconds
+        row("time -j 2 / time -j 1", f"{ratio:.2f}", target_text(ratio <= 0.65, "<= 0.65"))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("build_dir", help="holds krlist and bench/krlist_generate_script")
+    parser.add_argument("build_dir",
+                        help="holds krlist, krscript and bench/krlist_generate_script")
     parser.add_argument("--size-mb", type=float, default=64,
                         help="size of the larger mixed script in MiB (default 64)")
     parser.add_argument("--seed", type=int, default=1, help="generator seed (default 1)")
     args = parser.parse_args()
 
     krlist = os.path.abspath(os.path.join(args.build_dir, "krlist"))
+    krscript = os.path.abspath(os.path.join(args.build_dir, "krscript"))
     generator = os.path.abspath(os.path.join(args.build_dir, "bench", "krlist_generate_script"))
-    for program in (krlist, generator):
+    for program in (krlist, krscript, generator):
         if not os.access(program, os.X_OK):
             sys.exit(f"not found or not executable: {program}")
 
@@ -186,8 +304,9 @@ def main():
           "included in each peak below)")
 
     with tempfile.TemporaryDirectory(prefix="krlist-bench-") as directory:
-        large = measure_mixed(krlist, generator, directory, args.size_mb, args.seed)
-        small = measure_mixed(krlist, generator, directory, args.size_mb / 4, args.seed)
+        large, large_path, large_size = measure_mixed(krlist, generator, directory,
+                                                      args.size_mb, args.seed)
+        small, _, _ = measure_mixed(krlist, generator, directory, args.size_mb / 4, args.seed)
         print("\nGrowth")
         if large.timed_out or small.timed_out:
             row(f"time {args.size_mb:g} MiB / {args.size_mb / 4:g} MiB", "timed out")
@@ -196,6 +315,8 @@ def main():
             row(f"time {args.size_mb:g} MiB / {args.size_mb / 4:g} MiB", f"{growth:.2f}",
                 target_text(growth <= 4.5, "<= 4.5"))
         measure_distinct(krlist, generator, directory, args.seed)
+        measure_krscript(krlist, krscript, directory, large_path, large_size)
+        measure_folder(krscript, generator, directory, args.seed)
 
 
 if __name__ == "__main__":

@@ -187,7 +187,7 @@ bool writeOutput(const Job& job, const std::function<bool(TextOutput&)>& write,
   }
   std::error_code ignored;
   if (std::filesystem::equivalent(job.input, job.output, ignored)) {
-    error = pathToUtf8(job.output) + ": the output would replace the input";
+    error = "the output " + pathToUtf8(job.output) + " would replace the input";
     return false;
   }
   OutputFile file;

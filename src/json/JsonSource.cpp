@@ -20,7 +20,7 @@ JsonSource::JsonSource(std::string_view text)
 
 bool JsonSource::restart(std::size_t window) {
   window_ = std::max<std::size_t>(window, 1);
-  consumed_ = 0;
+  consumed_ = windowStart_ = 0;
   if (file_ == nullptr) {
     blockPosition_ = text_.data();
     return true;
@@ -54,6 +54,7 @@ bool JsonSource::readBlock() {
 }
 
 const char* JsonSource::nextWindow() {
+  windowStart_ = consumed_;
   if (blockPosition_ == blockEnd_ && !readBlock()) {
     windowEnd_ = nullptr;
     return nullptr;

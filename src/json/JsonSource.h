@@ -59,8 +59,10 @@ class JsonSource {
   Iterator begin() { return {nextWindow(), this}; }
   Iterator end() { return {nullptr, this}; }
 
-  // Bytes handed to the parser so far, to the end of the current window.
-  std::uint64_t consumed() const { return consumed_; }
+  // Bytes the parser has gone past: those before its current window. The
+  // iterator moves to the next window as soon as it leaves one, so with
+  // windows of one byte this is exactly what the parser has read.
+  std::uint64_t consumed() const { return windowStart_; }
   // True once reading the file failed, as opposed to reaching its end.
   bool readFailed() const { return readFailed_; }
 
@@ -85,7 +87,8 @@ class JsonSource {
   const char* blockEnd_ = nullptr;
   const char* windowEnd_ = nullptr;
   std::size_t window_ = 0;
-  std::uint64_t consumed_ = 0;
+  std::uint64_t consumed_ = 0;     // bytes handed out, to the end of the current window
+  std::uint64_t windowStart_ = 0;  // where the current window starts
   bool fileRead_ = false;  // some of the file has been read, so a restart must seek
   bool readFailed_ = false;
 };

@@ -114,7 +114,9 @@ int runBuild(const Options& options) {
 int runCheck(const Options& options) {
   Plan plan;
   for (const std::string& input : options.inputs) {
-    Plan more = planJobs(options, input, [](const fs::path&) { return std::optional<fs::path>(); });
+    // Every file is checked; none has an output.
+    Plan more = planJobs(options, input,
+                         [](const fs::path&) { return std::optional<fs::path>(fs::path()); });
     plan.jobs.insert(plan.jobs.end(), more.jobs.begin(), more.jobs.end());
     plan.notes += more.notes;
     plan.folder = plan.folder || more.folder;

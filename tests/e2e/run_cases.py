@@ -43,14 +43,20 @@ def parse_hex(lines):
     return bytes(data)
 
 
-def parse_expected(lines):
-    """Expected text: '$' ends a line with a newline, '\\xNN' is a byte."""
+def parse_expected(lines, literal=False):
+    """Expected text: '$' ends a line with a newline, '\\xNN' is a byte.
+
+    A literal text (a file's, where a backslash is JSON's own) only has its '$'.
+    """
     text = bytearray()
     for index, (number, line) in enumerate(lines):
         if line.endswith('$'):
             line = line[:-1] + '\n'
         elif index != len(lines) - 1:
             raise CaseError(f'line {number}: only the last line may lack its $')
+        if literal:
+            text += line.encode('utf-8')
+            continue
         line = re.sub(r'\{repeat (\d+) ([^}]*)\}', lambda m: m.group(2) * int(m.group(1)), line)
         pieces = re.split(r'(\\x[0-9A-Fa-f]{2}|\\\\)', line)
         for piece in pieces:
@@ -65,30 +71,42 @@ def parse_expected(lines):
     return bytes(text)
 
 
-def parse_case(path):
-    case = {'args': '{input}', 'stdin': 'empty', 'stdout-file': None, 'only': None, 'input': None,
-            'input-name': 'input.kr', 'stdout': b'', 'stderr': b'', 'exit': None}
-    sections = {}
-    current = None
+def read_sections(path, settings, blocks):
+    """The sections of a case file, in file order: (line number, NAME, value, lines).
+
+    A line ';;; NAME: value' starts one. A setting (a name in `settings`) is
+    that one line; a block (a name in `blocks`) holds the lines up to the next
+    section, as (line number, text), less the empty lines at its end (the
+    file's final newline leaves one behind; so may editors). Lines before the
+    first section, or after a setting, are free text.
+    """
+    sections = []
     with open(path, encoding='utf-8') as f:
         for number, line in enumerate(f.read().split('\n'), 1):
             if line.startswith(';;; '):
                 name, _, value = line[4:].partition(':')
                 name = name.strip().upper()
-                value = value.strip()
-                if name in ('ARGS', 'STDIN', 'STDOUT-FILE', 'EXIT', 'ONLY', 'INPUT-NAME'):
-                    case[name.lower()] = value
-                    current = None
-                elif name in ('INPUT', 'STDOUT', 'STDERR'):
-                    current = sections.setdefault(name, [])
-                else:
+                if name not in settings and name not in blocks:
                     raise CaseError(f'line {number}: unknown section {name}')
-            elif current is not None:
-                current.append((number, line))
-    # The file's final newline leaves one empty line behind; so may editors.
-    for lines in sections.values():
+                sections.append((number, name, value.strip(), []))
+            elif sections and sections[-1][1] in blocks:
+                sections[-1][3].append((number, line))
+    for _, _, _, lines in sections:
         while lines and lines[-1][1] == '':
             lines.pop()
+    return sections
+
+
+def parse_case(path):
+    case = {'args': '{input}', 'stdin': 'empty', 'stdout-file': None, 'only': None, 'input': None,
+            'input-name': 'input.kr', 'stdout': b'', 'stderr': b'', 'exit': None}
+    sections = {}
+    settings = ('ARGS', 'STDIN', 'STDOUT-FILE', 'EXIT', 'ONLY', 'INPUT-NAME')
+    for _, name, value, lines in read_sections(path, settings, ('INPUT', 'STDOUT', 'STDERR')):
+        if name in settings:
+            case[name.lower()] = value
+        else:
+            sections.setdefault(name, []).extend(lines)
     if 'INPUT' in sections:
         case['input'] = parse_hex(sections['INPUT'])
     case['stdout'] = parse_expected(sections.get('STDOUT', []))
@@ -263,10 +281,15 @@ def main():
 
     if options.example:
         return run_example(options.example, options)
+    return run_all(options.cases, lambda path: run_case(path, options))
+
+
+def run_all(paths, run_one):
+    """Runs each case with `run_one`, says which failed, and returns the status."""
     failed, skipped = [], []
-    for path in options.cases:
+    for path in paths:
         try:
-            status = run_case(path, options)
+            status = run_one(path)
         except CaseError as error:
             print(f'{path}: {error}')
             status = 1
@@ -275,12 +298,12 @@ def main():
         elif status != 0:
             failed.append(path)
             print(f'FAIL {path}')
-    if len(options.cases) > 1:
-        passed = len(options.cases) - len(failed) - len(skipped)
+    if len(paths) > 1:
+        passed = len(paths) - len(failed) - len(skipped)
         print(f'{passed} passed, {len(failed)} failed, {len(skipped)} skipped')
     if failed:
         return 1
-    return SKIPPED if skipped and len(skipped) == len(options.cases) else 0
+    return SKIPPED if skipped and len(skipped) == len(paths) else 0
 
 
 if __name__ == '__main__':
