@@ -61,6 +61,8 @@ class TextOutput {
 
   // Everything written so far, for an output without a stream.
   std::string_view text() const { return {buffer_.get(), size_}; }
+  // Drops the text not yet written to the stream, to use the output afresh.
+  void clear() { size_ = 0; }
 
  private:
   char* makeRoom(std::size_t count);

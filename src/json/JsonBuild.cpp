@@ -1,12 +1,16 @@
 #include "json/JsonBuild.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "decode/OpcodeTable.h"
 #include "decode/ScriptEncoder.h"
@@ -235,8 +239,21 @@ bool parseFloat(const Scalar& value, float& result) {
 // table.
 class ScriptBuilder : public EventCounter {
  public:
-  ScriptBuilder(TextOutput& script, std::optional<Encoding> encoding, bool searchedEncoding)
-      : script_(script), encoding_(encoding), searchedEncoding_(searchedEncoding) {}
+  // What the text holds: a whole document, or only an array of instructions
+  // (a piece of a document's "code").
+  enum class Part : std::uint8_t { Document, Instructions };
+
+  // `skip` instructions are read and checked but not written, since they
+  // already were.
+  ScriptBuilder(TextOutput& script, std::optional<Encoding> encoding, bool searchedEncoding,
+                Part part = Part::Document, std::uint64_t skip = 0)
+      : script_(script),
+        encoding_(encoding),
+        searchedEncoding_(searchedEncoding),
+        part_(part),
+        skip_(skip) {}
+
+  std::uint64_t instructions() const { return instructions_; }
 
   bool null() { return next() && scalar({}); }
   bool boolean(bool value) {
@@ -324,6 +341,8 @@ class ScriptBuilder : public EventCounter {
   TextOutput& script_;
   std::optional<Encoding> encoding_;
   bool searchedEncoding_;
+  Part part_;
+  std::uint64_t skip_;
   Place place_ = Place::Document;
   Field field_ = Field::Format;  // the field whose value comes next
   std::uint64_t keyEvent_ = 0;
@@ -410,6 +429,10 @@ bool ScriptBuilder::start_object(std::size_t) {
 
 bool ScriptBuilder::start_array(std::size_t) {
   next();
+  if (place_ == Place::Document && part_ == Part::Instructions) {
+    place_ = Place::Code;
+    return true;
+  }
   if (place_ == Place::Top && field_ == Field::Code) {
     if (!encoding_ && !searchedEncoding_) {
       needsEncoding = true;
@@ -430,7 +453,7 @@ bool ScriptBuilder::start_array(std::size_t) {
 bool ScriptBuilder::end_array() {
   next();
   if (place_ == Place::Code) {
-    place_ = Place::Top;
+    place_ = part_ == Part::Instructions ? Place::Done : Place::Top;
   } else {
     place_ = Place::Instruction;
   }
@@ -729,6 +752,9 @@ bool ScriptBuilder::finishInstruction() {
                                               std::to_string(pending_.listLength));
     }
   }
+  if (instructions_ <= skip_) {
+    return true;
+  }
   switch (appendInstruction(script_, opcode, pending_.data, pending_.operand)) {
     case EncodeProblem::None:
       return true;
@@ -765,13 +791,185 @@ bool ScriptBuilder::finishDocument() {
 
 constexpr std::size_t kLargeWindow = std::size_t{1} << 20;
 
+// The lines of a text read window by window; a line that spans two windows
+// is put together in a buffer of its own.
+class LineReader {
+ public:
+  explicit LineReader(JsonSource& source) : source_(source) {}
+
+  // The next line, without its line feed; false at the end of the text. The
+  // view is good until the next call.
+  bool next(std::string_view& line) {
+    joined_.clear();
+    for (;;) {
+      const std::size_t end = window_.find('\n');
+      if (end != std::string_view::npos) {
+        line = window_.substr(0, end);
+        window_.remove_prefix(end + 1);
+        if (!joined_.empty()) {
+          joined_.append(line);
+          line = joined_;
+        }
+        return true;
+      }
+      joined_.append(window_);
+      window_ = source_.nextText();
+      if (window_.empty()) {
+        line = joined_;
+        finalLineFeed_ = joined_.empty();
+        return !joined_.empty();
+      }
+    }
+  }
+
+  // Whether the text ended with a line feed, once `next` has returned false.
+  bool finalLineFeed() const { return finalLineFeed_; }
+
+ private:
+  JsonSource& source_;
+  std::string_view window_;
+  std::string joined_;
+  bool finalLineFeed_ = false;
+};
+
+// Instructions read from a piece of the "code" array, and the bytes they make.
+struct Piece {
+  std::string json;  // "[" and the piece's lines and "]"
+  TextOutput script{nullptr};
+  std::uint64_t instructions = 0;
+  bool built = false;
+};
+
+void buildPiece(Piece& piece, Encoding encoding) {
+  ScriptBuilder builder(piece.script, encoding, true, ScriptBuilder::Part::Instructions);
+  piece.built = Json::sax_parse(piece.json.data(), piece.json.data() + piece.json.size(), &builder);
+  piece.instructions = builder.instructions();
+}
+
+// How far the quick reading of a document went.
+struct QuickBuild {
+  bool complete = false;      // the whole script was written
+  std::uint64_t written = 0;  // otherwise, the instructions written so far
+};
+
+// Reads a document laid out as dump writes it, one instruction per line, in
+// pieces of many lines that both cores parse at once, since the JSON parser
+// reads far more slowly than the decoder. The lines of "code" are checked to
+// be whole objects separated by commas, so that the pieces make up the
+// array; the document without them is read as a whole, so that its own
+// fields are checked and written as usual. Anything else (another layout, an
+// error) stops the quick reading, for the whole document to be read again
+// the usual way, which says where an error lies.
+QuickBuild buildQuickly(JsonSource& source, TextOutput& script) {
+  static constexpr std::string_view kHeads[] = {
+      "{\"format\": \"krscript\", \"version\": 1, \"encoding\": \"utf-8\",",
+      "{\"format\": \"krscript\", \"version\": 1, \"encoding\": \"cp932\","};
+  static constexpr std::string_view kCode = " \"code\": [";
+  static constexpr std::size_t kPieceSize = std::size_t{4} << 20;
+
+  QuickBuild result;
+  if (!source.restart(kLargeWindow)) {
+    return result;
+  }
+  LineReader lines(source);
+  std::string_view line;
+  if (!lines.next(line)) {
+    return result;
+  }
+  std::string skeleton(line);
+  const auto head = std::find(std::begin(kHeads), std::end(kHeads), line);
+  if (head == std::end(kHeads) || !lines.next(line) || line != kCode) {
+    return result;
+  }
+  const Encoding encoding = head == std::begin(kHeads) ? Encoding::Utf8 : Encoding::Cp932;
+  skeleton += '\n';
+  skeleton += line;
+  skeleton += '\n';
+
+  const std::size_t workers = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+  std::vector<Piece> pieces(workers);
+  bool lastHadComma = false;
+  bool arrayEnded = false;
+  while (!arrayEnded) {
+    // Gather a piece per worker, each ending after a line with its comma.
+    std::size_t filled = 0;
+    for (; filled < workers && !arrayEnded; ++filled) {
+      Piece& piece = pieces[filled];
+      piece.script.clear();
+      piece.json = "[";
+      while (piece.json.size() < kPieceSize) {
+        if (!lines.next(line)) {
+          return result;
+        }
+        if (line == " ]," || line == " ]") {
+          if (lastHadComma) {
+            return result;
+          }
+          arrayEnded = true;
+          break;
+        }
+        if (line.size() < 4 || line.substr(0, 3) != "  {" ||
+            (line.back() != '}' && line.substr(line.size() - 2) != "},")) {
+          return result;
+        }
+        if (piece.json.size() > 1) {
+          piece.json += ",\n";
+        }
+        lastHadComma = line.back() == ',';
+        piece.json.append(line.substr(0, line.size() - (lastHadComma ? 1 : 0)));
+      }
+      piece.json += ']';
+    }
+    std::thread helper;
+    if (filled > 1) {
+      helper = std::thread(buildPiece, std::ref(pieces[1]), encoding);
+    }
+    buildPiece(pieces[0], encoding);
+    if (helper.joinable()) {
+      helper.join();
+    }
+    for (std::size_t i = 0; i < filled; ++i) {
+      if (!pieces[i].built) {
+        return result;
+      }
+      script.write(pieces[i].script.text());
+      result.written += pieces[i].instructions;
+    }
+  }
+
+  // The rest of the document, from the end of "code", with an empty "code".
+  skeleton += line;
+  while (lines.next(line)) {
+    skeleton += '\n';
+    skeleton += line;
+  }
+  if (lines.finalLineFeed()) {
+    skeleton += '\n';
+  }
+  if (source.readFailed()) {
+    return result;
+  }
+  JsonSource rest(skeleton);
+  ScriptBuilder builder(script, encoding, true);
+  result.complete = Json::sax_parse(rest.begin(), rest.end(), &builder);
+  return result;
+}
+
 }  // namespace
 
-std::optional<BuildError> buildScript(JsonSource& source, TextOutput& script) {
+std::optional<BuildError> buildScript(JsonSource& source, TextOutput& script, bool quickly) {
+  const QuickBuild quick = quickly ? buildQuickly(source, script) : QuickBuild{};
+  if (quick.complete) {
+    return std::nullopt;
+  }
+  if (!source.restart(kLargeWindow)) {
+    return BuildError{source.consumed(), "cannot read the file again"};
+  }
   std::optional<Encoding> encoding;
   bool searchedEncoding = false;
   for (;;) {
-    ScriptBuilder builder(script, encoding, searchedEncoding);
+    ScriptBuilder builder(script, encoding, searchedEncoding, ScriptBuilder::Part::Document,
+                          quick.written);
     const bool parsed = Json::sax_parse(source.begin(), source.end(), &builder);
     if (source.readFailed()) {
       return BuildError{source.consumed(), "cannot read the file"};

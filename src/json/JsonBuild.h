@@ -20,6 +20,10 @@ struct BuildError {
 // only ("at", "names", the "rest"'s "at" and "reason") are checked for their
 // type and otherwise ignored. On an error `script` holds part of a script,
 // which the caller throws away.
-[[nodiscard]] std::optional<BuildError> buildScript(JsonSource& source, TextOutput& script);
+//
+// A document laid out as dump writes it is read in pieces on several cores;
+// `quickly` false reads it the usual way, for tests to compare the two.
+[[nodiscard]] std::optional<BuildError> buildScript(JsonSource& source, TextOutput& script,
+                                                    bool quickly = true);
 
 }  // namespace krlist

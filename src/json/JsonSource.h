@@ -59,6 +59,12 @@ class JsonSource {
   Iterator begin() { return {nextWindow(), this}; }
   Iterator end() { return {nullptr, this}; }
 
+  // The next window of the text, for a reader of its own; empty at the end.
+  std::string_view nextText() {
+    const char* window = nextWindow();
+    return window == nullptr ? std::string_view() : std::string_view(window, windowEnd_ - window);
+  }
+
   // Bytes the parser has gone past: those before its current window. The
   // iterator moves to the next window as soon as it leaves one, so with
   // windows of one byte this is exactly what the parser has read.
@@ -89,7 +95,7 @@ class JsonSource {
   std::size_t window_ = 0;
   std::uint64_t consumed_ = 0;     // bytes handed out, to the end of the current window
   std::uint64_t windowStart_ = 0;  // where the current window starts
-  bool fileRead_ = false;  // some of the file has been read, so a restart must seek
+  bool fileRead_ = false;          // some of the file has been read, so a restart must seek
   bool readFailed_ = false;
 };
 

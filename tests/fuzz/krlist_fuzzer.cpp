@@ -174,6 +174,10 @@ void checkJsonRoundTrip(std::string_view input, krlist::Encoding encoding) {
   }
   check(!error, "the JSON form does not build", error ? error->offset : 0);
   check(script.text() == input, "the JSON form builds other bytes", 0);
+  krlist::JsonSource again(json);
+  krlist::TextOutput usual(nullptr);
+  check(!krlist::buildScript(again, usual, false) && usual.text() == input,
+        "the JSON form read the usual way builds other bytes", 0);
   check(dump(script.text(), encoding) == json, "the rebuilt script dumps other JSON", 0);
 }
 

@@ -96,6 +96,16 @@ std::string build(std::string_view json, std::optional<krlist::BuildError>& erro
 [[maybe_unused]] void fuzzJson(std::string_view text) {
   std::optional<krlist::BuildError> error;
   const std::string script = build(text, error);
+  // A document read in pieces gives what reading it the usual way gives.
+  {
+    krlist::JsonSource source(text);
+    krlist::TextOutput usual(nullptr);
+    const std::optional<krlist::BuildError> usualError = krlist::buildScript(source, usual, false);
+    check(usualError.has_value() == error.has_value(), "the two ways disagree on an error");
+    check(!error || (usualError->offset == error->offset && usualError->message == error->message),
+          "the two ways place an error differently");
+    check(error || usual.text() == script, "the two ways build other bytes");
+  }
   if (error) {
     return;
   }
