@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,20 @@ int main(int argc, char** argv) {
 #endif
   krlist::Console console(stdout, stderr);
   krlist::ScriptDecoder decoder;
-  const int status = krlist::decodeScript(decoder, arguments[1], console);
-  if (status == 0) {
-    krlist::printListing(decoder.listing(), console.out());
-    console.out().write("Done.\n");
-  } else {
+  int status = -1;
+  try {
+    status = krlist::decodeScript(decoder, arguments[1], console);
+    if (status == 0) {
+      krlist::printListing(decoder.listing(), console.out());
+      console.out().write("Done.\n");
+    }
+  } catch (const std::bad_alloc&) {
+    // A script too large for memory is a failed decode like any other, not
+    // a crash.
+    console.error("Not enough memory to decode " + arguments[1] + "\n");
+    status = -1;
+  }
+  if (status != 0) {
     // Whoever dropped the script onto the program reads this before the
     // window closes; at the end of standard input nothing waits.
     console.error("Exiting due to decompile error.\n");

@@ -70,6 +70,11 @@ void writeOperand(TextOutput& out, const Instruction& instruction) {
 void printListing(const Listing& listing, TextOutput& out) {
   const NameIndex names(listing);
   for (const Instruction& instruction : listing) {
+    // Once standard output has failed (a reader that went away) nothing more
+    // can be written: stop formatting.
+    if (out.failed()) {
+      return;
+    }
     const std::uint8_t opcode = instruction.opcode();
     if (opcode == kBlankLineBefore) {
       out.write('\n');
@@ -97,6 +102,9 @@ void printListing(const Listing& listing, TextOutput& out) {
         for (std::string_view name : names.namesFor(instruction.data())) {
           out.write("-> ");
           out.write(name);
+          if (out.failed()) {
+            return;
+          }
         }
         break;
       case kInteger:

@@ -8,6 +8,7 @@ import argparse
 import difflib
 import os
 import re
+import resource
 import shlex
 import shutil
 import subprocess
@@ -99,9 +100,10 @@ def read_sections(path, settings, blocks):
 
 def parse_case(path):
     case = {'args': '{input}', 'stdin': 'empty', 'stdout-file': None, 'only': None, 'input': None,
-            'input-name': 'input.kr', 'stdout': b'', 'stderr': b'', 'exit': None}
+            'input-name': 'input.kr', 'stdout': b'', 'stderr': b'', 'exit': None,
+            'memory-limit-mb': None}
     sections = {}
-    settings = ('ARGS', 'STDIN', 'STDOUT-FILE', 'EXIT', 'ONLY', 'INPUT-NAME')
+    settings = ('ARGS', 'STDIN', 'STDOUT-FILE', 'EXIT', 'ONLY', 'INPUT-NAME', 'MEMORY-LIMIT-MB')
     for _, name, value, lines in read_sections(path, settings, ('INPUT', 'STDOUT', 'STDERR')):
         if name in settings:
             case[name.lower()] = value
@@ -126,6 +128,12 @@ def show(data):
 def compare(what, expected, actual):
     if expected == actual:
         return True
+    # {NUMBER} stands for any decimal number, where the program cannot be
+    # expected to give one in particular.
+    if b'{NUMBER}' in expected:
+        pattern = re.escape(expected).replace(re.escape(b'{NUMBER}'), rb'[0-9]+')
+        if re.fullmatch(pattern, actual, re.DOTALL):
+            return True
     print(f'--- {what} differs (expected, then actual):')
     # Lines are shown escaped, so that trailing spaces and odd bytes are seen.
     for line in difflib.unified_diff(show(expected), show(actual), 'expected', 'actual', n=2):
@@ -133,7 +141,7 @@ def compare(what, expected, actual):
     return False
 
 
-def run(command, stdin, cwd=None, stdout_file=None):
+def run(command, stdin, cwd=None, stdout_file=None, memory_limit_mb=None):
     stdin_handle = subprocess.DEVNULL
     preexec = None
     if stdin == 'closed':
@@ -154,6 +162,12 @@ def run(command, stdin, cwd=None, stdout_file=None):
             os.close(reader)
         elif stdout_file:
             stdout_handle = open(stdout_file, 'wb')
+        if memory_limit_mb:
+            # Address space, so that the program runs out of memory at once.
+            limit = int(memory_limit_mb) << 20
+            closing = preexec
+            preexec = lambda: (closing and closing(),
+                               resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
         try:
             status = subprocess.run(command, stdin=stdin_handle, stdout=stdout_handle,
                                     stderr=err, cwd=cwd, preexec_fn=preexec,
@@ -178,6 +192,9 @@ def run_case(path, options):
     if case['only'] == 'linux' and (not sys.platform.startswith('linux') or options.wrapper):
         print(f'{path}: skipped, Linux only')
         return SKIPPED
+    if case['memory-limit-mb'] and options.sanitized:
+        print(f'{path}: skipped, a sanitizer needs more address space than the limit')
+        return SKIPPED
     work = tempfile.mkdtemp(prefix='krlist-e2e-')
     try:
         places = {'{input}': os.path.join(work, case['input-name']),
@@ -201,7 +218,8 @@ def run_case(path, options):
 
         args = [fill(a.encode()).decode() for a in shlex.split(case['args'])]
         command = shlex.split(options.wrapper or '') + [places['{krlist}']] + args
-        stdout, stderr, status = run(command, case['stdin'], stdout_file=case['stdout-file'])
+        stdout, stderr, status = run(command, case['stdin'], stdout_file=case['stdout-file'],
+                                     memory_limit_mb=case['memory-limit-mb'])
         expected_out, expected_err = fill(case['stdout']), fill(case['stderr'])
         if options.crlf:
             expected_out = expected_out.replace(b'\n', b'\r\n')
@@ -251,6 +269,8 @@ def main():
     parser.add_argument('--wrapper', help='a command to run the program through')
     parser.add_argument('--crlf', action='store_true',
                         help='expect newlines written as carriage return and line feed')
+    parser.add_argument('--sanitized', action='store_true',
+                        help='the program runs under sanitizers: skip cases that limit memory')
     parser.add_argument('--example', help='check examples/NAME (.hex, .kr, .listing)')
     parser.add_argument('--write-example', metavar='STEM',
                         help='write STEM.kr from the commented hex in STEM.hex')
