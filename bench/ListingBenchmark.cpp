@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "ScriptGenerator.h"
-#include "decode/ByteReader.h"
 #include "decode/ScriptDecoder.h"
 #include "decode/TextOutput.h"
 #include "listing/ListingPrinter.h"
@@ -28,13 +27,20 @@ const std::vector<std::uint8_t>& script() {
   return bytes;
 }
 
+const krlist::ScriptBytes& scriptBytes() {
+  static krlist::ScriptBytes bytes;
+  if (bytes.size() == 0) {
+    bytes.view(script().data(), script().size());
+  }
+  return bytes;
+}
+
 // The listing of the script, decoded once for the printing benchmark. Null if
 // the script did not decode.
 const krlist::ScriptDecoder* decodedScript() {
   static const std::unique_ptr<krlist::ScriptDecoder> decoder = [] {
     auto decoded = std::make_unique<krlist::ScriptDecoder>();
-    krlist::ByteReader input(script().data(), script().size());
-    return decoded->decode(input).complete() ? std::move(decoded) : nullptr;
+    return decoded->decode(scriptBytes()).complete() ? std::move(decoded) : nullptr;
   }();
   return decoder.get();
 }
@@ -44,8 +50,7 @@ void BM_Decode(benchmark::State& state) {
   for (auto _ : state) {
     // A fresh decoder each time: its listing only grows.
     krlist::ScriptDecoder decoder;
-    krlist::ByteReader input(bytes.data(), bytes.size());
-    if (!decoder.decode(input).complete()) {
+    if (!decoder.decode(scriptBytes()).complete()) {
       state.SkipWithError("the generated script did not decode");
       break;
     }

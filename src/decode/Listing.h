@@ -1,9 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
-#include <new>
-#include <type_traits>
 #include <vector>
 
 #include "decode/Instruction.h"
@@ -13,9 +12,11 @@ namespace krlist {
 
 // The decoded instructions of one script, in file order.
 //
-// Records are stored in blocks that double in size up to a limit, so the
-// listing grows without ever moving what it holds: at its peak it holds
-// itself once, where a growing array would briefly hold two copies.
+// A record is where an instruction lies, four bytes: the instruction itself
+// is read from the script's bytes when it is looked at. Records are kept in
+// blocks that double in size up to a limit, so the listing grows without ever
+// moving what it holds. Each block counts its records from an offset of its
+// own, so that four bytes reach anywhere in a script of any size.
 class Listing {
  public:
   class const_iterator {
@@ -23,12 +24,18 @@ class Listing {
     using iterator_category = std::forward_iterator_tag;
     using value_type = Instruction;
     using difference_type = std::ptrdiff_t;
-    using pointer = const Instruction*;
-    using reference = const Instruction&;
+    using reference = Instruction;
+    struct pointer {
+      Instruction instruction;
+      const Instruction* operator->() const { return &instruction; }
+    };
 
     const_iterator() = default;
-    reference operator*() const { return listing_->blocks_[block_].records[index_]; }
-    pointer operator->() const { return &**this; }
+    Instruction operator*() const {
+      const Block& block = listing_->blocks_[block_];
+      return Instruction(listing_->script_, block.base + block.records[index_]);
+    }
+    pointer operator->() const { return {**this}; }
     const_iterator& operator++() {
       if (++index_ == listing_->blocks_[block_].size) {
         ++block_;
@@ -58,36 +65,42 @@ class Listing {
   Listing(const Listing&) = delete;
   Listing& operator=(const Listing&) = delete;
 
-  void push_back(const Instruction& instruction) {
-    if (blocks_.empty() || blocks_.back().size == blocks_.back().capacity) {
-      addBlock();
+  // Starts the listing afresh for the script whose bytes begin at `script`.
+  void reset(const std::uint8_t* script) {
+    blocks_.clear();
+    size_ = 0;
+    script_ = script;
+  }
+
+  // Records the instruction whose opcode byte lies at `offset`.
+  void push_back(std::uint64_t offset) {
+    if (blocks_.empty() || blocks_.back().size == blocks_.back().capacity ||
+        offset - blocks_.back().base > UINT32_MAX) {
+      addBlock(offset);
     }
     Block& block = blocks_.back();
-    new (&block.records[block.size]) Instruction(instruction);
-    ++block.size;
+    block.records[block.size++] = static_cast<std::uint32_t>(offset - block.base);
     ++size_;
   }
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  const Instruction& front() const { return blocks_.front().records[0]; }
+  Instruction front() const { return *begin(); }
   const_iterator begin() const { return {this, 0}; }
   const_iterator end() const { return {this, blocks_.size()}; }
 
  private:
-  // Records are copied into raw memory and never destroyed.
-  static_assert(std::is_trivially_copyable_v<Instruction> &&
-                std::is_trivially_destructible_v<Instruction>);
-
   struct Block {
     LargeBlock memory;
-    Instruction* records;
+    std::uint32_t* records;  // offsets from `base`
+    std::uint64_t base;
     std::size_t capacity;
     std::size_t size;
   };
 
-  void addBlock();
+  void addBlock(std::uint64_t base);
 
+  const std::uint8_t* script_ = nullptr;
   std::vector<Block> blocks_;
   std::size_t size_ = 0;
 };

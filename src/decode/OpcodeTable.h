@@ -3,9 +3,16 @@
 #include <array>
 #include <cstdint>
 
-#include "decode/Instruction.h"
-
 namespace krlist {
+
+// Shape of the operand that follows an instruction's fixed data bytes.
+enum class OperandKind : std::uint8_t {
+  None = 0,
+  String = 1,       // bytes up to a 0x00, which ends the string
+  WordList = 3,     // 4 x N bytes, N being the first data byte
+  FloatPair = 4,    // two little-endian IEEE 754 singles
+  FloatTriple = 5,  // three little-endian IEEE 754 singles
+};
 
 // What an opcode's four data bytes hold. Decoding and building treat them all
 // as four bytes; the listing and the JSON form show them by their meaning.

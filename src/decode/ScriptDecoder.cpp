@@ -1,93 +1,73 @@
 #include "decode/ScriptDecoder.h"
 
+#include <cstring>
+
 #include "decode/OpcodeTable.h"
 
 namespace krlist {
 
-DecodeStop ScriptDecoder::decode(ByteReader& input) {
-  // Where the input runs out between instructions the script is complete,
+DecodeStop ScriptDecoder::decode(const ScriptBytes& script) {
+  const std::uint8_t* bytes = script.data();
+  const std::size_t size = script.size();
+  listing_.reset(bytes);
+  // Where the bytes end between or inside instructions, the script ends,
   // unless that was a read failing rather than the file ending.
-  auto endOfInput = [&input]() {
-    return input.readFailed() ? DecodeStop{StopReason::ReadFailed, input.offset(), 0}
-                              : DecodeStop{};
+  auto endOfBytes = [&](DecodeStop stop) {
+    return script.readFailed() ? DecodeStop{StopReason::ReadFailed, size, 0} : stop;
   };
 
-  for (;;) {
-    if (!input.fill(1)) {
-      return endOfInput();
-    }
-    const std::uint8_t opcode = input.bytes()[0];
+  std::size_t at = 0;
+  while (at < size) {
+    const std::uint8_t opcode = bytes[at];
     const OpcodeInfo& info = kOpcodeTable[opcode];
     if (info.known) {
-      if (!readInstruction(input, info.dataLength, info.kind)) {
-        if (input.readFailed()) {
-          return endOfInput();
-        }
-        return {StopReason::Truncated, input.offset(), opcode};
+      // Every length is checked against what is left before it is used.
+      const DecodeStop truncated{StopReason::Truncated, at, opcode};
+      std::size_t end = at + 1 + info.dataLength;
+      if (end > size) {
+        return endOfBytes(truncated);
       }
+      switch (info.kind) {
+        case OperandKind::None:
+          break;
+        case OperandKind::String: {
+          const void* terminator = std::memchr(bytes + end, 0x00, size - end);
+          if (terminator == nullptr) {
+            return endOfBytes(truncated);
+          }
+          end = static_cast<std::size_t>(static_cast<const std::uint8_t*>(terminator) - bytes) + 1;
+          break;
+        }
+        case OperandKind::WordList:
+          // Only the first data byte counts the words; the other three do not.
+          end += 4 * static_cast<std::size_t>(bytes[at + 1]);
+          break;
+        case OperandKind::FloatPair:
+          end += 8;
+          break;
+        case OperandKind::FloatTriple:
+          end += 12;
+          break;
+      }
+      if (end > size) {
+        return endOfBytes(truncated);
+      }
+      listing_.push_back(at);
+      at = end;
       continue;
     }
     if (opcode == 0x00) {
       // The end marker may only be the last byte.
-      if (!input.fill(2)) {
-        DecodeStop stop = endOfInput();
+      if (at + 1 == size) {
+        DecodeStop stop = endOfBytes({});
         stop.endMarker = stop.complete();
         return stop;
       }
-      return {StopReason::MisplacedEndMarker, input.offset(), input.bytes()[1]};
+      return {StopReason::MisplacedEndMarker, at, bytes[at + 1]};
     }
-    return {StopReason::UnknownOpcode, input.offset(), opcode};
+    return {StopReason::UnknownOpcode, at, opcode};
   }
-}
-
-bool ScriptDecoder::readInstruction(ByteReader& input, std::int32_t dataLength, OperandKind kind) {
-  const std::size_t fixedLength = 1 + static_cast<std::size_t>(dataLength);
-  if (!input.fill(fixedLength)) {
-    return false;
-  }
-  // Bytes of the trailing operand, a string's 0x00 included.
-  std::size_t operandLength = 0;
-  switch (kind) {
-    case OperandKind::None:
-      break;
-    case OperandKind::String: {
-      const std::size_t end = input.find(0x00, fixedLength);
-      if (end == ByteReader::npos) {
-        return false;
-      }
-      operandLength = end - fixedLength + 1;
-      break;
-    }
-    case OperandKind::WordList:
-      // Only the first data byte counts the words; the other three do not.
-      operandLength = 4 * static_cast<std::size_t>(input.bytes()[1]);
-      break;
-    case OperandKind::FloatPair:
-      operandLength = 8;
-      break;
-    case OperandKind::FloatTriple:
-      operandLength = 12;
-      break;
-  }
-  if (!input.fill(fixedLength + operandLength)) {
-    return false;
-  }
-
-  const std::uint8_t* bytes = input.bytes();
-  const std::uint8_t* operand = bytes + fixedLength;
-  Instruction instruction;
-  instruction.setOffset(static_cast<std::uint32_t>(input.offset()));
-  instruction.setOpcode(bytes[0]);
-  instruction.setData(bytes + 1, dataLength, arena_);
-  instruction.setKind(kind);
-  if (kind == OperandKind::String) {
-    instruction.setText({reinterpret_cast<const char*>(operand), operandLength - 1}, arena_);
-  } else if (kind != OperandKind::None) {
-    instruction.setExtra(operand, static_cast<std::int32_t>(operandLength), arena_);
-  }
-  listing_.push_back(instruction);
-  input.skip(fixedLength + operandLength);
-  return true;
+  return endOfBytes({});
 }
 
 }  // namespace krlist

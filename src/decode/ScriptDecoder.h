@@ -2,10 +2,9 @@
 
 #include <cstdint>
 
-#include "decode/ByteArena.h"
-#include "decode/ByteReader.h"
 #include "decode/Instruction.h"
 #include "decode/Listing.h"
+#include "decode/ScriptBytes.h"
 
 namespace krlist {
 
@@ -15,7 +14,7 @@ enum class StopReason : std::uint8_t {
   UnknownOpcode,       // the byte at `offset` is not an opcode
   MisplacedEndMarker,  // the 0x00 at `offset` is not the input's last byte
   Truncated,           // the input ends inside the instruction at `offset`
-  ReadFailed,          // reading the input failed
+  ReadFailed,          // reading the input failed at `offset`, before its end
 };
 
 // Where and why a decode stopped, for each tool to word in its own way.
@@ -46,21 +45,17 @@ class ScriptDecoder {
   ScriptDecoder(const ScriptDecoder&) = delete;
   ScriptDecoder& operator=(const ScriptDecoder&) = delete;
 
-  // Decodes the bytes `input` delivers, appending a record per instruction.
-  // On a stop the reader is left at the stop's offset, so that the bytes that
-  // were not decoded can still be read from it; records decoded before the
-  // stop stay in the listing.
-  [[nodiscard]] DecodeStop decode(ByteReader& input);
+  // Decodes a script, appending a record per instruction; records decoded
+  // before a stop stay in the listing. The records read the script's bytes,
+  // which must outlive the listing. When the bytes are all that could be
+  // read of a file, a decode that reaches their end stops there as a failed
+  // read, since more instructions may have followed.
+  [[nodiscard]] DecodeStop decode(const ScriptBytes& script);
 
   const Listing& listing() const { return listing_; }
 
  private:
-  // Decodes the instruction at the reader's position and appends it. False,
-  // with nothing appended and nothing consumed, when the input ends first.
-  [[nodiscard]] bool readInstruction(ByteReader& input, std::int32_t dataLength, OperandKind kind);
-
   Listing listing_;
-  ByteArena arena_;
 };
 
 }  // namespace krlist

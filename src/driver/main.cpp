@@ -27,10 +27,12 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   krlist::Console console(stdout, stderr);
+  // The listing's records read the script's bytes where they lie.
+  krlist::ScriptBytes script;
   krlist::ScriptDecoder decoder;
   int status = -1;
   try {
-    status = krlist::decodeScript(decoder, arguments[1], console);
+    status = krlist::decodeScript(decoder, script, arguments[1], console);
     if (status == 0) {
       krlist::printListing(decoder.listing(), console.out());
       console.out().write("Done.\n");

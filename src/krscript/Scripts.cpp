@@ -68,16 +68,15 @@ bool decodeScriptFile(const Job& job, DecodedScript& script, JobResult& failure)
     failure = {false, "", job.name + ": " + error + "\n"};
     return false;
   }
-  ByteReader input(file);
-  script.stop = script.decoder.decode(input);
-  bool read = script.stop.reason != StopReason::ReadFailed;
-  if (read && !script.stop.complete()) {
-    read = input.readRest(script.rest);
-  }
+  (void)script.bytes.load(file);  // a failed read is told by the decode
   std::fclose(file);
-  if (!read) {
+  script.stop = script.decoder.decode(script.bytes);
+  if (script.stop.reason == StopReason::ReadFailed) {
     failure = {false, "", job.name + ": cannot read the file\n"};
     return false;
+  }
+  if (!script.stop.complete()) {
+    script.rest = script.bytes.from(script.stop.offset);
   }
   return true;
 }

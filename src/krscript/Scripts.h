@@ -37,9 +37,10 @@ int runPlan(const Plan& plan, const Options& options,
 
 // A script decoded as far as it goes, with the bytes after the stop.
 struct DecodedScript {
+  ScriptBytes bytes;
   ScriptDecoder decoder;
   DecodeStop stop;
-  std::string rest;
+  std::string_view rest;
 };
 
 // Reads and decodes a job's input. False, with the failure in `failure`, when

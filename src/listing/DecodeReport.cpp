@@ -24,7 +24,8 @@ void writeStop(TextOutput& out, std::string_view title, std::uint64_t offset, st
 
 }  // namespace
 
-int decodeScript(ScriptDecoder& decoder, const std::string& fileName, Console& console) {
+int decodeScript(ScriptDecoder& decoder, ScriptBytes& script, const std::string& fileName,
+                 Console& console) {
   TextOutput& out = console.out();
   out.write("\n-= Decompiling ");
   out.write(fileName);
@@ -41,9 +42,9 @@ int decodeScript(ScriptDecoder& decoder, const std::string& fileName, Console& c
     console.error("Failed to open " + fileName + "\n");
     return -1;
   }
-  ByteReader input(file);
-  const DecodeStop stop = decoder.decode(input);
+  (void)script.load(file);  // a failed read is told by the decode
   std::fclose(file);
+  const DecodeStop stop = decoder.decode(script);
   if (stop.complete()) {
     return 0;
   }

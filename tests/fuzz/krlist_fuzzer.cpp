@@ -41,14 +41,13 @@ void check(bool condition, const char* what, std::uint64_t offset) {
 }
 
 // Decodes as the listing does, its report included: 0 or -1.
-int decodeAndReport(krlist::ScriptDecoder& decoder, krlist::ByteReader& input,
+int decodeAndReport(krlist::ScriptDecoder& decoder, const krlist::ScriptBytes& script,
                     krlist::Console& console) {
-  const krlist::DecodeStop stop = decoder.decode(input);
+  const krlist::DecodeStop stop = decoder.decode(script);
   if (stop.complete()) {
     return 0;
   }
-  check(stop.offset == input.offset(), "the reader is not left where decoding stopped",
-        stop.offset);
+  check(stop.offset < script.size(), "a stop past the end of the input", stop.offset);
   krlist::reportStop(stop, "fuzz.kr", console);
   return -1;
 }
@@ -134,9 +133,10 @@ void checkBlockReads(const std::uint8_t* data, std::size_t size, int status,
   check(file != nullptr, "cannot open a stream over the input", 0);
   krlist::Console console(nullptr, nullptr);
   krlist::ScriptDecoder decoder;
-  krlist::ByteReader input(file, 1 + size % 7);
-  const int streamStatus = decodeAndReport(decoder, input, console);
+  krlist::ScriptBytes script;
+  check(script.load(file, 1 + size % 7), "block reads failed", 0);
   std::fclose(file);
+  const int streamStatus = decodeAndReport(decoder, script, console);
   check(streamStatus == status, "block reads changed the outcome", 0);
   check(decoder.listing().size() == inMemory.listing().size(),
         "block reads changed the record count", 0);
@@ -153,12 +153,13 @@ std::string_view bytesOf(const std::uint8_t* data, std::size_t size) {
 
 // The JSON form of the input, decoded afresh.
 std::string dump(std::string_view input, krlist::Encoding encoding) {
+  krlist::ScriptBytes script;
+  script.view(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
   krlist::ScriptDecoder decoder;
-  krlist::ByteReader reader(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
-  krlist::ScriptEnd end{decoder.decode(reader), "stopped", {}};
-  std::string rest;
-  check(end.stop.complete() || reader.readRest(rest), "the rest cannot be read", 0);
-  end.rest = rest;
+  krlist::ScriptEnd end{decoder.decode(script), "stopped", {}};
+  if (!end.stop.complete()) {
+    end.rest = script.from(end.stop.offset);
+  }
   krlist::TextOutput json(nullptr);
   krlist::writeJson(decoder.listing(), encoding, end, json);
   return std::string(json.text());
@@ -221,9 +222,10 @@ void checkTranslationRoundTrip(const krlist::ScriptDecoder& decoder, bool endMar
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   krlist::Console console(nullptr, nullptr);
+  krlist::ScriptBytes script;
+  script.view(data, size);
   krlist::ScriptDecoder decoder;
-  krlist::ByteReader input(data, size);
-  const int status = decodeAndReport(decoder, input, console);
+  const int status = decodeAndReport(decoder, script, console);
   check(status == 0 || status == -1, "decode returned neither 0 nor -1", 0);
 
   std::size_t end = 0;

@@ -60,21 +60,21 @@ std::string_view scriptBytes() {
 }
 
 struct Decoded {
+  krlist::ScriptBytes bytes;
   krlist::ScriptDecoder decoder;
   krlist::DecodeStop stop;
 };
 
 void decode(std::string_view bytes, Decoded& decoded) {
-  krlist::ByteReader reader(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  decoded.stop = decoded.decoder.decode(reader);
+  decoded.bytes.view(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  decoded.stop = decoded.decoder.decode(decoded.bytes);
 }
 
 std::string dump(std::string_view bytes) {
   Decoded decoded;
-  krlist::ByteReader reader(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  decoded.stop = decoded.decoder.decode(reader);
-  std::string rest;
-  check(decoded.stop.complete() || reader.readRest(rest), "the rest cannot be read");
+  decode(bytes, decoded);
+  const std::string_view rest =
+      decoded.stop.complete() ? std::string_view() : decoded.bytes.from(decoded.stop.offset);
   krlist::TextOutput json(nullptr);
   const krlist::Encoding encoding = krlist::chooseEncoding(decoded.decoder.listing());
   krlist::writeJson(decoded.decoder.listing(), encoding, {decoded.stop, "stopped", rest}, json);

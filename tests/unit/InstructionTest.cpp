@@ -1,82 +1,55 @@
 #include "decode/Instruction.h"
-#include "decode/Listing.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <optional>
+#include <vector>
+
+#include "decode/ScriptDecoder.h"
 
 namespace krlist {
 namespace {
 
-TEST(InstructionTest, CopyKeepsItsBuffersAfterTheOriginalIsGone) {
-  ByteArena arena;
-  Listing listing;
-  {
-    const std::uint8_t data[] = {0x01, 0x02, 0x03, 0x04};
-    const std::uint8_t extra[] = {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x11, 0x22};
-    std::optional<Instruction> original(std::in_place);
-    original->setOffset(0x1234);
-    original->setOpcode(0x1F);
-    original->setData(data, 4, arena);
-    original->setExtra(extra, 8, arena);
-    original->setText("name", arena);
-    original->setKind(OperandKind::FloatPair);
-    listing.push_back(*original);
-    original.reset();
-  }
-  // Fill the arena's chunk past these buffers so that a reuse would show.
-  for (int i = 0; i < 1000; ++i) {
-    std::memset(arena.allocate(100), 0x5A, 100);
-  }
-  const Instruction& copy = listing.front();
-  EXPECT_EQ(copy.offset(), 0x1234u);
-  EXPECT_EQ(copy.opcode(), 0x1F);
-  EXPECT_EQ(copy.kind(), OperandKind::FloatPair);
-  ASSERT_EQ(copy.dataLength, 4);
-  EXPECT_EQ(copy.dataByte(0), 0x01);
-  EXPECT_EQ(copy.dataByte(3), 0x04);
-  ASSERT_EQ(copy.extraLength, 8);
-  EXPECT_EQ(copy.extraByte(0), 0xAA);
-  EXPECT_EQ(copy.extraByte(7), 0x22);
-  EXPECT_STREQ(copy.text(), "name");
-}
+// A record is read in place from the script's bytes: every kind of operand
+// shows the right bytes, and a string its text up to its own 0x00.
+TEST(InstructionTest, ReadsEveryKindInPlace) {
+  const std::vector<std::uint8_t> bytes = {
+      0x03,                                             // no data, no operand     @00
+      0x17, 0xF6, 0xFF, 0xFF, 0xFF,                     // data only               @01
+      0x2B, 0x01, 0x00, 0x00, 0x00, 'B',  'o', 'b', 0,  // data and a string       @06
+      0x1B, 0x00, 0x00, 0x00, 0x00, 0x00,               // an empty string         @0F
+      0x2F, 0x02, 0x09, 0x00, 0x00, 1,    2,   3,   4,
+      5,    6,    7,    8,                                 // two words, spare count bytes @15
+      0x1F, 0,    0,    0x80, 0x3F, 0,    0,   0,   0xC0,  // a float pair            @22
+  };
+  ScriptBytes script;
+  script.view(bytes.data(), bytes.size());
+  ScriptDecoder decoder;
+  ASSERT_TRUE(decoder.decode(script).complete());
+  std::vector<Instruction> records(decoder.listing().begin(), decoder.listing().end());
+  ASSERT_EQ(records.size(), 6u);
 
-TEST(InstructionTest, EmptyBuffersAreStillBuffers) {
-  ByteArena arena;
-  Instruction instruction;
-  EXPECT_EQ(instruction.data(), nullptr);
-  EXPECT_EQ(instruction.text(), nullptr);
+  EXPECT_EQ(records[0].offset(), 0x00u);
+  EXPECT_EQ(records[0].dataLength, 0);
+  EXPECT_EQ(records[0].extra(), nullptr);
+  EXPECT_EQ(records[0].text(), nullptr);
 
-  instruction.setData(nullptr, 0, arena);
-  EXPECT_NE(instruction.data(), nullptr);
-  EXPECT_EQ(instruction.dataLength, 0);
+  EXPECT_EQ(records[1].offset(), 0x01u);
+  EXPECT_EQ(records[1].opcode(), 0x17);
+  ASSERT_EQ(records[1].dataLength, 4);
+  EXPECT_EQ(records[1].dataByte(0), 0xF6);
 
-  instruction.setExtra(nullptr, 0, arena);
-  EXPECT_NE(instruction.extra(), nullptr);
+  EXPECT_EQ(records[2].kind(), OperandKind::String);
+  EXPECT_STREQ(records[2].text(), "Bob");
+  EXPECT_STREQ(records[3].text(), "");
 
-  instruction.setText("", arena);
-  ASSERT_NE(instruction.text(), nullptr);
-  EXPECT_EQ(instruction.text()[0], '\0');
-}
+  EXPECT_EQ(records[4].offset(), 0x15u);
+  ASSERT_EQ(records[4].extraLength, 8);  // only the first data byte counts
+  EXPECT_EQ(std::memcmp(records[4].extra(), bytes.data() + 0x1A, 8), 0);
 
-TEST(InstructionTest, TextIsCopiedWhole) {
-  ByteArena arena;
-  std::string longName(3 << 20, 'x');  // larger than an arena chunk
-  longName.back() = 'y';
-  Instruction instruction;
-  instruction.setText(longName, arena);
-  longName.assign(longName.size(), '-');
-  ASSERT_EQ(std::strlen(instruction.text()), longName.size());
-  EXPECT_EQ(instruction.text()[0], 'x');
-  EXPECT_EQ(instruction.text()[longName.size() - 1], 'y');
-}
-
-TEST(InstructionTest, RecordIsCompact) {
-  // Millions of records make up the listing: no padding may creep in.
-  if constexpr (sizeof(void*) == 8) {
-    EXPECT_EQ(sizeof(Instruction), 40u);
-  }
+  EXPECT_EQ(records[5].kind(), OperandKind::FloatPair);
+  ASSERT_EQ(records[5].extraLength, 8);
+  EXPECT_EQ(records[5].extraByte(7), 0xC0);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "listing/NameIndex.h"
 
+#include "decode/ScriptDecoder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,17 +17,21 @@ namespace {
 // index must give exactly what a scan of the whole listing gives, in order.
 TEST(NameIndexTest, AgreesWithAScanOfTheWholeListing) {
   std::mt19937 random(7);
-  ByteArena arena;
-  Listing listing;
+  std::string bytes;
   for (int i = 0; i < 5000; ++i) {
-    const std::uint8_t key[4] = {static_cast<std::uint8_t>(random() % 40), 0,
-                                 static_cast<std::uint8_t>(random() % 2), 0};
-    Instruction instruction;
-    instruction.setOpcode(random() % 3 == 0 ? 0x2B : (random() % 2 == 0 ? 0x16 : 0x1B));
-    instruction.setData(key, 4, arena);
-    instruction.setText("name" + std::to_string(i), arena);
-    listing.push_back(instruction);
+    const bool reference = random() % 3 != 0 && random() % 2 == 0;
+    bytes += static_cast<char>(reference ? 0x16 : (random() % 2 == 0 ? 0x2B : 0x1B));
+    bytes += {static_cast<char>(random() % 40), 0, static_cast<char>(random() % 2), 0};
+    if (!reference) {
+      bytes += "name" + std::to_string(i);
+      bytes += '\0';
+    }
   }
+  ScriptBytes script;
+  script.view(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  ScriptDecoder decoder;
+  ASSERT_TRUE(decoder.decode(script).complete());
+  const Listing& listing = decoder.listing();
 
   const NameIndex index(listing);
   for (int keyByte = 0; keyByte < 42; ++keyByte) {

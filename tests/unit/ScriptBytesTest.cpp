@@ -1,8 +1,8 @@
-// The reader refills its window from a file in blocks; these cases feed it
+// A script that cannot be mapped is read in blocks; these cases feed it
 // through stdio streams whose reads return few bytes at a time or fail, which
 // no file on disk does on demand.
 
-#include "decode/ByteReader.h"
+#include "decode/ScriptBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -56,10 +56,10 @@ struct Outcome {
   std::size_t records;
 };
 
-Outcome decodeThrough(ByteReader& input) {
+Outcome decodeThrough(const ScriptBytes& script) {
   Console console(nullptr, nullptr);
   ScriptDecoder decoder;
-  const DecodeStop stop = decoder.decode(input);
+  const DecodeStop stop = decoder.decode(script);
   const int status = stop.complete() ? 0 : -1;
   reportStop(stop, "script.kr", console);
   if (status == 0) {
@@ -72,15 +72,17 @@ Outcome decodeThrough(ByteReader& input) {
 Outcome decodeFile(ScriptedFile file) {
   std::FILE* stream = file.open();
   EXPECT_NE(stream, nullptr);
-  ByteReader input(stream);
-  Outcome outcome = decodeThrough(input);
+  ScriptBytes script;
+  const bool read = script.load(stream, 1 + file.chunk % 5);
+  EXPECT_EQ(read, !file.failAtEnd);
   std::fclose(stream);
-  return outcome;
+  return decodeThrough(script);
 }
 
 Outcome decodeMemory(const std::vector<std::uint8_t>& bytes) {
-  ByteReader input(bytes.data(), bytes.size());
-  return decodeThrough(input);
+  ScriptBytes script;
+  script.view(bytes.data(), bytes.size());
+  return decodeThrough(script);
 }
 
 std::vector<std::uint8_t> mixedScript() {
@@ -101,7 +103,7 @@ std::vector<std::uint8_t> mixedScript() {
   return bytes;
 }
 
-TEST(ByteReaderTest, SmallReadsDecodeAsTheWholeBufferDoes) {
+TEST(ScriptBytesTest, SmallReadsDecodeAsTheWholeBufferDoes) {
   const std::vector<std::uint8_t> bytes = mixedScript();
   const Outcome whole = decodeMemory(bytes);
   ASSERT_EQ(whole.status, 0);
@@ -114,7 +116,7 @@ TEST(ByteReaderTest, SmallReadsDecodeAsTheWholeBufferDoes) {
   }
 }
 
-TEST(ByteReaderTest, StringLongerThanABlockIsReadWhole) {
+TEST(ScriptBytesTest, StringLongerThanABlockIsReadWhole) {
   std::vector<std::uint8_t> bytes = {0x1B, 0x01, 0x02, 0x03, 0x04};
   bytes.insert(bytes.end(), 3 << 20, 'a');
   bytes.push_back(0x00);
@@ -127,7 +129,7 @@ TEST(ByteReaderTest, StringLongerThanABlockIsReadWhole) {
   EXPECT_TRUE(outcome.out == expected);
 }
 
-TEST(ByteReaderTest, ReadErrorIsNotTheEndOfTheFile) {
+TEST(ScriptBytesTest, ReadErrorIsNotTheEndOfTheFile) {
   // Between instructions: the records before the failure stay.
   Outcome outcome = decodeFile({{0x03, 0x17, 0x01, 0x00, 0x00, 0x00}, 2, true});
   EXPECT_EQ(outcome.status, -1);
@@ -146,22 +148,6 @@ TEST(ByteReaderTest, ReadErrorIsNotTheEndOfTheFile) {
   outcome = decodeFile({{0x03, 0x00}, 1, true});
   EXPECT_EQ(outcome.status, -1);
   EXPECT_EQ(outcome.err, "Failed to read script.kr\n");
-}
-
-TEST(ByteReaderTest, FindReadsOnUntilTheValue) {
-  std::vector<std::uint8_t> bytes(100, 'x');
-  bytes[70] = 0x00;
-  ScriptedFile file{bytes, 8, false};
-  std::FILE* stream = file.open();
-  ASSERT_NE(stream, nullptr);
-  ByteReader input(stream);
-  EXPECT_EQ(input.find(0x00, 3), 70u);
-  input.skip(71);
-  EXPECT_EQ(input.offset(), 71u);
-  EXPECT_EQ(input.find(0x00, 0), ByteReader::npos);
-  EXPECT_EQ(input.available(), 29u);
-  EXPECT_FALSE(input.readFailed());
-  std::fclose(stream);
 }
 
 }  // namespace
