@@ -18,6 +18,8 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -67,35 +69,58 @@ std::vector<Job> listFolder(
     std::string& notes) {
   namespace fs = std::filesystem;
   std::vector<Job> jobs;
-  std::error_code error;
-  fs::recursive_directory_iterator entry(folder, fs::directory_options::none, error);
-  if (error) {
-    notes += pathToUtf8(folder) + ": cannot read the folder: " + error.message() + "\n";
-    return jobs;
-  }
-  for (; entry != fs::recursive_directory_iterator(); entry.increment(error)) {
-    const fs::path& path = entry->path();
-    std::error_code statusError;
-    if (entry->is_symlink(statusError) && entry->is_directory(statusError)) {
-      notes += pathToUtf8(path) + ": skipped, a link to a folder\n";
+  // Said in path order, as the jobs run, whatever order the folders are read in.
+  std::vector<std::pair<fs::path, std::string>> skipped;
+  auto unreadable = [&](const fs::path& path, const char* what, const std::error_code& error) {
+    const std::string name = pathToUtf8(path);
+    jobs.push_back({path,
+                    {},
+                    name,
+                    path.lexically_relative(folder),
+                    name + ": " + what + ": " + error.message() + "\n"});
+  };
+  // Folder by folder rather than with a recursive iterator, which gives up
+  // the whole walk at the first folder it cannot read.
+  std::vector<fs::path> pending{folder};
+  while (!pending.empty()) {
+    const fs::path current = std::move(pending.back());
+    pending.pop_back();
+    std::error_code error;
+    fs::directory_iterator entry(current, error);
+    if (error) {
+      unreadable(current, "cannot read the folder", error);
       continue;
     }
-    if (entry->is_directory(statusError)) {
-      if (isInside(path, outputFolder)) {
-        entry.disable_recursion_pending();
+    for (; entry != fs::directory_iterator(); entry.increment(error)) {
+      const fs::path& path = entry->path();
+      std::error_code statusError;
+      const bool link = entry->is_symlink(statusError);
+      if (entry->is_directory(statusError)) {
+        if (link) {
+          skipped.emplace_back(path, "a link to a folder");
+        } else if (!isInside(path, outputFolder)) {
+          pending.push_back(path);
+        }
+        continue;
       }
-      continue;
+      if (!entry->is_regular_file(statusError)) {
+        skipped.emplace_back(
+            path, link && !entry->exists(statusError) ? "a link to nothing" : "not a regular file");
+        continue;
+      }
+      const fs::path relative = path.lexically_relative(folder);
+      if (std::optional<fs::path> output = outputFor(relative)) {
+        jobs.push_back({path, outputFolder / *output, pathToUtf8(path), relative});
+      }
     }
-    if (!entry->is_regular_file(statusError)) {
-      continue;
-    }
-    const fs::path relative = path.lexically_relative(folder);
-    if (std::optional<fs::path> output = outputFor(relative)) {
-      jobs.push_back({path, outputFolder / *output, pathToUtf8(path), relative});
+    if (error) {
+      unreadable(current, "cannot read the whole folder", error);
     }
   }
-  if (error) {
-    notes += pathToUtf8(folder) + ": cannot read the whole folder: " + error.message() + "\n";
+  std::sort(skipped.begin(), skipped.end(),
+            [](const auto& a, const auto& b) { return a.first.native() < b.first.native(); });
+  for (const auto& [path, what] : skipped) {
+    notes += pathToUtf8(path) + ": skipped, " + what + "\n";
   }
   std::sort(jobs.begin(), jobs.end(),
             [](const Job& a, const Job& b) { return a.input.native() < b.input.native(); });
@@ -105,8 +130,10 @@ std::vector<Job> listFolder(
 int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Job&)>& run,
             const RunOptions& options) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t workers = std::clamp<std::size_t>(options.jobs > 0 ? options.jobs : cores, 1,
-                                                      std::max<std::size_t>(jobs.size(), 1));
+  // Never more workers than temporary files can be kept track of at once.
+  const std::size_t workers =
+      std::clamp<std::size_t>(options.jobs > 0 ? options.jobs : cores, 1,
+                              std::clamp<std::size_t>(jobs.size(), 1, kMostOpenOutputs));
 
   std::vector<std::optional<JobResult>> results(jobs.size());
   std::atomic<std::size_t> next{0};
@@ -115,7 +142,21 @@ int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Jo
   std::mutex mutex;
   std::condition_variable changed;
 
-  auto work = [&]() {
+  auto work = [&](bool ownThread) {
+#ifndef _WIN32
+    // SIGINT and SIGTERM go to the main thread, which writes no file: the
+    // handler that removes the temporary files then never interrupts one
+    // being created.
+    if (ownThread) {
+      sigset_t interrupts;
+      sigemptyset(&interrupts);
+      sigaddset(&interrupts, SIGINT);
+      sigaddset(&interrupts, SIGTERM);
+      pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
+    }
+#else
+    (void)ownThread;
+#endif
     for (;;) {
       const std::size_t index = next++;
       if (index >= jobs.size() || stopping) {
@@ -123,9 +164,13 @@ int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Jo
       }
       JobResult result;
       try {
-        result = run(jobs[index]);
+        result = jobs[index].failure.empty() ? run(jobs[index])
+                                             : JobResult{false, "", jobs[index].failure};
       } catch (const std::bad_alloc&) {
         result = {false, "", jobs[index].name + ": not enough memory\n"};
+      } catch (const std::exception& error) {
+        // A thread the job could not start, when memory runs short, say.
+        result = {false, "", jobs[index].name + ": " + error.what() + "\n"};
       }
       std::lock_guard<std::mutex> lock(mutex);
       if (!result.ok && options.failFast) {
@@ -139,9 +184,18 @@ int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Jo
     changed.notify_one();
   };
   std::vector<std::thread> threads;
+  threads.reserve(workers);
   for (std::size_t i = 0; i < workers; ++i) {
-    threads.emplace_back(work);
+    try {
+      threads.emplace_back(work, true);
+    } catch (const std::system_error&) {
+      break;  // as many as the system will start
+    }
   }
+  if (threads.empty()) {
+    work(false);  // not even one: the jobs run here, one after another
+  }
+  const std::size_t started = std::max<std::size_t>(threads.size(), 1);
 
   // Results are written in the order of the jobs, each as soon as it and all
   // before it are done.
@@ -152,7 +206,7 @@ int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Jo
     JobResult result;
     {
       std::unique_lock<std::mutex> lock(mutex);
-      changed.wait(lock, [&] { return results[index] || finishedWorkers == workers; });
+      changed.wait(lock, [&] { return results[index] || finishedWorkers == started; });
       if (!results[index]) {
         break;  // never started: a job failed with --fail-fast
       }

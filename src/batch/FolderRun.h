@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decode/TextOutput.h"
@@ -12,12 +13,23 @@ namespace krlist {
 
 // One file of a run: where it is read and where its output goes.
 struct Job {
+  Job(std::filesystem::path input, std::filesystem::path output, std::string name,
+      std::filesystem::path relative, std::string failure = {})
+      : input(std::move(input)),
+        output(std::move(output)),
+        name(std::move(name)),
+        relative(std::move(relative)),
+        failure(std::move(failure)) {}
+
   std::filesystem::path input;
   std::filesystem::path output;  // empty when the output is standard output, or none
   std::string name;              // the input as messages name it
   // The input's path inside the folder of a folder run; its file name alone
   // for a single file.
   std::filesystem::path relative;
+  // Set for a folder that could not be read: the job then fails with this
+  // line, so that the files it hides count against the run.
+  std::string failure;
 };
 
 // How one job went, and what it has to say: whole lines, for standard output
@@ -33,8 +45,10 @@ struct JobResult {
 // folders are not followed (one may lead back up the tree), and the output
 // folder, when it lies inside, is not entered, so that no output is ever read
 // as an input. `outputFor` gives a file's output path relative to the output
-// folder, or nothing to leave the file out. What was passed over is said in
-// `notes`, one line each.
+// folder, or nothing to leave the file out. What was passed over (links to
+// folders, broken links, devices and pipes) is said in `notes`, one line
+// each. A folder that cannot be read becomes a job that fails; the walk goes
+// on with the others.
 std::vector<Job> listFolder(
     const std::filesystem::path& folder, const std::filesystem::path& outputFolder,
     const std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)>&

@@ -9,6 +9,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -479,18 +480,50 @@ bool ScriptBuilder::end_object() {
   }
 }
 
-bool ScriptBuilder::parse_error(std::size_t position, const std::string&,
+bool ScriptBuilder::parse_error(std::size_t position, const std::string& token,
                                 const nlohmann::detail::exception& exception) {
-  // The library's message starts with its own name and a position of its
-  // own; what follows the position says what is wrong.
-  std::string_view message = exception.what();
-  const std::size_t column = message.find("column ");
-  const std::size_t colon = message.find(": ", column == std::string_view::npos ? 0 : column);
-  if (colon != std::string_view::npos) {
-    message.remove_prefix(colon + 2);
+  // A number too large for a double: said as for any number out of range.
+  constexpr int kNumberOverflow = 406;
+  if (exception.id == kNumberOverflow && (place_ == Place::Instruction || place_ == Place::List)) {
+    if (field_ == Field::Int) {
+      return fail(atKey(field_, keyEvent_), "\"int\": " + excerpt(token) + " is outside 32 bits");
+    }
+    if (field_ == Field::Float || field_ == Field::Floats) {
+      return fail(atKey(field_, keyEvent_), quote(nameOf(field_)) + ": " + excerpt(token) +
+                                                " is too large for a single-precision float");
+    }
   }
-  // The parser counts the byte it stopped at; the position is of that byte.
-  error = BuildError{position > 0 ? position - 1 : 0, excerpt(message, 200)};
+  // The parser counts the byte it stopped at.
+  std::uint64_t offset = position > 0 ? position - 1 : 0;
+  std::string message;
+  if (!isExactText(Encoding::Utf8, token)) {
+    // The bytes read are not UTF-8 (a file in a legacy code page, or in
+    // UTF-16): they are not repeated, and the place is where the sequence
+    // they break began, a lead byte before the byte that broke it.
+    std::size_t back = 0;
+    std::size_t at = token.size() >= 2 ? token.size() - 2 : token.size();
+    while (at < token.size() && back < 3 &&
+           (static_cast<unsigned char>(token[at]) & 0xC0) == 0x80) {
+      ++back;
+      --at;
+    }
+    back = at < token.size() && static_cast<unsigned char>(token[at]) >= 0xC0 ? back + 1 : 0;
+    offset -= std::min<std::uint64_t>(offset, back);
+    message = "invalid UTF-8";
+  } else {
+    // The library's message starts with its own name and a position of its
+    // own; what follows the position says what is wrong.
+    std::string_view what = exception.what();
+    const std::size_t column = what.find("column ");
+    const std::size_t colon = what.find(": ", column == std::string_view::npos ? 0 : column);
+    if (colon != std::string_view::npos) {
+      what.remove_prefix(colon + 2);
+    } else if (what.find("] ") != std::string_view::npos) {
+      what.remove_prefix(what.find("] ") + 2);
+    }
+    message = excerpt(what, 200);
+  }
+  error = BuildError{offset, message};
   placed = true;
   return false;
 }
@@ -797,9 +830,10 @@ class LineReader {
  public:
   explicit LineReader(JsonSource& source) : source_(source) {}
 
-  // The next line, without its line feed; false at the end of the text. The
-  // view is good until the next call.
-  bool next(std::string_view& line) {
+  // The next line, without its line feed; false at the end of the text, or
+  // at a line longer than `longest` (a text of megabytes), which is not
+  // gathered. The view is good until the next call.
+  bool next(std::string_view& line, std::size_t longest = SIZE_MAX) {
     joined_.clear();
     for (;;) {
       const std::size_t end = window_.find('\n');
@@ -811,6 +845,9 @@ class LineReader {
           line = joined_;
         }
         return true;
+      }
+      if (joined_.size() + window_.size() > longest) {
+        return false;
       }
       joined_.append(window_);
       window_ = source_.nextText();
@@ -898,7 +935,7 @@ QuickBuild buildQuickly(JsonSource& source, TextOutput& script) {
       piece.script.clear();
       piece.json = "[";
       while (piece.json.size() < kPieceSize) {
-        if (!lines.next(line)) {
+        if (!lines.next(line, kPieceSize)) {
           return result;
         }
         if (line == " ]," || line == " ]") {
@@ -922,11 +959,17 @@ QuickBuild buildQuickly(JsonSource& source, TextOutput& script) {
     }
     std::thread helper;
     if (filled > 1) {
-      helper = std::thread(buildPiece, std::ref(pieces[1]), encoding);
+      try {
+        helper = std::thread(buildPiece, std::ref(pieces[1]), encoding);
+      } catch (const std::system_error&) {
+        // No second thread to be had: the pieces are built one after the other.
+      }
     }
     buildPiece(pieces[0], encoding);
     if (helper.joinable()) {
       helper.join();
+    } else if (filled > 1) {
+      buildPiece(pieces[1], encoding);
     }
     for (std::size_t i = 0; i < filled; ++i) {
       if (!pieces[i].built) {

@@ -1,6 +1,10 @@
 #include "krscript/Options.h"
 
 #include <charconv>
+#include <filesystem>
+#include <system_error>
+
+#include "system/Files.h"
 
 namespace krlist {
 
@@ -44,6 +48,14 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     if (optionsEnded || word.empty() || word[0] != '-' || word == "-") {
       if (options.command.empty() && !options.help && !options.version) {
         if (!isCommand(word)) {
+          // Paths dropped onto the program in a file manager come with no
+          // command: every argument is then a path, for drop mode.
+          std::error_code error;
+          if (i == 0 && std::filesystem::exists(pathFromUtf8(word), error)) {
+            options.command = "drop";
+            options.inputs = arguments;
+            return options;
+          }
           return "unknown command '" + word + "'";
         }
         options.command = word;
@@ -144,12 +156,16 @@ std::string usage(const std::string& command) {
            "untranslated and fuzzy entries keep the original bytes.\n";
   }
   return "Usage: krscript COMMAND [OPTIONS]\n"
+         "       krscript PATH...\n"
          "  dump SCRIPT|DIR [-o OUT] [--encoding auto|utf-8|cp932]  script to JSON\n"
          "  build JSON|DIR -o OUT                                   JSON to script\n"
          "  check SCRIPT|DIR...                                     report scripts that do "
          "not decode\n"
          "  extract SCRIPT|DIR -o OUT [--format po|csv]             strings to translate\n"
          "  inject SCRIPT|DIR TRANSLATIONS -o OUT                   translations put back\n"
+         "PATH... with no command, as when files are dropped onto the program: each output\n"
+         "goes beside its path (x.kr to x.kr.json, DIR to DIR-json, x.kr.json to x.kr, or\n"
+         "to x.new.kr when x.kr exists), and the program waits for Enter at the end.\n"
          "Folders: every file under DIR, -j N at once (default: one per core), --fail-fast to\n"
          "stop at the first failure. Exit status: 0 all done, 1 a file failed, 2 usage.\n"
          "krscript COMMAND --help for more; krscript --version.\n";

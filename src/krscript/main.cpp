@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "krscript/Commands.h"
+#include "krscript/Drop.h"
 #include "krscript/Options.h"
 #include "system/CommandLine.h"
 #include "system/OutputFile.h"
@@ -49,12 +50,15 @@ int main(int argc, char** argv) {
 
   std::signal(SIGINT, onInterrupt);
   std::signal(SIGTERM, onInterrupt);
-#ifdef _WIN32
-  // A JSON form written to standard output has the same bytes as one written
-  // to a file: no carriage returns added.
-  _setmode(_fileno(stdout), _O_BINARY);
-#endif
+  if (options.command == "drop") {
+    return krlist::runDrop(options.inputs);
+  }
   if (options.command == "dump") {
+#ifdef _WIN32
+    // A JSON form written to standard output has the same bytes as one
+    // written to a file: no carriage returns added.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     return krlist::runDump(options);
   }
   if (options.command == "build") {

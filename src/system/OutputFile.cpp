@@ -2,54 +2,73 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
-#include <mutex>
+#include <cstdlib>
+#include <exception>
 #include <system_error>
 
 #include "system/Files.h"
 
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
 #define getpid _getpid
 #else
+#include <time.h>
 #include <unistd.h>
 #endif
 
 namespace krlist {
 
-namespace {
-
-// The temporary files of the run, by slot, as plain strings a signal handler
-// can read. A slot is taken while its file exists.
-constexpr std::size_t kSlots = 256;
+// The temporary files of the run, as plain strings a signal handler can read.
+// A slot is free; or being filled by the thread that took it, which sets the
+// name and creates the file; or open, its file existing; or taken by the
+// handler, and then never used again, for the process is ending. Only the
+// state is shared: the name is written by the slot's thread while it is being
+// filled, and read by the handler once it has taken the slot.
+enum SlotState : int { kFree, kFilling, kOpen, kRemoving };
 struct TemporarySlot {
-  std::atomic<bool> used{false};
+  std::atomic<int> state{kFree};
   std::filesystem::path::string_type name;
 };
-TemporarySlot temporarySlots[kSlots];
-std::mutex slotsMutex;
+
+namespace {
+
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "a signal handler may only use lock-free atomics");
+
+TemporarySlot temporarySlots[kMostOpenOutputs];
+std::atomic<bool> interrupted{false};
 std::atomic<unsigned> temporaryCounter{0};
 
-TemporarySlot* takeSlot(const std::filesystem::path& temporary) {
-  std::lock_guard<std::mutex> lock(slotsMutex);
+TemporarySlot* takeSlot() {
   for (TemporarySlot& slot : temporarySlots) {
-    if (!slot.used.load()) {
-      slot.name = temporary.native();
-      slot.used.store(true);
+    int free = kFree;
+    if (slot.state.compare_exchange_strong(free, kFilling)) {
       return &slot;
     }
   }
   return nullptr;
 }
 
-void releaseSlot(const std::filesystem::path& temporary) {
-  std::lock_guard<std::mutex> lock(slotsMutex);
-  for (TemporarySlot& slot : temporarySlots) {
-    if (slot.used.load() && slot.name == temporary.native()) {
-      slot.used.store(false);
-      return;
-    }
+void pauseBriefly() {
+#ifdef _WIN32
+  Sleep(1);
+#else
+  const timespec millisecond{0, 1000000};
+  nanosleep(&millisecond, nullptr);
+#endif
+}
+
+// A program ended by std::terminate (an exception escaping a thread, say)
+// leaves no temporary file either.
+std::terminate_handler previousTerminate = nullptr;
+
+void terminateCleanly() {
+  removeTemporaryFiles();
+  if (previousTerminate != nullptr) {
+    previousTerminate();
   }
+  std::abort();
 }
 
 std::string describeErrno(int error) {
@@ -59,6 +78,10 @@ std::string describeErrno(int error) {
 }  // namespace
 
 bool OutputFile::open(const std::filesystem::path& path, std::string& error) {
+  [[maybe_unused]] static const bool installed = [] {
+    previousTerminate = std::set_terminate(terminateCleanly);
+    return true;
+  }();
   discard();
   path_ = path;
   std::error_code code;
@@ -78,15 +101,30 @@ bool OutputFile::open(const std::filesystem::path& path, std::string& error) {
   name += '-';
   name += std::to_string(++temporaryCounter);
   name += ".tmp";
+  slot_ = takeSlot();
+  if (slot_ == nullptr) {
+    error = "cannot write " + pathToUtf8(path) + ": too many outputs open at once";
+    return false;
+  }
+  // Checked once the slot is taken: a handler that came before has passed
+  // over it, and one that comes after waits for the file to be created.
+  if (interrupted.load()) {
+    slot_->state.store(kFree);
+    slot_ = nullptr;
+    error = "cannot write " + pathToUtf8(path) + ": interrupted";
+    return false;
+  }
   temporary_ = path.parent_path() / pathFromUtf8(name);
-  takeSlot(temporary_);
+  slot_->name = temporary_.native();
   stream_ = openFile(temporary_, "wb");
   if (stream_ == nullptr) {
     error = "cannot write " + pathToUtf8(path) + ": " + describeErrno(errno);
-    releaseSlot(temporary_);
+    slot_->state.store(kFree);
+    slot_ = nullptr;
     temporary_.clear();
     return false;
   }
+  slot_->state.store(kOpen);
   return true;
 }
 
@@ -108,8 +146,7 @@ bool OutputFile::commit(std::string& error) {
     discard();
     return false;
   }
-  releaseSlot(temporary_);
-  temporary_.clear();
+  release();
   return true;
 }
 
@@ -121,14 +158,30 @@ void OutputFile::discard() {
   if (!temporary_.empty()) {
     std::error_code ignored;
     std::filesystem::remove(temporary_, ignored);
-    releaseSlot(temporary_);
-    temporary_.clear();
+    release();
   }
 }
 
+void OutputFile::release() {
+  if (slot_ != nullptr) {
+    // Fails when the handler has taken the slot; it keeps it.
+    int open = kOpen;
+    slot_->state.compare_exchange_strong(open, kFree);
+    slot_ = nullptr;
+  }
+  temporary_.clear();
+}
+
 void removeTemporaryFiles() {
+  interrupted.store(true);
   for (TemporarySlot& slot : temporarySlots) {
-    if (slot.used.load()) {
+    // A file being created is waited for, a second at most, so that it is
+    // removed too.
+    for (int waited = 0; waited < 1000 && slot.state.load() == kFilling; ++waited) {
+      pauseBriefly();
+    }
+    int open = kOpen;
+    if (slot.state.compare_exchange_strong(open, kRemoving)) {
 #ifdef _WIN32
       _wremove(slot.name.c_str());
 #else

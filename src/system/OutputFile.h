@@ -1,10 +1,16 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 namespace krlist {
+
+// How many outputs may be open at once, in all threads together.
+constexpr std::size_t kMostOpenOutputs = 256;
+
+struct TemporarySlot;
 
 // A file written whole or not at all. The text goes to a temporary file in
 // the same folder, which `commit` renames into place; a run that fails or is
@@ -28,14 +34,20 @@ class OutputFile {
   void discard();
 
  private:
+  // Stops keeping track of the temporary file, once it is renamed or removed.
+  void release();
+
   std::filesystem::path path_;
   std::filesystem::path temporary_;
   std::FILE* stream_ = nullptr;
+  TemporarySlot* slot_ = nullptr;
 };
 
 // Removes the temporary files still open, for a run that is being
-// interrupted. Safe to call from a signal handler on the systems where a
-// handler may remove files.
+// interrupted, and lets no other be created: the process is to end next.
+// Safe to call from a signal handler on the systems where a handler may
+// remove files, as long as the handler does not interrupt a thread that is
+// writing an output.
 void removeTemporaryFiles();
 
 }  // namespace krlist

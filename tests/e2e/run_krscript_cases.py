@@ -27,6 +27,28 @@ def case_path(number, path):
     return path
 
 
+def expand_repeats(lines):
+    """A line '@repeat COUNT TEXT' of a file's text stands for TEXT written
+    COUNT times, so that a deep nesting or a long number takes one line here.
+    Ended by '$' it ends in a newline; otherwise the next line follows it."""
+    expanded, pending = [], ''
+    for number, line in lines:
+        if line.startswith('@repeat '):
+            _, count, text = (line.split(' ', 2) + [''])[:3]
+            if not count.isdigit() or not text:
+                raise CaseError(f'line {number}: @repeat COUNT TEXT')
+            newline = text.endswith('$')
+            pending += text.removesuffix('$') * int(count)
+            if not newline:
+                continue
+            line = '$'
+        expanded.append((number, pending + line))
+        pending = ''
+    if pending:
+        expanded.append((lines[-1][0], pending))
+    return expanded
+
+
 def parse_case(path):
     case = {'args': None, 'stdin': 'empty', 'stdout-mode': 'text', 'only': None, 'exit': None,
             'stdout': b'', 'stderr': b'', 'files': {}, 'expect': {}, 'absent': []}
@@ -43,7 +65,8 @@ def parse_case(path):
             # FILE and TEXT-FILE are written before the run; EXPECT-FILE and
             # EXPECT-HEX are what must be there after it.
             is_hex = name in ('FILE', 'EXPECT-HEX')
-            data = parse_hex(lines) if is_hex else parse_expected(lines, literal=True)
+            data = parse_hex(lines) if is_hex else parse_expected(expand_repeats(lines),
+                                                                  literal=True)
             kind = 'files' if name in ('FILE', 'TEXT-FILE') else 'expect'
             place = case_path(number, value)
             if place in case[kind]:

@@ -1,0 +1,64 @@
+#include "krscript/Drop.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "krscript/Commands.h"
+#include "system/Files.h"
+
+namespace krlist {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The command that a dropped path stands for, with its output beside it.
+Options dropCommand(const std::string& dropped) {
+  const fs::path input = pathFromUtf8(dropped);
+  std::error_code error;
+  fs::path output;
+  Options options;
+  options.inputs = {dropped};
+  if (fs::is_directory(input, error)) {
+    options.command = "dump";
+    // "DIR/" names the folder too, and its sibling is still DIR-json.
+    output = input.has_filename() ? input : input.parent_path();
+    output += "-json";
+  } else if (input.extension() == ".json") {
+    options.command = "build";
+    output = fs::path(input).replace_extension();
+    if (fs::exists(output, error)) {
+      fs::path name = output.stem();
+      name += ".new";
+      name += output.extension();
+      output.replace_filename(name);
+    }
+  } else {
+    options.command = "dump";
+    output = input;
+    output += ".json";
+  }
+  options.output = pathToUtf8(output);
+  return options;
+}
+
+}  // namespace
+
+int runDrop(const std::vector<std::string>& paths) {
+  int status = 0;
+  for (const std::string& path : paths) {
+    const Options options = dropCommand(path);
+    const bool ok = (options.command == "build" ? runBuild(options) : runDump(options)) == 0;
+    // What went wrong with a file has been said on standard error already.
+    std::printf("%s: %s -> %s\n", ok ? "ok" : "failed", path.c_str(), options.output->c_str());
+    std::fflush(stdout);
+    status = ok ? status : 1;
+  }
+  // As krlist does: at the end of standard input nothing waits.
+  std::fputs("Press enter to exit...", stderr);
+  std::getchar();
+  return status;
+}
+
+}  // namespace krlist

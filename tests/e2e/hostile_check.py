@@ -1,0 +1,372 @@
+#!/usr/bin/env python3
+"""Runs krscript against inputs and faults too large or too odd for a golden
+case: a text field of hundreds of megabytes, memory that runs out, a disk
+that fills up, an output folder that cannot be written, a folder that links
+back to itself or cannot be read, and a run interrupted in the middle of a
+folder.
+
+Each check is one CTest test (`--check NAME`). Linux only; a check the
+machine cannot set up (no tmpfs and no file-size limit for a full disk) exits
+with status 77, which CTest takes for "skipped".
+"""
+
+import argparse
+import json
+import os
+import resource
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIPPED = 77
+
+HEADER = b'{"format": "krscript", "version": 1, "encoding": "utf-8",\n "code": [\n'
+
+
+class Failure(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def run(krscript, args, cwd, preexec=None, timeout=600):
+    result = subprocess.run([krscript] + args, cwd=cwd, capture_output=True,
+                            preexec_fn=preexec, timeout=timeout)
+    return result.returncode, result.stdout.decode('utf-8', 'replace'), \
+        result.stderr.decode('utf-8', 'replace')
+
+
+def temporary_files(folder):
+    return [os.path.join(root, name) for root, _, names in os.walk(folder)
+            for name in names if name.startswith('.') and name.endswith('.tmp')]
+
+
+def expect_no_temporary_file(folder):
+    left = temporary_files(folder)
+    expect(not left, f'temporary files left behind: {left}')
+
+
+def string_script(text):
+    """A script of one 0x1B string per item of `text`, as `dump` reads it."""
+    return b''.join(b'\x1b\x00\x00\x00\x00' + t + b'\x00' for t in text)
+
+
+def write_huge_json(path, size):
+    """A JSON form with one "text" of `size` bytes, written without holding it."""
+    piece = b'ab' * (1 << 19)
+    with open(path, 'wb') as f:
+        f.write(HEADER + b'  {"op": "1B", "data": "00000000", "text": "')
+        for _ in range(size // len(piece)):
+            f.write(piece)
+        f.write(b'a' * (size % len(piece)) + b'"}\n ],\n "end": true}\n')
+
+
+def check_huge_text(options, work):
+    """A text field of hundreds of megabytes builds whole, in memory near its
+    size: a string has no length limit."""
+    size = options.field_mb << 20
+    source = os.path.join(work, 'huge.kr.json')
+    write_huge_json(source, size)
+    start = time.monotonic()
+    status, _, err = run(options.krscript, ['build', 'huge.kr.json', '-o', 'huge.kr'], work)
+    seconds = time.monotonic() - start
+    # The largest child so far; this is the first that is not small.
+    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss << 10
+    expect(status == 0 and err == '', f'build failed with status {status}: {err}')
+    with open(os.path.join(work, 'huge.kr'), 'rb') as f:
+        expect(f.read(5) == b'\x1b\x00\x00\x00\x00', 'the script does not start with 0x1B')
+        left = size
+        piece = b'ab' * (1 << 19)
+        while left >= len(piece):
+            expect(f.read(len(piece)) == piece, f'the text differs before byte {size - left}')
+            left -= len(piece)
+        expect(f.read() == b'a' * left + b'\x00\x00', 'the script does not end as it should')
+    print(f'{size >> 20} MiB text field: built in {seconds:.1f} s, peak memory '
+          f'{peak / 2**20:.0f} MiB, {peak / size:.1f} times the field')
+    expect(peak <= 4 * size, 'peak memory is more than 4 times the field')
+
+
+def limited_memory(limit):
+    return lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+
+def check_out_of_memory(options, work):
+    """When memory runs out, the file is refused cleanly: a message, status
+    1, no output and no temporary file, wherever it runs out."""
+    size = 64 << 20
+    write_huge_json(os.path.join(work, 'huge.kr.json'), size)
+    # Too little to hold the string once, with room for the program itself.
+    limit = size // 2 + (64 << 20)
+    status, _, err = run(options.krscript, ['build', 'huge.kr.json', '-o', 'huge.kr'], work,
+                         preexec=limited_memory(limit))
+    print(f'{size >> 20} MiB text field under a {limit >> 20} MiB address space: '
+          f'status {status}, {err.strip()!r}')
+    expect(status == 1, f'status {status}, expected 1')
+    expect(err == 'huge.kr.json: not enough memory\n', f'unexpected message {err!r}')
+    expect(not os.path.exists(os.path.join(work, 'huge.kr')), 'an output was written')
+    expect_no_temporary_file(work)
+
+    # A document of many instructions, which is read on several threads,
+    # under ever larger limits until it builds: memory runs out at every
+    # stage on the way, and each time the file is refused cleanly.
+    with open(os.path.join(work, 'many.kr.json'), 'w') as f:
+        f.write(HEADER.decode())
+        for i in range(400000):
+            f.write(f'  {{"op": "1B", "data": "00000000", "text": "line {i}"}},\n')
+        f.write('  {"op": "03"}\n ],\n "end": true}\n')
+    status, _, err = run(options.krscript, ['build', 'many.kr.json', '-o', 'reference.kr'], work)
+    expect(status == 0, f'the document does not build: {err}')
+    with open(os.path.join(work, 'reference.kr'), 'rb') as f:
+        reference = f.read()
+    # From the least the program can start in.
+    start = next(limit for limit in range(2 << 20, 512 << 20, 2 << 20)
+                 if run(options.krscript, ['--version'], work, limited_memory(limit))[0] == 0)
+    refusals = set()
+    for limit in range(start, 512 << 20, 2 << 20):
+        status, _, err = run(options.krscript, ['build', 'many.kr.json', '-o', 'many.kr'], work,
+                             preexec=limited_memory(limit))
+        expect(status in (0, 1), f'status {status} under {limit >> 20} MiB: {err!r}')
+        expect_no_temporary_file(work)
+        if status == 0:
+            with open(os.path.join(work, 'many.kr'), 'rb') as f:
+                expect(f.read() == reference, f'a different script under {limit >> 20} MiB')
+            break
+        expect(err.startswith('many.kr.json: ') and err.count('\n') == 1,
+               f'unexpected message under {limit >> 20} MiB: {err!r}')
+        expect(not os.path.exists(os.path.join(work, 'many.kr')), 'an output was written')
+        refusals.add(err.strip())
+    print(f'{len(reference)} byte script of many instructions: built under {limit >> 20} MiB, '
+          f'refused under less with {sorted(refusals)}')
+
+
+def mount_tmpfs(folder, options):
+    try:
+        result = subprocess.run(['mount', '-t', 'tmpfs', '-o', options, 'tmpfs', folder],
+                                capture_output=True)
+    except OSError:
+        return False
+    return result.returncode == 0
+
+
+def unmount(folder):
+    subprocess.run(['umount', folder], capture_output=True)
+
+
+def check_full_disk(options, work):
+    """A disk that fills up while an output is written: that file is reported
+    and its temporary file removed, and the run goes on with the next."""
+    scripts = os.path.join(work, 'scripts')
+    os.makedirs(scripts)
+    small = string_script([b'Alice'])
+    with open(os.path.join(scripts, 'a.kr'), 'wb') as f:
+        f.write(small)
+    with open(os.path.join(scripts, 'b.kr'), 'wb') as f:
+        f.write(string_script([b'x' * 1000] * 2000))  # a JSON form of about 2 MB
+    with open(os.path.join(scripts, 'c.kr'), 'wb') as f:
+        f.write(small)
+    disk = os.path.join(work, 'disk')
+    os.mkdir(disk)
+    if mount_tmpfs(disk, 'size=1m'):
+        how, reason, preexec = 'a 1 MiB tmpfs', 'No space left on device', None
+    else:
+        def preexec():
+            # Past the limit a write fails with EFBIG, once the signal that
+            # would end the process is ignored.
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+        how, reason = 'a 1 MiB file-size limit', 'File too large'
+        probe = subprocess.run(['sh', '-c', 'head -c 2000000 /dev/zero > probe'], cwd=disk,
+                               preexec_fn=preexec, capture_output=True)
+        if probe.returncode == 0:
+            print('skipped: no tmpfs can be mounted and the file-size limit is not kept')
+            return SKIPPED
+        os.remove(os.path.join(disk, 'probe'))
+    try:
+        status, _, err = run(options.krscript, ['dump', 'scripts', '-o', 'disk/out', '-j', '1'],
+                             work, preexec)
+        print(f'full disk ({how}): status {status}')
+        expect(status == 1, f'status {status}, expected 1')
+        expect(err == f'scripts/b.kr: cannot write disk/out/b.kr.json: {reason}\n'
+               '2 ok, 1 failed\n', f'unexpected messages {err!r}')
+        out = os.path.join(disk, 'out')
+        expect(sorted(os.listdir(out)) == ['a.kr.json', 'c.kr.json'],
+               f'the outputs are {sorted(os.listdir(out))}')
+        for name in ('a.kr.json', 'c.kr.json'):
+            with open(os.path.join(out, name)) as f:
+                expect(json.load(f)['code'][0]['text'] == 'Alice', f'{name} is not whole')
+        expect_no_temporary_file(disk)
+    finally:
+        unmount(disk)
+
+
+def check_read_only_output(options, work):
+    """An output folder that exists but cannot be written: every file is
+    reported, and nothing is left in it."""
+    scripts = os.path.join(work, 'scripts')
+    os.makedirs(scripts)
+    for name in ('a.kr', 'b.kr'):
+        with open(os.path.join(scripts, name), 'wb') as f:
+            f.write(string_script([b'Alice']))
+    out = os.path.join(work, 'out')
+    os.mkdir(out)
+    mounted = False
+    if os.geteuid() == 0:
+        # Permissions do not stop root; a read-only file system does.
+        mounted = mount_tmpfs(out, 'ro,size=1m')
+        if not mounted:
+            print('skipped: running as root, and no read-only tmpfs can be mounted')
+            return SKIPPED
+        reason = 'Read-only file system'
+    else:
+        os.chmod(out, 0o555)
+        reason = 'Permission denied'
+    try:
+        status, _, err = run(options.krscript, ['dump', 'scripts', '-o', 'out', '-j', '1'], work)
+        print(f'read-only output folder: status {status}')
+        expect(status == 1, f'status {status}, expected 1')
+        expect(err == f'scripts/a.kr: cannot write out/a.kr.json: {reason}\n'
+               f'scripts/b.kr: cannot write out/b.kr.json: {reason}\n'
+               '0 ok, 2 failed\n', f'unexpected messages {err!r}')
+        expect(os.listdir(out) == [], f'the output folder holds {os.listdir(out)}')
+    finally:
+        if mounted:
+            unmount(out)
+        else:
+            os.chmod(out, 0o755)
+
+
+def check_unreadable_folder(options, work):
+    """A folder that cannot be read is reported by its own path and fails the
+    run; the walk goes on with the rest of the tree."""
+    scripts = os.path.join(work, 'scripts')
+    for name in ('a.kr', 'locked/b.kr', 'z/c.kr'):
+        os.makedirs(os.path.dirname(os.path.join(scripts, name)), exist_ok=True)
+        with open(os.path.join(scripts, name), 'wb') as f:
+            f.write(string_script([b'Alice']))
+    os.chmod(os.path.join(scripts, 'locked'), 0)
+    preexec = None
+    if os.geteuid() == 0:
+        # Root reads every folder: the run is made as nobody.
+        os.chmod(work, 0o755)
+        preexec = lambda: os.setuid(65534)
+        if subprocess.run(['true'], preexec_fn=preexec).returncode != 0:
+            print('skipped: running as root, and cannot run as another user')
+            return SKIPPED
+    try:
+        status, out, err = run(options.krscript, ['check', 'scripts'], work, preexec)
+    finally:
+        os.chmod(os.path.join(scripts, 'locked'), 0o755)
+    print(f'folder with an unreadable folder: status {status}')
+    expect(out == '' and err == 'scripts/locked: cannot read the folder: Permission denied\n'
+           '2 ok, 1 failed\n', f'unexpected messages {out!r} {err!r}')
+    expect(status == 1, f'status {status}, expected 1')
+
+
+def check_link_loop(options, work):
+    """Links to folders are not followed, so a folder that links to itself or
+    to a parent is walked once; what is passed over is said."""
+    scripts = os.path.join(work, 'scripts')
+    os.makedirs(os.path.join(scripts, 'sub'))
+    for name in ('a.kr', 'sub/b.kr'):
+        with open(os.path.join(scripts, name), 'wb') as f:
+            f.write(string_script([b'Alice']))
+    os.symlink('.', os.path.join(scripts, 'self'))
+    os.symlink('..', os.path.join(scripts, 'sub', 'up'))
+    os.symlink(work, os.path.join(scripts, 'sub', 'top'))
+    os.symlink('a.kr', os.path.join(scripts, 'link.kr'))  # a link to a file is read
+    os.symlink('nothing', os.path.join(scripts, 'broken.kr'))
+    os.mkfifo(os.path.join(scripts, 'pipe.kr'))  # opening it would wait for a writer
+    status, _, err = run(options.krscript, ['dump', 'scripts', '-o', 'out'], work, timeout=60)
+    print(f'folder with link loops: status {status}')
+    expect(err == 'scripts/broken.kr: skipped, a link to nothing\n'
+           'scripts/pipe.kr: skipped, not a regular file\n'
+           'scripts/self: skipped, a link to a folder\n'
+           'scripts/sub/top: skipped, a link to a folder\n'
+           'scripts/sub/up: skipped, a link to a folder\n'
+           '3 ok, 0 failed\n', f'unexpected messages {err!r}')
+    expect(status == 0, f'status {status}, expected 0')
+    written = sorted(os.path.relpath(os.path.join(root, name), os.path.join(work, 'out'))
+                     for root, _, names in os.walk(os.path.join(work, 'out')) for name in names)
+    expect(written == ['a.kr.json', 'link.kr.json', 'sub/b.kr.json'], f'the outputs are {written}')
+
+
+def check_interrupt(options, work, signal_number):
+    """A folder run interrupted in the middle keeps the outputs it finished,
+    each whole, and leaves no temporary file."""
+    scripts = os.path.join(work, 'scripts')
+    os.makedirs(scripts)
+    count = 100
+    for i in range(count):
+        with open(os.path.join(scripts, f's{i:03}.kr'), 'wb') as f:
+            f.write(string_script([b'%03d ' % i + b'y' * 200] * 5000))  # 1 MB each
+    out = os.path.join(work, 'out')
+    process = subprocess.Popen([options.krscript, 'dump', 'scripts', '-o', 'out', '-j', '2'],
+                               cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline and process.poll() is None:
+        if os.path.isdir(out) and len([n for n in os.listdir(out) if n.endswith('.json')]) >= 3:
+            break
+        time.sleep(0.002)
+    process.send_signal(signal_number)
+    _, err = process.communicate(timeout=60)
+    name = signal.Signals(signal_number).name
+    finished = sorted(n for n in os.listdir(out) if n.endswith('.json'))
+    print(f'{name} after {len(finished)} of {count} outputs: status {process.returncode}')
+    expect(process.returncode == -signal_number,
+           f'status {process.returncode}, expected death by {name}; {err!r}')
+    expect(3 <= len(finished) < count, 'the run was not interrupted in the middle')
+    expect_no_temporary_file(work)
+    # What was finished is whole: it builds back into the script it came from.
+    status, _, err = run(options.krscript, ['build', 'out', '-o', 'back'], work)
+    expect(status == 0, f'the finished outputs do not build back: {err}')
+    for json_name in finished:
+        script = json_name.removesuffix('.json')
+        with open(os.path.join(scripts, script), 'rb') as a, \
+                open(os.path.join(work, 'back', script), 'rb') as b:
+            expect(a.read() == b.read(), f'{json_name} does not build back to {script}')
+
+
+CHECKS = {
+    'huge-text': check_huge_text,
+    'out-of-memory': check_out_of_memory,
+    'full-disk': check_full_disk,
+    'read-only-output': check_read_only_output,
+    'link-loop': check_link_loop,
+    'unreadable-folder': check_unreadable_folder,
+    'sigint': lambda options, work: check_interrupt(options, work, signal.SIGINT),
+    'sigterm': lambda options, work: check_interrupt(options, work, signal.SIGTERM),
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument('--krscript', required=True, help='the program to run')
+    parser.add_argument('--check', choices=sorted(CHECKS), action='append',
+                        help='a check to run (default: all)')
+    parser.add_argument('--field-mb', type=int, default=300,
+                        help='the size of the huge text field, in MiB')
+    options = parser.parse_args()
+    options.krscript = os.path.abspath(options.krscript)
+    if not sys.platform.startswith('linux'):
+        print('skipped: Linux only')
+        return SKIPPED
+    statuses = []
+    for name in options.check or sorted(CHECKS):
+        with tempfile.TemporaryDirectory(prefix='krscript-hostile-') as work:
+            try:
+                statuses.append(CHECKS[name](options, work) or 0)
+            except (Failure, subprocess.TimeoutExpired) as failure:
+                print(f'FAIL {name}: {failure}')
+                statuses.append(1)
+    if any(s not in (0, SKIPPED) for s in statuses):
+        return 1
+    return SKIPPED if all(s == SKIPPED for s in statuses) else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
