@@ -87,6 +87,16 @@ class Listing {
   bool empty() const { return size_ == 0; }
   Instruction front() const { return *begin(); }
   const_iterator begin() const { return {this, 0}; }
+  // The record at `index` (at most size()), found block by block.
+  const_iterator at(std::size_t index) const {
+    const_iterator found{this, 0};
+    while (found.block_ < blocks_.size() && index >= blocks_[found.block_].size) {
+      index -= blocks_[found.block_].size;
+      ++found.block_;
+    }
+    found.index_ = index;
+    return found;
+  }
   const_iterator end() const { return {this, blocks_.size()}; }
 
  private:
