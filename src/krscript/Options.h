@@ -11,6 +11,8 @@ namespace krlist {
 
 // A krscript command line, parsed.
 struct Options {
+  // One of the commands, or "drop" when the arguments are paths dropped onto
+  // the program with no command (krscript/Drop.h).
   std::string command;
   std::vector<std::string> inputs;
   std::optional<std::string> output;  // -o
