@@ -30,6 +30,10 @@
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
 
+#ifndef KRLIST_LIBFUZZER
+#include "Replay.h"
+#endif
+
 namespace {
 
 void check(bool condition, const char* what, std::uint64_t offset) {
@@ -275,29 +279,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 }
 
 #ifndef KRLIST_LIBFUZZER
-// Replays the files named, and every file in the folders named.
 int main(int argc, char** argv) {
-  std::vector<std::filesystem::path> paths;
-  for (int i = 1; i < argc; ++i) {
-    if (std::filesystem::is_directory(argv[i])) {
-      for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
-        paths.push_back(entry.path());
-      }
-    } else {
-      paths.emplace_back(argv[i]);
-    }
-  }
-  for (const std::filesystem::path& path : paths) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-      std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
-      return 1;
-    }
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                          std::istreambuf_iterator<char>());
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-  }
-  std::printf("%zu inputs replayed\n", paths.size());
-  return paths.empty() ? 1 : 0;
+  return replayFiles(argc - 1, argv + 1);
 }
 #endif

@@ -32,6 +32,10 @@
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
 
+#if !defined(KRSCRIPT_FUZZ_JSON) && !defined(KRSCRIPT_FUZZ_PO) && !defined(KRSCRIPT_FUZZ_CSV)
+#include "Replay.h"
+#endif
+
 namespace {
 
 void check(bool condition, const char* what) {
@@ -213,23 +217,6 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::string_view(argv[1]) == "--seeds") {
     return writeSeeds(argv[2]);
   }
-  std::vector<std::filesystem::path> paths;
-  for (int i = 1; i < argc; ++i) {
-    if (std::filesystem::is_directory(argv[i])) {
-      for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
-        paths.push_back(entry.path());
-      }
-    } else {
-      paths.emplace_back(argv[i]);
-    }
-  }
-  for (const std::filesystem::path& path : paths) {
-    std::ifstream file(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  }
-  std::printf("%zu inputs replayed\n", paths.size());
-  return paths.empty() ? 1 : 0;
+  return replayFiles(argc - 1, argv + 1);
 }
 #endif
