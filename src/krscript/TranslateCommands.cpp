@@ -40,15 +40,20 @@ JobResult extractStrings(const Job& job, const Options& options) {
   const Encoding encoding = options.encoding.value_or(chooseEncoding(listing));
   const bool po = options.format == "po";
   std::size_t leftOut = 0;
-  const TranslationFile file = extractStrings(listing, encoding, referenceName(job), po, leftOut);
   std::string error;
-  if (!writeOutput(
-          job,
-          [&](TextOutput& out) {
-            out.write(po ? writePo(file) : writeCsv(file));
-            return true;
-          },
-          error)) {
+  // Each entry is written as it is made, none kept.
+  const auto write = [&](TextOutput& out) {
+    std::string text = po ? poHeader(encodingName(encoding)) : csvHeader();
+    out.write(text);
+    leftOut = extractStringEntries(listing, encoding, referenceName(job), po,
+                                   [&](const TranslationEntry& entry) {
+                                     text.clear();
+                                     (po ? appendPoEntry : appendCsvEntry)(text, entry);
+                                     out.write(text);
+                                   });
+    return true;
+  };
+  if (!writeOutput(job, write, error)) {
     return {false, "", job.name + ": " + error + "\n"};
   }
   if (leftOut > 0) {
@@ -89,25 +94,37 @@ JobResult injectStrings(const Job& job, const Options& options, const fs::path& 
   }
   const std::string translationsName = pathToUtf8(translationsPath);
   std::string text;
+  // Read in one go rather than grown piece by piece.
+  std::error_code sizeError;
+  const std::uintmax_t size = fs::file_size(translationsPath, sizeError);
+  if (!sizeError) {
+    text.reserve(static_cast<std::size_t>(size));
+  }
   std::string error;
   if (!readFile(translationsPath, text, error)) {
     return {false, "", translationsName + ": " + error + "\n"};
   }
   const bool csv = translationsPath.extension() == ".csv";
-  auto read = csv ? readCsv(text) : readPo(text);
+  Translations translations;
+  // The texts of an entry are never longer than its lines.
+  translations.texts.reserve(text.size());
+  const EntrySink take = [&translations](const TranslationEntry& entry) {
+    translations.add(entry);
+  };
+  const auto read = csv ? readCsvEntries(text, take) : readPoEntries(text, take);
   if (const auto* problem = std::get_if<TranslationError>(&read)) {
     return {
         false, "",
         translationsName + ":" + std::to_string(problem->line) + ": " + problem->message + "\n"};
   }
-  const TranslationFile& translations = std::get<TranslationFile>(read);
+  const std::string& scriptEncoding = std::get<TranslationFile>(read).scriptEncoding;
   const Listing& listing = script.decoder.listing();
   std::optional<Encoding> encoding = options.encoding;
-  if (!translations.scriptEncoding.empty()) {
-    encoding = encodingFromName(translations.scriptEncoding);
+  if (!scriptEncoding.empty()) {
+    encoding = encodingFromName(scriptEncoding);
     if (!encoding) {
       return {false, "",
-              translationsName + ": unknown X-Script-Encoding \"" + translations.scriptEncoding +
+              translationsName + ": unknown X-Script-Encoding \"" + scriptEncoding +
                   "\" (utf-8 or cp932)\n"};
     }
   }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -57,7 +56,7 @@ bool isColumnName(std::string_view field, std::string_view name) {
 
 class CsvReader {
  public:
-  explicit CsvReader(std::string_view text) : text_(text) {}
+  CsvReader(std::string_view text, const EntrySink& take) : text_(text), take_(take) {}
 
   std::variant<TranslationFile, TranslationError> read() {
     if (text_.starts_with(kByteOrderMark)) {
@@ -104,8 +103,7 @@ class CsvReader {
     }
     const std::size_t width = fields.size();
 
-    TranslationFile file;
-    std::unordered_map<std::string, std::size_t> lines;  // of each offset read
+    translation::OffsetLines lines;  // of each offset read
     while (position_ < text_.size()) {
       if (!readRecord(fields, recordLine)) {
         return std::move(error_);
@@ -132,17 +130,17 @@ class CsvReader {
                                                 "(eight hexadecimal digits)"};
       }
       translation::toUpperAscii(entry.context);
-      if (const auto [previous, added] = lines.try_emplace(entry.context, recordLine); !added) {
+      if (const std::size_t first = lines.firstLine(entry.context, recordLine)) {
         return TranslationError{recordLine, "offset " + entry.context + " again, first at line " +
-                                                std::to_string(previous->second)};
+                                                std::to_string(first)};
       }
       entry.source = std::move(fields[columns[kSource]]);
       entry.target = std::move(fields[columns[kTarget]]);
       entry.comment = std::move(fields[columns[kContext]]);
       entry.line = recordLine;
-      file.entries.push_back(std::move(entry));
+      take_(entry);
     }
-    return file;
+    return TranslationFile{};
   }
 
  private:
@@ -214,6 +212,7 @@ class CsvReader {
   }
 
   std::string_view text_;
+  const EntrySink& take_;
   char delimiter_ = ',';
   std::size_t position_ = 0;
   std::size_t line_ = 1;
@@ -222,17 +221,37 @@ class CsvReader {
 
 }  // namespace
 
-std::string writeCsv(const TranslationFile& file) {
+std::string csvHeader() {
   std::string out(kByteOrderMark);
   appendRecord(out, kColumnNames);
+  return out;
+}
+
+void appendCsvEntry(std::string& out, const TranslationEntry& entry) {
+  appendRecord(out, {entry.reference, entry.source, entry.target, entry.comment});
+}
+
+std::string writeCsv(const TranslationFile& file) {
+  std::string out = csvHeader();
   for (const TranslationEntry& entry : file.entries) {
-    appendRecord(out, {entry.reference, entry.source, entry.target, entry.comment});
+    appendCsvEntry(out, entry);
   }
   return out;
 }
 
+std::variant<TranslationFile, TranslationError> readCsvEntries(std::string_view text,
+                                                               const EntrySink& take) {
+  return CsvReader(text, take).read();
+}
+
 std::variant<TranslationFile, TranslationError> readCsv(std::string_view text) {
-  return CsvReader(text).read();
+  std::vector<TranslationEntry> entries;
+  auto read =
+      readCsvEntries(text, [&entries](const TranslationEntry& entry) { entries.push_back(entry); });
+  if (auto* file = std::get_if<TranslationFile>(&read)) {
+    file->entries = std::move(entries);
+  }
+  return read;
 }
 
 }  // namespace krlist

@@ -22,6 +22,11 @@ namespace krlist {
 // CSV has no place for the script's encoding or for fuzzy marks.
 std::string writeCsv(const TranslationFile& file);
 
+// writeCsv in pieces, for a file written as its entries are made: the
+// byte-order mark and header row, then each entry's row appended.
+std::string csvHeader();
+void appendCsvEntry(std::string& out, const TranslationEntry& entry);
+
 // Reads what writeCsv writes and what spreadsheets save from it: with or
 // without the byte-order mark, quoted or bare fields, CRLF or LF, the columns
 // in any order (found by their names in the header row; other columns are
@@ -31,5 +36,11 @@ std::string writeCsv(const TranslationFile& file);
 // header, a missing column, invalid UTF-8, a location without an offset and
 // the same offset twice.
 std::variant<TranslationFile, TranslationError> readCsv(std::string_view text);
+
+// readCsv, handing each entry to `take` as it is read instead of keeping it:
+// the file returned holds no entries. Entries before a refusal have been
+// handed over by the time it is returned.
+std::variant<TranslationFile, TranslationError> readCsvEntries(std::string_view text,
+                                                               const EntrySink& take);
 
 }  // namespace krlist

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <string>
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace krlist {
 namespace {
@@ -57,20 +57,25 @@ constexpr std::string_view kEscapeLetters = "\"\\abfnrtv";
 // as raw bytes, which the reader accepts as well.
 void appendQuoted(std::string& out, std::string_view text) {
   out += '"';
-  for (const char c : text) {
+  std::size_t plain = 0;  // the start of the characters not yet appended
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '"' && c != '\\' && !isControl(c)) {
+      continue;
+    }
+    out.append(text, plain, i - plain);
+    plain = i + 1;
+    out += '\\';
     if (const std::size_t named = kEscaped.find(c); named != npos) {
-      out += '\\';
       out += kEscapeLetters[named];
-    } else if (isControl(c)) {
+    } else {
       const auto byte = static_cast<unsigned char>(c);
-      out += '\\';
       out += static_cast<char>('0' + (byte >> 6));
       out += static_cast<char>('0' + ((byte >> 3) & 7));
       out += static_cast<char>('0' + (byte & 7));
-    } else {
-      out += c;
     }
   }
+  out.append(text, plain);
   out += '"';
 }
 
@@ -121,22 +126,24 @@ void appendComment(std::string& out, std::string_view comment) {
 }
 
 void appendReference(std::string& out, std::string_view reference) {
-  std::string words;
+  const std::size_t start = out.size();
+  out += "#: ";
+  const std::size_t words = out.size();
   bool space = false;
   for (const char c : reference) {
     if (c == ' ' || isControl(c)) {
       space = true;
       continue;
     }
-    if (space && !words.empty()) {
-      words += ' ';
+    if (space && out.size() > words) {
+      out += ' ';
     }
     space = false;
-    words += c;
+    out += c;
   }
-  if (!words.empty()) {
-    out += "#: ";
-    out += words;
+  if (out.size() == words) {
+    out.resize(start);
+  } else {
     out += '\n';
   }
 }
@@ -159,24 +166,31 @@ void restoreOffset(std::string& reference, std::string_view context) {
   reference.replace(colon + 1, npos, context);
 }
 
-// One entry as it is being read: its comments, then its keywords.
+// One entry as it is being read: its comments, then its keywords. Its
+// buffers are kept from one entry to the next.
 struct PendingEntry {
-  std::size_t line = 0;  // first line, comments included
-  std::string comment;
+  TranslationEntry entry;  // its source and target are the msgid and msgstr
   bool hasComment = false;
-  std::string reference;
-  bool fuzzy = false;
   bool hasContext = false;
   bool hasId = false;
   bool hasStr = false;
   std::size_t contextLine = 0;
   std::size_t idLine = 0;
   std::size_t strLine = 0;
-  std::string context;
-  std::string id;
-  std::string str;
 
   bool hasKeyword() const { return hasContext || hasId || hasStr; }
+
+  void clear() {
+    entry.context.clear();
+    entry.comment.clear();
+    entry.reference.clear();
+    entry.source.clear();
+    entry.target.clear();
+    entry.fuzzy = false;
+    entry.line = 0;
+    hasComment = hasContext = hasId = hasStr = false;
+    contextLine = idLine = strLine = 0;
+  }
 };
 
 // Reads line by line. An entry ends where the next one starts: at a comment
@@ -184,7 +198,7 @@ struct PendingEntry {
 // mean nothing, as in gettext.
 class PoReader {
  public:
-  explicit PoReader(std::string_view text) : text_(text) {}
+  PoReader(std::string_view text, const EntrySink& take) : text_(text), take_(take) {}
 
   std::variant<TranslationFile, TranslationError> read() {
     if (text_.starts_with(kByteOrderMark)) {
@@ -225,9 +239,9 @@ class PoReader {
   }
 
   std::string& fieldText() {
-    return field_ == Field::context ? pending_.context
-           : field_ == Field::id    ? pending_.id
-                                    : pending_.str;
+    return field_ == Field::context ? pending_.entry.context
+           : field_ == Field::id    ? pending_.entry.source
+                                    : pending_.entry.target;
   }
 
   bool readLine(std::string_view line) {
@@ -287,8 +301,8 @@ class PoReader {
     } else {
       return fail(lineNumber_, "unknown keyword " + quoted(excerpt(keyword)));
     }
-    if (pending_.line == 0) {
-      pending_.line = lineNumber_;
+    if (pending_.entry.line == 0) {
+      pending_.entry.line = lineNumber_;
     }
     const std::string_view rest = trim(line.substr(length));
     if (rest.empty() || rest.front() != '"') {
@@ -305,14 +319,14 @@ class PoReader {
       if (pending_.hasKeyword() && !finishEntry()) {
         return false;
       }
-      pending_ = {};
+      pending_.clear();
       return true;
     }
     if (pending_.hasKeyword() && !finishEntry()) {
       return false;
     }
-    if (pending_.line == 0) {
-      pending_.line = lineNumber_;
+    if (pending_.entry.line == 0) {
+      pending_.entry.line = lineNumber_;
     }
     if (line.starts_with("#.")) {
       line.remove_prefix(2);
@@ -320,9 +334,9 @@ class PoReader {
         line.remove_prefix(1);
       }
       if (pending_.hasComment) {
-        pending_.comment += '\n';
+        pending_.entry.comment += '\n';
       }
-      pending_.comment += line;
+      pending_.entry.comment += line;
       pending_.hasComment = true;
     } else if (line.starts_with("#:")) {
       // gettext splits references at white space and wraps them over as many
@@ -337,10 +351,10 @@ class PoReader {
         while (length < line.size() && !isSpace(line[length])) {
           ++length;
         }
-        if (!pending_.reference.empty()) {
-          pending_.reference += ' ';
+        if (!pending_.entry.reference.empty()) {
+          pending_.entry.reference += ' ';
         }
-        pending_.reference += line.substr(0, length);
+        pending_.entry.reference += line.substr(0, length);
         line.remove_prefix(length);
       }
     } else if (line.starts_with("#,")) {
@@ -348,7 +362,7 @@ class PoReader {
       for (;;) {
         const std::size_t comma = line.find(',');
         if (trim(line.substr(0, comma)) == "fuzzy") {
-          pending_.fuzzy = true;
+          pending_.entry.fuzzy = true;
         }
         if (comma == npos) {
           break;
@@ -439,39 +453,46 @@ class PoReader {
   }
 
   bool finishEntry() {
-    PendingEntry entry = std::exchange(pending_, {});
     field_ = Field::none;
-    if (!entry.hasId) {
-      return fail(entry.contextLine, "msgctxt without msgid");
-    }
-    if (!entry.hasStr) {
-      return fail(entry.idLine, "msgid without msgstr");
-    }
-    if ((entry.hasContext && !checkText(entry.context, entry.contextLine, "msgctxt")) ||
-        !checkText(entry.id, entry.idLine, "msgid") ||
-        !checkText(entry.str, entry.strLine, "msgstr")) {
+    if (!takePending()) {
       return false;
     }
-    if (!entry.hasContext) {
-      if (!entry.id.empty()) {
-        return fail(entry.idLine, "entry without msgctxt");
+    pending_.clear();
+    return true;
+  }
+
+  // Checks the entry read and hands it over, or reads it as the header.
+  bool takePending() {
+    const PendingEntry& pending = pending_;
+    TranslationEntry& entry = pending_.entry;
+    if (!pending.hasId) {
+      return fail(pending.contextLine, "msgctxt without msgid");
+    }
+    if (!pending.hasStr) {
+      return fail(pending.idLine, "msgid without msgstr");
+    }
+    if ((pending.hasContext && !checkText(entry.context, pending.contextLine, "msgctxt")) ||
+        !checkText(entry.source, pending.idLine, "msgid") ||
+        !checkText(entry.target, pending.strLine, "msgstr")) {
+      return false;
+    }
+    if (!pending.hasContext) {
+      if (!entry.source.empty()) {
+        return fail(pending.idLine, "entry without msgctxt");
       }
-      return readHeader(entry);
+      return readHeader(pending);
     }
     if (!translation::isOffsetContext(entry.context)) {
-      return fail(entry.contextLine, "msgctxt " + quoted(excerpt(entry.context)) +
-                                         " is not a script offset (eight hexadecimal digits)");
+      return fail(pending.contextLine, "msgctxt " + quoted(excerpt(entry.context)) +
+                                           " is not a script offset (eight hexadecimal digits)");
     }
     translation::toUpperAscii(entry.context);
     restoreOffset(entry.reference, entry.context);
-    const auto [previous, added] = lines_.try_emplace(entry.context, entry.contextLine);
-    if (!added) {
-      return fail(entry.contextLine, "msgctxt " + quoted(entry.context) + " again, first at line " +
-                                         std::to_string(previous->second));
+    if (const std::size_t first = lines_.firstLine(entry.context, pending.contextLine)) {
+      return fail(pending.contextLine, "msgctxt " + quoted(entry.context) +
+                                           " again, first at line " + std::to_string(first));
     }
-    file_.entries.push_back({std::move(entry.context), std::move(entry.comment),
-                             std::move(entry.reference), std::move(entry.id), std::move(entry.str),
-                             entry.fuzzy, entry.line});
+    take_(entry);
     return true;
   }
 
@@ -484,7 +505,7 @@ class PoReader {
                       std::to_string(headerLine_));
     }
     headerLine_ = header.idLine;
-    std::string_view fields = header.str;
+    std::string_view fields = header.entry.target;
     while (!fields.empty()) {
       const std::size_t lineFeed = fields.find('\n');
       const std::string_view field = fields.substr(0, lineFeed);
@@ -516,19 +537,19 @@ class PoReader {
   }
 
   std::string_view text_;
+  const EntrySink& take_;
   std::size_t lineNumber_ = 0;
   PendingEntry pending_;
   Field field_ = Field::none;
   std::size_t headerLine_ = 0;
-  std::unordered_map<std::string, std::size_t> lines_;  // of each msgctxt read
-  TranslationFile file_;
+  translation::OffsetLines lines_;  // of each msgctxt read
+  TranslationFile file_;            // without its entries, handed to `take_`
   TranslationError error_;
 };
 
 }  // namespace
 
-std::string writePo(const TranslationFile& file) {
-  std::string out;
+std::string poHeader(std::string_view scriptEncoding) {
   // Empty revision, translator and team fields keep msgfmt --check from
   // warning that they are missing; editors fill them in.
   std::string header =
@@ -540,29 +561,58 @@ std::string writePo(const TranslationFile& file) {
       "MIME-Version: 1.0\n"
       "Content-Type: text/plain; charset=UTF-8\n"
       "Content-Transfer-Encoding: 8bit\n";
-  if (!file.scriptEncoding.empty()) {
-    header += "X-Script-Encoding: " + file.scriptEncoding + "\n";
+  if (!scriptEncoding.empty()) {
+    header += "X-Script-Encoding: " + std::string(scriptEncoding) + "\n";
   }
-  out += "msgid \"\"\n";
+  std::string out = "msgid \"\"\n";
   appendString(out, "msgstr", header);
+  return out;
+}
+
+void appendPoEntry(std::string& out, const TranslationEntry& entry) {
+  out += '\n';
+  if (!entry.comment.empty()) {
+    appendComment(out, entry.comment);
+  }
+  appendReference(out, entry.reference);
+  if (entry.fuzzy) {
+    out += "#, fuzzy\n";
+  }
+  appendString(out, "msgctxt", entry.context);
+  appendString(out, "msgid", entry.source);
+  appendString(out, "msgstr", entry.target);
+}
+
+std::string writePo(const TranslationFile& file) {
+  std::string out = poHeader(file.scriptEncoding);
   for (const TranslationEntry& entry : file.entries) {
-    out += '\n';
-    if (!entry.comment.empty()) {
-      appendComment(out, entry.comment);
-    }
-    appendReference(out, entry.reference);
-    if (entry.fuzzy) {
-      out += "#, fuzzy\n";
-    }
-    appendString(out, "msgctxt", entry.context);
-    appendString(out, "msgid", entry.source);
-    appendString(out, "msgstr", entry.target);
+    appendPoEntry(out, entry);
   }
   return out;
 }
 
+std::variant<TranslationFile, TranslationError> readPoEntries(std::string_view text,
+                                                              const EntrySink& take) {
+  // Even a script without strings has a header: a file with nothing in it
+  // was cut short or never written.
+  std::string_view content = text;
+  if (content.substr(0, 3) == "\xEF\xBB\xBF") {
+    content.remove_prefix(3);
+  }
+  if (content.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+    return TranslationError{1, "the file is empty"};
+  }
+  return PoReader(text, take).read();
+}
+
 std::variant<TranslationFile, TranslationError> readPo(std::string_view text) {
-  return PoReader(text).read();
+  std::vector<TranslationEntry> entries;
+  auto read =
+      readPoEntries(text, [&entries](const TranslationEntry& entry) { entries.push_back(entry); });
+  if (auto* file = std::get_if<TranslationFile>(&read)) {
+    file->entries = std::move(entries);
+  }
+  return read;
 }
 
 }  // namespace krlist

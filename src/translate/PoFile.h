@@ -33,6 +33,11 @@ namespace krlist {
 // reference is written as single spaces and read back that way.
 std::string writePo(const TranslationFile& file);
 
+// writePo in pieces, for a file written as its entries are made: the header
+// of a file of strings in `scriptEncoding`, then each entry appended.
+std::string poHeader(std::string_view scriptEncoding);
+void appendPoEntry(std::string& out, const TranslationEntry& entry);
+
 // Reads what writePo writes and what the gettext tools and translators'
 // editors make of it: comments in any order, flags ("#, fuzzy"), previous
 // texts ("#|") and obsolete entries ("#~"), which are ignored, strings split
@@ -41,5 +46,11 @@ std::string writePo(const TranslationFile& file);
 // charset other than UTF-8, plural forms, an entry without a msgctxt offset,
 // the same offset twice.
 std::variant<TranslationFile, TranslationError> readPo(std::string_view text);
+
+// readPo, handing each entry to `take` as it is read instead of keeping it:
+// the file returned holds no entries. Entries before a refusal have been
+// handed over by the time it is returned.
+std::variant<TranslationFile, TranslationError> readPoEntries(std::string_view text,
+                                                              const EntrySink& take);
 
 }  // namespace krlist

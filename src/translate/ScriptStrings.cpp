@@ -1,8 +1,9 @@
 #include "translate/ScriptStrings.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <unordered_map>
+#include <numeric>
 
 #include "decode/OpcodeTable.h"
 #include "decode/ScriptEncoder.h"
@@ -10,6 +11,8 @@
 namespace krlist {
 
 namespace {
+
+constexpr auto npos = std::string_view::npos;
 
 std::string_view stringOf(const Instruction& instruction) {
   return {instruction.text(), std::strlen(instruction.text())};
@@ -21,61 +24,89 @@ std::string hexOffset(std::uint32_t offset) {
   return std::string(digits, 8);
 }
 
-std::string describeString(const Instruction& instruction) {
-  char opcode[2];
-  TextOutput::putHexByte(opcode, instruction.opcode());
+void describeString(const Instruction& instruction, std::string& description) {
+  char digits[2];
+  TextOutput::putHexByte(digits, instruction.opcode());
   if (instruction.opcode() != kNameDefinition) {
-    return "opcode " + std::string(opcode, 2);
+    description.assign("opcode ").append(digits, 2);
+    return;
   }
-  std::string key;
+  description.assign("name definition, key ");
   for (int i = 0; i < 4; ++i) {
-    char digits[2];
     TextOutput::putHexByte(digits, instruction.dataByte(i));
-    key.append(digits, 2);
+    description.append(digits, 2);
   }
-  return "name definition, key " + key;
 }
 
 }  // namespace
+
+std::size_t extractStringEntries(const Listing& listing, Encoding encoding,
+                                 std::string_view scriptName, bool forPo, const EntrySink& take) {
+  std::size_t leftOut = 0;
+  TranslationEntry entry;
+  for (const Instruction& instruction : listing) {
+    if (instruction.kind() != OperandKind::String) {
+      continue;
+    }
+    entry.source.clear();
+    // gettext refuses U+0004 anywhere in a PO file: it separates the context
+    // from the text in compiled catalogues.
+    if (!decodeExactText(encoding, stringOf(instruction), entry.source) ||
+        (forPo && entry.source.find('\x04') != npos)) {
+      ++leftOut;
+      continue;
+    }
+    entry.context.resize(8);
+    TextOutput::putHexOffset(entry.context.data(), instruction.offset());
+    describeString(instruction, entry.comment);
+    entry.reference.assign(scriptName).append(1, ':').append(entry.context);
+    take(entry);
+  }
+  return leftOut;
+}
 
 TranslationFile extractStrings(const Listing& listing, Encoding encoding,
                                std::string_view scriptName, bool forPo, std::size_t& leftOut) {
   TranslationFile file;
   file.scriptEncoding = encodingName(encoding);
-  leftOut = 0;
-  for (const Instruction& instruction : listing) {
-    if (instruction.kind() != OperandKind::String) {
-      continue;
-    }
-    TranslationEntry entry;
-    // gettext refuses U+0004 anywhere in a PO file: it separates the context
-    // from the text in compiled catalogues.
-    if (!decodeExactText(encoding, stringOf(instruction), entry.source) ||
-        (forPo && entry.source.find('\x04') != std::string::npos)) {
-      ++leftOut;
-      continue;
-    }
-    entry.context = hexOffset(instruction.offset());
-    entry.comment = describeString(instruction);
-    entry.reference = std::string(scriptName) + ":" + entry.context;
-    file.entries.push_back(std::move(entry));
-  }
+  leftOut = extractStringEntries(
+      listing, encoding, scriptName, forPo,
+      [&file](const TranslationEntry& entry) { file.entries.push_back(entry); });
   return file;
 }
 
+void Translations::add(const TranslationEntry& entry) {
+  Entry& added = entries.emplace_back();
+  std::from_chars(entry.context.data(), entry.context.data() + entry.context.size(), added.offset,
+                  16);
+  added.fuzzy = entry.fuzzy;
+  added.line = entry.line;
+  added.textAt = texts.size();
+  added.sourceSize = entry.source.size();
+  added.targetSize = entry.target.size();
+  texts += entry.source;
+  texts += entry.target;
+}
+
 std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bool endMarker,
-                                                      const TranslationFile& translations,
+                                                      const Translations& translations,
                                                       Encoding encoding, TextOutput& script) {
-  // The entries by the offset of their string; each must name one.
-  const std::vector<TranslationEntry>& entries = translations.entries;
-  std::unordered_map<std::uint32_t, std::size_t> byOffset;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    std::uint32_t offset = 0;
-    std::from_chars(entries[i].context.data(),
-                    entries[i].context.data() + entries[i].context.size(), offset, 16);
-    byOffset.emplace(offset, i);
+  // The entries by the offset of their string, each to be matched to the
+  // string there in one pass over the script: in file order, which is the
+  // script's order unless a translator's tool reordered them.
+  const std::vector<Translations::Entry>& entries = translations.entries;
+  std::vector<std::size_t> byOffset(entries.size());
+  std::iota(byOffset.begin(), byOffset.end(), std::size_t{0});
+  const auto offsetOrder = [&entries](std::size_t a, std::size_t b) {
+    return entries[a].offset < entries[b].offset;
+  };
+  if (!std::is_sorted(byOffset.begin(), byOffset.end(), offsetOrder)) {
+    std::stable_sort(byOffset.begin(), byOffset.end(), offsetOrder);
   }
+  std::size_t next = 0;  // in `byOffset`: the first entry not below the last string
+  std::uint32_t lastOffset = 0;
   std::vector<bool> matched(entries.size());
+
   InjectReport report;
   std::string text;
   std::string translated;
@@ -83,20 +114,29 @@ std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bo
     std::string_view operand;
     if (instruction.kind() == OperandKind::String) {
       operand = stringOf(instruction);
-      const auto found = byOffset.find(instruction.offset());
-      if (found != byOffset.end()) {
-        const TranslationEntry& entry = entries[found->second];
-        matched[found->second] = true;
+      // Past 4 GiB the offsets start again from 0.
+      if (instruction.offset() < lastOffset) {
+        next = 0;
+      }
+      lastOffset = instruction.offset();
+      while (next < byOffset.size() && entries[byOffset[next]].offset < instruction.offset()) {
+        ++next;
+      }
+      // Of entries with the same offset, the first names the string.
+      if (next < byOffset.size() && entries[byOffset[next]].offset == instruction.offset()) {
+        const Translations::Entry& entry = entries[byOffset[next]];
+        matched[byOffset[next]] = true;
         text.clear();
-        if (!decodeExactText(encoding, operand, text) || text != entry.source) {
+        if (!decodeExactText(encoding, operand, text) || text != translations.source(entry)) {
           return InjectError{entry.line, "the source text is not the script's text at " +
-                                             entry.context +
+                                             hexOffset(entry.offset) +
                                              ": the translation belongs to another version of "
                                              "the script"};
         }
-        if (!entry.target.empty() && !entry.fuzzy) {
+        const std::string_view target = translations.target(entry);
+        if (!target.empty() && !entry.fuzzy) {
           translated.clear();
-          if (const auto bad = encodeText(encoding, entry.target, translated)) {
+          if (const auto bad = encodeText(encoding, target, translated)) {
             return InjectError{
                 entry.line, "the translation holds " + describeCharacter(bad->character) +
                                 ", which " + std::string(encodingName(encoding)) + " cannot hold"};
@@ -120,13 +160,23 @@ std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bo
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (!matched[i]) {
       return InjectError{entries[i].line,
-                         "no string of the script lies at offset " + entries[i].context};
+                         "no string of the script lies at offset " + hexOffset(entries[i].offset)};
     }
   }
   if (endMarker) {
     script.write('\0');
   }
   return report;
+}
+
+std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bool endMarker,
+                                                      const TranslationFile& translations,
+                                                      Encoding encoding, TextOutput& script) {
+  Translations taken;
+  for (const TranslationEntry& entry : translations.entries) {
+    taken.add(entry);
+  }
+  return injectStrings(listing, endMarker, taken, encoding, script);
 }
 
 }  // namespace krlist

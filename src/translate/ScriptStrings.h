@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "decode/Listing.h"
 #include "decode/TextOutput.h"
@@ -21,6 +22,37 @@ namespace krlist {
 // `leftOut`: its bytes stay as they are.
 TranslationFile extractStrings(const Listing& listing, Encoding encoding,
                                std::string_view scriptName, bool forPo, std::size_t& leftOut);
+
+// extractStrings, handing each entry to `take` as it is made instead of
+// keeping them. Returns how many strings were left out.
+std::size_t extractStringEntries(const Listing& listing, Encoding encoding,
+                                 std::string_view scriptName, bool forPo, const EntrySink& take);
+
+// What injectStrings needs of the entries of a translation file, gathered
+// as the file is read: no string of its own per entry.
+struct Translations {
+  struct Entry {
+    std::uint32_t offset = 0;
+    bool fuzzy = false;
+    std::size_t line = 0;
+    std::size_t textAt = 0;  // where the source lies in `texts`, the target right after it
+    std::size_t sourceSize = 0;
+    std::size_t targetSize = 0;
+  };
+
+  std::vector<Entry> entries;  // in file order
+  std::string texts;
+
+  // Takes an entry as the readers make them, whose context is eight
+  // hexadecimal digits.
+  void add(const TranslationEntry& entry);
+  std::string_view source(const Entry& entry) const {
+    return std::string_view(texts).substr(entry.textAt, entry.sourceSize);
+  }
+  std::string_view target(const Entry& entry) const {
+    return std::string_view(texts).substr(entry.textAt + entry.sourceSize, entry.targetSize);
+  }
+};
 
 struct InjectReport {
   std::size_t replaced = 0;  // strings whose bytes changed or were rewritten
@@ -39,6 +71,9 @@ using InjectError = TranslationError;
 // another version of the script), or when a translation holds a character the
 // encoding cannot hold; `script` then holds part of a script, to be thrown
 // away.
+std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bool endMarker,
+                                                      const Translations& translations,
+                                                      Encoding encoding, TextOutput& script);
 std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bool endMarker,
                                                       const TranslationFile& translations,
                                                       Encoding encoding, TextOutput& script);

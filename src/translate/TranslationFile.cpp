@@ -1,6 +1,7 @@
 #include "translate/TranslationFile.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 
 namespace krlist::translation {
@@ -62,6 +63,21 @@ void toUpperAscii(std::string& text) {
       c = static_cast<char>(c - 'a' + 'A');
     }
   }
+}
+
+std::size_t OffsetLines::firstLine(std::string_view context, std::size_t line) {
+  std::uint32_t offset = 0;
+  std::from_chars(context.data(), context.data() + context.size(), offset, 16);
+  if (lookedUp_.empty()) {
+    if (increasing_.empty() || offset > increasing_.back().first) {
+      increasing_.emplace_back(offset, line);
+      return 0;
+    }
+    lookedUp_.insert(increasing_.begin(), increasing_.end());
+    increasing_ = {};
+  }
+  const auto [previous, added] = lookedUp_.try_emplace(offset, line);
+  return added ? 0 : previous->second;
 }
 
 std::string_view excerpt(std::string_view text) {

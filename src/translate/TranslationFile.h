@@ -1,8 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace krlist {
@@ -37,6 +41,10 @@ struct TranslationFile {
   std::vector<TranslationEntry> entries;  // in file order
 };
 
+// Where entries go one at a time, as they are made or read, instead of into a
+// TranslationFile. The entry handed over may be reused for the next one.
+using EntrySink = std::function<void(const TranslationEntry&)>;
+
 // Why a translation file cannot be read: what is wrong, on which line
 // (1-based). Callers print it after "FILE:LINE: ".
 struct TranslationError {
@@ -60,6 +68,20 @@ std::size_t lineAt(std::string_view text, std::size_t offset);
 bool isOffsetContext(std::string_view context);
 
 void toUpperAscii(std::string& text);
+
+// The line on which each offset was read, to refuse one read twice.
+class OffsetLines {
+ public:
+  // The line on which `context` (an offset context) was read before, or 0 the
+  // first time, when `line` is kept as its line.
+  std::size_t firstLine(std::string_view context, std::size_t line);
+
+ private:
+  // While the offsets only grow, as extract writes them, none can come
+  // twice; once one does not, they are looked up.
+  std::vector<std::pair<std::uint32_t, std::size_t>> increasing_;
+  std::unordered_map<std::uint32_t, std::size_t> lookedUp_;
+};
 
 // The start of `text` (valid UTF-8), short enough to quote in a message and
 // cut between characters.
