@@ -81,6 +81,17 @@ bool decodeScriptFile(const Job& job, DecodedScript& script, JobResult& failure)
   return true;
 }
 
+bool decodeWholeScript(const Job& job, DecodedScript& script, JobResult& failure) {
+  if (!decodeScriptFile(job, script, failure)) {
+    return false;
+  }
+  if (!script.stop.complete()) {
+    failure = {false, "", stopLine(job, script.stop)};
+    return false;
+  }
+  return true;
+}
+
 std::string describeStop(const DecodeStop& stop) {
   switch (stop.reason) {
     case StopReason::None:

@@ -47,6 +47,10 @@ struct DecodedScript {
 // the file cannot be opened or read.
 bool decodeScriptFile(const Job& job, DecodedScript& script, JobResult& failure);
 
+// The same for a script that must decode to its end (strings cannot be
+// taken from or put into bytes that did not decode): a stop is a failure.
+bool decodeWholeScript(const Job& job, DecodedScript& script, JobResult& failure);
+
 // Why a decode stopped, in words: "unknown opcode 0x01".
 std::string describeStop(const DecodeStop& stop);
 // "PATH: 0xOFFSET: REASON" and a line feed.

@@ -30,11 +30,8 @@ std::string referenceName(const Job& job) {
 JobResult extractStrings(const Job& job, const Options& options) {
   DecodedScript script;
   JobResult result;
-  if (!decodeScriptFile(job, script, result)) {
+  if (!decodeWholeScript(job, script, result)) {
     return result;
-  }
-  if (!script.stop.complete()) {
-    return {false, "", stopLine(job, script.stop)};
   }
   const Listing& listing = script.decoder.listing();
   const Encoding encoding = options.encoding.value_or(chooseEncoding(listing));
@@ -86,11 +83,8 @@ fs::path translationsFor(const Job& job, const fs::path& translations, bool fold
 JobResult injectStrings(const Job& job, const Options& options, const fs::path& translationsPath) {
   DecodedScript script;
   JobResult result;
-  if (!decodeScriptFile(job, script, result)) {
+  if (!decodeWholeScript(job, script, result)) {
     return result;
-  }
-  if (!script.stop.complete()) {
-    return {false, "", stopLine(job, script.stop)};
   }
   const std::string translationsName = pathToUtf8(translationsPath);
   std::string text;
