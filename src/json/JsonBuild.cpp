@@ -925,6 +925,7 @@ QuickBuild buildQuickly(JsonSource& source, TextOutput& script) {
 
   const std::size_t workers = std::thread::hardware_concurrency() > 1 ? 2 : 1;
   std::vector<Piece> pieces(workers);
+  bool anyLine = false;
   bool lastHadComma = false;
   bool arrayEnded = false;
   while (!arrayEnded) {
@@ -949,9 +950,14 @@ QuickBuild buildQuickly(JsonSource& source, TextOutput& script) {
             (line.back() != '}' && line.substr(line.size() - 2) != "},")) {
           return result;
         }
+        // Only the last line may go without its comma.
+        if (anyLine && !lastHadComma) {
+          return result;
+        }
         if (piece.json.size() > 1) {
           piece.json += ",\n";
         }
+        anyLine = true;
         lastHadComma = line.back() == ',';
         piece.json.append(line.substr(0, line.size() - (lastHadComma ? 1 : 0)));
       }
