@@ -245,13 +245,7 @@ std::variant<TranslationFile, TranslationError> readCsvEntries(std::string_view 
 }
 
 std::variant<TranslationFile, TranslationError> readCsv(std::string_view text) {
-  std::vector<TranslationEntry> entries;
-  auto read =
-      readCsvEntries(text, [&entries](const TranslationEntry& entry) { entries.push_back(entry); });
-  if (auto* file = std::get_if<TranslationFile>(&read)) {
-    file->entries = std::move(entries);
-  }
-  return read;
+  return readAllEntries(text, readCsvEntries);
 }
 
 }  // namespace krlist

@@ -606,13 +606,7 @@ std::variant<TranslationFile, TranslationError> readPoEntries(std::string_view t
 }
 
 std::variant<TranslationFile, TranslationError> readPo(std::string_view text) {
-  std::vector<TranslationEntry> entries;
-  auto read =
-      readPoEntries(text, [&entries](const TranslationEntry& entry) { entries.push_back(entry); });
-  if (auto* file = std::get_if<TranslationFile>(&read)) {
-    file->entries = std::move(entries);
-  }
-  return read;
+  return readAllEntries(text, readPoEntries);
 }
 
 }  // namespace krlist

@@ -89,3 +89,17 @@ std::string_view excerpt(std::string_view text) {
 }
 
 }  // namespace krlist::translation
+
+namespace krlist {
+
+std::variant<TranslationFile, TranslationError> readAllEntries(std::string_view text,
+                                                               EntryReader read) {
+  std::vector<TranslationEntry> entries;
+  auto result = read(text, [&entries](const TranslationEntry& entry) { entries.push_back(entry); });
+  if (auto* file = std::get_if<TranslationFile>(&result)) {
+    file->entries = std::move(entries);
+  }
+  return result;
+}
+
+}  // namespace krlist

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace krlist {
@@ -51,6 +52,14 @@ struct TranslationError {
   std::size_t line = 0;
   std::string message;
 };
+
+// A reader that hands each entry to a sink as it reads it.
+using EntryReader = std::variant<TranslationFile, TranslationError> (*)(std::string_view,
+                                                                        const EntrySink&);
+
+// Reads with `read` and keeps every entry in the file it returns.
+std::variant<TranslationFile, TranslationError> readAllEntries(std::string_view text,
+                                                               EntryReader read);
 
 // Shared by the readers.
 namespace translation {
