@@ -68,6 +68,7 @@ class Listing {
   // Starts the listing afresh for the script whose bytes begin at `script`.
   void reset(const std::uint8_t* script) {
     blocks_.clear();
+    definitions_.clear();
     size_ = 0;
     script_ = script;
   }
@@ -81,6 +82,9 @@ class Listing {
     Block& block = blocks_.back();
     block.records[block.size++] = static_cast<std::uint32_t>(offset - block.base);
     ++size_;
+    if (script_[offset] == kNameDefinition) {
+      definitions_.push_back(offset);
+    }
   }
 
   std::size_t size() const { return size_; }
@@ -99,6 +103,14 @@ class Listing {
   }
   const_iterator end() const { return {this, blocks_.size()}; }
 
+  // The name definitions (0x2B) among the records, in listing order, noted
+  // apart as well: a reference may name a definition anywhere in the
+  // script, and finding them all should not take a pass over every record.
+  std::size_t definitionCount() const { return definitions_.size(); }
+  Instruction definition(std::size_t index) const {
+    return Instruction(script_, definitions_[index]);
+  }
+
  private:
   struct Block {
     LargeBlock memory;
@@ -112,6 +124,7 @@ class Listing {
 
   const std::uint8_t* script_ = nullptr;
   std::vector<Block> blocks_;
+  std::vector<std::uint64_t> definitions_;
   std::size_t size_ = 0;
 };
 

@@ -1,11 +1,14 @@
 #include "listing/ListingPrinter.h"
 
+#include <algorithm>
 #include <bit>
+#include <charconv>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <mutex>
+#include <string_view>
 #include <thread>
-#include <vector>
 
 #include "decode/OpcodeTable.h"
 #include "listing/NameIndex.h"
@@ -19,116 +22,174 @@ constexpr std::uint8_t kBlankLineAfter = 0x04;
 constexpr std::uint8_t kInteger = 0x17;
 constexpr std::uint8_t kFloat = 0x1A;
 
-// Records formatted as one piece on one core: a few megabytes of text.
-constexpr std::size_t kPieceRecords = std::size_t{1} << 16;
+// Records formatted as one piece on one core: about half a megabyte of
+// text, which a worker's buffer holds whole unless its lines are long.
+constexpr std::size_t kPieceRecords = std::size_t{1} << 14;
+constexpr std::size_t kPieceBuffer = std::size_t{1} << 21;
 
 std::uint32_t littleEndianWord(const std::uint8_t* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-// Floats are stored as IEEE 754 singles and printed widened to double.
-double littleEndianFloat(const std::uint8_t* bytes) {
-  return static_cast<double>(std::bit_cast<float>(littleEndianWord(bytes)));
+// The longest float as "%f": a sign, 39 integer digits, a point and six
+// decimals.
+constexpr std::size_t kLongestFloat = 47;
+
+// Room for a whole line but the text of its string or its names: an empty
+// line before it, "%08X:%02X  ", four data bytes as "%02X ", the longest
+// operand (":: " and a word list of 255 words, longer than any floats), the
+// end of the line.
+constexpr std::size_t kLineRoom = 1 + 13 + 4 * 3 + 3 + 255 * 4 * 2 + 1;
+
+char* put(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
 }
 
-void writeHexBytes(TextOutput& out, const std::uint8_t* bytes, std::int32_t count) {
+char* putHexBytes(char* out, const std::uint8_t* bytes, std::int32_t count) {
   for (std::int32_t i = 0; i < count; ++i) {
-    out.writeHexByte(bytes[i]);
+    out = TextOutput::putHexByte(out, bytes[i]);
   }
+  return out;
+}
+
+// Floats are stored as IEEE 754 singles and printed widened to double, as
+// "%f".
+char* putFloat(char* out, const std::uint8_t* bytes) {
+  const double value = static_cast<double>(std::bit_cast<float>(littleEndianWord(bytes)));
+  return std::to_chars(out, out + kLongestFloat, value, std::chars_format::fixed, 6).ptr;
 }
 
 // The floats of a pair or triple, after their raw bytes: " :: a, b" or
 // " :: a, b, c".
-void writeFloats(TextOutput& out, const std::uint8_t* bytes, int count) {
-  out.write(" :: ");
+char* putFloats(char* out, const std::uint8_t* bytes, int count) {
+  out = put(out, " :: ");
   for (int i = 0; i < count; ++i) {
     if (i > 0) {
-      out.write(", ");
+      out = put(out, ", ");
     }
-    out.writeFixed(littleEndianFloat(bytes + 4 * i));
+    out = putFloat(out, bytes + 4 * i);
   }
+  return out;
 }
 
-void writeOperand(TextOutput& out, const Instruction& instruction) {
-  switch (instruction.kind()) {
-    case OperandKind::None:
-      break;
-    case OperandKind::String:
-      out.write(":: ");
-      out.write(instruction.text());
-      break;
-    case OperandKind::WordList:
-      out.write(":: ");
-      writeHexBytes(out, instruction.extra(), instruction.extraLength);
-      break;
-    case OperandKind::FloatPair:
-      writeHexBytes(out, instruction.extra(), instruction.extraLength);
-      writeFloats(out, instruction.extra(), 2);
-      break;
-    case OperandKind::FloatTriple:
-      writeHexBytes(out, instruction.extra(), instruction.extraLength);
-      writeFloats(out, instruction.extra(), 3);
-      break;
-  }
-}
-
-// Writes the lines of the records from `from` to `to`.
-void printRecords(Listing::const_iterator from, Listing::const_iterator to, const NameIndex& names,
-                  TextOutput& out) {
-  for (; from != to; ++from) {
-    const Instruction instruction = *from;
+// Writes the lines of the records from `from` up to `to`, stopping early
+// after the first record that leaves `out` holding `enough` characters or
+// more; returns where it stopped.
+//
+// Each line but the text of its string or names is formatted in place with
+// a cursor, checking for room once: the cursor stays in a register where
+// the output's own fields could not, as any character written might alias
+// them.
+Listing::const_iterator printRecords(Listing::const_iterator from, Listing::const_iterator to,
+                                     const NameIndex& names, TextOutput& out,
+                                     std::size_t enough = SIZE_MAX) {
+  while (from != to) {
     // Once standard output has failed (a reader that went away) nothing more
     // can be written: stop formatting.
     if (out.failed()) {
-      return;
+      return to;
     }
+    const Instruction instruction = *from;
+    ++from;
     const std::uint8_t opcode = instruction.opcode();
+    char* line = out.reserve(kLineRoom);
     if (opcode == kBlankLineBefore) {
-      out.write('\n');
+      *line++ = '\n';
     }
-    // "%08X:%02X  " and "%02X " per data byte, formatted in place.
-    char* head = out.reserve(8 + 1 + 2 + 2 + 3 * static_cast<std::size_t>(instruction.dataLength));
-    head = TextOutput::putHexOffset(head, instruction.offset());
-    *head++ = ':';
-    head = TextOutput::putHexByte(head, opcode);
-    *head++ = ' ';
-    *head++ = ' ';
+    line = TextOutput::putHexOffset(line, instruction.offset());
+    *line++ = ':';
+    line = TextOutput::putHexByte(line, opcode);
+    line = put(line, "  ");
     for (std::int32_t i = 0; i < instruction.dataLength; ++i) {
-      head = TextOutput::putHexByte(head, instruction.dataByte(i));
-      *head++ = ' ';
+      line = TextOutput::putHexByte(line, instruction.dataByte(i));
+      *line++ = ' ';
     }
-    out.commit(head);
-    writeOperand(out, instruction);
+    switch (instruction.kind()) {
+      case OperandKind::None:
+        break;
+      case OperandKind::String:
+        out.commit(put(line, ":: "));
+        out.write(instruction.text());
+        line = out.reserve(kLineRoom);
+        break;
+      case OperandKind::WordList:
+        line = putHexBytes(put(line, ":: "), instruction.extra(), instruction.extraLength);
+        break;
+      case OperandKind::FloatPair:
+        line = putFloats(putHexBytes(line, instruction.extra(), instruction.extraLength),
+                         instruction.extra(), 2);
+        break;
+      case OperandKind::FloatTriple:
+        line = putFloats(putHexBytes(line, instruction.extra(), instruction.extraLength),
+                         instruction.extra(), 3);
+        break;
+    }
     switch (opcode) {
       case kBlankLineAfter:
-        out.write('\n');
+        *line++ = '\n';
         break;
       case kNameReference:
         // Every definition of the key, in listing order: a name may be
         // defined after it is used, or more than once.
+        out.commit(line);
         for (std::string_view name : names.namesFor(instruction.data())) {
-          out.write("-> ");
-          out.write(name);
+          out.commit(put(put(out.reserve(3 + name.size()), "-> "), name));
           if (out.failed()) {
-            return;
+            return to;
           }
         }
+        line = out.reserve(1);
         break;
       case kInteger:
-        out.write(":: ");
-        out.writeDecimal(static_cast<std::int32_t>(littleEndianWord(instruction.data())));
+        line = std::to_chars(put(line, ":: "), line + kLineRoom,
+                             static_cast<std::int32_t>(littleEndianWord(instruction.data())))
+                   .ptr;
         break;
       case kFloat:
-        out.write(":: ");
-        out.writeFixed(littleEndianFloat(instruction.data()));
+        line = putFloat(put(line, ":: "), instruction.data());
         break;
       default:
         break;
     }
-    out.write('\n');
+    *line++ = '\n';
+    out.commit(line);
+    if (out.text().size() >= enough) {
+      break;
+    }
   }
+  return from;
 }
+
+// Whose turn it is to write: pieces are written in order, each by the
+// worker that formatted it.
+class Turns {
+ public:
+  // Waits until `piece` may be written; false when the run is stopping.
+  bool waitFor(std::size_t piece) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return stopping_ || next_ == piece; });
+    return !stopping_;
+  }
+  // `piece` is written whole: the next may follow.
+  void done(std::size_t piece) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    next_ = piece + 1;
+    changed_.notify_all();
+  }
+  void stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t next_ = 0;
+  bool stopping_ = false;
+};
 
 }  // namespace
 
@@ -141,70 +202,47 @@ void printListing(const Listing& listing, TextOutput& out) {
   }
 
   // Formatting takes most of a run, and every line depends only on its own
-  // record and the names: pieces of the listing are formatted on two cores,
-  // each into a slot of its own, and written out in order from here. A
-  // worker waits while its next slot still holds a piece not yet written,
-  // so that memory stays a few pieces whatever the listing's length.
+  // record and the names: two workers, this thread and one more, take every
+  // other piece of the listing, format it into a buffer of their own and,
+  // when its turn comes, write it out. A worker whose buffer fills before
+  // its turn waits for it, writes what it has and goes on, so that memory
+  // stays a few buffers (and at most one line beyond) whatever a piece
+  // prints.
   constexpr std::size_t kWorkers = 2;
-  constexpr std::size_t kSlots = 2 * kWorkers;
-  struct Slot {
-    TextOutput text{nullptr};
-    std::size_t piece = SIZE_MAX;  // the piece it holds, formatted; SIZE_MAX while free
-  };
-  std::vector<Slot> slots(kSlots);
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool stopping = false;
+  Turns turns;
+  std::mutex failureMutex;
   std::exception_ptr failure;
-
   auto work = [&](std::size_t first) {
     try {
+      TextOutput buffer(nullptr);
       for (std::size_t piece = first; piece < pieces; piece += kWorkers) {
-        Slot& slot = slots[piece % kSlots];
-        {
-          std::unique_lock<std::mutex> lock(mutex);
-          changed.wait(lock, [&] { return stopping || slot.piece == SIZE_MAX; });
-          if (stopping) {
+        const std::size_t begin = piece * kPieceRecords;
+        Listing::const_iterator from = listing.at(begin);
+        const Listing::const_iterator to =
+            listing.at(std::min(begin + kPieceRecords, listing.size()));
+        do {
+          from = printRecords(from, to, names, buffer, kPieceBuffer);
+          if (!turns.waitFor(piece)) {
             return;
           }
-        }
-        slot.text.clear();
-        const std::size_t begin = piece * kPieceRecords;
-        printRecords(listing.at(begin), listing.at(std::min(begin + kPieceRecords, listing.size())),
-                     names, slot.text);
-        std::lock_guard<std::mutex> lock(mutex);
-        slot.piece = piece;
-        changed.notify_all();
+          out.write(buffer.text());
+          buffer.clear();
+          if (out.failed()) {
+            turns.stop();
+            return;
+          }
+        } while (from != to);
+        turns.done(piece);
       }
     } catch (...) {
-      std::lock_guard<std::mutex> lock(mutex);
+      std::lock_guard<std::mutex> lock(failureMutex);
       failure = std::current_exception();
-      stopping = true;
-      changed.notify_all();
+      turns.stop();
     }
   };
-  std::vector<std::thread> workers;
-  for (std::size_t first = 0; first < kWorkers; ++first) {
-    workers.emplace_back(work, first);
-  }
-  for (std::size_t piece = 0; piece < pieces; ++piece) {
-    Slot& slot = slots[piece % kSlots];
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      changed.wait(lock, [&] { return stopping || slot.piece == piece; });
-      if (stopping) {
-        break;
-      }
-    }
-    out.write(slot.text.text());
-    std::lock_guard<std::mutex> lock(mutex);
-    slot.piece = SIZE_MAX;
-    stopping = out.failed();
-    changed.notify_all();
-  }
-  for (std::thread& worker : workers) {
-    worker.join();
-  }
+  std::thread helper(work, 1);
+  work(0);
+  helper.join();
   if (failure) {
     std::rethrow_exception(failure);
   }

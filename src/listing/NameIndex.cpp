@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "decode/OpcodeTable.h"
 
@@ -37,37 +38,52 @@ std::size_t NameIndex::KeyHash::operator()(std::uint32_t key) const {
   return static_cast<std::size_t>(h);
 }
 
-NameIndex::NameIndex(const Listing& listing) : ranges_(0, KeyHash{runSeed()}) {
-  // First count the definitions of each key, then give each key its slice of
-  // names_ and fill the slices in listing order.
-  std::size_t definitions = 0;
-  for (const Instruction& instruction : listing) {
-    if (instruction.opcode() == kNameDefinition) {
-      ++ranges_[keyOf(instruction.data())].count;
-      ++definitions;
-    }
+NameIndex::NameIndex(const Listing& listing) : hash_{runSeed()} {
+  const std::size_t definitions = listing.definitionCount();
+  std::size_t capacity = 16;
+  while (capacity < 2 * definitions) {
+    capacity *= 2;
   }
-  std::uint32_t next = 0;
-  for (auto& [key, range] : ranges_) {
-    range.begin = next;
-    next += range.count;
-    range.count = 0;
+  slots_.resize(capacity);
+  mask_ = capacity - 1;
+
+  // First count the definitions of each key, then give each key its slice of
+  // names_, and fill the slices from their ends, taking the definitions
+  // backwards so that each slice ends up in listing order.
+  for (std::size_t i = 0; i < definitions; ++i) {
+    const std::uint32_t key = keyOf(listing.definition(i).data());
+    Slot& slot = slotFor(key);
+    slot.key = key;
+    ++slot.count;
+  }
+  std::size_t end = 0;
+  for (Slot& slot : slots_) {
+    end += slot.count;
+    slot.begin = end;
   }
   names_.resize(definitions);
-  for (const Instruction& instruction : listing) {
-    if (instruction.opcode() == kNameDefinition) {
-      Range& range = ranges_[keyOf(instruction.data())];
-      names_[range.begin + range.count++] = instruction.text();
+  for (std::size_t i = definitions; i-- > 0;) {
+    const Instruction definition = listing.definition(i);
+    names_[--slotFor(keyOf(definition.data())).begin] = definition.text();
+  }
+}
+
+NameIndex::Slot& NameIndex::slotFor(std::uint32_t key) {
+  return const_cast<Slot&>(std::as_const(*this).slotFor(key));
+}
+
+const NameIndex::Slot& NameIndex::slotFor(std::uint32_t key) const {
+  for (std::size_t i = hash_(key) & mask_;; i = (i + 1) & mask_) {
+    const Slot& slot = slots_[i];
+    if (slot.count == 0 || slot.key == key) {
+      return slot;
     }
   }
 }
 
 std::span<const std::string_view> NameIndex::namesFor(const std::uint8_t* keyBytes) const {
-  const auto found = ranges_.find(keyOf(keyBytes));
-  if (found == ranges_.end()) {
-    return {};
-  }
-  return {names_.data() + found->second.begin, found->second.count};
+  const Slot& slot = slotFor(keyOf(keyBytes));
+  return {names_.data() + slot.begin, slot.count};
 }
 
 }  // namespace krlist

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "decode/Listing.h"
@@ -17,10 +16,10 @@ namespace krlist {
 // length of the listing.
 class NameIndex {
  public:
-  // Keys come from the file, so a script could pick them to share one bucket
-  // of the identity hash that integers get by default and make every lookup
-  // a walk through all of them. Mixing in a seed chosen per run spreads any
-  // chosen set of keys.
+  // Keys come from the file, so a script could pick them to share one slot
+  // of a table under the identity hash and make every lookup a walk through
+  // all of them. Mixing in a seed chosen per run spreads any chosen set of
+  // keys.
   struct KeyHash {
     std::uint64_t seed;
     std::size_t operator()(std::uint32_t key) const;
@@ -33,12 +32,23 @@ class NameIndex {
   std::span<const std::string_view> namesFor(const std::uint8_t* keyBytes) const;
 
  private:
-  struct Range {
-    std::uint32_t begin = 0;
+  // One key's names: names_[begin, begin + count). A slot with no names is
+  // free.
+  struct Slot {
+    std::uint32_t key = 0;
     std::uint32_t count = 0;
+    std::size_t begin = 0;
   };
 
-  std::unordered_map<std::uint32_t, Range, KeyHash> ranges_;
+  // The slot of `key`, or the free slot where it belongs.
+  Slot& slotFor(std::uint32_t key);
+  const Slot& slotFor(std::uint32_t key) const;
+
+  KeyHash hash_;
+  // Open addressing, probed in turn from the key's hash: at most half full,
+  // so that probes stay short and always reach a free slot.
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
   std::vector<std::string_view> names_;  // grouped by key, each group in listing order
 };
 
