@@ -134,12 +134,7 @@ Listing::const_iterator printRecords(Listing::const_iterator from, Listing::cons
         // Every definition of the key, in listing order: a name may be
         // defined after it is used, or more than once.
         out.commit(line);
-        for (std::string_view name : names.namesFor(instruction.data())) {
-          out.commit(put(put(out.reserve(3 + name.size()), "-> "), name));
-          if (out.failed()) {
-            return to;
-          }
-        }
+        out.write(names.referenceText(instruction.data()));
         line = out.reserve(1);
         break;
       case kInteger:

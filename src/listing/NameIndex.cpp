@@ -47,24 +47,38 @@ NameIndex::NameIndex(const Listing& listing) : hash_{runSeed()} {
   slots_.resize(capacity);
   mask_ = capacity - 1;
 
-  // First count the definitions of each key, then give each key its slice of
-  // names_, and fill the slices from their ends, taking the definitions
-  // backwards so that each slice ends up in listing order.
+  // First count the definitions and the text of each key, then give each
+  // key its slice of names_ and of text_, and fill the slices from their
+  // ends, taking the definitions backwards so that each slice ends up in
+  // listing order.
+  constexpr std::string_view kArrow = "-> ";
   for (std::size_t i = 0; i < definitions; ++i) {
-    const std::uint32_t key = keyOf(listing.definition(i).data());
+    const Instruction definition = listing.definition(i);
+    const std::uint32_t key = keyOf(definition.data());
     Slot& slot = slotFor(key);
     slot.key = key;
     ++slot.count;
+    slot.text += kArrow.size() + std::strlen(definition.text());
   }
-  std::size_t end = 0;
+  std::size_t namesEnd = 0;
+  std::size_t textEnd = 0;
   for (Slot& slot : slots_) {
-    end += slot.count;
-    slot.begin = end;
+    namesEnd += slot.count;
+    slot.begin = namesEnd;
+    textEnd += slot.text;
+    slot.text = textEnd;
   }
   names_.resize(definitions);
+  text_.resize(textEnd);
   for (std::size_t i = definitions; i-- > 0;) {
     const Instruction definition = listing.definition(i);
-    names_[--slotFor(keyOf(definition.data())).begin] = definition.text();
+    const std::string_view name = definition.text();
+    Slot& slot = slotFor(keyOf(definition.data()));
+    slot.text -= kArrow.size() + name.size();
+    char* arrow = text_.data() + slot.text;
+    kArrow.copy(arrow, kArrow.size());
+    name.copy(arrow + kArrow.size(), name.size());
+    names_[--slot.begin] = {arrow + kArrow.size(), name.size()};
   }
 }
 
@@ -84,6 +98,16 @@ const NameIndex::Slot& NameIndex::slotFor(std::uint32_t key) const {
 std::span<const std::string_view> NameIndex::namesFor(const std::uint8_t* keyBytes) const {
   const Slot& slot = slotFor(keyOf(keyBytes));
   return {names_.data() + slot.begin, slot.count};
+}
+
+std::string_view NameIndex::referenceText(const std::uint8_t* keyBytes) const {
+  const Slot& slot = slotFor(keyOf(keyBytes));
+  if (slot.count == 0) {
+    return {};
+  }
+  const std::string_view last = names_[slot.begin + slot.count - 1];
+  return {text_.data() + slot.text,
+          static_cast<std::size_t>(last.data() + last.size() - (text_.data() + slot.text))};
 }
 
 }  // namespace krlist

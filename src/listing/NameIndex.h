@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +15,11 @@ namespace krlist {
 // names are kept in listing order. Built once, so that resolving every
 // reference costs time in proportion to the names it prints, not to the
 // length of the listing.
+//
+// The names are copied together, each key's as the listing prints them
+// after a reference ("-> NAME" for each), so that printing a reference
+// copies one piece of text from a few pages instead of names scattered over
+// the whole script.
 class NameIndex {
  public:
   // Keys come from the file, so a script could pick them to share one slot
@@ -30,14 +36,17 @@ class NameIndex {
   // The names defined with the key in `keyBytes` (four bytes), in listing
   // order; empty when there are none.
   std::span<const std::string_view> namesFor(const std::uint8_t* keyBytes) const;
+  // "-> NAME" for each of those names, as one text.
+  std::string_view referenceText(const std::uint8_t* keyBytes) const;
 
  private:
-  // One key's names: names_[begin, begin + count). A slot with no names is
-  // free.
+  // One key's names: names_[begin, begin + count), and their reference
+  // text, which starts at text_[text]. A slot with no names is free.
   struct Slot {
     std::uint32_t key = 0;
     std::uint32_t count = 0;
     std::size_t begin = 0;
+    std::size_t text = 0;
   };
 
   // The slot of `key`, or the free slot where it belongs.
@@ -49,6 +58,7 @@ class NameIndex {
   // so that probes stay short and always reach a free slot.
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
+  std::string text_;                     // the reference texts of every key
   std::vector<std::string_view> names_;  // grouped by key, each group in listing order
 };
 

@@ -14,7 +14,8 @@ namespace krlist {
 namespace {
 
 // Many definitions over few keys, some repeated, some never defined: the
-// index must give exactly what a scan of the whole listing gives, in order.
+// index must give exactly what a scan of the whole listing gives, in order,
+// and print them as a reference does.
 TEST(NameIndexTest, AgreesWithAScanOfTheWholeListing) {
   std::mt19937 random(7);
   std::string bytes;
@@ -48,6 +49,11 @@ TEST(NameIndexTest, AgreesWithAScanOfTheWholeListing) {
         indexed.emplace_back(name);
       }
       EXPECT_EQ(indexed, scanned) << "key " << keyByte << " " << int{high};
+      std::string printed;
+      for (const std::string& name : scanned) {
+        printed += "-> " + name;
+      }
+      EXPECT_EQ(index.referenceText(key), printed) << "key " << keyByte << " " << int{high};
     }
   }
 }
