@@ -169,7 +169,7 @@ def measure_mixed(krlist, generator, directory, size_mb, seed):
 
 
 def measure_extremes(krlist, directory, size_mb):
-    """A script of one-byte opcodes only, the most records per byte, and one
+    """A script of one-byte opcodes only, the most instructions per byte, and one
     of a single string of 256 MiB, the longest operand."""
     opcodes = os.path.join(directory, "opcodes.kr")
     with open(opcodes, "wb") as f:

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 #include "decode/OpcodeTable.h"
 
@@ -8,8 +11,8 @@ namespace krlist {
 
 // One decoded instruction, read in place from the script's bytes: where its
 // opcode byte lies in the file, the opcode, its fixed data bytes and its
-// trailing operand. A record holds no bytes of its own; it is good for as
-// long as the script's bytes are.
+// trailing operand. It holds no bytes of its own; it is good for as long as
+// the script's bytes are.
 class Instruction {
  public:
   Instruction() = default;
@@ -25,6 +28,7 @@ class Instruction {
         break;
       case OperandKind::String:
         text_ = reinterpret_cast<const char*>(operand);
+        textLength_ = std::strlen(text_);
         break;
       case OperandKind::WordList:
         // Only the first data byte counts the words.
@@ -52,6 +56,14 @@ class Instruction {
   const std::uint8_t* extra() const { return extra_; }
   // A string operand, ended by its own 0x00 in the script; null otherwise.
   const char* text() const { return text_; }
+  // The same string as a view, without its 0x00; empty otherwise.
+  std::string_view textView() const { return {text_, textLength_}; }
+  // Bytes from the opcode to the end of the operand, a string's 0x00
+  // included.
+  std::uint64_t size() const {
+    return 1 + static_cast<std::uint64_t>(dataLength) + static_cast<std::uint64_t>(extraLength) +
+           (text_ != nullptr ? textLength_ + 1 : 0);
+  }
   // Unchecked, like the buffers themselves: callers stay within the lengths.
   std::uint8_t dataByte(std::int32_t i) const { return opcode_[1 + i]; }
   std::uint8_t extraByte(std::int32_t i) const { return extra_[i]; }
@@ -65,6 +77,7 @@ class Instruction {
   const std::uint8_t* opcode_ = nullptr;
   const std::uint8_t* extra_ = nullptr;
   const char* text_ = nullptr;
+  std::size_t textLength_ = 0;
   std::uint64_t offset_ = 0;
 };
 

@@ -6,17 +6,19 @@
 #include <vector>
 
 #include "decode/Instruction.h"
-#include "decode/LargeBlock.h"
 
 namespace krlist {
 
 // The decoded instructions of one script, in file order.
 //
-// A record is where an instruction lies, four bytes: the instruction itself
-// is read from the script's bytes when it is looked at. Records are kept in
-// blocks that double in size up to a limit, so the listing grows without ever
-// moving what it holds. Each block counts its records from an offset of its
-// own, so that four bytes reach anywhere in a script of any size.
+// The decoder has checked that the instructions lie whole, one after
+// another, from the script's first byte: each starts where the one before it
+// ends. So the listing keeps no record per instruction, only how many there
+// are, and walks the script's bytes again when they are looked at, each
+// instruction's length read from the opcode table. It does keep where every
+// kCheckpointInterval-th instruction starts, so that a walk can begin in the
+// middle (a worker formatting one piece of a listing), and where each name is
+// defined, since a reference may name a definition anywhere in the script.
 class Listing {
  public:
   class const_iterator {
@@ -24,22 +26,18 @@ class Listing {
     using iterator_category = std::forward_iterator_tag;
     using value_type = Instruction;
     using difference_type = std::ptrdiff_t;
-    using reference = Instruction;
-    struct pointer {
-      Instruction instruction;
-      const Instruction* operator->() const { return &instruction; }
-    };
+    using reference = const Instruction&;
+    using pointer = const Instruction*;
 
     const_iterator() = default;
-    Instruction operator*() const {
-      const Block& block = listing_->blocks_[block_];
-      return Instruction(listing_->script_, block.base + block.records[index_]);
-    }
-    pointer operator->() const { return {**this}; }
+    const Instruction& operator*() const { return instruction_; }
+    const Instruction* operator->() const { return &instruction_; }
     const_iterator& operator++() {
-      if (++index_ == listing_->blocks_[block_].size) {
-        ++block_;
-        index_ = 0;
+      // Only an instruction the decoder found whole is ever read: past the
+      // last there may be nothing, or bytes that stopped the decode.
+      if (++index_ < listing_->size_) {
+        instruction_ =
+            Instruction(listing_->script_, instruction_.fileOffset() + instruction_.size());
       }
       return *this;
     }
@@ -48,18 +46,24 @@ class Listing {
       ++*this;
       return before;
     }
-    bool operator==(const const_iterator& other) const {
-      return block_ == other.block_ && index_ == other.index_;
-    }
+    bool operator==(const const_iterator& other) const { return index_ == other.index_; }
 
    private:
     friend class Listing;
-    const_iterator(const Listing* listing, std::size_t block) : listing_(listing), block_(block) {}
+    const_iterator(const Listing* listing, std::size_t index, std::uint64_t offset)
+        : listing_(listing), index_(index) {
+      if (index < listing->size_) {
+        instruction_ = Instruction(listing->script_, offset);
+      }
+    }
 
     const Listing* listing_ = nullptr;
-    std::size_t block_ = 0;
     std::size_t index_ = 0;
+    Instruction instruction_;
   };
+
+  // Instructions between two offsets kept for walks to start from.
+  static constexpr std::size_t kCheckpointInterval = std::size_t{1} << 14;
 
   Listing() = default;
   Listing(const Listing&) = delete;
@@ -67,63 +71,52 @@ class Listing {
 
   // Starts the listing afresh for the script whose bytes begin at `script`.
   void reset(const std::uint8_t* script) {
-    blocks_.clear();
+    checkpoints_.clear();
     definitions_.clear();
     size_ = 0;
     script_ = script;
   }
 
-  // Records the instruction whose opcode byte lies at `offset`.
+  // Adds the instruction whose opcode byte lies at `offset`: the one after
+  // the last added, or the first at 0.
   void push_back(std::uint64_t offset) {
-    if (blocks_.empty() || blocks_.back().size == blocks_.back().capacity ||
-        offset - blocks_.back().base > UINT32_MAX) {
-      addBlock(offset);
+    if (size_ % kCheckpointInterval == 0) {
+      checkpoints_.push_back(offset);
     }
-    Block& block = blocks_.back();
-    block.records[block.size++] = static_cast<std::uint32_t>(offset - block.base);
-    ++size_;
     if (script_[offset] == kNameDefinition) {
       definitions_.push_back(offset);
     }
+    ++size_;
   }
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  Instruction front() const { return *begin(); }
-  const_iterator begin() const { return {this, 0}; }
-  // The record at `index` (at most size()), found block by block.
+  const_iterator begin() const { return at(0); }
+  const_iterator end() const { return {this, size_, 0}; }
+  // The instruction at `index` (at most size()), walked to from the
+  // checkpoint before it: at once when `index` is a multiple of
+  // kCheckpointInterval.
   const_iterator at(std::size_t index) const {
-    const_iterator found{this, 0};
-    while (found.block_ < blocks_.size() && index >= blocks_[found.block_].size) {
-      index -= blocks_[found.block_].size;
-      ++found.block_;
+    if (index >= size_) {
+      return end();
     }
-    found.index_ = index;
+    const std::size_t checkpoint = index / kCheckpointInterval;
+    const_iterator found{this, checkpoint * kCheckpointInterval, checkpoints_[checkpoint]};
+    while (found.index_ < index) {
+      ++found;
+    }
     return found;
   }
-  const_iterator end() const { return {this, blocks_.size()}; }
 
-  // The name definitions (0x2B) among the records, in listing order, noted
-  // apart as well: a reference may name a definition anywhere in the
-  // script, and finding them all should not take a pass over every record.
+  // The name definitions (0x2B), in listing order.
   std::size_t definitionCount() const { return definitions_.size(); }
   Instruction definition(std::size_t index) const {
     return Instruction(script_, definitions_[index]);
   }
 
  private:
-  struct Block {
-    LargeBlock memory;
-    std::uint32_t* records;  // offsets from `base`
-    std::uint64_t base;
-    std::size_t capacity;
-    std::size_t size;
-  };
-
-  void addBlock(std::uint64_t base);
-
   const std::uint8_t* script_ = nullptr;
-  std::vector<Block> blocks_;
+  std::vector<std::uint64_t> checkpoints_;  // where instructions 0, kCheckpointInterval, ... start
   std::vector<std::uint64_t> definitions_;
   std::size_t size_ = 0;
 };

@@ -8,7 +8,7 @@
 
 namespace krlist {
 
-// The whole of a script's bytes in memory, where the decoder and the records
+// The whole of a script's bytes in memory, where the decoder and the listing
 // read them: a regular file is mapped, anything else (a pipe) is read in
 // blocks.
 class ScriptBytes {

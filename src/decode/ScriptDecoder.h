@@ -45,9 +45,9 @@ class ScriptDecoder {
   ScriptDecoder(const ScriptDecoder&) = delete;
   ScriptDecoder& operator=(const ScriptDecoder&) = delete;
 
-  // Decodes a script, appending a record per instruction; records decoded
-  // before a stop stay in the listing. The records read the script's bytes,
-  // which must outlive the listing. When the bytes are all that could be
+  // Decodes a script into the listing; the instructions decoded before a
+  // stop stay in it. The listing reads the script's bytes, which must
+  // outlive it. When the bytes are all that could be
   // read of a file, a decode that reaches their end stops there as a failed
   // read, since more instructions may have followed.
   [[nodiscard]] DecodeStop decode(const ScriptBytes& script);

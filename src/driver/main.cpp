@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   krlist::Console console(stdout, stderr);
-  // The listing's records read the script's bytes where they lie.
+  // The listing reads the script's bytes where they lie.
   krlist::ScriptBytes script;
   krlist::ScriptDecoder decoder;
   int status = -1;

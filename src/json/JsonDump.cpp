@@ -13,14 +13,6 @@ namespace krlist {
 
 namespace {
 
-std::string_view bytesOf(const char* text) {
-  return {text, std::strlen(text)};
-}
-
-std::string_view stringOperand(const Instruction& instruction) {
-  return bytesOf(instruction.text());
-}
-
 void writeHex(TextOutput& out, const std::uint8_t* bytes, std::size_t count) {
   out.write('"');
   char* hex = out.reserve(2 * count);
@@ -165,7 +157,7 @@ void writeInstruction(TextOutput& out, const Instruction& instruction, const Nam
     case OperandKind::None:
       break;
     case OperandKind::String:
-      writeStringField(out, stringOperand(instruction), encoding, utf8);
+      writeStringField(out, instruction.textView(), encoding, utf8);
       break;
     case OperandKind::WordList:
       out.write(", \"words\": [");
@@ -195,7 +187,7 @@ Encoding chooseEncoding(const Listing& listing) {
   std::uint64_t cp932Bytes = 0;
   for (const Instruction& instruction : listing) {
     if (instruction.kind() == OperandKind::String) {
-      const std::string_view bytes = stringOperand(instruction);
+      const std::string_view bytes = instruction.textView();
       utf8Bytes += isExactText(Encoding::Utf8, bytes) ? bytes.size() : 0;
       cp932Bytes += isExactText(Encoding::Cp932, bytes) ? bytes.size() : 0;
     }

@@ -22,9 +22,10 @@ constexpr std::uint8_t kBlankLineAfter = 0x04;
 constexpr std::uint8_t kInteger = 0x17;
 constexpr std::uint8_t kFloat = 0x1A;
 
-// Records formatted as one piece on one core: about half a megabyte of
-// text, which a worker's buffer holds whole unless its lines are long.
-constexpr std::size_t kPieceRecords = std::size_t{1} << 14;
+// Instructions formatted as one piece on one core, each piece starting where
+// the listing can start a walk: about half a megabyte of text, which a
+// worker's buffer holds whole unless its lines are long.
+constexpr std::size_t kPieceInstructions = Listing::kCheckpointInterval;
 constexpr std::size_t kPieceBuffer = std::size_t{1} << 21;
 
 std::uint32_t littleEndianWord(const std::uint8_t* bytes) {
@@ -74,17 +75,17 @@ char* putFloats(char* out, const std::uint8_t* bytes, int count) {
   return out;
 }
 
-// Writes the lines of the records from `from` up to `to`, stopping early
-// after the first record that leaves `out` holding `enough` characters or
+// Writes the lines of the instructions from `from` up to `to`, stopping
+// early after the first line that leaves `out` holding `enough` characters or
 // more; returns where it stopped.
 //
 // Each line but the text of its string or names is formatted in place with
 // a cursor, checking for room once: the cursor stays in a register where
 // the output's own fields could not, as any character written might alias
 // them.
-Listing::const_iterator printRecords(Listing::const_iterator from, Listing::const_iterator to,
-                                     const NameIndex& names, TextOutput& out,
-                                     std::size_t enough = SIZE_MAX) {
+Listing::const_iterator printLines(Listing::const_iterator from, Listing::const_iterator to,
+                                   const NameIndex& names, TextOutput& out,
+                                   std::size_t enough = SIZE_MAX) {
   while (from != to) {
     // Once standard output has failed (a reader that went away) nothing more
     // can be written: stop formatting.
@@ -111,7 +112,7 @@ Listing::const_iterator printRecords(Listing::const_iterator from, Listing::cons
         break;
       case OperandKind::String:
         out.commit(put(line, ":: "));
-        out.write(instruction.text());
+        out.write(instruction.textView());
         line = out.reserve(kLineRoom);
         break;
       case OperandKind::WordList:
@@ -190,16 +191,16 @@ class Turns {
 
 void printListing(const Listing& listing, TextOutput& out) {
   const NameIndex names(listing);
-  const std::size_t pieces = (listing.size() + kPieceRecords - 1) / kPieceRecords;
+  const std::size_t pieces = (listing.size() + kPieceInstructions - 1) / kPieceInstructions;
   if (pieces < 2 || std::thread::hardware_concurrency() < 2) {
-    printRecords(listing.begin(), listing.end(), names, out);
+    printLines(listing.begin(), listing.end(), names, out);
     return;
   }
 
-  // Formatting takes most of a run, and every line depends only on its own
-  // record and the names: two workers, this thread and one more, take every
-  // other piece of the listing, format it into a buffer of their own and,
-  // when its turn comes, write it out. A worker whose buffer fills before
+  // Formatting takes most of a run, and every line depends only on its
+  // own instruction and the names: two workers, this thread and one more,
+  // take every other piece of the listing, format it into a buffer of their
+  // own and, when its turn comes, write it out. A worker whose buffer fills before
   // its turn waits for it, writes what it has and goes on, so that memory
   // stays a few buffers (and at most one line beyond) whatever a piece
   // prints.
@@ -211,12 +212,12 @@ void printListing(const Listing& listing, TextOutput& out) {
     try {
       TextOutput buffer(nullptr);
       for (std::size_t piece = first; piece < pieces; piece += kWorkers) {
-        const std::size_t begin = piece * kPieceRecords;
+        const std::size_t begin = piece * kPieceInstructions;
         Listing::const_iterator from = listing.at(begin);
         const Listing::const_iterator to =
-            listing.at(std::min(begin + kPieceRecords, listing.size()));
+            listing.at(std::min(begin + kPieceInstructions, listing.size()));
         do {
-          from = printRecords(from, to, names, buffer, kPieceBuffer);
+          from = printLines(from, to, names, buffer, kPieceBuffer);
           if (!turns.waitFor(piece)) {
             return;
           }

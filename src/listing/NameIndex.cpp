@@ -38,27 +38,27 @@ std::size_t NameIndex::KeyHash::operator()(std::uint32_t key) const {
   return static_cast<std::size_t>(h);
 }
 
-NameIndex::NameIndex(const Listing& listing) : hash_{runSeed()} {
+NameIndex::NameIndex(const Listing& listing) : hash_{runSeed()}, slots_(16), mask_(15) {
   const std::size_t definitions = listing.definitionCount();
-  std::size_t capacity = 16;
-  while (capacity < 2 * definitions) {
-    capacity *= 2;
-  }
-  slots_.resize(capacity);
-  mask_ = capacity - 1;
-
   // First count the definitions and the text of each key, then give each
   // key its slice of names_ and of text_, and fill the slices from their
   // ends, taking the definitions backwards so that each slice ends up in
   // listing order.
   constexpr std::string_view kArrow = "-> ";
+  std::size_t keys = 0;
   for (std::size_t i = 0; i < definitions; ++i) {
     const Instruction definition = listing.definition(i);
     const std::uint32_t key = keyOf(definition.data());
     Slot& slot = slotFor(key);
-    slot.key = key;
+    if (slot.count == 0) {
+      slot.key = key;
+      ++keys;
+    }
     ++slot.count;
-    slot.text += kArrow.size() + std::strlen(definition.text());
+    slot.text += kArrow.size() + definition.textView().size();
+    if (keys > slots_.size() / 2) {
+      grow();
+    }
   }
   std::size_t namesEnd = 0;
   std::size_t textEnd = 0;
@@ -72,13 +72,24 @@ NameIndex::NameIndex(const Listing& listing) : hash_{runSeed()} {
   text_.resize(textEnd);
   for (std::size_t i = definitions; i-- > 0;) {
     const Instruction definition = listing.definition(i);
-    const std::string_view name = definition.text();
+    const std::string_view name = definition.textView();
     Slot& slot = slotFor(keyOf(definition.data()));
     slot.text -= kArrow.size() + name.size();
     char* arrow = text_.data() + slot.text;
     kArrow.copy(arrow, kArrow.size());
     name.copy(arrow + kArrow.size(), name.size());
     names_[--slot.begin] = {arrow + kArrow.size(), name.size()};
+  }
+}
+
+void NameIndex::grow() {
+  std::vector<Slot> old(2 * slots_.size());
+  old.swap(slots_);
+  mask_ = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.count != 0) {
+      slotFor(slot.key) = slot;
+    }
   }
 }
 

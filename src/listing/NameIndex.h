@@ -49,6 +49,8 @@ class NameIndex {
     std::size_t text = 0;
   };
 
+  // Doubles the table, to keep it at most half full.
+  void grow();
   // The slot of `key`, or the free slot where it belongs.
   Slot& slotFor(std::uint32_t key);
   const Slot& slotFor(std::uint32_t key) const;

@@ -14,10 +14,6 @@ namespace {
 
 constexpr auto npos = std::string_view::npos;
 
-std::string_view stringOf(const Instruction& instruction) {
-  return {instruction.text(), std::strlen(instruction.text())};
-}
-
 std::string hexOffset(std::uint32_t offset) {
   char digits[8];
   TextOutput::putHexOffset(digits, offset);
@@ -51,7 +47,7 @@ std::size_t extractStringEntries(const Listing& listing, Encoding encoding,
     entry.source.clear();
     // gettext refuses U+0004 anywhere in a PO file: it separates the context
     // from the text in compiled catalogues.
-    if (!decodeExactText(encoding, stringOf(instruction), entry.source) ||
+    if (!decodeExactText(encoding, instruction.textView(), entry.source) ||
         (forPo && entry.source.find('\x04') != npos)) {
       ++leftOut;
       continue;
@@ -113,7 +109,7 @@ std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bo
   for (const Instruction& instruction : listing) {
     std::string_view operand;
     if (instruction.kind() == OperandKind::String) {
-      operand = stringOf(instruction);
+      operand = instruction.textView();
       // Past 4 GiB the offsets start again from 0.
       if (instruction.offset() < lastOffset) {
         next = 0;

@@ -234,7 +234,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::size_t end = 0;
   for (const krlist::Instruction& record : decoder.listing()) {
-    end = checkRecord(record, data, size, end);
+    const std::size_t next = checkRecord(record, data, size, end);
+    check(record.size() == next - end, "size is not the instruction's length", end);
+    end = next;
   }
   if (status == 0) {
     // A script ends at the end of the input, or just before a final 0x00.

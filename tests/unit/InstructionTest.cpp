@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "decode/ScriptDecoder.h"
@@ -10,7 +11,7 @@
 namespace krlist {
 namespace {
 
-// A record is read in place from the script's bytes: every kind of operand
+// An instruction is read in place from the script's bytes: every kind of operand
 // shows the right bytes, and a string its text up to its own 0x00.
 TEST(InstructionTest, ReadsEveryKindInPlace) {
   const std::vector<std::uint8_t> bytes = {
@@ -50,6 +51,39 @@ TEST(InstructionTest, ReadsEveryKindInPlace) {
   EXPECT_EQ(records[5].kind(), OperandKind::FloatPair);
   ASSERT_EQ(records[5].extraLength, 8);
   EXPECT_EQ(records[5].extraByte(7), 0xC0);
+}
+
+// A listing walks the script's bytes again, and a walk may start at any
+// index: from a checkpoint, from between two, from the end. Each must reach
+// the instruction a walk from the start reaches.
+TEST(InstructionTest, WalksFromAnyIndexAsFromTheStart) {
+  const std::vector<std::vector<std::uint8_t>> shapes = {
+      {0x03}, {0x17, 1, 2, 3, 4}, {0x1B, 0, 0, 0, 0, 'h', 'i', 0}, {0x2F, 1, 0, 0, 0, 5, 6, 7, 8}};
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint64_t> offsets;
+  std::mt19937 random(5);
+  while (offsets.size() < 3 * Listing::kCheckpointInterval + 7) {
+    offsets.push_back(bytes.size());
+    const std::vector<std::uint8_t>& shape = shapes[random() % shapes.size()];
+    bytes.insert(bytes.end(), shape.begin(), shape.end());
+  }
+  ScriptBytes script;
+  script.view(bytes.data(), bytes.size());
+  ScriptDecoder decoder;
+  ASSERT_TRUE(decoder.decode(script).complete());
+  const Listing& listing = decoder.listing();
+  ASSERT_EQ(listing.size(), offsets.size());
+
+  std::size_t index = 0;
+  for (const Instruction& instruction : listing) {
+    ASSERT_EQ(instruction.fileOffset(), offsets[index++]);
+  }
+  constexpr std::size_t kInterval = Listing::kCheckpointInterval;
+  for (std::size_t start : {std::size_t{0}, std::size_t{1}, kInterval - 1, kInterval,
+                            2 * kInterval + 3, 3 * kInterval, offsets.size() - 1}) {
+    EXPECT_EQ(listing.at(start)->fileOffset(), offsets[start]) << "index " << start;
+  }
+  EXPECT_TRUE(listing.at(offsets.size()) == listing.end());
 }
 
 }  // namespace
