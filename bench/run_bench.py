@@ -27,8 +27,8 @@ scripts are generated into a temporary directory, removed afterwards. Printed:
   best wall time of `krscript dump DIR -o OUT -j 2` against that of `-j 1`.
 
 Targets are printed beside the figures for information, each "met" or
-"NOT met"; nothing else is asserted. Linux only: peak memory comes from the
-rusage of the child (ru_maxrss, in KiB), and timeouts from a pidfd.
+"NOT met"; nothing else is asserted. Linux only: peak memory comes from GNU
+time (Debian package `time`), and timeouts from a pidfd.
 """
 
 import argparse
@@ -43,6 +43,7 @@ import time
 
 RUNS = 3
 TIMEOUT_S = 600
+TIME = "/usr/bin/time"
 MIB = 1 << 20
 DISTINCT_NAMES = 200_000
 FOLDER_SCRIPTS = 200
@@ -60,23 +61,35 @@ class Run:
 
 
 def run_once(command, stdout=subprocess.DEVNULL, stderr=None):
-    """Runs `command` to its end, or kills it after TIMEOUT_S seconds."""
-    start = time.perf_counter()
-    child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr)
-    pidfd = os.pidfd_open(child.pid)
-    try:
-        poller = select.poll()
-        poller.register(pidfd, select.POLLIN)
-        timed_out = not poller.poll(TIMEOUT_S * 1000)
-        if timed_out:
-            signal.pidfd_send_signal(pidfd, signal.SIGKILL)
-        _, wait_status, usage = os.wait4(child.pid, 0)
-    finally:
-        os.close(pidfd)
-    seconds = time.perf_counter() - start
-    # Reaped here, so Popen must not wait for it again.
-    child.returncode = os.waitstatus_to_exitcode(wait_status)
-    return Run(seconds, usage.ru_maxrss, child.returncode, timed_out)
+    """Runs `command` to its end, or kills it after TIMEOUT_S seconds.
+
+    The command runs under GNU time, which reports its peak resident memory:
+    the ru_maxrss this process could read of its own child would start from
+    its own resident size at the spawn, which is large at times (it writes
+    the generated scripts)."""
+    with tempfile.NamedTemporaryFile(mode="r") as report:
+        start = time.perf_counter()
+        child = subprocess.Popen([TIME, "-f", "%M", "-o", report.name, *command],
+                                 stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                                 start_new_session=True)
+        pidfd = os.pidfd_open(child.pid)
+        try:
+            poller = select.poll()
+            poller.register(pidfd, select.POLLIN)
+            timed_out = not poller.poll(TIMEOUT_S * 1000)
+            if timed_out:
+                # GNU time and the command with it.
+                os.killpg(child.pid, signal.SIGKILL)
+            _, wait_status, _ = os.wait4(child.pid, 0)
+        finally:
+            os.close(pidfd)
+        seconds = time.perf_counter() - start
+        # Reaped here, so Popen must not wait for it again.
+        child.returncode = os.waitstatus_to_exitcode(wait_status)
+        # The last word; a line about a signal may come before it.
+        words = report.read().split()
+        peak_kib = int(words[-1]) if words and words[-1].isdigit() else 0
+    return Run(seconds, peak_kib, child.returncode, timed_out)
 
 
 def best_of(commands):
@@ -319,18 +332,15 @@ def main():
     krlist = os.path.abspath(os.path.join(args.build_dir, "krlist"))
     krscript = os.path.abspath(os.path.join(args.build_dir, "krscript"))
     generator = os.path.abspath(os.path.join(args.build_dir, "bench", "krlist_generate_script"))
-    for program in (krlist, krscript, generator):
+    for program in (krlist, krscript, generator, TIME):
         if not os.access(program, os.X_OK):
             sys.exit(f"not found or not executable: {program}")
 
     load = ", ".join(f"{value:.2f}" for value in os.getloadavg())
     print(f"krlist benchmark: best of {RUNS} runs, {os.cpu_count()} CPUs "
           f"(load average {load}), timeout {TIMEOUT_S} s per run")
-    # A child's ru_maxrss starts from the peak of the process it was spawned
-    # from, this one; `true` shows how much that adds to every peak below.
     baseline = run_once(["true"])
-    print(f"(peak memory of `true` spawned the same way: {baseline.peak_kib / 1024:.1f} MiB, "
-          "included in each peak below)")
+    print(f"(peak memory of `true` measured the same way: {baseline.peak_kib / 1024:.1f} MiB)")
 
     with tempfile.TemporaryDirectory(prefix="krlist-bench-") as directory:
         large, large_path, large_size = measure_mixed(krlist, generator, directory,
