@@ -37,7 +37,7 @@ JobResult dumpScript(const Job& job, std::optional<Encoding> encoding) {
   }
   const std::string reason = describeStop(script.stop);
   const ScriptEnd end{script.stop, reason, script.rest};
-  const Encoding chosen = encoding.value_or(chooseEncoding(script.decoder.listing()));
+  const Encoding chosen = encoding ? *encoding : chooseEncoding(script.decoder.listing());
   std::string error;
   if (!writeOutput(
           job,

@@ -34,7 +34,7 @@ JobResult extractStrings(const Job& job, const Options& options) {
     return result;
   }
   const Listing& listing = script.decoder.listing();
-  const Encoding encoding = options.encoding.value_or(chooseEncoding(listing));
+  const Encoding encoding = options.encoding ? *options.encoding : chooseEncoding(listing);
   const bool po = options.format == "po";
   std::size_t leftOut = 0;
   std::string error;
@@ -132,7 +132,7 @@ JobResult injectStrings(const Job& job, const Options& options, const fs::path& 
       job,
       [&](TextOutput& out) {
         auto injected = injectStrings(listing, script.stop.endMarker, translations,
-                                      encoding.value_or(chooseEncoding(listing)), out);
+                                      encoding ? *encoding : chooseEncoding(listing), out);
         if (const auto* problem = std::get_if<InjectError>(&injected)) {
           message = translationsName + ":" + std::to_string(problem->line) + ": " +
                     problem->message + "\n";
