@@ -64,6 +64,10 @@ class Instruction {
     return 1 + static_cast<std::uint64_t>(dataLength) + static_cast<std::uint64_t>(extraLength) +
            (text_ != nullptr ? textLength_ + 1 : 0);
   }
+  // Those bytes, as they lie in the script.
+  std::string_view bytes() const {
+    return {reinterpret_cast<const char*>(opcode_), static_cast<std::size_t>(size())};
+  }
   // Unchecked, like the buffers themselves: callers stay within the lengths.
   std::uint8_t dataByte(std::int32_t i) const { return opcode_[1 + i]; }
   std::uint8_t extraByte(std::int32_t i) const { return extra_[i]; }

@@ -106,53 +106,63 @@ std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bo
   InjectReport report;
   std::string text;
   std::string translated;
+  // The script's bytes from `kept` on stay as they are up to the next
+  // string translated, and are copied as one run.
+  const char* kept = nullptr;
+  std::size_t keptLength = 0;
   for (const Instruction& instruction : listing) {
-    std::string_view operand;
-    if (instruction.kind() == OperandKind::String) {
-      operand = instruction.textView();
-      // Past 4 GiB the offsets start again from 0.
-      if (instruction.offset() < lastOffset) {
-        next = 0;
-      }
-      lastOffset = instruction.offset();
-      while (next < byOffset.size() && entries[byOffset[next]].offset < instruction.offset()) {
-        ++next;
-      }
-      // Of entries with the same offset, the first names the string.
-      if (next < byOffset.size() && entries[byOffset[next]].offset == instruction.offset()) {
-        const Translations::Entry& entry = entries[byOffset[next]];
-        matched[byOffset[next]] = true;
-        text.clear();
-        if (!decodeExactText(encoding, operand, text) || text != translations.source(entry)) {
-          return InjectError{entry.line, "the source text is not the script's text at " +
-                                             hexOffset(entry.offset) +
-                                             ": the translation belongs to another version of "
-                                             "the script"};
-        }
-        const std::string_view target = translations.target(entry);
-        if (!target.empty() && !entry.fuzzy) {
-          translated.clear();
-          if (const auto bad = encodeText(encoding, target, translated)) {
-            return InjectError{
-                entry.line, "the translation holds " + describeCharacter(bad->character) +
-                                ", which " + std::string(encodingName(encoding)) + " cannot hold"};
-          }
-          report.growth += static_cast<std::int64_t>(translated.size()) -
-                           static_cast<std::int64_t>(operand.size());
-          ++report.replaced;
-          operand = translated;
-        }
-      }
-    } else if (instruction.kind() != OperandKind::None) {
-      operand = {reinterpret_cast<const char*>(instruction.extra()),
-                 static_cast<std::size_t>(instruction.extraLength)};
+    const std::string_view bytes = instruction.bytes();
+    if (keptLength == 0) {
+      kept = bytes.data();
     }
+    keptLength += bytes.size();
+    if (instruction.kind() != OperandKind::String) {
+      continue;
+    }
+    // Past 4 GiB the offsets start again from 0.
+    if (instruction.offset() < lastOffset) {
+      next = 0;
+    }
+    lastOffset = instruction.offset();
+    while (next < byOffset.size() && entries[byOffset[next]].offset < instruction.offset()) {
+      ++next;
+    }
+    // Of entries with the same offset, the first names the string.
+    if (next == byOffset.size() || entries[byOffset[next]].offset != instruction.offset()) {
+      continue;
+    }
+    const Translations::Entry& entry = entries[byOffset[next]];
+    matched[byOffset[next]] = true;
+    text.clear();
+    if (!decodeExactText(encoding, instruction.textView(), text) ||
+        text != translations.source(entry)) {
+      return InjectError{entry.line, "the source text is not the script's text at " +
+                                         hexOffset(entry.offset) +
+                                         ": the translation belongs to another version of "
+                                         "the script"};
+    }
+    const std::string_view target = translations.target(entry);
+    if (target.empty() || entry.fuzzy) {
+      continue;
+    }
+    translated.clear();
+    if (const auto bad = encodeText(encoding, target, translated)) {
+      return InjectError{entry.line, "the translation holds " + describeCharacter(bad->character) +
+                                         ", which " + std::string(encodingName(encoding)) +
+                                         " cannot hold"};
+    }
+    report.growth += static_cast<std::int64_t>(translated.size()) -
+                     static_cast<std::int64_t>(instruction.textView().size());
+    ++report.replaced;
+    script.write({kept, keptLength - bytes.size()});
+    keptLength = 0;
     const std::string_view data(reinterpret_cast<const char*>(instruction.data()),
                                 static_cast<std::size_t>(instruction.dataLength));
-    // The instruction decoded from these bytes, so only a translation could
+    // The instruction decoded from these bytes, so only the translation could
     // fail to fit, and its characters were checked above.
-    (void)appendInstruction(script, instruction.opcode(), data, operand);
+    (void)appendInstruction(script, instruction.opcode(), data, translated);
   }
+  script.write({kept, keptLength});
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (!matched[i]) {
       return InjectError{entries[i].line,
