@@ -6,14 +6,6 @@
 
 namespace krlist {
 
-namespace {
-
-// The longest "%f" of a double: 309 integer digits, a sign, a point and six
-// decimals.
-constexpr std::size_t kMaxFixedLength = 320;
-
-}  // namespace
-
 const char TextOutput::kHexPairs[513] =
     "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F"
     "202122232425262728292A2B2C2D2E2F303132333435363738393A3B3C3D3E3F"
@@ -62,11 +54,10 @@ void TextOutput::writeDecimal(long long value) {
   size_ += static_cast<std::size_t>(std::to_chars(out, out + 24, value).ptr - out);
 }
 
-void TextOutput::writeFixed(double value) {
-  char* out = reserve(kMaxFixedLength);
-  const std::to_chars_result result =
-      std::to_chars(out, out + kMaxFixedLength, value, std::chars_format::fixed, 6);
-  size_ += static_cast<std::size_t>(result.ptr - out);
+char* TextOutput::putFloat(char* out, float value) {
+  return std::to_chars(out, out + kLongestFloat, static_cast<double>(value),
+                       std::chars_format::fixed, 6)
+      .ptr;
 }
 
 bool TextOutput::flush() {

@@ -50,10 +50,14 @@ class TextOutput {
     return out;
   }
 
+  // A float widened to double with six digits after the point, as "%f"
+  // (also "inf", "-inf", "nan", "-nan"), in at most kLongestFloat characters.
+  static char* putFloat(char* out, float value);
+  // A sign, 39 integer digits, a point and six decimals.
+  static constexpr std::size_t kLongestFloat = 47;
+
   // Signed decimal, as "%lld".
   void writeDecimal(long long value);
-  // Six digits after the point, as "%f" (also "inf", "-inf", "nan", "-nan").
-  void writeFixed(double value);
 
   // Writes the buffered text to the stream. False once any write has failed.
   bool flush();

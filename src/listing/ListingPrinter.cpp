@@ -33,10 +33,6 @@ std::uint32_t littleEndianWord(const std::uint8_t* bytes) {
          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-// The longest float as "%f": a sign, 39 integer digits, a point and six
-// decimals.
-constexpr std::size_t kLongestFloat = 47;
-
 // Room for a whole line but the text of its string or its names: an empty
 // line before it, "%08X:%02X  ", four data bytes as "%02X ", the longest
 // operand (":: " and a word list of 255 words, longer than any floats), the
@@ -55,11 +51,9 @@ char* putHexBytes(char* out, const std::uint8_t* bytes, std::int32_t count) {
   return out;
 }
 
-// Floats are stored as IEEE 754 singles and printed widened to double, as
-// "%f".
+// Floats are stored as little-endian IEEE 754 singles.
 char* putFloat(char* out, const std::uint8_t* bytes) {
-  const double value = static_cast<double>(std::bit_cast<float>(littleEndianWord(bytes)));
-  return std::to_chars(out, out + kLongestFloat, value, std::chars_format::fixed, 6).ptr;
+  return TextOutput::putFloat(out, std::bit_cast<float>(littleEndianWord(bytes)));
 }
 
 // The floats of a pair or triple, after their raw bytes: " :: a, b" or

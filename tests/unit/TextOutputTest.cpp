@@ -18,10 +18,9 @@ std::string printfFixed(double value) {
   return text;
 }
 
-std::string fixed(double value) {
-  TextOutput out(nullptr);
-  out.writeFixed(value);
-  return std::string(out.text());
+std::string fixed(float value) {
+  char text[TextOutput::kLongestFloat];
+  return std::string(text, TextOutput::putFloat(text, value));
 }
 
 TEST(TextOutputTest, FloatsPrintAsPrintfDoes) {
