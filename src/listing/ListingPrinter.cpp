@@ -8,6 +8,7 @@
 #include <exception>
 #include <mutex>
 #include <string_view>
+#include <system_error>
 #include <thread>
 
 #include "decode/OpcodeTable.h"
@@ -185,20 +186,16 @@ class Turns {
 
 void printListing(const Listing& listing, TextOutput& out) {
   const NameIndex names(listing);
-  const std::size_t pieces = (listing.size() + kPieceInstructions - 1) / kPieceInstructions;
-  if (pieces < 2 || std::thread::hardware_concurrency() < 2) {
-    printLines(listing.begin(), listing.end(), names, out);
-    return;
-  }
 
-  // Formatting takes most of a run, and every line depends only on its
-  // own instruction and the names: two workers, this thread and one more,
-  // take every other piece of the listing, format it into a buffer of their
-  // own and, when its turn comes, write it out. A worker whose buffer fills before
-  // its turn waits for it, writes what it has and goes on, so that memory
-  // stays a few buffers (and at most one line beyond) whatever a piece
-  // prints.
+  // Formatting takes most of a run, and every line depends only on its own
+  // instruction and the names: two workers, this thread and one more, take
+  // every other piece of the listing, format it into a buffer of their own
+  // and, when its turn comes, write it out. A worker whose buffer fills
+  // before its turn waits for it, writes what it has and goes on, so that
+  // memory stays a few buffers (and at most one line beyond) whatever a
+  // piece prints.
   constexpr std::size_t kWorkers = 2;
+  const std::size_t pieces = (listing.size() + kPieceInstructions - 1) / kPieceInstructions;
   Turns turns;
   std::mutex failureMutex;
   std::exception_ptr failure;
@@ -230,7 +227,18 @@ void printListing(const Listing& listing, TextOutput& out) {
       turns.stop();
     }
   };
-  std::thread helper(work, 1);
+  std::thread helper;
+  if (pieces >= 2 && std::thread::hardware_concurrency() >= 2) {
+    try {
+      helper = std::thread(work, 1);
+    } catch (const std::system_error&) {
+      // No thread to be had (a process limit): one core does it all.
+    }
+  }
+  if (!helper.joinable()) {
+    printLines(listing.begin(), listing.end(), names, out);
+    return;
+  }
   work(0);
   helper.join();
   if (failure) {
