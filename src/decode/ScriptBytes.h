@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 namespace krlist {
 
@@ -37,13 +37,23 @@ class ScriptBytes {
   static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
  private:
+  struct Free {
+    void operator()(std::uint8_t* bytes) const;
+  };
+
+  // The size of `file` when it is a regular file, and 0 when that is not
+  // known.
+  static std::size_t regularFileSize(std::FILE* file);
+  // Makes room for `capacity` bytes, keeping those read.
+  void reserve(std::size_t capacity);
   bool map(std::FILE* file);
   void unmap();
 
   const std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
-  std::vector<std::uint8_t> buffer_;  // the bytes, when they were read
-  void* mapping_ = nullptr;           // the bytes, when they were mapped
+  std::unique_ptr<std::uint8_t[], Free> buffer_;  // the bytes, when they were read
+  std::size_t capacity_ = 0;
+  void* mapping_ = nullptr;  // the bytes, when they were mapped
   bool readFailed_ = false;
 };
 
