@@ -1,7 +1,7 @@
 // Decodes and lists arbitrary bytes in memory and checks what a corrupt
 // script must never break: the decode ends in success or failure, every
-// record holds exactly the bytes of its instruction, and the records tile the
-// input from offset 0 without gaps. Then it checks the round trips of the
+// instruction of the listing holds exactly its own bytes, and the
+// instructions tile the input from offset 0 without gaps. Then it checks the round trips of the
 // editable forms: the JSON form builds back into the same bytes in either
 // encoding and dumps again into the same JSON, and putting back the strings
 // of a translation file, untranslated or translated into themselves, gives
@@ -56,38 +56,40 @@ int decodeAndReport(krlist::ScriptDecoder& decoder, const krlist::ScriptBytes& s
   return -1;
 }
 
-// Checks one record against the input and returns where its instruction ends.
-std::size_t checkRecord(const krlist::Instruction& record, const std::uint8_t* input,
-                        std::size_t size, std::size_t offset) {
-  check(record.offset() == offset, "record does not start where the last one ended", offset);
-  check(offset < size, "record starts past the end of the input", offset);
-  const krlist::OpcodeInfo& info = krlist::kOpcodeTable[record.opcode()];
-  check(record.opcode() == input[offset], "opcode is not the input byte", offset);
-  check(info.known, "record of a byte that is not an opcode", offset);
-  check(record.kind() == info.kind, "operand kind is not the opcode's", offset);
-  check(record.dataLength == info.dataLength, "data length is not the opcode's", offset);
-  std::size_t end = offset + 1 + static_cast<std::size_t>(record.dataLength);
+// Checks one instruction of the listing against the input and returns where
+// it ends.
+std::size_t checkInstruction(const krlist::Instruction& instruction, const std::uint8_t* input,
+                             std::size_t size, std::size_t offset) {
+  check(instruction.offset() == offset, "instruction does not start where the last one ended",
+        offset);
+  check(offset < size, "instruction starts past the end of the input", offset);
+  const krlist::OpcodeInfo& info = krlist::kOpcodeTable[instruction.opcode()];
+  check(instruction.opcode() == input[offset], "opcode is not the input byte", offset);
+  check(info.known, "instruction of a byte that is not an opcode", offset);
+  check(instruction.kind() == info.kind, "operand kind is not the opcode's", offset);
+  check(instruction.dataLength == info.dataLength, "data length is not the opcode's", offset);
+  std::size_t end = offset + 1 + static_cast<std::size_t>(instruction.dataLength);
   check(end <= size, "data runs past the end of the input", offset);
-  check(record.data() != nullptr, "no data buffer", offset);
-  check(std::memcmp(record.data(), input + offset + 1, record.dataLength) == 0,
+  check(instruction.data() != nullptr, "no data buffer", offset);
+  check(std::memcmp(instruction.data(), input + offset + 1, instruction.dataLength) == 0,
         "data bytes differ from the input", offset);
 
   std::size_t extraLength = 0;
-  switch (record.kind()) {
+  switch (instruction.kind()) {
     case krlist::OperandKind::None:
-      check(record.extra() == nullptr && record.text() == nullptr, "operand on a bare opcode",
-            offset);
+      check(instruction.extra() == nullptr && instruction.text() == nullptr,
+            "operand on a bare opcode", offset);
       return end;
     case krlist::OperandKind::String: {
-      check(record.text() != nullptr, "string without text", offset);
-      const std::size_t length = std::strlen(record.text());
+      check(instruction.text() != nullptr, "string without text", offset);
+      const std::size_t length = std::strlen(instruction.text());
       check(end + length < size, "string runs past the end of the input", offset);
-      check(std::memcmp(record.text(), input + end, length) == 0 && input[end + length] == 0,
+      check(std::memcmp(instruction.text(), input + end, length) == 0 && input[end + length] == 0,
             "text differs from the input", offset);
       return end + length + 1;
     }
     case krlist::OperandKind::WordList:
-      extraLength = 4 * static_cast<std::size_t>(record.dataByte(0));
+      extraLength = 4 * static_cast<std::size_t>(instruction.dataByte(0));
       break;
     case krlist::OperandKind::FloatPair:
       extraLength = 8;
@@ -96,10 +98,11 @@ std::size_t checkRecord(const krlist::Instruction& record, const std::uint8_t* i
       extraLength = 12;
       break;
   }
-  check(record.extra() != nullptr, "no extra buffer", offset);
-  check(static_cast<std::size_t>(record.extraLength) == extraLength, "wrong extra length", offset);
+  check(instruction.extra() != nullptr, "no extra buffer", offset);
+  check(static_cast<std::size_t>(instruction.extraLength) == extraLength, "wrong extra length",
+        offset);
   check(end + extraLength <= size, "extra bytes run past the end of the input", offset);
-  check(std::memcmp(record.extra(), input + end, extraLength) == 0,
+  check(std::memcmp(instruction.extra(), input + end, extraLength) == 0,
         "extra bytes differ from the input", offset);
   return end + extraLength;
 }
@@ -143,7 +146,7 @@ void checkBlockReads(const std::uint8_t* data, std::size_t size, int status,
   const int streamStatus = decodeAndReport(decoder, script, console);
   check(streamStatus == status, "block reads changed the outcome", 0);
   check(decoder.listing().size() == inMemory.listing().size(),
-        "block reads changed the record count", 0);
+        "block reads changed the instruction count", 0);
   if (status == 0) {
     krlist::printListing(decoder.listing(), console.out());
   }
@@ -233,19 +236,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(status == 0 || status == -1, "decode returned neither 0 nor -1", 0);
 
   std::size_t end = 0;
-  for (const krlist::Instruction& record : decoder.listing()) {
-    const std::size_t next = checkRecord(record, data, size, end);
-    check(record.size() == next - end, "size is not the instruction's length", end);
+  for (const krlist::Instruction& instruction : decoder.listing()) {
+    const std::size_t next = checkInstruction(instruction, data, size, end);
+    check(instruction.size() == next - end, "size is not the instruction's length", end);
     end = next;
   }
   if (status == 0) {
     // A script ends at the end of the input, or just before a final 0x00.
     check(end == size || (end + 1 == size && data[end] == 0x00),
-          "records stop short of the end of the input", end);
+          "instructions stop short of the end of the input", end);
     check(console.err().text().empty(), "success with an error message", end);
     krlist::printListing(decoder.listing(), console.out());
   } else {
-    // The decode stopped at the first byte the records do not cover: an
+    // The decode stopped at the first byte the instructions do not cover: an
     // instruction cut short by the end of the input, or a byte that is not
     // an opcode (after a 0x00, the byte that follows it).
     check(end < size, "failure after a complete script", end);
@@ -271,7 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkJsonRoundTrip(bytes, encoding);
   }
   if (status == 0) {
-    // The records end just before a final end marker, or at the end.
+    // The instructions end just before a final end marker, or at the end.
     const bool endMarker = end + 1 == size;
     for (krlist::Encoding encoding : {krlist::Encoding::Utf8, krlist::Encoding::Cp932}) {
       checkTranslationRoundTrip(decoder, endMarker, bytes, encoding, size % 2 == 0);

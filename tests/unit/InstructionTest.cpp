@@ -27,30 +27,30 @@ TEST(InstructionTest, ReadsEveryKindInPlace) {
   script.view(bytes.data(), bytes.size());
   ScriptDecoder decoder;
   ASSERT_TRUE(decoder.decode(script).complete());
-  std::vector<Instruction> records(decoder.listing().begin(), decoder.listing().end());
-  ASSERT_EQ(records.size(), 6u);
+  std::vector<Instruction> instructions(decoder.listing().begin(), decoder.listing().end());
+  ASSERT_EQ(instructions.size(), 6u);
 
-  EXPECT_EQ(records[0].offset(), 0x00u);
-  EXPECT_EQ(records[0].dataLength, 0);
-  EXPECT_EQ(records[0].extra(), nullptr);
-  EXPECT_EQ(records[0].text(), nullptr);
+  EXPECT_EQ(instructions[0].offset(), 0x00u);
+  EXPECT_EQ(instructions[0].dataLength, 0);
+  EXPECT_EQ(instructions[0].extra(), nullptr);
+  EXPECT_EQ(instructions[0].text(), nullptr);
 
-  EXPECT_EQ(records[1].offset(), 0x01u);
-  EXPECT_EQ(records[1].opcode(), 0x17);
-  ASSERT_EQ(records[1].dataLength, 4);
-  EXPECT_EQ(records[1].dataByte(0), 0xF6);
+  EXPECT_EQ(instructions[1].offset(), 0x01u);
+  EXPECT_EQ(instructions[1].opcode(), 0x17);
+  ASSERT_EQ(instructions[1].dataLength, 4);
+  EXPECT_EQ(instructions[1].dataByte(0), 0xF6);
 
-  EXPECT_EQ(records[2].kind(), OperandKind::String);
-  EXPECT_STREQ(records[2].text(), "Bob");
-  EXPECT_STREQ(records[3].text(), "");
+  EXPECT_EQ(instructions[2].kind(), OperandKind::String);
+  EXPECT_STREQ(instructions[2].text(), "Bob");
+  EXPECT_STREQ(instructions[3].text(), "");
 
-  EXPECT_EQ(records[4].offset(), 0x15u);
-  ASSERT_EQ(records[4].extraLength, 8);  // only the first data byte counts
-  EXPECT_EQ(std::memcmp(records[4].extra(), bytes.data() + 0x1A, 8), 0);
+  EXPECT_EQ(instructions[4].offset(), 0x15u);
+  ASSERT_EQ(instructions[4].extraLength, 8);  // only the first data byte counts
+  EXPECT_EQ(std::memcmp(instructions[4].extra(), bytes.data() + 0x1A, 8), 0);
 
-  EXPECT_EQ(records[5].kind(), OperandKind::FloatPair);
-  ASSERT_EQ(records[5].extraLength, 8);
-  EXPECT_EQ(records[5].extraByte(7), 0xC0);
+  EXPECT_EQ(instructions[5].kind(), OperandKind::FloatPair);
+  ASSERT_EQ(instructions[5].extraLength, 8);
+  EXPECT_EQ(instructions[5].extraByte(7), 0xC0);
 }
 
 // A listing walks the script's bytes again, and a walk may start at any
