@@ -88,12 +88,6 @@ JobResult injectStrings(const Job& job, const Options& options, const fs::path& 
   }
   const std::string translationsName = pathToUtf8(translationsPath);
   std::string text;
-  // Read in one go rather than grown piece by piece.
-  std::error_code sizeError;
-  const std::uintmax_t size = fs::file_size(translationsPath, sizeError);
-  if (!sizeError) {
-    text.reserve(static_cast<std::size_t>(size));
-  }
   std::string error;
   if (!readFile(translationsPath, text, error)) {
     return {false, "", translationsName + ": " + error + "\n"};

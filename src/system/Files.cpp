@@ -82,6 +82,12 @@ bool readFile(const std::filesystem::path& path, std::string& bytes, std::string
   if (file == nullptr) {
     return false;
   }
+  // Room for the whole file at once rather than grown piece by piece.
+  std::error_code sizeError;
+  const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
+  if (!sizeError) {
+    bytes.reserve(bytes.size() + static_cast<std::size_t>(size));
+  }
   char block[1 << 16];
   std::size_t got = 0;
   while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
