@@ -1,7 +1,6 @@
 #include "translate/ScriptStrings.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <numeric>
 
@@ -73,8 +72,7 @@ TranslationFile extractStrings(const Listing& listing, Encoding encoding,
 
 void Translations::add(const TranslationEntry& entry) {
   Entry& added = entries.emplace_back();
-  std::from_chars(entry.context.data(), entry.context.data() + entry.context.size(), added.offset,
-                  16);
+  added.offset = translation::offsetOf(entry.context);
   added.fuzzy = entry.fuzzy;
   added.line = entry.line;
   added.textAt = texts.size();

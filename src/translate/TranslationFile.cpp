@@ -65,9 +65,14 @@ void toUpperAscii(std::string& text) {
   }
 }
 
-std::size_t OffsetLines::firstLine(std::string_view context, std::size_t line) {
+std::uint32_t offsetOf(std::string_view context) {
   std::uint32_t offset = 0;
   std::from_chars(context.data(), context.data() + context.size(), offset, 16);
+  return offset;
+}
+
+std::size_t OffsetLines::firstLine(std::string_view context, std::size_t line) {
+  const std::uint32_t offset = offsetOf(context);
   if (lookedUp_.empty()) {
     if (increasing_.empty() || offset > increasing_.back().first) {
       increasing_.emplace_back(offset, line);

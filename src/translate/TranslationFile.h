@@ -75,6 +75,8 @@ std::size_t lineAt(std::string_view text, std::size_t offset);
 // Whether `context` is eight hexadecimal digits, of either case (the readers
 // store them uppercase, as written).
 bool isOffsetContext(std::string_view context);
+// The offset an offset context names.
+std::uint32_t offsetOf(std::string_view context);
 
 void toUpperAscii(std::string& text);
 
