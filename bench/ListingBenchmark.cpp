@@ -48,7 +48,7 @@ const krlist::ScriptDecoder* decodedScript() {
 void BM_Decode(benchmark::State& state) {
   const std::vector<std::uint8_t>& bytes = script();
   for (auto _ : state) {
-    // A fresh decoder each time: its listing only grows.
+    // A fresh decoder each time, as each run of krlist has.
     krlist::ScriptDecoder decoder;
     if (!decoder.decode(scriptBytes()).complete()) {
       state.SkipWithError("the generated script did not decode");
