@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "ScriptGenerator.h"
-#include "decode/ScriptDecoder.h"
-#include "decode/TextOutput.h"
+#include "format/ScriptDecoder.h"
+#include "io/TextOutput.h"
 #include "listing/ListingPrinter.h"
 
 namespace {
@@ -54,7 +54,7 @@ void BM_Decode(benchmark::State& state) {
       state.SkipWithError("the generated script did not decode");
       break;
     }
-    benchmark::DoNotOptimize(decoder.listing().size());
+    benchmark::DoNotOptimize(decoder.instructions().size());
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }
@@ -75,7 +75,7 @@ void BM_Print(benchmark::State& state) {
   }
   for (auto _ : state) {
     krlist::TextOutput out(devNull);
-    krlist::printListing(decoder->listing(), out);
+    krlist::printListing(decoder->instructions(), out);
     if (!out.flush()) {
       state.SkipWithError("writing to /dev/null failed");
       break;

@@ -10,8 +10,8 @@
 #include <system_error>
 #include <thread>
 
-#include "system/Files.h"
-#include "system/OutputFile.h"
+#include "io/Files.h"
+#include "io/OutputFile.h"
 
 #ifdef _WIN32
 #include <io.h>

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "decode/TextOutput.h"
+#include "io/TextOutput.h"
 
 namespace krlist {
 

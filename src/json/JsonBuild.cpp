@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "decode/OpcodeTable.h"
-#include "decode/ScriptEncoder.h"
+#include "format/OpcodeTable.h"
+#include "format/ScriptEncoder.h"
 #include "text/Encoding.h"
 
 namespace krlist {

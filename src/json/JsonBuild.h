@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "decode/TextOutput.h"
+#include "io/TextOutput.h"
 #include "json/JsonSource.h"
 
 namespace krlist {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "decode/OpcodeTable.h"
-#include "listing/NameIndex.h"
+#include "format/NameIndex.h"
+#include "format/OpcodeTable.h"
 
 namespace krlist {
 
@@ -182,7 +182,7 @@ void writeInstruction(TextOutput& out, const Instruction& instruction, const Nam
 
 }  // namespace
 
-Encoding chooseEncoding(const Listing& listing) {
+Encoding chooseEncoding(const InstructionList& listing) {
   std::uint64_t utf8Bytes = 0;
   std::uint64_t cp932Bytes = 0;
   for (const Instruction& instruction : listing) {
@@ -195,7 +195,8 @@ Encoding chooseEncoding(const Listing& listing) {
   return cp932Bytes > utf8Bytes ? Encoding::Cp932 : Encoding::Utf8;
 }
 
-void writeJson(const Listing& listing, Encoding encoding, const ScriptEnd& end, TextOutput& out) {
+void writeJson(const InstructionList& listing, Encoding encoding, const ScriptEnd& end,
+               TextOutput& out) {
   const NameIndex names(listing);
   std::string utf8;
   out.write("{\"format\": \"krscript\", \"version\": 1, \"encoding\": \"");

@@ -2,16 +2,16 @@
 
 #include <string_view>
 
-#include "decode/Listing.h"
-#include "decode/ScriptDecoder.h"
-#include "decode/TextOutput.h"
+#include "format/InstructionList.h"
+#include "format/ScriptDecoder.h"
+#include "io/TextOutput.h"
 #include "text/Encoding.h"
 
 namespace krlist {
 
 // The encoding in which the script's strings are text for the most bytes;
 // UTF-8 on a tie (a script of plain ASCII, say).
-Encoding chooseEncoding(const Listing& listing);
+Encoding chooseEncoding(const InstructionList& listing);
 
 // What follows the decoded instructions of a script.
 struct ScriptEnd {
@@ -23,6 +23,7 @@ struct ScriptEnd {
 // Writes the JSON form of a script: one instruction per line, every field a
 // build needs to give back the same bytes, and a "rest" holding the bytes
 // that did not decode.
-void writeJson(const Listing& listing, Encoding encoding, const ScriptEnd& end, TextOutput& out);
+void writeJson(const InstructionList& listing, Encoding encoding, const ScriptEnd& end,
+               TextOutput& out);
 
 }  // namespace krlist

@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #include "batch/FolderRun.h"
-#include "decode/ScriptDecoder.h"
+#include "format/ScriptDecoder.h"
+#include "io/Files.h"
 #include "json/JsonBuild.h"
 #include "json/JsonDump.h"
 #include "krscript/Scripts.h"
-#include "system/Files.h"
 
 namespace krlist {
 
@@ -37,12 +37,12 @@ JobResult dumpScript(const Job& job, std::optional<Encoding> encoding) {
   }
   const std::string reason = describeStop(script.stop);
   const ScriptEnd end{script.stop, reason, script.rest};
-  const Encoding chosen = encoding ? *encoding : chooseEncoding(script.decoder.listing());
+  const Encoding chosen = encoding ? *encoding : chooseEncoding(script.decoder.instructions());
   std::string error;
   if (!writeOutput(
           job,
           [&](TextOutput& out) {
-            writeJson(script.decoder.listing(), chosen, end, out);
+            writeJson(script.decoder.instructions(), chosen, end, out);
             return true;
           },
           error)) {

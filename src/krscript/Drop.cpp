@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "io/Files.h"
 #include "krscript/Commands.h"
-#include "system/Files.h"
 
 namespace krlist {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "system/Files.h"
+#include "io/Files.h"
 
 namespace krlist {
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "decode/TextOutput.h"
-#include "system/Files.h"
+#include "io/Files.h"
+#include "io/TextOutput.h"
 
 namespace krlist {
 

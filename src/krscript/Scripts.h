@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "batch/FolderRun.h"
-#include "decode/ScriptDecoder.h"
+#include "format/ScriptDecoder.h"
 #include "krscript/Options.h"
 
 namespace krlist {

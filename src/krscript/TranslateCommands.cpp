@@ -3,10 +3,10 @@
 #include <variant>
 
 #include "batch/FolderRun.h"
+#include "io/Files.h"
 #include "json/JsonDump.h"
 #include "krscript/Commands.h"
 #include "krscript/Scripts.h"
-#include "system/Files.h"
 #include "translate/CsvFile.h"
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
@@ -33,7 +33,7 @@ JobResult extractStrings(const Job& job, const Options& options) {
   if (!decodeWholeScript(job, script, result)) {
     return result;
   }
-  const Listing& listing = script.decoder.listing();
+  const InstructionList& listing = script.decoder.instructions();
   const Encoding encoding = options.encoding ? *options.encoding : chooseEncoding(listing);
   const bool po = options.format == "po";
   std::size_t leftOut = 0;
@@ -106,7 +106,7 @@ JobResult injectStrings(const Job& job, const Options& options, const fs::path& 
         translationsName + ":" + std::to_string(problem->line) + ": " + problem->message + "\n"};
   }
   const std::string& scriptEncoding = std::get<TranslationFile>(read).scriptEncoding;
-  const Listing& listing = script.decoder.listing();
+  const InstructionList& listing = script.decoder.instructions();
   std::optional<Encoding> encoding = options.encoding;
   if (!scriptEncoding.empty()) {
     encoding = encodingFromName(scriptEncoding);

@@ -7,11 +7,11 @@
 #include <variant>
 #include <vector>
 
+#include "io/CommandLine.h"
+#include "io/OutputFile.h"
 #include "krscript/Commands.h"
 #include "krscript/Drop.h"
 #include "krscript/Options.h"
-#include "system/CommandLine.h"
-#include "system/OutputFile.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "system/Files.h"
+#include "io/Files.h"
 
 namespace krlist {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "decode/ScriptDecoder.h"
-#include "decode/TextOutput.h"
+#include "format/ScriptDecoder.h"
+#include "io/TextOutput.h"
 
 namespace krlist {
 

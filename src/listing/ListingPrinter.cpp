@@ -11,8 +11,8 @@
 #include <system_error>
 #include <thread>
 
-#include "decode/OpcodeTable.h"
-#include "listing/NameIndex.h"
+#include "format/NameIndex.h"
+#include "format/OpcodeTable.h"
 
 namespace krlist {
 
@@ -26,7 +26,7 @@ constexpr std::uint8_t kFloat = 0x1A;
 // Instructions formatted as one piece on one core, each piece starting where
 // the listing can start a walk: about half a megabyte of text, which a
 // worker's buffer holds whole unless its lines are long.
-constexpr std::size_t kPieceInstructions = Listing::kCheckpointInterval;
+constexpr std::size_t kPieceInstructions = InstructionList::kCheckpointInterval;
 constexpr std::size_t kPieceBuffer = std::size_t{1} << 21;
 
 std::uint32_t littleEndianWord(const std::uint8_t* bytes) {
@@ -78,9 +78,10 @@ char* putFloats(char* out, const std::uint8_t* bytes, int count) {
 // a cursor, checking for room once: the cursor stays in a register where
 // the output's own fields could not, as any character written might alias
 // them.
-Listing::const_iterator printLines(Listing::const_iterator from, Listing::const_iterator to,
-                                   const NameIndex& names, TextOutput& out,
-                                   std::size_t enough = SIZE_MAX) {
+InstructionList::const_iterator printLines(InstructionList::const_iterator from,
+                                           InstructionList::const_iterator to,
+                                           const NameIndex& names, TextOutput& out,
+                                           std::size_t enough = SIZE_MAX) {
   while (from != to) {
     // Once standard output has failed (a reader that went away) nothing more
     // can be written: stop formatting.
@@ -184,7 +185,7 @@ class Turns {
 
 }  // namespace
 
-void printListing(const Listing& listing, TextOutput& out) {
+void printListing(const InstructionList& listing, TextOutput& out) {
   const NameIndex names(listing);
 
   // Formatting takes most of a run, and every line depends only on its own
@@ -204,8 +205,8 @@ void printListing(const Listing& listing, TextOutput& out) {
       TextOutput buffer(nullptr);
       for (std::size_t piece = first; piece < pieces; piece += kWorkers) {
         const std::size_t begin = piece * kPieceInstructions;
-        Listing::const_iterator from = listing.at(begin);
-        const Listing::const_iterator to =
+        InstructionList::const_iterator from = listing.at(begin);
+        const InstructionList::const_iterator to =
             listing.at(std::min(begin + kPieceInstructions, listing.size()));
         do {
           from = printLines(from, to, names, buffer, kPieceBuffer);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "decode/Listing.h"
-#include "decode/TextOutput.h"
+#include "format/InstructionList.h"
+#include "io/TextOutput.h"
 
 namespace krlist {
 
@@ -9,6 +9,6 @@ namespace krlist {
 // opcode and its data bytes in hexadecimal, then the operand rendered by its
 // kind, then what a few opcodes add (an integer, a float, the names a
 // reference resolves to, an empty line around 0x02 and 0x04).
-void printListing(const Listing& listing, TextOutput& out);
+void printListing(const InstructionList& listing, TextOutput& out);
 
 }  // namespace krlist

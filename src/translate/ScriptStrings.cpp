@@ -4,8 +4,8 @@
 #include <cstring>
 #include <numeric>
 
-#include "decode/OpcodeTable.h"
-#include "decode/ScriptEncoder.h"
+#include "format/OpcodeTable.h"
+#include "format/ScriptEncoder.h"
 
 namespace krlist {
 
@@ -35,7 +35,7 @@ void describeString(const Instruction& instruction, std::string& description) {
 
 }  // namespace
 
-std::size_t extractStringEntries(const Listing& listing, Encoding encoding,
+std::size_t extractStringEntries(const InstructionList& listing, Encoding encoding,
                                  std::string_view scriptName, bool forPo, const EntrySink& take) {
   std::size_t leftOut = 0;
   TranslationEntry entry;
@@ -60,7 +60,7 @@ std::size_t extractStringEntries(const Listing& listing, Encoding encoding,
   return leftOut;
 }
 
-TranslationFile extractStrings(const Listing& listing, Encoding encoding,
+TranslationFile extractStrings(const InstructionList& listing, Encoding encoding,
                                std::string_view scriptName, bool forPo, std::size_t& leftOut) {
   TranslationFile file;
   file.scriptEncoding = encodingName(encoding);
@@ -82,7 +82,8 @@ void Translations::add(const TranslationEntry& entry) {
   texts += entry.target;
 }
 
-std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bool endMarker,
+std::variant<InjectReport, InjectError> injectStrings(const InstructionList& listing,
+                                                      bool endMarker,
                                                       const Translations& translations,
                                                       Encoding encoding, TextOutput& script) {
   // The entries by the offset of their string, each to be matched to the
@@ -173,7 +174,8 @@ std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bo
   return report;
 }
 
-std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bool endMarker,
+std::variant<InjectReport, InjectError> injectStrings(const InstructionList& listing,
+                                                      bool endMarker,
                                                       const TranslationFile& translations,
                                                       Encoding encoding, TextOutput& script) {
   Translations taken;

@@ -7,8 +7,8 @@
 #include <variant>
 #include <vector>
 
-#include "decode/Listing.h"
-#include "decode/TextOutput.h"
+#include "format/InstructionList.h"
+#include "io/TextOutput.h"
 #include "text/Encoding.h"
 #include "translate/TranslationFile.h"
 
@@ -20,12 +20,12 @@ namespace krlist {
 // 0x1C) and every name (0x2B), in file order. A string that is not text in
 // the encoding, or that a PO file cannot carry, is left out and counted in
 // `leftOut`: its bytes stay as they are.
-TranslationFile extractStrings(const Listing& listing, Encoding encoding,
+TranslationFile extractStrings(const InstructionList& listing, Encoding encoding,
                                std::string_view scriptName, bool forPo, std::size_t& leftOut);
 
 // extractStrings, handing each entry to `take` as it is made instead of
 // keeping them. Returns how many strings were left out.
-std::size_t extractStringEntries(const Listing& listing, Encoding encoding,
+std::size_t extractStringEntries(const InstructionList& listing, Encoding encoding,
                                  std::string_view scriptName, bool forPo, const EntrySink& take);
 
 // What injectStrings needs of the entries of a translation file, gathered
@@ -71,10 +71,12 @@ using InjectError = TranslationError;
 // another version of the script), or when a translation holds a character the
 // encoding cannot hold; `script` then holds part of a script, to be thrown
 // away.
-std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bool endMarker,
+std::variant<InjectReport, InjectError> injectStrings(const InstructionList& listing,
+                                                      bool endMarker,
                                                       const Translations& translations,
                                                       Encoding encoding, TextOutput& script);
-std::variant<InjectReport, InjectError> injectStrings(const Listing& listing, bool endMarker,
+std::variant<InjectReport, InjectError> injectStrings(const InstructionList& listing,
+                                                      bool endMarker,
                                                       const TranslationFile& translations,
                                                       Encoding encoding, TextOutput& script);
 

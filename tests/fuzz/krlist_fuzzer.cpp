@@ -20,8 +20,8 @@
 #include <iterator>
 #include <vector>
 
-#include "decode/OpcodeTable.h"
-#include "decode/ScriptDecoder.h"
+#include "format/OpcodeTable.h"
+#include "format/ScriptDecoder.h"
 #include "json/JsonBuild.h"
 #include "json/JsonDump.h"
 #include "listing/DecodeReport.h"
@@ -145,10 +145,10 @@ void checkBlockReads(const std::uint8_t* data, std::size_t size, int status,
   std::fclose(file);
   const int streamStatus = decodeAndReport(decoder, script, console);
   check(streamStatus == status, "block reads changed the outcome", 0);
-  check(decoder.listing().size() == inMemory.listing().size(),
+  check(decoder.instructions().size() == inMemory.instructions().size(),
         "block reads changed the instruction count", 0);
   if (status == 0) {
-    krlist::printListing(decoder.listing(), console.out());
+    krlist::printListing(decoder.instructions(), console.out());
   }
   check(console.out().text() == inMemoryConsole.out().text(), "block reads changed the output", 0);
 }
@@ -168,7 +168,7 @@ std::string dump(std::string_view input, krlist::Encoding encoding) {
     end.rest = script.from(end.stop.offset);
   }
   krlist::TextOutput json(nullptr);
-  krlist::writeJson(decoder.listing(), encoding, end, json);
+  krlist::writeJson(decoder.instructions(), encoding, end, json);
   return std::string(json.text());
 }
 
@@ -194,7 +194,7 @@ void checkInjectKeeps(const krlist::ScriptDecoder& decoder, bool endMarker, std:
                       const krlist::TranslationFile& translations, krlist::Encoding encoding) {
   krlist::TextOutput script(nullptr);
   const auto injected =
-      krlist::injectStrings(decoder.listing(), endMarker, translations, encoding, script);
+      krlist::injectStrings(decoder.instructions(), endMarker, translations, encoding, script);
   if (const auto* error = std::get_if<krlist::InjectError>(&injected)) {
     std::fprintf(stderr, "line %zu: %s\n", error->line, error->message.c_str());
   }
@@ -210,7 +210,7 @@ void checkTranslationRoundTrip(const krlist::ScriptDecoder& decoder, bool endMar
                                std::string_view input, krlist::Encoding encoding, bool po) {
   std::size_t leftOut = 0;
   krlist::TranslationFile file =
-      krlist::extractStrings(decoder.listing(), encoding, "fuzz.kr", po, leftOut);
+      krlist::extractStrings(decoder.instructions(), encoding, "fuzz.kr", po, leftOut);
   auto read = po ? krlist::readPo(krlist::writePo(file)) : krlist::readCsv(krlist::writeCsv(file));
   if (const auto* error = std::get_if<krlist::TranslationError>(&read)) {
     std::fprintf(stderr, "line %zu: %s\n", error->line, error->message.c_str());
@@ -236,7 +236,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(status == 0 || status == -1, "decode returned neither 0 nor -1", 0);
 
   std::size_t end = 0;
-  for (const krlist::Instruction& instruction : decoder.listing()) {
+  for (const krlist::Instruction& instruction : decoder.instructions()) {
     const std::size_t next = checkInstruction(instruction, data, size, end);
     check(instruction.size() == next - end, "size is not the instruction's length", end);
     end = next;
@@ -246,7 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(end == size || (end + 1 == size && data[end] == 0x00),
           "instructions stop short of the end of the input", end);
     check(console.err().text().empty(), "success with an error message", end);
-    krlist::printListing(decoder.listing(), console.out());
+    krlist::printListing(decoder.instructions(), console.out());
   } else {
     // The decode stopped at the first byte the instructions do not cover: an
     // instruction cut short by the end of the input, or a byte that is not

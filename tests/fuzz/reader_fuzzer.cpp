@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "decode/ScriptDecoder.h"
+#include "format/ScriptDecoder.h"
 #include "json/JsonBuild.h"
 #include "json/JsonDump.h"
 #include "translate/CsvFile.h"
@@ -80,8 +80,9 @@ std::string dump(std::string_view bytes) {
   const std::string_view rest =
       decoded.stop.complete() ? std::string_view() : decoded.bytes.from(decoded.stop.offset);
   krlist::TextOutput json(nullptr);
-  const krlist::Encoding encoding = krlist::chooseEncoding(decoded.decoder.listing());
-  krlist::writeJson(decoded.decoder.listing(), encoding, {decoded.stop, "stopped", rest}, json);
+  const krlist::Encoding encoding = krlist::chooseEncoding(decoded.decoder.instructions());
+  krlist::writeJson(decoded.decoder.instructions(), encoding, {decoded.stop, "stopped", rest},
+                    json);
   return std::string(json.text());
 }
 
@@ -134,7 +135,7 @@ std::string build(std::string_view json, std::optional<krlist::BuildError>& erro
   Decoded original;
   decode(scriptBytes(), original);
   krlist::TextOutput script(nullptr);
-  const auto injected = krlist::injectStrings(original.decoder.listing(), true, translations,
+  const auto injected = krlist::injectStrings(original.decoder.instructions(), true, translations,
                                               krlist::Encoding::Cp932, script);
   if (const auto* error = std::get_if<krlist::InjectError>(&injected)) {
     check(error->line >= 1 && error->line <= lines + 1, "a refusal names no line of the file");
@@ -143,10 +144,10 @@ std::string build(std::string_view json, std::optional<krlist::BuildError>& erro
   Decoded result;
   decode(script.text(), result);
   check(result.stop.complete() && result.stop.endMarker, "the injected script does not decode");
-  check(result.decoder.listing().size() == original.decoder.listing().size(),
+  check(result.decoder.instructions().size() == original.decoder.instructions().size(),
         "the injected script has other instructions");
-  auto was = original.decoder.listing().begin();
-  for (const krlist::Instruction& now : result.decoder.listing()) {
+  auto was = original.decoder.instructions().begin();
+  for (const krlist::Instruction& now : result.decoder.instructions()) {
     check(now.opcode() == was->opcode(), "an opcode changed");
     check(std::memcmp(now.data(), was->data(), 4 * (now.dataLength > 0)) == 0, "data changed");
     if (now.kind() == krlist::OperandKind::String) {
@@ -195,7 +196,7 @@ int writeSeeds(const std::filesystem::path& folder) {
   decode(scriptBytes(), decoded);
   std::size_t leftOut = 0;
   krlist::TranslationFile po = krlist::extractStrings(
-      decoded.decoder.listing(), krlist::Encoding::Cp932, "fuzz.kr", true, leftOut);
+      decoded.decoder.instructions(), krlist::Encoding::Cp932, "fuzz.kr", true, leftOut);
   krlist::TranslationFile csv = po;
   for (krlist::TranslationEntry& entry : csv.entries) {
     entry.target = entry.source + " (translated)";

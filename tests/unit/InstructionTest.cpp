@@ -1,4 +1,4 @@
-#include "decode/Instruction.h"
+#include "format/Instruction.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "decode/ScriptDecoder.h"
+#include "format/ScriptDecoder.h"
 
 namespace krlist {
 namespace {
@@ -27,7 +27,8 @@ TEST(InstructionTest, ReadsEveryKindInPlace) {
   script.view(bytes.data(), bytes.size());
   ScriptDecoder decoder;
   ASSERT_TRUE(decoder.decode(script).complete());
-  std::vector<Instruction> instructions(decoder.listing().begin(), decoder.listing().end());
+  std::vector<Instruction> instructions(decoder.instructions().begin(),
+                                        decoder.instructions().end());
   ASSERT_EQ(instructions.size(), 6u);
 
   EXPECT_EQ(instructions[0].offset(), 0x00u);
@@ -62,7 +63,7 @@ TEST(InstructionTest, WalksFromAnyIndexAsFromTheStart) {
   std::vector<std::uint8_t> bytes;
   std::vector<std::uint64_t> offsets;
   std::mt19937 random(5);
-  while (offsets.size() < 3 * Listing::kCheckpointInterval + 7) {
+  while (offsets.size() < 3 * InstructionList::kCheckpointInterval + 7) {
     offsets.push_back(bytes.size());
     const std::vector<std::uint8_t>& shape = shapes[random() % shapes.size()];
     bytes.insert(bytes.end(), shape.begin(), shape.end());
@@ -71,14 +72,14 @@ TEST(InstructionTest, WalksFromAnyIndexAsFromTheStart) {
   script.view(bytes.data(), bytes.size());
   ScriptDecoder decoder;
   ASSERT_TRUE(decoder.decode(script).complete());
-  const Listing& listing = decoder.listing();
+  const InstructionList& listing = decoder.instructions();
   ASSERT_EQ(listing.size(), offsets.size());
 
   std::size_t index = 0;
   for (const Instruction& instruction : listing) {
     ASSERT_EQ(instruction.fileOffset(), offsets[index++]);
   }
-  constexpr std::size_t kInterval = Listing::kCheckpointInterval;
+  constexpr std::size_t kInterval = InstructionList::kCheckpointInterval;
   for (std::size_t start : {std::size_t{0}, std::size_t{1}, kInterval - 1, kInterval,
                             2 * kInterval + 3, 3 * kInterval, offsets.size() - 1}) {
     EXPECT_EQ(listing.at(start)->fileOffset(), offsets[start]) << "index " << start;

@@ -1,6 +1,6 @@
-#include "listing/NameIndex.h"
+#include "format/NameIndex.h"
 
-#include "decode/ScriptDecoder.h"
+#include "format/ScriptDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,7 @@ TEST(NameIndexTest, AgreesWithAScanOfTheWholeListing) {
   script.view(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   ScriptDecoder decoder;
   ASSERT_TRUE(decoder.decode(script).complete());
-  const Listing& listing = decoder.listing();
+  const InstructionList& listing = decoder.instructions();
 
   const NameIndex index(listing);
   for (int keyByte = 0; keyByte < 42; ++keyByte) {

@@ -2,7 +2,7 @@
 // through stdio streams whose reads return few bytes at a time or fail, which
 // no file on disk does on demand.
 
-#include "decode/ScriptBytes.h"
+#include "io/ScriptBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/ScriptDecoder.h"
+#include "format/ScriptDecoder.h"
 #include "listing/DecodeReport.h"
 #include "listing/ListingPrinter.h"
 
@@ -63,10 +63,10 @@ Outcome decodeThrough(const ScriptBytes& script) {
   const int status = stop.complete() ? 0 : -1;
   reportStop(stop, "script.kr", console);
   if (status == 0) {
-    printListing(decoder.listing(), console.out());
+    printListing(decoder.instructions(), console.out());
   }
   return {status, std::string(console.out().text()), std::string(console.err().text()),
-          decoder.listing().size()};
+          decoder.instructions().size()};
 }
 
 Outcome decodeFile(ScriptedFile file) {

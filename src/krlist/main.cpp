@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "decode/ScriptDecoder.h"
-#include "decode/TextOutput.h"
+#include "format/ScriptDecoder.h"
+#include "io/CommandLine.h"
+#include "io/TextOutput.h"
 #include "listing/DecodeReport.h"
 #include "listing/ListingPrinter.h"
-#include "system/CommandLine.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments = krlist::commandLine(argc, argv);
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   try {
     status = krlist::decodeScript(decoder, script, arguments[1], console);
     if (status == 0) {
-      krlist::printListing(decoder.listing(), console.out());
+      krlist::printListing(decoder.instructions(), console.out());
       console.out().write("Done.\n");
     }
   } catch (const std::bad_alloc&) {
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     std::getchar();
   }
   console.out().write("instructions processed: ");
-  console.out().writeDecimal(static_cast<long long>(decoder.listing().size()));
+  console.out().writeDecimal(static_cast<long long>(decoder.instructions().size()));
   console.out().write('\n');
 
   if (!console.out().flush()) {

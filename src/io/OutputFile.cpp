@@ -1,4 +1,4 @@
-#include "system/OutputFile.h"
+#include "io/OutputFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <exception>
 #include <system_error>
 
-#include "system/Files.h"
+#include "io/Files.h"
 
 #ifdef _WIN32
 #include <process.h>

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "decode/Instruction.h"
-#include "decode/Listing.h"
-#include "decode/ScriptBytes.h"
+#include "format/Instruction.h"
+#include "format/InstructionList.h"
+#include "io/ScriptBytes.h"
 
 namespace krlist {
 
@@ -32,7 +32,7 @@ struct DecodeStop {
   bool complete() const { return reason == StopReason::None; }
 };
 
-// Decodes one compiled script into its listing.
+// Decodes one compiled script into its instruction list.
 //
 // A script is a flat run of instructions with no header: an opcode byte, the
 // opcode's fixed data bytes (0 or 4) and its trailing operand (nothing, a
@@ -45,17 +45,17 @@ class ScriptDecoder {
   ScriptDecoder(const ScriptDecoder&) = delete;
   ScriptDecoder& operator=(const ScriptDecoder&) = delete;
 
-  // Decodes a script into the listing; the instructions decoded before a
-  // stop stay in it. The listing reads the script's bytes, which must
-  // outlive it. When the bytes are all that could be
-  // read of a file, a decode that reaches their end stops there as a failed
-  // read, since more instructions may have followed.
+  // Decodes a script into its instruction list; the instructions decoded
+  // before a stop stay in it. The list reads the script's bytes, which must
+  // outlive it. When the bytes are all that could be read of a file, a
+  // decode that reaches their end stops there as a failed read, since more
+  // instructions may have followed.
   [[nodiscard]] DecodeStop decode(const ScriptBytes& script);
 
-  const Listing& listing() const { return listing_; }
+  const InstructionList& instructions() const { return instructions_; }
 
  private:
-  Listing listing_;
+  InstructionList instructions_;
 };
 
 }  // namespace krlist

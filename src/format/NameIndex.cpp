@@ -1,10 +1,10 @@
-#include "listing/NameIndex.h"
+#include "format/NameIndex.h"
 
 #include <chrono>
 #include <cstring>
 #include <utility>
 
-#include "decode/OpcodeTable.h"
+#include "format/OpcodeTable.h"
 
 namespace krlist {
 
@@ -38,7 +38,7 @@ std::size_t NameIndex::KeyHash::operator()(std::uint32_t key) const {
   return static_cast<std::size_t>(h);
 }
 
-NameIndex::NameIndex(const Listing& listing) : hash_{runSeed()}, slots_(16), mask_(15) {
+NameIndex::NameIndex(const InstructionList& listing) : hash_{runSeed()}, slots_(16), mask_(15) {
   const std::size_t definitions = listing.definitionCount();
   // First count the definitions and the text of each key, then give each
   // key its slice of names_ and of text_, and fill the slices from their

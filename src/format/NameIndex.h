@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "decode/Listing.h"
+#include "format/InstructionList.h"
 
 namespace krlist {
 
@@ -31,7 +31,7 @@ class NameIndex {
     std::size_t operator()(std::uint32_t key) const;
   };
 
-  explicit NameIndex(const Listing& listing);
+  explicit NameIndex(const InstructionList& listing);
 
   // The names defined with the key in `keyBytes` (four bytes), in listing
   // order; empty when there are none.

@@ -1,4 +1,4 @@
-#include "decode/ScriptBytes.h"
+#include "io/ScriptBytes.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,9 +1,9 @@
-#include "system/CommandLine.h"
+#include "io/CommandLine.h"
 
 #ifdef _WIN32
 #include <windows.h>
 
-#include "system/Files.h"
+#include "io/Files.h"
 #endif
 
 namespace krlist {

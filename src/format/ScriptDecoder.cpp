@@ -1,15 +1,15 @@
-#include "decode/ScriptDecoder.h"
+#include "format/ScriptDecoder.h"
 
 #include <cstring>
 
-#include "decode/OpcodeTable.h"
+#include "format/OpcodeTable.h"
 
 namespace krlist {
 
 DecodeStop ScriptDecoder::decode(const ScriptBytes& script) {
   const std::uint8_t* bytes = script.data();
   const std::size_t size = script.size();
-  listing_.reset(bytes);
+  instructions_.reset(bytes);
   // Where the bytes end between or inside instructions, the script ends,
   // unless that was a read failing rather than the file ending.
   auto endOfBytes = [&](DecodeStop stop) {
@@ -52,7 +52,7 @@ DecodeStop ScriptDecoder::decode(const ScriptBytes& script) {
       if (end > size) {
         return endOfBytes(truncated);
       }
-      listing_.push_back(at);
+      instructions_.push_back(at);
       at = end;
       continue;
     }

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "decode/OpcodeTable.h"
+#include "format/OpcodeTable.h"
 
 namespace krlist {
 

@@ -1,4 +1,4 @@
-#include "decode/TextOutput.h"
+#include "io/TextOutput.h"
 
 #include <algorithm>
 #include <charconv>

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "decode/TextOutput.h"
+#include "io/TextOutput.h"
 
 namespace krlist {
 

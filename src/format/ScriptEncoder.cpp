@@ -1,6 +1,6 @@
-#include "decode/ScriptEncoder.h"
+#include "format/ScriptEncoder.h"
 
-#include "decode/OpcodeTable.h"
+#include "format/OpcodeTable.h"
 
 namespace krlist {
 

@@ -1,4 +1,4 @@
-#include "system/Files.h"
+#include "io/Files.h"
 
 #include <sys/stat.h>
 

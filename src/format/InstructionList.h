@@ -5,7 +5,7 @@
 #include <iterator>
 #include <vector>
 
-#include "decode/Instruction.h"
+#include "format/Instruction.h"
 
 namespace krlist {
 
@@ -13,13 +13,13 @@ namespace krlist {
 //
 // The decoder has checked that the instructions lie whole, one after
 // another, from the script's first byte: each starts where the one before it
-// ends. So the listing keeps no record per instruction, only how many there
+// ends. So the list keeps no record per instruction, only how many there
 // are, and walks the script's bytes again when they are looked at, each
 // instruction's length read from the opcode table. It does keep where every
 // kCheckpointInterval-th instruction starts, so that a walk can begin in the
 // middle (a worker formatting one piece of a listing), and where each name is
 // defined, since a reference may name a definition anywhere in the script.
-class Listing {
+class InstructionList {
  public:
   class const_iterator {
    public:
@@ -35,9 +35,8 @@ class Listing {
     const_iterator& operator++() {
       // Only an instruction the decoder found whole is ever read: past the
       // last there may be nothing, or bytes that stopped the decode.
-      if (++index_ < listing_->size_) {
-        instruction_ =
-            Instruction(listing_->script_, instruction_.fileOffset() + instruction_.size());
+      if (++index_ < list_->size_) {
+        instruction_ = Instruction(list_->script_, instruction_.fileOffset() + instruction_.size());
       }
       return *this;
     }
@@ -49,15 +48,15 @@ class Listing {
     bool operator==(const const_iterator& other) const { return index_ == other.index_; }
 
    private:
-    friend class Listing;
-    const_iterator(const Listing* listing, std::size_t index, std::uint64_t offset)
-        : listing_(listing), index_(index) {
-      if (index < listing->size_) {
-        instruction_ = Instruction(listing->script_, offset);
+    friend class InstructionList;
+    const_iterator(const InstructionList* list, std::size_t index, std::uint64_t offset)
+        : list_(list), index_(index) {
+      if (index < list->size_) {
+        instruction_ = Instruction(list->script_, offset);
       }
     }
 
-    const Listing* listing_ = nullptr;
+    const InstructionList* list_ = nullptr;
     std::size_t index_ = 0;
     Instruction instruction_;
   };
@@ -65,11 +64,11 @@ class Listing {
   // Instructions between two offsets kept for walks to start from.
   static constexpr std::size_t kCheckpointInterval = std::size_t{1} << 14;
 
-  Listing() = default;
-  Listing(const Listing&) = delete;
-  Listing& operator=(const Listing&) = delete;
+  InstructionList() = default;
+  InstructionList(const InstructionList&) = delete;
+  InstructionList& operator=(const InstructionList&) = delete;
 
-  // Starts the listing afresh for the script whose bytes begin at `script`.
+  // Starts the list afresh for the script whose bytes begin at `script`.
   void reset(const std::uint8_t* script) {
     checkpoints_.clear();
     definitions_.clear();
@@ -108,7 +107,7 @@ class Listing {
     return found;
   }
 
-  // The name definitions (0x2B), in listing order.
+  // The name definitions (0x2B), in file order.
   std::size_t definitionCount() const { return definitions_.size(); }
   Instruction definition(std::size_t index) const {
     return Instruction(script_, definitions_[index]);
