@@ -23,26 +23,12 @@ class Instruction {
     const OpcodeInfo& info = kOpcodeTable[*opcode_];
     dataLength = info.dataLength;
     const std::uint8_t* operand = opcode_ + 1 + dataLength;
-    switch (info.kind) {
-      case OperandKind::None:
-        break;
-      case OperandKind::String:
-        text_ = reinterpret_cast<const char*>(operand);
-        textLength_ = std::strlen(text_);
-        break;
-      case OperandKind::WordList:
-        // Only the first data byte counts the words.
-        extra_ = operand;
-        extraLength = 4 * opcode_[1];
-        break;
-      case OperandKind::FloatPair:
-        extra_ = operand;
-        extraLength = 8;
-        break;
-      case OperandKind::FloatTriple:
-        extra_ = operand;
-        extraLength = 12;
-        break;
+    if (info.kind == OperandKind::String) {
+      text_ = reinterpret_cast<const char*>(operand);
+      textLength_ = std::strlen(text_);
+    } else if (info.kind != OperandKind::None) {
+      extra_ = operand;
+      extraLength = static_cast<std::int32_t>(operandLength(info.kind, opcode_[1]));
     }
   }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace krlist {
@@ -30,6 +31,24 @@ struct OpcodeInfo {
   OperandKind kind = OperandKind::None;
   DataMeaning meaning = DataMeaning::Bytes;
 };
+
+// The length of the operand after the data bytes, for every kind but a
+// string, which ends at its 0x00 wherever that lies. Only the first data byte
+// counts a word list's words; the other three do not.
+constexpr std::size_t operandLength(OperandKind kind, std::uint8_t firstDataByte) {
+  switch (kind) {
+    case OperandKind::WordList:
+      return 4 * static_cast<std::size_t>(firstDataByte);
+    case OperandKind::FloatPair:
+      return 8;
+    case OperandKind::FloatTriple:
+      return 12;
+    case OperandKind::None:
+    case OperandKind::String:
+      break;
+  }
+  return 0;
+}
 
 inline constexpr std::uint8_t kNameReference = 0x16;
 inline constexpr std::uint8_t kNameDefinition = 0x2B;

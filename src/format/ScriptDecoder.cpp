@@ -27,27 +27,14 @@ DecodeStop ScriptDecoder::decode(const ScriptBytes& script) {
       if (end > size) {
         return endOfBytes(truncated);
       }
-      switch (info.kind) {
-        case OperandKind::None:
-          break;
-        case OperandKind::String: {
-          const void* terminator = std::memchr(bytes + end, 0x00, size - end);
-          if (terminator == nullptr) {
-            return endOfBytes(truncated);
-          }
-          end = static_cast<std::size_t>(static_cast<const std::uint8_t*>(terminator) - bytes) + 1;
-          break;
+      if (info.kind == OperandKind::String) {
+        const void* terminator = std::memchr(bytes + end, 0x00, size - end);
+        if (terminator == nullptr) {
+          return endOfBytes(truncated);
         }
-        case OperandKind::WordList:
-          // Only the first data byte counts the words; the other three do not.
-          end += 4 * static_cast<std::size_t>(bytes[at + 1]);
-          break;
-        case OperandKind::FloatPair:
-          end += 8;
-          break;
-        case OperandKind::FloatTriple:
-          end += 12;
-          break;
+        end = static_cast<std::size_t>(static_cast<const std::uint8_t*>(terminator) - bytes) + 1;
+      } else {
+        end += operandLength(info.kind, info.dataLength > 0 ? bytes[at + 1] : 0);
       }
       if (end > size) {
         return endOfBytes(truncated);
