@@ -14,6 +14,7 @@ import argparse
 import json
 import os
 import resource
+import shutil
 import signal
 import subprocess
 import sys
@@ -250,15 +251,31 @@ def check_unreadable_folder(options, work):
             f.write(string_script([b'Alice']))
     os.chmod(os.path.join(scripts, 'locked'), 0)
     preexec = None
+    krscript = options.krscript
     if os.geteuid() == 0:
-        # Root reads every folder: the run is made as nobody.
+        # Root reads every folder: the run is made as nobody. The program may
+        # lie where nobody cannot reach it (a checkout in a folder only root
+        # may enter), so nobody runs a copy in the work folder, named from
+        # there: the folders above it need not let nobody in either.
         os.chmod(work, 0o755)
+        os.mkdir(os.path.join(work, 'bin'))
+        shutil.copy(options.krscript, os.path.join(work, 'bin', 'krscript'))
+        os.chmod(os.path.join(work, 'bin', 'krscript'), 0o755)
+        krscript = os.path.join('.', 'bin', 'krscript')
         preexec = lambda: os.setuid(65534)
-        if subprocess.run(['true'], preexec_fn=preexec).returncode != 0:
-            print('skipped: running as root, and cannot run as another user')
+        try:
+            probe = subprocess.run([krscript, '--version'], cwd=work, preexec_fn=preexec,
+                                   capture_output=True)
+            reason = probe.stderr.decode('utf-8', 'replace').strip()
+            runs = probe.returncode == 0
+        except (OSError, subprocess.SubprocessError) as error:
+            reason, runs = str(error), False
+        if not runs:
+            print(f'skipped: running as root, and nobody cannot run a copy of the program: '
+                  f'{reason}')
             return SKIPPED
     try:
-        status, out, err = run(options.krscript, ['check', 'scripts'], work, preexec)
+        status, out, err = run(krscript, ['check', 'scripts'], work, preexec)
     finally:
         os.chmod(os.path.join(scripts, 'locked'), 0o755)
     print(f'folder with an unreadable folder: status {status}')
