@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "format/ScriptDecoder.h"
+#include "format/ScriptFile.h"
 #include "io/CommandLine.h"
+#include "io/Files.h"
 #include "io/TextOutput.h"
 #include "listing/DecodeReport.h"
 #include "listing/ListingPrinter.h"
@@ -27,23 +28,27 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   krlist::Console console(stdout, stderr);
+  const std::string& fileName = arguments[1];
   // The listing reads the script's bytes where they lie.
-  krlist::ScriptBytes script;
-  krlist::ScriptDecoder decoder;
-  int status = -1;
+  krlist::DecodedScript script;
+  bool listed = false;
   try {
-    status = krlist::decodeScript(decoder, script, arguments[1], console);
-    if (status == 0) {
-      krlist::printListing(decoder.instructions(), console.out());
+    krlist::writeBanner(fileName, console.out());
+    if (!krlist::openAndDecode(krlist::pathFromUtf8(fileName), fileName, script)) {
+      console.error("Failed to open " + fileName + "\n");
+    } else if (!script.stop.complete()) {
+      krlist::reportStop(script.stop, fileName, console);
+    } else {
+      krlist::printListing(script.instructions(), console.out());
       console.out().write("Done.\n");
+      listed = true;
     }
   } catch (const std::bad_alloc&) {
     // A script too large for memory is a failed decode like any other, not
     // a crash.
-    console.error("Not enough memory to decode " + arguments[1] + "\n");
-    status = -1;
+    console.error("Not enough memory to decode " + fileName + "\n");
   }
-  if (status != 0) {
+  if (!listed) {
     // Whoever dropped the script onto the program reads this before the
     // window closes; at the end of standard input nothing waits.
     console.error("Exiting due to decompile error.\n");
@@ -51,7 +56,7 @@ int main(int argc, char** argv) {
     std::getchar();
   }
   console.out().write("instructions processed: ");
-  console.out().writeDecimal(static_cast<long long>(decoder.instructions().size()));
+  console.out().writeDecimal(static_cast<long long>(script.instructions().size()));
   console.out().write('\n');
 
   if (!console.out().flush()) {
@@ -59,5 +64,5 @@ int main(int argc, char** argv) {
     console.error("Failed to write to standard output\n");
     return 1;
   }
-  return status == 0 ? 0 : 1;
+  return listed ? 0 : 1;
 }

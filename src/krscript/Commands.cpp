@@ -31,12 +31,11 @@ std::optional<fs::path> withoutJsonSuffix(const fs::path& relative) {
 
 JobResult dumpScript(const Job& job, std::optional<Encoding> encoding) {
   DecodedScript script;
-  JobResult result;
-  if (!decodeScriptFile(job, script, result)) {
-    return result;
+  if (Expected<void> decoded = decodeScriptFile(job, script); !decoded) {
+    return failure(decoded.problem());
   }
   const std::string reason = describeStop(script.stop);
-  const ScriptEnd end{script.stop, reason, script.rest};
+  const ScriptEnd end{script.stop, reason, script.rest()};
   const Encoding chosen = encoding ? *encoding : chooseEncoding(script.decoder.instructions());
   std::string error;
   if (!writeOutput(
@@ -51,7 +50,7 @@ JobResult dumpScript(const Job& job, std::optional<Encoding> encoding) {
   // A script that does not decode is still written whole, with the bytes
   // that did not decode kept as they are, but the run says so.
   if (!script.stop.complete()) {
-    return {false, "", stopLine(job, script.stop)};
+    return failure(stopProblem(job, script.stop));
   }
   return {};
 }
@@ -86,12 +85,12 @@ JobResult buildScriptFile(const Job& job) {
 
 JobResult checkScript(const Job& job) {
   DecodedScript script;
-  JobResult result;
-  if (!decodeScriptFile(job, script, result)) {
-    return result;
+  if (Expected<void> decoded = decodeScriptFile(job, script); !decoded) {
+    return failure(decoded.problem());
   }
+  // The scripts that do not decode are what check reports, on standard output.
   if (!script.stop.complete()) {
-    return {false, stopLine(job, script.stop), ""};
+    return {false, stopProblem(job, script.stop).describe() + "\n", ""};
   }
   return {};
 }

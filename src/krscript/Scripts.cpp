@@ -61,35 +61,27 @@ int runPlan(const Plan& plan, const Options& options,
   return runJobs(plan.jobs, run, runOptions);
 }
 
-bool decodeScriptFile(const Job& job, DecodedScript& script, JobResult& failure) {
-  std::string error;
-  std::FILE* file = openInput(job.input, error);
-  if (file == nullptr) {
-    failure = {false, "", job.name + ": " + error + "\n"};
-    return false;
+Expected<void> decodeScriptFile(const Job& job, DecodedScript& script) {
+  if (Expected<void> opened = openAndDecode(job.input, job.name, script); !opened) {
+    return opened;
   }
-  (void)script.bytes.load(file);  // a failed read is told by the decode
-  std::fclose(file);
-  script.stop = script.decoder.decode(script.bytes);
   if (script.stop.reason == StopReason::ReadFailed) {
-    failure = {false, "", job.name + ": cannot read the file\n"};
-    return false;
+    Problem problem;
+    problem.where.file = job.name;
+    problem.message = "cannot read the file";
+    return problem;
   }
-  if (!script.stop.complete()) {
-    script.rest = script.bytes.from(script.stop.offset);
-  }
-  return true;
+  return {};
 }
 
-bool decodeWholeScript(const Job& job, DecodedScript& script, JobResult& failure) {
-  if (!decodeScriptFile(job, script, failure)) {
-    return false;
+Expected<void> decodeWholeScript(const Job& job, DecodedScript& script) {
+  if (Expected<void> decoded = decodeScriptFile(job, script); !decoded) {
+    return decoded;
   }
   if (!script.stop.complete()) {
-    failure = {false, "", stopLine(job, script.stop)};
-    return false;
+    return stopProblem(job, script.stop);
   }
-  return true;
+  return {};
 }
 
 std::string describeStop(const DecodeStop& stop) {
@@ -108,10 +100,13 @@ std::string describeStop(const DecodeStop& stop) {
   return "";
 }
 
-std::string stopLine(const Job& job, const DecodeStop& stop) {
-  char offset[9] = {};
-  TextOutput::putHexOffset(offset, static_cast<std::uint32_t>(stop.offset));
-  return job.name + ": 0x" + offset + ": " + describeStop(stop) + "\n";
+Problem stopProblem(const Job& job, const DecodeStop& stop) {
+  // Offsets are shown in eight digits, as the listing shows them.
+  return {{job.name, 0, 0, static_cast<std::uint32_t>(stop.offset)}, describeStop(stop)};
+}
+
+JobResult failure(const Problem& problem) {
+  return {false, "", problem.describe() + "\n"};
 }
 
 }  // namespace krlist

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "batch/FolderRun.h"
-#include "format/ScriptDecoder.h"
+#include "format/ScriptFile.h"
+#include "io/Problem.h"
 #include "krscript/Options.h"
 
 namespace krlist {
@@ -35,25 +36,19 @@ Plan planJobs(
 int runPlan(const Plan& plan, const Options& options,
             const std::function<JobResult(const Job&)>& run);
 
-// A script decoded as far as it goes, with the bytes after the stop.
-struct DecodedScript {
-  ScriptBytes bytes;
-  ScriptDecoder decoder;
-  DecodeStop stop;
-  std::string_view rest;
-};
-
-// Reads and decodes a job's input. False, with the failure in `failure`, when
+// Opens, reads and decodes a job's input as far as it goes: a problem when
 // the file cannot be opened or read.
-bool decodeScriptFile(const Job& job, DecodedScript& script, JobResult& failure);
+Expected<void> decodeScriptFile(const Job& job, DecodedScript& script);
 
 // The same for a script that must decode to its end (strings cannot be
-// taken from or put into bytes that did not decode): a stop is a failure.
-bool decodeWholeScript(const Job& job, DecodedScript& script, JobResult& failure);
+// taken from or put into bytes that did not decode): a stop is a problem.
+Expected<void> decodeWholeScript(const Job& job, DecodedScript& script);
 
 // Why a decode stopped, in words: "unknown opcode 0x01".
 std::string describeStop(const DecodeStop& stop);
-// "PATH: 0xOFFSET: REASON" and a line feed.
-std::string stopLine(const Job& job, const DecodeStop& stop);
+// A decode's stop as a problem: "PATH: 0xOFFSET: REASON".
+Problem stopProblem(const Job& job, const DecodeStop& stop);
+// A job that failed with `problem`, which it says on standard error.
+JobResult failure(const Problem& problem);
 
 }  // namespace krlist

@@ -29,10 +29,10 @@ std::string referenceName(const Job& job) {
 
 JobResult extractStrings(const Job& job, const Options& options) {
   DecodedScript script;
-  JobResult result;
-  if (!decodeWholeScript(job, script, result)) {
-    return result;
+  if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
+    return failure(decoded.problem());
   }
+  JobResult result;
   const InstructionList& listing = script.decoder.instructions();
   const Encoding encoding = options.encoding ? *options.encoding : chooseEncoding(listing);
   const bool po = options.format == "po";
@@ -82,10 +82,10 @@ fs::path translationsFor(const Job& job, const fs::path& translations, bool fold
 
 JobResult injectStrings(const Job& job, const Options& options, const fs::path& translationsPath) {
   DecodedScript script;
-  JobResult result;
-  if (!decodeWholeScript(job, script, result)) {
-    return result;
+  if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
+    return failure(decoded.problem());
   }
+  JobResult result;
   const std::string translationsName = pathToUtf8(translationsPath);
   std::string text;
   std::string error;

@@ -2,8 +2,6 @@
 
 #include <string_view>
 
-#include "io/Files.h"
-
 namespace krlist {
 
 namespace {
@@ -24,32 +22,10 @@ void writeStop(TextOutput& out, std::string_view title, std::uint64_t offset, st
 
 }  // namespace
 
-int decodeScript(ScriptDecoder& decoder, ScriptBytes& script, const std::string& fileName,
-                 Console& console) {
-  TextOutput& out = console.out();
+void writeBanner(const std::string& fileName, TextOutput& out) {
   out.write("\n-= Decompiling ");
   out.write(fileName);
   out.write(" =-\n\n");
-
-  // Raw bytes, so that 0x1A and carriage returns and line feeds are ordinary
-  // data.
-  std::FILE* file = openFile(pathFromUtf8(fileName), "rb");
-  if (file != nullptr && isDirectory(file)) {
-    std::fclose(file);
-    file = nullptr;
-  }
-  if (file == nullptr) {
-    console.error("Failed to open " + fileName + "\n");
-    return -1;
-  }
-  (void)script.load(file);  // a failed read is told by the decode
-  std::fclose(file);
-  const DecodeStop stop = decoder.decode(script);
-  if (stop.complete()) {
-    return 0;
-  }
-  reportStop(stop, fileName, console);
-  return -1;
 }
 
 void reportStop(const DecodeStop& stop, const std::string& fileName, Console& console) {

@@ -7,11 +7,9 @@
 
 namespace krlist {
 
-// The listing's account of a decode: writes the banner, reads the script
-// into `script`, decodes it and reports why it stopped, if it did. Returns 0
-// when the script decoded to its end, -1 otherwise.
-[[nodiscard]] int decodeScript(ScriptDecoder& decoder, ScriptBytes& script,
-                               const std::string& fileName, Console& console);
+// The line that opens a listing, before the script is even opened:
+// "-= Decompiling NAME =-" between empty lines.
+void writeBanner(const std::string& fileName, TextOutput& out);
 
 // Reports a decode that stopped early, as the listing words it.
 void reportStop(const DecodeStop& stop, const std::string& fileName, Console& console);
