@@ -304,6 +304,11 @@ std::string_view encodingName(Encoding encoding) {
   return encoding == Encoding::Utf8 ? "utf-8" : "cp932";
 }
 
+std::size_t findInvalidUtf8Text(std::string_view text) {
+  const std::optional<UnencodableCharacter> invalid = findNonUtf8Text(text);
+  return invalid ? invalid->offset : std::string_view::npos;
+}
+
 bool isExactText(Encoding encoding, std::string_view bytes) {
   return encoding == Encoding::Utf8 ? !findNonUtf8Text(bytes) : isExactCp932(bytes);
 }

@@ -31,6 +31,13 @@ bool isExactText(Encoding encoding, std::string_view bytes);
 // true; otherwise returns false and leaves `utf8` as it was.
 bool decodeExactText(Encoding encoding, std::string_view bytes, std::string& utf8);
 
+// The offset of the first byte of `text` that does not begin a character of
+// UTF-8 text: the start of a malformed sequence (a stray continuation byte,
+// an overlong form, a surrogate, a code point past U+10FFFF, a sequence cut
+// short) or a U+0000, which no script string can hold; npos when there is
+// none. The one UTF-8 check of the tools.
+std::size_t findInvalidUtf8Text(std::string_view text);
+
 // A character of a text that cannot be written in an encoding.
 struct UnencodableCharacter {
   char32_t character;  // the code point; U+FFFD for bytes that are not UTF-8

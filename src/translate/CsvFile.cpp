@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "text/Encoding.h"
+
 namespace krlist {
 namespace {
 
@@ -62,7 +64,7 @@ class CsvReader {
     if (text_.starts_with(kByteOrderMark)) {
       text_.remove_prefix(kByteOrderMark.size());
     }
-    if (const std::size_t bad = translation::findInvalidText(text_); bad != npos) {
+    if (const std::size_t bad = findInvalidUtf8Text(text_); bad != npos) {
       return TranslationError{translation::lineAt(text_, bad),
                               text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8"};
     }

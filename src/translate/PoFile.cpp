@@ -5,11 +5,12 @@
 #include <utility>
 #include <vector>
 
+#include "text/Encoding.h"
+
 namespace krlist {
 namespace {
 
 using translation::excerpt;
-using translation::findInvalidText;
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr auto npos = std::string_view::npos;
@@ -204,7 +205,7 @@ class PoReader {
     if (text_.starts_with(kByteOrderMark)) {
       text_.remove_prefix(kByteOrderMark.size());
     }
-    if (const std::size_t bad = findInvalidText(text_); bad != npos) {
+    if (const std::size_t bad = findInvalidUtf8Text(text_); bad != npos) {
       return TranslationError{translation::lineAt(text_, bad),
                               text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8"};
     }
@@ -442,7 +443,7 @@ class PoReader {
 
   bool checkText(const std::string& text, std::size_t line, std::string_view keyword) {
     // Escapes can make bytes that are not UTF-8.
-    if (findInvalidText(text) != npos) {
+    if (findInvalidUtf8Text(text) != npos) {
       return fail(line, std::string(keyword) + " is not valid UTF-8");
     }
     if (text.find('\x04') != npos) {

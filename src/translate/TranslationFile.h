@@ -64,11 +64,6 @@ std::variant<TranslationFile, TranslationError> readAllEntries(std::string_view 
 // Shared by the readers.
 namespace translation {
 
-// The offset of the first byte of `text` that is not part of valid UTF-8
-// (overlong forms, surrogates and code points past U+10FFFF included), or of
-// its first U+0000, which no script string can hold; npos when there is none.
-std::size_t findInvalidText(std::string_view text);
-
 // The 1-based number of the line holding `text[offset]`.
 std::size_t lineAt(std::string_view text, std::size_t offset);
 
