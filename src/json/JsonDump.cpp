@@ -182,19 +182,6 @@ void writeInstruction(TextOutput& out, const Instruction& instruction, const Nam
 
 }  // namespace
 
-Encoding chooseEncoding(const InstructionList& listing) {
-  std::uint64_t utf8Bytes = 0;
-  std::uint64_t cp932Bytes = 0;
-  for (const Instruction& instruction : listing) {
-    if (instruction.kind() == OperandKind::String) {
-      const std::string_view bytes = instruction.textView();
-      utf8Bytes += isExactText(Encoding::Utf8, bytes) ? bytes.size() : 0;
-      cp932Bytes += isExactText(Encoding::Cp932, bytes) ? bytes.size() : 0;
-    }
-  }
-  return cp932Bytes > utf8Bytes ? Encoding::Cp932 : Encoding::Utf8;
-}
-
 void writeJson(const InstructionList& listing, Encoding encoding, const ScriptEnd& end,
                TextOutput& out) {
   const NameIndex names(listing);

@@ -9,10 +9,6 @@
 
 namespace krlist {
 
-// The encoding in which the script's strings are text for the most bytes;
-// UTF-8 on a tie (a script of plain ASCII, say).
-Encoding chooseEncoding(const InstructionList& listing);
-
 // What follows the decoded instructions of a script.
 struct ScriptEnd {
   DecodeStop stop;

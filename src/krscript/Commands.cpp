@@ -29,19 +29,18 @@ std::optional<fs::path> withoutJsonSuffix(const fs::path& relative) {
   return fs::path(relative).replace_extension();
 }
 
-JobResult dumpScript(const Job& job, std::optional<Encoding> encoding) {
+JobResult dumpScript(const Job& job, Encoding encoding) {
   DecodedScript script;
   if (Expected<void> decoded = decodeScriptFile(job, script); !decoded) {
     return failure(decoded.problem());
   }
   const std::string reason = describeStop(script.stop);
   const ScriptEnd end{script.stop, reason, script.rest()};
-  const Encoding chosen = encoding ? *encoding : chooseEncoding(script.decoder.instructions());
   std::string error;
   if (!writeOutput(
           job,
           [&](TextOutput& out) {
-            writeJson(script.decoder.instructions(), chosen, end, out);
+            writeJson(script.instructions(), encoding, end, out);
             return true;
           },
           error)) {
@@ -98,11 +97,14 @@ JobResult checkScript(const Job& job) {
 }  // namespace
 
 int runDump(const Options& options) {
-  const Plan plan = planJobs(options, options.inputs[0], [](const fs::path& relative) {
-    return withSuffix(relative, ".json");
-  });
-  const std::optional<Encoding> encoding = options.encoding;
-  return runPlan(plan, options, [encoding](const Job& job) { return dumpScript(job, encoding); });
+  Plan plan = planJobs(options, options.inputs[0],
+                       [](const fs::path& relative) { return withSuffix(relative, ".json"); });
+  const RunEncoding encoding = chooseRunEncoding(plan, options);
+  if (encoding.guessed) {
+    plan.notes += kEncodingGuessed;
+  }
+  return runPlan(plan, options,
+                 [&encoding](const Job& job) { return dumpScript(job, encoding.encoding); });
 }
 
 int runBuild(const Options& options) {

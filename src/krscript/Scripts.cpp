@@ -1,7 +1,14 @@
 #include "krscript/Scripts.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
 
+#include "format/StringVote.h"
 #include "io/Files.h"
 #include "io/TextOutput.h"
 
@@ -82,6 +89,57 @@ Expected<void> decodeWholeScript(const Job& job, DecodedScript& script) {
     return stopProblem(job, script.stop);
   }
   return {};
+}
+
+const char* const kEncodingGuessed =
+    "krscript: no string tells utf-8 from cp932: taking cp932, the format's own "
+    "(--encoding utf-8 to choose otherwise)\n";
+
+RunEncoding chooseRunEncoding(const Plan& plan, const Options& options) {
+  if (options.encoding) {
+    return {*options.encoding, true, false};
+  }
+  if (!plan.usageError.empty()) {
+    return {};
+  }
+  EncodingVote vote;
+  std::mutex voteMutex;
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t index = next++; index < plan.jobs.size(); index = next++) {
+      const Job& job = plan.jobs[index];
+      if (!job.failure.empty()) {
+        continue;
+      }
+      EncodingVote votes;
+      try {
+        DecodedScript script;
+        if (openAndDecode(job.input, job.name, script)) {
+          voteOnStrings(script.instructions(), votes);
+        }
+      } catch (const std::bad_alloc&) {
+        continue;  // the job reports it when it runs
+      }
+      std::lock_guard<std::mutex> lock(voteMutex);
+      vote.add(votes);
+    }
+  };
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t workers =
+      std::min<std::size_t>(options.jobs > 0 ? options.jobs : cores, plan.jobs.size());
+  std::vector<std::thread> helpers;
+  for (std::size_t i = 1; i < workers; ++i) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // as many as the system will start
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) {
+    helper.join();
+  }
+  return {vote.choice(), vote.told().has_value(), vote.guessed()};
 }
 
 std::string describeStop(const DecodeStop& stop) {

@@ -4,12 +4,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "batch/FolderRun.h"
 #include "format/ScriptFile.h"
 #include "io/Problem.h"
 #include "krscript/Options.h"
+#include "text/Encoding.h"
 
 namespace krlist {
 
@@ -43,6 +45,26 @@ Expected<void> decodeScriptFile(const Job& job, DecodedScript& script);
 // The same for a script that must decode to its end (strings cannot be
 // taken from or put into bytes that did not decode): a stop is a problem.
 Expected<void> decodeWholeScript(const Job& job, DecodedScript& script);
+
+// The encoding of the strings of a run's scripts.
+struct RunEncoding {
+  Encoding encoding = Encoding::Cp932;
+  // Named by --encoding or told by the strings, as opposed to taken because
+  // nothing told.
+  bool told = false;
+  // Strings were read, and told nothing.
+  bool guessed = false;
+};
+
+// With --encoding, the encoding it names; otherwise the one the strings of
+// every script of the plan tell together, or cp932 when they tell none (a
+// game has one encoding, and a script of plain ASCII alone cannot tell it).
+// Each script is read and decoded for this before the run, several at once;
+// one that cannot be read tells nothing, and its job reports it.
+RunEncoding chooseRunEncoding(const Plan& plan, const Options& options);
+
+// What standard error says when no string told the encoding: a line.
+extern const char* const kEncodingGuessed;
 
 // Why a decode stopped, in words: "unknown opcode 0x01".
 std::string describeStop(const DecodeStop& stop);

@@ -27,14 +27,13 @@ std::string referenceName(const Job& job) {
   return name;
 }
 
-JobResult extractStrings(const Job& job, const Options& options) {
+JobResult extractStrings(const Job& job, const Options& options, Encoding encoding) {
   DecodedScript script;
   if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
     return failure(decoded.problem());
   }
   JobResult result;
-  const InstructionList& listing = script.decoder.instructions();
-  const Encoding encoding = options.encoding ? *options.encoding : chooseEncoding(listing);
+  const InstructionList& listing = script.instructions();
   const bool po = options.format == "po";
   std::size_t leftOut = 0;
   std::string error;
@@ -80,7 +79,7 @@ fs::path translationsFor(const Job& job, const fs::path& translations, bool fold
   return missing;
 }
 
-JobResult injectStrings(const Job& job, const Options& options, const fs::path& translationsPath) {
+JobResult injectStrings(const Job& job, const RunEncoding& run, const fs::path& translationsPath) {
   DecodedScript script;
   if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
     return failure(decoded.problem());
@@ -106,15 +105,27 @@ JobResult injectStrings(const Job& job, const Options& options, const fs::path& 
         translationsName + ":" + std::to_string(problem->line) + ": " + problem->message + "\n"};
   }
   const std::string& scriptEncoding = std::get<TranslationFile>(read).scriptEncoding;
-  const InstructionList& listing = script.decoder.instructions();
-  std::optional<Encoding> encoding = options.encoding;
+  const InstructionList& listing = script.instructions();
+  // The file names the encoding its strings were taken from. It must be the
+  // run's when the run's is known; when nothing told the run's, it tells.
+  Encoding encoding = run.encoding;
   if (!scriptEncoding.empty()) {
-    encoding = encodingFromName(scriptEncoding);
-    if (!encoding) {
+    const std::optional<Encoding> named = encodingFromName(scriptEncoding);
+    if (!named) {
       return {false, "",
               translationsName + ": unknown X-Script-Encoding \"" + scriptEncoding +
                   "\" (utf-8 or cp932)\n"};
     }
+    if (run.told && *named != run.encoding) {
+      return {false, "",
+              translationsName + ": X-Script-Encoding is " + scriptEncoding +
+                  ", but the scripts are in " + std::string(encodingName(run.encoding)) + "\n"};
+    }
+    encoding = *named;
+  } else if (run.guessed) {
+    result.err = translationsName +
+                 ": names no encoding, and no string tells utf-8 from cp932: taking cp932, "
+                 "the format's own\n";
   }
   std::error_code ignored;
   if (fs::equivalent(translationsPath, job.output, ignored)) {
@@ -125,8 +136,7 @@ JobResult injectStrings(const Job& job, const Options& options, const fs::path& 
   const bool written = writeOutput(
       job,
       [&](TextOutput& out) {
-        auto injected = injectStrings(listing, script.stop.endMarker, translations,
-                                      encoding ? *encoding : chooseEncoding(listing), out);
+        auto injected = injectStrings(listing, script.stop.endMarker, translations, encoding, out);
         if (const auto* problem = std::get_if<InjectError>(&injected)) {
           message = translationsName + ":" + std::to_string(problem->line) + ": " +
                     problem->message + "\n";
@@ -137,7 +147,8 @@ JobResult injectStrings(const Job& job, const Options& options, const fs::path& 
       },
       error);
   if (!written) {
-    return {false, "", message.empty() ? job.name + ": " + error + "\n" : message};
+    // A refusal follows the note on the encoding, which may explain it.
+    return {false, "", result.err + (message.empty() ? job.name + ": " + error + "\n" : message)};
   }
   const std::string bytes = std::to_string(report.growth < 0 ? -report.growth : report.growth);
   result.out = job.name + ": " + std::to_string(report.replaced) + " string" +
@@ -153,13 +164,18 @@ JobResult injectStrings(const Job& job, const Options& options, const fs::path& 
 
 int runExtract(const Options& options) {
   const std::string suffix = "." + options.format;
-  const Plan plan = planJobs(options, options.inputs[0], [&suffix](const fs::path& relative) {
+  Plan plan = planJobs(options, options.inputs[0], [&suffix](const fs::path& relative) {
     fs::path output = relative;
     output += suffix;
     return std::optional<fs::path>(output);
   });
-  return runPlan(plan, options,
-                 [&options](const Job& job) { return extractStrings(job, options); });
+  const RunEncoding encoding = chooseRunEncoding(plan, options);
+  if (encoding.guessed) {
+    plan.notes += kEncodingGuessed;
+  }
+  return runPlan(plan, options, [&options, &encoding](const Job& job) {
+    return extractStrings(job, options, encoding.encoding);
+  });
 }
 
 int runInject(const Options& options) {
@@ -167,8 +183,11 @@ int runInject(const Options& options) {
     return std::optional<fs::path>(relative);
   });
   const fs::path translations = pathFromUtf8(options.inputs[1]);
+  // Each translation file tells whatever the scripts do not: nothing is said
+  // for the run.
+  const RunEncoding encoding = chooseRunEncoding(plan, options);
   return runPlan(plan, options, [&](const Job& job) {
-    return injectStrings(job, options, translationsFor(job, translations, plan.folder));
+    return injectStrings(job, encoding, translationsFor(job, translations, plan.folder));
   });
 }
 

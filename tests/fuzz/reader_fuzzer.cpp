@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "format/ScriptDecoder.h"
+#include "format/StringVote.h"
 #include "json/JsonBuild.h"
 #include "json/JsonDump.h"
 #include "translate/CsvFile.h"
@@ -80,7 +81,7 @@ std::string dump(std::string_view bytes) {
   const std::string_view rest =
       decoded.stop.complete() ? std::string_view() : decoded.bytes.from(decoded.stop.offset);
   krlist::TextOutput json(nullptr);
-  const krlist::Encoding encoding = krlist::chooseEncoding(decoded.decoder.instructions());
+  const krlist::Encoding encoding = krlist::encodingOfStrings(decoded.decoder.instructions());
   krlist::writeJson(decoded.decoder.instructions(), encoding, {decoded.stop, "stopped", rest},
                     json);
   return std::string(json.text());

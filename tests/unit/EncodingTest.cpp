@@ -1,4 +1,5 @@
 #include "text/Encoding.h"
+#include "text/EncodingVote.h"
 
 #include <gtest/gtest.h>
 
@@ -171,6 +172,30 @@ TEST(EncodingTest, DescribeCharacter) {
                                       {U'\u2028', "U+2028"}}) {
     EXPECT_EQ(describeCharacter(control), name);
   }
+}
+
+// The strings of a run tell its encoding together, by the bytes of text in
+// each; plain ASCII tells nothing, and then the choice is cp932.
+TEST(EncodingTest, StringsOfARunVoteTogether) {
+  EncodingVote run;
+  EXPECT_EQ(run.told(), std::nullopt);
+  EXPECT_FALSE(run.guessed());  // no string at all: nothing was guessed for
+  run.add("Start");
+  run.add("\x81");  // a lead byte alone: text in neither
+  EXPECT_EQ(run.told(), std::nullopt);
+  EXPECT_TRUE(run.guessed());
+  EXPECT_EQ(run.choice(), kCp932);
+
+  EncodingVote script;
+  script.add("Wait\xE2\x80\x94");  // "Wait—": 7 bytes of UTF-8, not cp932
+  run.add(script);
+  EXPECT_EQ(run.told(), kUtf8);
+  run.add("\x82\xCD\x82\xA2");  // "はい" in cp932: 4 bytes against UTF-8's 7
+  EXPECT_EQ(run.told(), kUtf8);
+  run.add("\x96\xBC\x91\x4F");  // "名前" in cp932: 8 against 7
+  EXPECT_EQ(run.told(), kCp932);
+  EXPECT_EQ(run.choice(), kCp932);
+  EXPECT_FALSE(run.guessed());
 }
 
 }  // namespace
