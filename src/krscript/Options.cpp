@@ -10,7 +10,7 @@ namespace krlist {
 
 namespace {
 
-constexpr const char* kCommands[] = {"dump", "build", "check", "extract", "inject"};
+constexpr const char* kCommands[] = {"dump", "build", "check", "extract", "inject", "update"};
 
 bool isCommand(const std::string& word) {
   for (const char* command : kCommands) {
@@ -90,6 +90,15 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
         return "--format needs po or csv";
       }
       options.format = text;
+    } else if (word == "--similarity") {
+      double similarity = -1;
+      if (!value(text) ||
+          std::from_chars(text.data(), text.data() + text.size(), similarity).ptr !=
+              text.data() + text.size() ||
+          !(similarity >= 0 && similarity <= 1)) {
+        return "--similarity needs a number from 0 to 1";
+      }
+      options.similarity = similarity;
     } else if (word == "-j" || word == "--jobs") {
       unsigned jobs = 0;
       if (!value(text) ||
@@ -109,16 +118,19 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
   if (options.command.empty()) {
     return "no command given";
   }
-  const std::size_t wanted = options.command == "inject" ? 2 : 1;
+  const bool twoInputs = options.command == "inject" || options.command == "update";
+  const std::size_t wanted = twoInputs ? 2 : 1;
   if (options.inputs.size() < wanted ||
       (options.command != "check" && options.inputs.size() > wanted)) {
-    return options.command == "inject"
-               ? "inject takes a script or folder and its translations"
+    return options.command == "inject" ? "inject takes a script or folder and its translations"
+           : options.command == "update"
+               ? "update takes a script or folder and its old translations"
                : options.command + " takes " +
                      (options.command == "check" ? "one or more" : "one") + " input path";
   }
   if (!options.output &&
-      (options.command == "build" || options.command == "extract" || options.command == "inject")) {
+      (options.command == "build" || options.command == "extract" || options.command == "inject" ||
+       options.command == "update")) {
     return options.command + " needs -o OUT";
   }
   return options;
@@ -155,6 +167,17 @@ std::string usage(const std::string& command) {
            "Writes each script with the translated strings of its translation file put in;\n"
            "untranslated and fuzzy entries keep the original bytes.\n";
   }
+  if (command == "update") {
+    return "Usage: krscript update SCRIPT|DIR OLD -o OUT [--similarity 0.6] [--encoding "
+           "auto|utf-8|cp932] [-j N] [--fail-fast]\n"
+           "Carries the translations of OLD, the translation file or folder of the previous\n"
+           "version, over to the new scripts: OUT gets what extract would write, with each\n"
+           "translation at its text's new place, wherever it moved. An edited text keeps its\n"
+           "old translation marked fuzzy, with the old text, when it is at least as similar\n"
+           "as --similarity (in characters, 0 to 1); a translation whose text went away is\n"
+           "kept as obsolete. Says per script how many were kept, moved, fuzzy, new and\n"
+           "obsolete. Nothing is written unless every old file and script can be read.\n";
+  }
   return "Usage: krscript COMMAND [OPTIONS]\n"
          "       krscript PATH...\n"
          "  dump SCRIPT|DIR [-o OUT] [--encoding auto|utf-8|cp932]  script to JSON\n"
@@ -163,6 +186,8 @@ std::string usage(const std::string& command) {
          "not decode\n"
          "  extract SCRIPT|DIR -o OUT [--format po|csv]             strings to translate\n"
          "  inject SCRIPT|DIR TRANSLATIONS -o OUT                   translations put back\n"
+         "  update SCRIPT|DIR OLD -o OUT [--similarity 0.6]         translations carried over\n"
+         "                                                          to new scripts\n"
          "PATH... with no command, as when files are dropped onto the program: each output\n"
          "goes beside its path (x.kr to x.kr.json, DIR to DIR-json, x.kr.json to x.kr, or\n"
          "to x.new.kr when x.kr exists), and the program waits for Enter at the end.\n"

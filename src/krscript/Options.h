@@ -18,6 +18,7 @@ struct Options {
   std::optional<std::string> output;  // -o
   std::optional<Encoding> encoding;   // --encoding; none for auto
   std::string format = "po";          // --format, for extract
+  double similarity = 0.6;            // --similarity, for update
   unsigned jobs = 0;                  // -j; 0 for one per core
   bool failFast = false;              // --fail-fast
   bool help = false;                  // --help

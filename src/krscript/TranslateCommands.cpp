@@ -44,7 +44,11 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
     leftOut = extractStringEntries(listing, encoding, referenceName(job), po,
                                    [&](const TranslationEntry& entry) {
                                      text.clear();
-                                     (po ? appendPoEntry : appendCsvEntry)(text, entry);
+                                     if (po) {
+                                       appendPoEntry(text, entry);
+                                     } else {
+                                       appendCsvEntry(text, entry);
+                                     }
                                      out.write(text);
                                    });
     return true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -13,9 +14,19 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr auto npos = std::string_view::npos;
 
-enum Column { kLocation, kSource, kTarget, kContext, kColumnCount };
-constexpr std::array<std::string_view, kColumnCount> kColumnNames = {"location", "source", "target",
-                                                                     "context"};
+// The columns after the first four are those an update adds, and may be
+// missing.
+enum Column { kLocation, kSource, kTarget, kContext, kFuzzy, kPreviousSource, kColumnCount };
+constexpr std::size_t kRequiredColumns = kFuzzy;
+constexpr std::array<std::string_view, kColumnCount> kColumnNames = {
+    "location", "source", "target", "context", "fuzzy", "previous source"};
+constexpr std::string_view kObsolete = "obsolete";
+
+// A spreadsheet user marks a row fuzzy with whatever comes to hand; only an
+// empty cell or a plain no leaves it to be used.
+bool meansFuzzy(std::string_view value) {
+  return !value.empty() && value != "no" && value != "0" && value != "false" && value != "FALSE";
+}
 
 void appendField(std::string& out, std::string_view text) {
   out += '"';
@@ -31,12 +42,14 @@ void appendField(std::string& out, std::string_view text) {
   out += '"';
 }
 
-void appendRecord(std::string& out, const std::array<std::string_view, kColumnCount>& fields) {
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i > 0) {
+void appendRecord(std::string& out, std::initializer_list<std::string_view> fields) {
+  bool first = true;
+  for (const std::string_view field : fields) {
+    if (!first) {
       out += ',';
     }
-    appendField(out, fields[i]);
+    first = false;
+    appendField(out, field);
   }
   out += "\r\n";
 }
@@ -97,7 +110,7 @@ class CsvReader {
         columns[c] = i;
       }
     }
-    for (std::size_t c = 0; c < kColumnCount; ++c) {
+    for (std::size_t c = 0; c < kRequiredColumns; ++c) {
       if (columns[c] == npos) {
         return TranslationError{
             recordLine, "no column \"" + std::string(kColumnNames[c]) + "\" in the header row"};
@@ -125,14 +138,27 @@ class CsvReader {
       if (colon != npos) {
         entry.context = entry.reference.substr(colon + 1);
       }
-      if (!translation::isOffsetContext(entry.context)) {
+      if (columns[kFuzzy] != npos) {
+        const std::string_view mark = trimSpaces(fields[columns[kFuzzy]]);
+        entry.obsolete = mark == kObsolete;
+        entry.fuzzy = !entry.obsolete && meansFuzzy(mark);
+      }
+      if (columns[kPreviousSource] != npos) {
+        entry.previousSource = std::move(fields[columns[kPreviousSource]]);
+      }
+      // An obsolete row names no string of the script: the offset it had, if
+      // any, may come again.
+      if (entry.obsolete && !translation::isOffsetContext(entry.context)) {
+        entry.context.clear();
+      } else if (!translation::isOffsetContext(entry.context)) {
         return TranslationError{recordLine, "location \"" +
                                                 std::string(translation::excerpt(entry.reference)) +
                                                 "\" does not end in ':' and a script offset "
                                                 "(eight hexadecimal digits)"};
       }
       translation::toUpperAscii(entry.context);
-      if (const std::size_t first = lines.firstLine(entry.context, recordLine)) {
+      if (const std::size_t first =
+              entry.obsolete ? 0 : lines.firstLine(entry.context, recordLine)) {
         return TranslationError{recordLine, "offset " + entry.context + " again, first at line " +
                                                 std::to_string(first)};
       }
@@ -223,14 +249,25 @@ class CsvReader {
 
 }  // namespace
 
-std::string csvHeader() {
+std::string csvHeader(bool review) {
   std::string out(kByteOrderMark);
-  appendRecord(out, kColumnNames);
+  const auto& n = kColumnNames;
+  if (review) {
+    appendRecord(out, {n[0], n[1], n[2], n[3], n[4], n[5]});
+  } else {
+    appendRecord(out, {n[0], n[1], n[2], n[3]});
+  }
   return out;
 }
 
-void appendCsvEntry(std::string& out, const TranslationEntry& entry) {
-  appendRecord(out, {entry.reference, entry.source, entry.target, entry.comment});
+void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review) {
+  if (!review) {
+    appendRecord(out, {entry.reference, entry.source, entry.target, entry.comment});
+    return;
+  }
+  const std::string_view mark = entry.obsolete ? kObsolete : entry.fuzzy ? "fuzzy" : "";
+  appendRecord(out, {entry.reference, entry.source, entry.target, entry.comment, mark,
+                     entry.previousSource});
 }
 
 std::string writeCsv(const TranslationFile& file) {

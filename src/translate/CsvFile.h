@@ -19,19 +19,28 @@ namespace krlist {
 // it, spreadsheets take the file for a legacy code page), every field quoted
 // and CRLF line ends; a line break inside a field stays in the field.
 //
-// CSV has no place for the script's encoding or for fuzzy marks.
+// CSV has no place for the script's encoding. An update adds two columns for
+// what a reviewer needs,
+//
+//   location,source,target,context,fuzzy,previous source
+//
+// where fuzzy is "fuzzy" for a target to review, "obsolete" for a
+// translation whose string went away (kept for when it comes back), and
+// empty otherwise.
 std::string writeCsv(const TranslationFile& file);
 
 // writeCsv in pieces, for a file written as its entries are made: the
-// byte-order mark and header row, then each entry's row appended.
-std::string csvHeader();
-void appendCsvEntry(std::string& out, const TranslationEntry& entry);
+// byte-order mark and header row, then each entry's row appended; with
+// `review`, with the two columns of an update.
+std::string csvHeader(bool review = false);
+void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review = false);
 
 // Reads what writeCsv writes and what spreadsheets save from it: with or
 // without the byte-order mark, quoted or bare fields, CRLF or LF, the columns
 // in any order (found by their names in the header row; other columns are
 // ignored), separated by commas or, as some locales save them, by
-// semicolons. Empty rows are skipped. Refuses, with the line, an unbalanced
+// semicolons. Empty rows are skipped. A row whose fuzzy column holds
+// anything but nothing, "no", "0" or "false" is fuzzy. Refuses, with the line, an unbalanced
 // quote, text after a closing quote, a row with more or fewer fields than the
 // header, a missing column, invalid UTF-8, a location without an offset and
 // the same offset twice.

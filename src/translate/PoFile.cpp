@@ -87,8 +87,11 @@ std::string quoted(std::string_view text) {
 }
 
 // As gettext lays strings out: a text with a line feed before its end starts
-// on the next line, one line of the text per line of the file.
-void appendString(std::string& out, std::string_view keyword, std::string_view text) {
+// on the next line, one line of the text per line of the file. Every line
+// starts with `prefix`: "#~ " in an obsolete entry, "#| " for a previous text.
+void appendString(std::string& out, std::string_view keyword, std::string_view text,
+                  std::string_view prefix = {}) {
+  out += prefix;
   out += keyword;
   out += ' ';
   const std::size_t firstBreak = text.find('\n');
@@ -101,6 +104,7 @@ void appendString(std::string& out, std::string_view keyword, std::string_view t
   while (!text.empty()) {
     const std::size_t lineFeed = text.find('\n');
     const std::size_t length = lineFeed == npos ? text.size() : lineFeed + 1;
+    out += prefix;
     appendQuoted(out, text.substr(0, length));
     out += '\n';
     text.remove_prefix(length);
@@ -188,6 +192,8 @@ struct PendingEntry {
     entry.source.clear();
     entry.target.clear();
     entry.fuzzy = false;
+    entry.previousSource.clear();
+    entry.obsolete = false;
     entry.line = 0;
     hasComment = hasContext = hasId = hasStr = false;
     contextLine = idLine = strLine = 0;
@@ -313,22 +319,39 @@ class PoReader {
   }
 
   bool readComment(std::string_view line) {
-    field_ = Field::none;
     if (line.starts_with("#~")) {
-      // An obsolete entry, kept by gettext for reuse; the comments just before
-      // it are its own.
-      if (pending_.hasKeyword() && !finishEntry()) {
+      // An obsolete entry: a translation whose string went away, kept for
+      // reuse. Its lines are those of an entry behind "#~", and the comments
+      // just before it are its own.
+      line.remove_prefix(2);
+      const bool previous = line.starts_with('|');
+      if ((previous || !pending_.entry.obsolete) && pending_.hasKeyword() && !finishEntry()) {
         return false;
       }
-      pending_.clear();
+      if (pending_.entry.line == 0) {
+        pending_.entry.line = lineNumber_;
+      }
+      pending_.entry.obsolete = true;
+      if (previous) {
+        return readPrevious(line.substr(1));
+      }
+      if (!readLine(line)) {
+        return false;
+      }
+      pending_.entry.obsolete = true;  // also when the line started the next one
       return true;
     }
+    field_ = Field::none;
     if (pending_.hasKeyword() && !finishEntry()) {
       return false;
     }
     if (pending_.entry.line == 0) {
       pending_.entry.line = lineNumber_;
     }
+    if (line.starts_with("#|")) {
+      return readPrevious(line.substr(2));
+    }
+    previous_ = nullptr;
     if (line.starts_with("#.")) {
       line.remove_prefix(2);
       if (line.starts_with(' ')) {
@@ -371,8 +394,35 @@ class PoReader {
         line.remove_prefix(comma + 1);
       }
     }
-    // Translator comments ("# ") and previous texts ("#|") are not kept.
+    // Translator comments ("# ") are not kept.
     return true;
+  }
+
+  // A line of the text an entry had when it was translated ("#| msgid"),
+  // which gettext writes before the entry's own keywords; its previous
+  // msgctxt is not kept.
+  bool readPrevious(std::string_view line) {
+    line = trim(line);
+    if (line.starts_with('"')) {
+      return previous_ == nullptr || readString(line, *previous_);
+    }
+    previous_ = nullptr;
+    scratch_.clear();
+    if (line.starts_with("msgid ") || line.starts_with("msgid\"")) {
+      previous_ = &pending_.entry.previousSource;
+      previous_->clear();
+      line.remove_prefix(5);
+    } else if (line.starts_with("msgctxt ") || line.starts_with("msgctxt\"")) {
+      previous_ = &scratch_;
+      line.remove_prefix(7);
+    } else {
+      return true;  // a previous plural form, which no entry here has
+    }
+    line = trim(line);
+    if (line.empty() || line.front() != '"') {
+      return fail(lineNumber_, "a string must follow the previous text's keyword");
+    }
+    return readString(line, *previous_);
   }
 
   bool readString(std::string_view line, std::string& out) {
@@ -455,6 +505,7 @@ class PoReader {
 
   bool finishEntry() {
     field_ = Field::none;
+    previous_ = nullptr;
     if (!takePending()) {
       return false;
     }
@@ -475,6 +526,22 @@ class PoReader {
     if ((pending.hasContext && !checkText(entry.context, pending.contextLine, "msgctxt")) ||
         !checkText(entry.source, pending.idLine, "msgid") ||
         !checkText(entry.target, pending.strLine, "msgstr")) {
+      return false;
+    }
+    if (entry.obsolete) {
+      // An obsolete entry names no string, so its offset, when it has one,
+      // may come again.
+      if (!checkText(entry.previousSource, pending.idLine, "the previous msgid")) {
+        return false;
+      }
+      if (translation::isOffsetContext(entry.context)) {
+        translation::toUpperAscii(entry.context);
+        restoreOffset(entry.reference, entry.context);
+      }
+      take_(entry);
+      return true;
+    }
+    if (!checkText(entry.previousSource, pending.idLine, "the previous msgid")) {
       return false;
     }
     if (!pending.hasContext) {
@@ -543,6 +610,8 @@ class PoReader {
   PendingEntry pending_;
   Field field_ = Field::none;
   std::size_t headerLine_ = 0;
+  std::string* previous_ = nullptr;  // the previous text a "#| \"...\"" line goes on
+  std::string scratch_;              // a previous msgctxt, read and dropped
   translation::OffsetLines lines_;  // of each msgctxt read
   TranslationFile file_;            // without its entries, handed to `take_`
   TranslationError error_;
@@ -579,9 +648,15 @@ void appendPoEntry(std::string& out, const TranslationEntry& entry) {
   if (entry.fuzzy) {
     out += "#, fuzzy\n";
   }
-  appendString(out, "msgctxt", entry.context);
-  appendString(out, "msgid", entry.source);
-  appendString(out, "msgstr", entry.target);
+  const std::string_view prefix = entry.obsolete ? "#~ " : "";
+  if (!entry.previousSource.empty()) {
+    appendString(out, "msgid", entry.previousSource, entry.obsolete ? "#~| " : "#| ");
+  }
+  if (!entry.obsolete || !entry.context.empty()) {
+    appendString(out, "msgctxt", entry.context, prefix);
+  }
+  appendString(out, "msgid", entry.source, prefix);
+  appendString(out, "msgstr", entry.target, prefix);
 }
 
 std::string writePo(const TranslationFile& file) {

@@ -20,7 +20,9 @@ namespace krlist {
 //   msgstr "TARGET"
 //
 // after a header entry (msgid "") that declares UTF-8 and keeps the script's
-// encoding as X-Script-Encoding. The offset is the msgctxt, which also keeps
+// encoding as X-Script-Encoding. A fuzzy entry gets "#, fuzzy" and, when it
+// has one, its previous text as "#| msgid"; an obsolete entry is written as
+// gettext writes one, every keyword line behind "#~ ". The offset is the msgctxt, which also keeps
 // equal texts apart: gettext merges entries whose msgctxt and msgid agree.
 //
 // PO strings cannot hold U+0000, and gettext refuses U+0004 (its separator
@@ -40,7 +42,8 @@ void appendPoEntry(std::string& out, const TranslationEntry& entry);
 
 // Reads what writePo writes and what the gettext tools and translators'
 // editors make of it: comments in any order, flags ("#, fuzzy"), previous
-// texts ("#|") and obsolete entries ("#~"), which are ignored, strings split
+// texts ("#| msgid") and obsolete entries ("#~", handed over marked
+// obsolete, their offsets not checked), strings split
 // over lines, CRLF line ends and a byte-order mark. Refuses, with the line,
 // anything it cannot take back faithfully: bad syntax, invalid UTF-8, a
 // charset other than UTF-8, plural forms, an entry without a msgctxt offset,

@@ -71,6 +71,9 @@ TranslationFile extractStrings(const InstructionList& listing, Encoding encoding
 }
 
 void Translations::add(const TranslationEntry& entry) {
+  if (entry.obsolete) {
+    return;
+  }
   Entry& added = entries.emplace_back();
   added.offset = translation::offsetOf(entry.context);
   added.fuzzy = entry.fuzzy;

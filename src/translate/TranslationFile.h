@@ -26,9 +26,18 @@ struct TranslationEntry {
   std::string reference;
   std::string source;  // UTF-8
   std::string target;  // UTF-8; empty while untranslated
-  // The translator marked the target as needing review (PO only); such a
-  // target is not to be used.
+  // The translator, or an update that carried the target over from a changed
+  // text, marked the target as needing review; such a target is not to be
+  // used.
   bool fuzzy = false;
+  // The source the target was made for, when it differs from `source`: what
+  // an update found changed, shown to the reviewer (PO "#| msgid", the CSV
+  // column "previous source"). Empty when there is none.
+  std::string previousSource;
+  // A translation whose string is gone from the script, kept for when it
+  // comes back (PO "#~"): it names no string and is never put into a script.
+  // Its context is the offset it had, or empty.
+  bool obsolete = false;
   // Where the entry starts in the file it was read from (1-based; in a PO
   // file its first comment line), for messages; 0 for entries not read.
   std::size_t line = 0;

@@ -158,7 +158,7 @@ TEST(TranslationFileTest, PoReadsWhatEditorsAndGettextWrite) {
       "msgstr \"\"";
   const TranslationFile file = readOrFail(readPo, po);
   EXPECT_EQ(file.scriptEncoding, "utf-8");
-  ASSERT_EQ(file.entries.size(), 2u);
+  ASSERT_EQ(file.entries.size(), 3u);
   const TranslationEntry& first = file.entries[0];
   EXPECT_EQ(first.context, "0000001A");
   EXPECT_EQ(first.reference, "scenes/a b.kr:0000001a");
@@ -166,9 +166,18 @@ TEST(TranslationFileTest, PoReadsWhatEditorsAndGettextWrite) {
   EXPECT_EQ(first.source, "one AB\0033\x01two\n");
   EXPECT_EQ(first.target, "eins");
   EXPECT_TRUE(first.fuzzy);
+  EXPECT_EQ(first.previousSource, "old");
+  EXPECT_FALSE(first.obsolete);
   EXPECT_EQ(first.line, 7u);
-  EXPECT_EQ(file.entries[1].line, 21u);
-  EXPECT_FALSE(file.entries[1].fuzzy);  // the mark belonged to the obsolete entry
+  const TranslationEntry& gone = file.entries[1];
+  EXPECT_TRUE(gone.obsolete);
+  EXPECT_TRUE(gone.fuzzy);
+  EXPECT_EQ(gone.context, "00000000");
+  EXPECT_EQ(gone.source, "gone");
+  EXPECT_EQ(gone.target, "weg");
+  EXPECT_EQ(file.entries[2].line, 21u);
+  EXPECT_FALSE(file.entries[2].fuzzy);  // the mark belonged to the obsolete entry
+  EXPECT_FALSE(file.entries[2].obsolete);
 }
 
 TEST(TranslationFileTest, CsvReadsWhatSpreadsheetsWrite) {

@@ -1,0 +1,264 @@
+// krscript update: the translation files of the previous version of the
+// scripts carried over to the new one. Unlike the other commands it cannot
+// take one script at a time: a line may have moved to any script of the run.
+// So every old file is read and every script decoded first, and nothing is
+// written unless all of them could be.
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <variant>
+
+#include "batch/FolderRun.h"
+#include "io/Files.h"
+#include "json/JsonDump.h"
+#include "krscript/Commands.h"
+#include "krscript/Scripts.h"
+#include "translate/CsvFile.h"
+#include "translate/PoFile.h"
+#include "translate/ScriptStrings.h"
+#include "translate/Update.h"
+
+namespace krlist {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slashed(const fs::path& path) {
+  std::string name = pathToUtf8(path);
+  std::replace(name.begin(), name.end(), '\\', '/');
+  return name;
+}
+
+bool isCsv(const fs::path& path) { return path.extension() == ".csv"; }
+
+struct OldFile {
+  fs::path path;
+  std::string script;  // the script it was made for: its path in the folder, with '/'
+  std::vector<TranslationEntry> entries;
+};
+
+// Reads the old translation files: the one named, or every .po and .csv
+// file in the folder named. Every file that cannot be read is reported.
+bool readOldFiles(const fs::path& old, bool folder, const Options& options,
+                  std::vector<OldFile>& files) {
+  std::vector<std::pair<fs::path, std::string>> found;  // path, script
+  if (folder) {
+    std::string notes;
+    const fs::path output = pathFromUtf8(*options.output);
+    for (const Job& job : listFolder(old, output, [](const fs::path& relative) {
+           return std::optional<fs::path>(relative);
+         }, notes)) {
+      if (!job.failure.empty()) {
+        std::fputs(job.failure.c_str(), stderr);
+        return false;
+      }
+      if (job.input.extension() == ".po" || isCsv(job.input)) {
+        fs::path script = job.relative;
+        script.replace_extension();
+        found.emplace_back(job.input, slashed(script));
+      }
+    }
+  } else {
+    found.emplace_back(old, "");
+  }
+  bool ok = true;
+  for (auto& [path, script] : found) {
+    const std::string name = pathToUtf8(path);
+    std::string text, error;
+    if (!readFile(path, text, error)) {
+      std::fprintf(stderr, "%s: %s\n", name.c_str(), error.c_str());
+      ok = false;
+      continue;
+    }
+    auto read = isCsv(path) ? readCsv(text) : readPo(text);
+    if (const auto* problem = std::get_if<TranslationError>(&read)) {
+      std::fprintf(stderr, "%s:%zu: %s\n", name.c_str(), problem->line, problem->message.c_str());
+      ok = false;
+      continue;
+    }
+    files.push_back({path, script, std::move(std::get<TranslationFile>(read).entries)});
+  }
+  return ok;
+}
+
+struct NewScript {
+  bool po = true;
+  std::string encoding;
+  std::size_t leftOut = 0;
+  std::vector<TranslationEntry> entries;
+};
+
+std::string describeCounts(const UpdateCounts& c) {
+  return std::to_string(c.kept) + " kept, " + std::to_string(c.moved) + " moved, " +
+         std::to_string(c.fuzzy) + " fuzzy, " + std::to_string(c.added) + " new, " +
+         std::to_string(c.obsolete) + " obsolete";
+}
+
+}  // namespace
+
+int runUpdate(const Options& options) {
+  const fs::path old = pathFromUtf8(options.inputs[1]);
+  const fs::path input = pathFromUtf8(options.inputs[0]);
+  std::error_code error;
+  for (const fs::path& path : {input, old}) {
+    if (!fs::exists(path, error)) {
+      std::fprintf(stderr, "%s: no such file or folder\n", pathToUtf8(path).c_str());
+      return 1;
+    }
+  }
+  const bool folder = fs::is_directory(input, error);
+  if (folder != fs::is_directory(old, error)) {
+    std::fprintf(stderr, "krscript: %s\n%s",
+                 folder ? "update of a folder takes the folder of its old translation files"
+                        : "update of a script takes its old translation file, not a folder",
+                 usage("update").c_str());
+    return 2;
+  }
+
+  std::vector<OldFile> oldFiles;
+  if (!readOldFiles(old, folder, options, oldFiles)) {
+    std::fputs("krscript: nothing written\n", stderr);
+    return 1;
+  }
+  // Each script's file keeps the format of its old one; a new script takes
+  // the format most of the old files have.
+  std::map<std::string, bool> oldIsPo;
+  std::size_t csvFiles = 0;
+  for (const OldFile& file : oldFiles) {
+    oldIsPo.emplace(file.script, !isCsv(file.path));
+    csvFiles += isCsv(file.path) ? 1 : 0;
+  }
+  const bool poByDefault = csvFiles * 2 <= oldFiles.size();
+  const auto poFor = [&](const fs::path& relative) {
+    const auto found = oldIsPo.find(folder ? slashed(relative) : "");
+    return found != oldIsPo.end() ? found->second : poByDefault;
+  };
+  const Plan plan = planJobs(options, options.inputs[0], [&](const fs::path& relative) {
+    fs::path output = relative;
+    output += poFor(relative) ? ".po" : ".csv";
+    return std::optional<fs::path>(output);
+  });
+  if (!plan.usageError.empty()) {
+    return runPlan(plan, options, [](const Job&) { return JobResult{}; });
+  }
+  if (plan.jobs.empty()) {
+    std::fprintf(stderr, "%s: no scripts to update\n", options.inputs[0].c_str());
+    return 1;
+  }
+  for (const Job& job : plan.jobs) {
+    for (const OldFile& file : oldFiles) {
+      if (fs::equivalent(job.output, file.path, error)) {
+        std::fprintf(stderr, "%s: the output would replace the old translations\n",
+                     pathToUtf8(job.output).c_str());
+        return 1;
+      }
+    }
+  }
+
+  // Every script decoded and its strings taken, as extract would.
+  std::vector<NewScript> scripts(plan.jobs.size());
+  RunOptions quiet;
+  quiet.jobs = options.jobs;
+  quiet.failFast = options.failFast;
+  const int decoded = runJobs(
+      plan.jobs,
+      [&](const Job& job) {
+        NewScript& script = scripts[static_cast<std::size_t>(&job - plan.jobs.data())];
+        DecodedScript decoded;
+        JobResult result;
+        if (!decodeWholeScript(job, decoded, result)) {
+          return result;
+        }
+        const InstructionList& listing = decoded.decoder.instructions();
+        const Encoding encoding = options.encoding ? *options.encoding : chooseEncoding(listing);
+        script.po = poFor(job.relative);
+        script.encoding = encodingName(encoding);
+        script.entries =
+            extractStrings(listing, encoding, slashed(job.relative), script.po, script.leftOut)
+                .entries;
+        return result;
+      },
+      quiet);
+  if (decoded != 0) {
+    std::fputs("krscript: nothing written\n", stderr);
+    return 1;
+  }
+
+  UpdateInput update;
+  update.similarity = options.similarity;
+  std::map<std::string, std::size_t> scriptAt;
+  for (std::size_t s = 0; s < plan.jobs.size(); ++s) {
+    scriptAt.emplace(folder ? slashed(plan.jobs[s].relative) : "", s);
+    update.newScripts.push_back(std::move(scripts[s].entries));
+  }
+  for (OldFile& file : oldFiles) {
+    const auto at = scriptAt.find(file.script);
+    std::size_t here = kNoScript;
+    if (at != scriptAt.end()) {
+      here = at->second;
+      scriptAt.erase(at);  // one old file per script: a second is taken as moved away
+    }
+    update.scriptAtPath.push_back(here);
+    // The script whose path comes just before the old file's, or the first.
+    std::size_t nearest = 0;
+    for (std::size_t s = 0; s < plan.jobs.size(); ++s) {
+      if (slashed(plan.jobs[s].relative) < file.script) {
+        nearest = s;
+      }
+    }
+    update.nearestScript.push_back(nearest);
+    update.oldFiles.push_back(std::move(file.entries));
+  }
+  std::vector<UpdatedScript> updated = updateTranslations(std::move(update));
+
+  UpdateCounts total;
+  RunOptions writing;
+  writing.jobs = options.jobs;
+  writing.failFast = options.failFast;
+  writing.summary = plan.folder;
+  const int status = runJobs(
+      plan.jobs,
+      [&](const Job& job) {
+        const std::size_t s = static_cast<std::size_t>(&job - plan.jobs.data());
+        const NewScript& script = scripts[s];
+        const UpdatedScript& result = updated[s];
+        std::string error;
+        const bool written = writeOutput(
+            job,
+            [&](TextOutput& out) {
+              std::string text = script.po ? poHeader(script.encoding) : csvHeader(true);
+              for (const TranslationEntry& entry : result.entries) {
+                if (script.po) {
+                  appendPoEntry(text, entry);
+                } else {
+                  appendCsvEntry(text, entry, true);
+                }
+              }
+              out.write(text);
+              return true;
+            },
+            error);
+        if (!written) {
+          return JobResult{false, "", job.name + ": " + error + "\n"};
+        }
+        JobResult done{true, "", job.name + ": " + describeCounts(result.counts) + "\n"};
+        if (script.leftOut > 0) {
+          done.out = job.name + ": " + std::to_string(script.leftOut) + " string" +
+                     (script.leftOut == 1 ? "" : "s") + " left out: not text in " +
+                     script.encoding + (script.po ? " that a PO file can carry" : "") + "\n";
+        }
+        return done;
+      },
+      writing);
+  for (const UpdatedScript& result : updated) {
+    total += result.counts;
+  }
+  std::fprintf(stderr, "total: %s\n", describeCounts(total).c_str());
+  return status;
+}
+
+}  // namespace krlist

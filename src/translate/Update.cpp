@@ -1,0 +1,548 @@
+#include "translate/Update.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+
+namespace krlist {
+
+namespace {
+
+using Pair = std::pair<std::size_t, std::size_t>;
+
+// Stretches no longer than this many pairs of lines are compared whole.
+constexpr std::size_t kWholeComparison = 1 << 20;
+// Similar texts are looked for among this many old lines either side of
+// where a new line would fall, in a stretch too long to compare whole.
+constexpr std::size_t kSimilarWindow = 12;
+
+// The longest chain of `pairs` (sorted by first) increasing in second.
+std::vector<Pair> longestChain(const std::vector<Pair>& pairs) {
+  std::vector<std::size_t> tails;  // index into pairs of the end of the best chain of each length
+  std::vector<std::size_t> before(pairs.size());
+  for (std::size_t k = 0; k < pairs.size(); ++k) {
+    const auto at = std::lower_bound(tails.begin(), tails.end(), pairs[k].second,
+                                     [&pairs](std::size_t t, std::size_t value) {
+                                       return pairs[t].second < value;
+                                     });
+    before[k] = at == tails.begin() ? pairs.size() : *(at - 1);
+    if (at == tails.end()) {
+      tails.push_back(k);
+    } else {
+      *at = k;
+    }
+  }
+  std::vector<Pair> chain(tails.size());
+  for (std::size_t k = tails.empty() ? pairs.size() : tails.back(), n = chain.size(); n > 0;
+       k = before[k]) {
+    chain[--n] = pairs[k];
+  }
+  return chain;
+}
+
+void wholeCommonSubsequence(std::span<const std::uint32_t> a, std::size_t aFrom,
+                            std::span<const std::uint32_t> b, std::size_t bFrom,
+                            std::vector<Pair>& out) {
+  const std::size_t n = a.size();
+  const std::size_t m = b.size();
+  // length[i][j]: of the longest common subsequence of a[i..] and b[j..].
+  std::vector<std::uint32_t> length((n + 1) * (m + 1));
+  const auto at = [m](std::size_t i, std::size_t j) { return i * (m + 1) + j; };
+  for (std::size_t i = n; i-- > 0;) {
+    for (std::size_t j = m; j-- > 0;) {
+      length[at(i, j)] = a[i] == b[j] ? length[at(i + 1, j + 1)] + 1
+                                      : std::max(length[at(i + 1, j)], length[at(i, j + 1)]);
+    }
+  }
+  for (std::size_t i = 0, j = 0; i < n && j < m;) {
+    if (a[i] == b[j]) {
+      out.emplace_back(aFrom + i++, bFrom + j++);
+    } else if (length[at(i + 1, j)] >= length[at(i, j + 1)]) {
+      ++i;
+    } else {
+      ++j;
+    }
+  }
+}
+
+struct Range {
+  std::size_t aFrom, aTo, bFrom, bTo;
+};
+
+}  // namespace
+
+std::vector<Pair> commonSubsequence(std::span<const std::uint32_t> a,
+                                    std::span<const std::uint32_t> b) {
+  std::vector<Pair> out;
+  std::vector<Range> pending{{0, a.size(), 0, b.size()}};
+  while (!pending.empty()) {
+    Range r = pending.back();
+    pending.pop_back();
+    while (r.aFrom < r.aTo && r.bFrom < r.bTo && a[r.aFrom] == b[r.bFrom]) {
+      out.emplace_back(r.aFrom++, r.bFrom++);
+    }
+    while (r.aFrom < r.aTo && r.bFrom < r.bTo && a[r.aTo - 1] == b[r.bTo - 1]) {
+      out.emplace_back(--r.aTo, --r.bTo);
+    }
+    const std::size_t n = r.aTo - r.aFrom;
+    const std::size_t m = r.bTo - r.bFrom;
+    if (n == 0 || m == 0) {
+      continue;
+    }
+    if (n * m <= kWholeComparison) {
+      wholeCommonSubsequence(a.subspan(r.aFrom, n), r.aFrom, b.subspan(r.bFrom, m), r.bFrom, out);
+      continue;
+    }
+    // Lines found exactly once on each side are the same line, unless they
+    // crossed; the longest chain of them that did not cross anchors the rest.
+    struct Seen {
+      std::size_t aCount = 0, aAt = 0, bCount = 0, bAt = 0;
+    };
+    std::unordered_map<std::uint32_t, Seen> seen;
+    for (std::size_t i = r.aFrom; i < r.aTo; ++i) {
+      Seen& s = seen[a[i]];
+      ++s.aCount;
+      s.aAt = i;
+    }
+    for (std::size_t j = r.bFrom; j < r.bTo; ++j) {
+      const auto found = seen.find(b[j]);
+      if (found != seen.end()) {
+        ++found->second.bCount;
+        found->second.bAt = j;
+      }
+    }
+    std::vector<Pair> unique;
+    for (const auto& [id, s] : seen) {
+      if (s.aCount == 1 && s.bCount == 1) {
+        unique.emplace_back(s.aAt, s.bAt);
+      }
+    }
+    std::sort(unique.begin(), unique.end());
+    std::vector<Pair> anchors = longestChain(unique);
+    if (anchors.empty()) {
+      // Only repeated lines: cut both sides in the middle and compare the
+      // halves, which keeps the work bounded and the order.
+      const std::size_t aMiddle = r.aFrom + n / 2;
+      const std::size_t bMiddle = r.bFrom + m / 2;
+      pending.push_back({r.aFrom, aMiddle, r.bFrom, bMiddle});
+      pending.push_back({aMiddle, r.aTo, bMiddle, r.bTo});
+      continue;
+    }
+    std::size_t aFrom = r.aFrom, bFrom = r.bFrom;
+    for (const Pair& anchor : anchors) {
+      pending.push_back({aFrom, anchor.first, bFrom, anchor.second});
+      out.push_back(anchor);
+      aFrom = anchor.first + 1;
+      bFrom = anchor.second + 1;
+    }
+    pending.push_back({aFrom, r.aTo, bFrom, r.bTo});
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+namespace {
+
+std::u32string codePoints(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    }
+    out.push_back(c);
+    i += length;
+  }
+  return out;
+}
+
+// The length of the longest common subsequence, a bit per character of `a`
+// (Allison and Dix, as Hyyrö writes it): 64 characters compared at once.
+std::size_t commonLength(const std::u32string& a, const std::u32string& b) {
+  if (a.empty() || b.empty()) {
+    return 0;
+  }
+  const std::size_t words = (a.size() + 63) / 64;
+  std::unordered_map<char32_t, std::vector<std::uint64_t>> where;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto& mask = where[a[i]];
+    mask.resize(words);
+    mask[i / 64] |= std::uint64_t{1} << (i % 64);
+  }
+  std::vector<std::uint64_t> v(words, ~std::uint64_t{0});
+  for (const char32_t c : b) {
+    const auto found = where.find(c);
+    if (found == where.end()) {
+      continue;
+    }
+    const std::vector<std::uint64_t>& mask = found->second;
+    std::uint64_t carry = 0;
+    for (std::size_t w = 0; w < words; ++w) {
+      const std::uint64_t u = v[w] & mask[w];
+      const std::uint64_t partial = v[w] + u;
+      const std::uint64_t sum = partial + carry;
+      carry = (partial < v[w] || sum < partial) ? 1 : 0;
+      v[w] = sum | (v[w] - u);  // u lies within v[w]: the difference is v[w] without u
+    }
+  }
+  std::size_t common = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    common += ((v[i / 64] >> (i % 64)) & 1) == 0 ? 1 : 0;
+  }
+  return common;
+}
+
+double similarity(const std::u32string& a, const std::u32string& b) {
+  if (a.empty() && b.empty()) {
+    return 1;
+  }
+  return 2.0 * static_cast<double>(commonLength(a, b)) / static_cast<double>(a.size() + b.size());
+}
+
+enum class Kind : std::uint8_t { none, kept, moved, fuzzy };
+
+struct Match {
+  Kind kind = Kind::none;
+  std::size_t file = 0;
+  std::size_t entry = 0;  // in the old file's entries
+};
+
+class Updater {
+ public:
+  explicit Updater(UpdateInput& input) : in_(input) {}
+
+  std::vector<UpdatedScript> run() {
+    number();
+    matchInPlace();
+    matchMoved();
+    std::vector<std::size_t> home = homes();
+    for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
+      if (home[f] != kNoScript) {
+        matchSimilar(f, home[f]);
+      }
+    }
+    return assemble(home);
+  }
+
+ private:
+  bool translated(std::size_t f, std::size_t e) const {
+    return !in_.oldFiles[f][e].target.empty();
+  }
+
+  // Every text as a number, the same number for the same text.
+  void number() {
+    std::unordered_map<std::string_view, std::uint32_t> ids;
+    const auto id = [&ids](std::string_view text) {
+      return ids.emplace(text, static_cast<std::uint32_t>(ids.size())).first->second;
+    };
+    oldLive_.resize(in_.oldFiles.size());
+    oldIds_.resize(in_.oldFiles.size());
+    oldId_.resize(in_.oldFiles.size());
+    taken_.resize(in_.oldFiles.size());
+    for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
+      const auto& entries = in_.oldFiles[f];
+      taken_[f].assign(entries.size(), false);
+      oldId_[f].resize(entries.size());
+      for (std::size_t e = 0; e < entries.size(); ++e) {
+        oldId_[f][e] = id(entries[e].source);
+        if (!entries[e].obsolete) {
+          oldLive_[f].push_back(e);
+          oldIds_[f].push_back(oldId_[f][e]);
+        }
+      }
+    }
+    newIds_.resize(in_.newScripts.size());
+    matches_.resize(in_.newScripts.size());
+    for (std::size_t s = 0; s < in_.newScripts.size(); ++s) {
+      for (const TranslationEntry& entry : in_.newScripts[s]) {
+        newIds_[s].push_back(id(entry.source));
+      }
+      matches_[s].resize(in_.newScripts[s].size());
+    }
+  }
+
+  void take(std::size_t s, std::size_t j, Kind kind, std::size_t f, std::size_t e) {
+    matches_[s][j] = {kind, f, e};
+    taken_[f][e] = true;
+  }
+
+  // Unchanged: the diff of each new script with the old file at its path.
+  // Untranslated lines take part too, as landmarks.
+  void matchInPlace() {
+    for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
+      const std::size_t s = in_.scriptAtPath[f];
+      if (s == kNoScript) {
+        continue;
+      }
+      for (const auto& [i, j] : commonSubsequence(oldIds_[f], newIds_[s])) {
+        take(s, j, Kind::kept, f, oldLive_[f][i]);
+      }
+    }
+  }
+
+  // Moved: the same text elsewhere, first in the same script, then in any
+  // old file, then among the obsolete entries. Of several old lines with the
+  // text, the one after the last taken from the same file comes first, so
+  // that a block moved whole keeps each of its repeated lines' translations
+  // in order.
+  void matchMoved() {
+    std::vector<std::size_t> fileAt(in_.newScripts.size(), kNoScript);
+    for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
+      if (in_.scriptAtPath[f] != kNoScript) {
+        fileAt[in_.scriptAtPath[f]] = f;
+      }
+    }
+    // Candidates by text: (file, entry), in file order.
+    using Candidates = std::unordered_map<std::uint32_t, std::vector<Pair>>;
+    const auto gather = [this](std::size_t onlyFile, bool obsolete) {
+      Candidates candidates;
+      for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
+        if (onlyFile != kNoScript && f != onlyFile) {
+          continue;
+        }
+        for (std::size_t e = 0; e < in_.oldFiles[f].size(); ++e) {
+          if (!taken_[f][e] && translated(f, e) && in_.oldFiles[f][e].obsolete == obsolete) {
+            candidates[oldId_[f][e]].emplace_back(f, e);
+          }
+        }
+      }
+      return candidates;
+    };
+    const auto matchFrom = [this](std::size_t s, Candidates& candidates) {
+      std::size_t lastFile = kNoScript, lastEntry = 0;
+      for (std::size_t j = 0; j < matches_[s].size(); ++j) {
+        if (matches_[s][j].kind != Kind::none) {
+          continue;
+        }
+        const auto found = candidates.find(newIds_[s][j]);
+        if (found == candidates.end()) {
+          continue;
+        }
+        std::vector<Pair>& list = found->second;
+        std::size_t best = list.size();
+        for (std::size_t k = 0; k < list.size(); ++k) {
+          const auto [f, e] = list[k];
+          if (taken_[f][e]) {
+            continue;
+          }
+          if (best == list.size() || (f == lastFile && list[best].first != lastFile)) {
+            best = k;
+          }
+          if (f == lastFile && e > lastEntry) {
+            best = k;
+            break;
+          }
+        }
+        if (best == list.size()) {
+          continue;
+        }
+        const auto [f, e] = list[best];
+        take(s, j, Kind::moved, f, e);
+        lastFile = f;
+        lastEntry = e;
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(best));
+      }
+    };
+    for (std::size_t s = 0; s < in_.newScripts.size(); ++s) {
+      if (fileAt[s] != kNoScript) {
+        Candidates own = gather(fileAt[s], false);
+        matchFrom(s, own);
+      }
+    }
+    for (const bool obsolete : {false, true}) {
+      Candidates any = gather(kNoScript, obsolete);
+      for (std::size_t s = 0; s < in_.newScripts.size(); ++s) {
+        matchFrom(s, any);
+      }
+    }
+  }
+
+  // The new script each old file belongs to: the one at its path, or else
+  // the one most of its lines went to; kNoScript when none went anywhere.
+  std::vector<std::size_t> homes() const {
+    std::vector<std::size_t> home(in_.scriptAtPath);
+    std::vector<std::unordered_map<std::size_t, std::size_t>> went(in_.oldFiles.size());
+    for (std::size_t s = 0; s < matches_.size(); ++s) {
+      for (const Match& match : matches_[s]) {
+        if (match.kind != Kind::none) {
+          ++went[match.file][s];
+        }
+      }
+    }
+    for (std::size_t f = 0; f < home.size(); ++f) {
+      if (home[f] != kNoScript) {
+        continue;
+      }
+      std::size_t most = 0;
+      for (const auto& [s, count] : went[f]) {
+        if (count > most || (count == most && s < home[f])) {
+          most = count;
+          home[f] = s;
+        }
+      }
+    }
+    return home;
+  }
+
+  // Edited: between the lines of old file `f` and new script `s` that
+  // matched in order, an unmatched new line takes the translation of the
+  // most similar unmatched old line, when similar enough.
+  void matchSimilar(std::size_t f, std::size_t s) {
+    std::vector<std::size_t> positionOf(in_.oldFiles[f].size());
+    for (std::size_t i = 0; i < oldLive_[f].size(); ++i) {
+      positionOf[oldLive_[f][i]] = i;
+    }
+    std::vector<Pair> matched;
+    for (std::size_t j = 0; j < matches_[s].size(); ++j) {
+      const Match& match = matches_[s][j];
+      if (match.kind != Kind::none && match.file == f && !in_.oldFiles[f][match.entry].obsolete) {
+        matched.emplace_back(positionOf[match.entry], j);
+      }
+    }
+    std::sort(matched.begin(), matched.end());
+    std::vector<Pair> anchors = longestChain(matched);
+    anchors.emplace_back(oldLive_[f].size(), matches_[s].size());
+    std::size_t iFrom = 0, jFrom = 0;
+    for (const auto& [iTo, jTo] : anchors) {
+      matchStretch(f, iFrom, iTo, s, jFrom, jTo);
+      iFrom = iTo + 1;
+      jFrom = jTo + 1;
+    }
+  }
+
+  void matchStretch(std::size_t f, std::size_t iFrom, std::size_t iTo, std::size_t s,
+                    std::size_t jFrom, std::size_t jTo) {
+    std::vector<std::size_t> olds, news;  // entries of f, lines of s
+    for (std::size_t i = iFrom; i < iTo; ++i) {
+      const std::size_t e = oldLive_[f][i];
+      if (!taken_[f][e] && translated(f, e)) {
+        olds.push_back(e);
+      }
+    }
+    for (std::size_t j = jFrom; j < jTo; ++j) {
+      if (matches_[s][j].kind == Kind::none) {
+        news.push_back(j);
+      }
+    }
+    if (olds.empty() || news.empty()) {
+      return;
+    }
+    std::vector<std::u32string> oldText(olds.size()), newText(news.size());
+    for (std::size_t k = 0; k < olds.size(); ++k) {
+      oldText[k] = codePoints(in_.oldFiles[f][olds[k]].source);
+    }
+    for (std::size_t k = 0; k < news.size(); ++k) {
+      newText[k] = codePoints(in_.newScripts[s][news[k]].source);
+    }
+    struct Candidate {
+      double score;
+      std::size_t n, o;
+    };
+    std::vector<Candidate> candidates;
+    const bool whole = olds.size() * news.size() <= kSimilarWindow * kSimilarWindow;
+    for (std::size_t n = 0; n < news.size(); ++n) {
+      std::size_t from = 0, to = olds.size();
+      if (!whole) {
+        const std::size_t centre = n * olds.size() / news.size();
+        from = centre > kSimilarWindow ? centre - kSimilarWindow : 0;
+        to = std::min(olds.size(), centre + kSimilarWindow + 1);
+      }
+      for (std::size_t o = from; o < to; ++o) {
+        const double a = static_cast<double>(newText[n].size());
+        const double b = static_cast<double>(oldText[o].size());
+        // The score can be no more than the shorter text allows.
+        if (2 * std::min(a, b) < in_.similarity * (a + b)) {
+          continue;
+        }
+        const double score = similarity(newText[n], oldText[o]);
+        if (score >= in_.similarity) {
+          candidates.push_back({score, n, o});
+        }
+      }
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& x, const Candidate& y) { return x.score > y.score; });
+    std::vector<bool> newUsed(news.size());
+    for (const Candidate& c : candidates) {
+      if (!newUsed[c.n] && !taken_[f][olds[c.o]]) {
+        newUsed[c.n] = true;
+        take(s, news[c.n], Kind::fuzzy, f, olds[c.o]);
+      }
+    }
+  }
+
+  std::vector<UpdatedScript> assemble(const std::vector<std::size_t>& home) {
+    std::vector<UpdatedScript> out(in_.newScripts.size());
+    for (std::size_t s = 0; s < out.size(); ++s) {
+      UpdatedScript& script = out[s];
+      script.entries = std::move(in_.newScripts[s]);
+      for (std::size_t j = 0; j < script.entries.size(); ++j) {
+        const Match& match = matches_[s][j];
+        TranslationEntry& entry = script.entries[j];
+        if (match.kind == Kind::none) {
+          ++script.counts.added;
+          continue;
+        }
+        const TranslationEntry& old = in_.oldFiles[match.file][match.entry];
+        entry.target = old.target;
+        if (match.kind == Kind::fuzzy) {
+          ++script.counts.fuzzy;
+          entry.fuzzy = true;
+          // A translation already under review was made for its previous
+          // text, not for the one it had.
+          entry.previousSource =
+              old.fuzzy && !old.previousSource.empty() ? old.previousSource : old.source;
+          continue;
+        }
+        ++(match.kind == Kind::kept ? script.counts.kept : script.counts.moved);
+        entry.fuzzy = old.fuzzy;
+        entry.previousSource = old.fuzzy ? old.previousSource : std::string();
+      }
+    }
+    for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
+      const std::size_t s = home[f] != kNoScript ? home[f] : in_.nearestScript[f];
+      for (std::size_t e = 0; e < in_.oldFiles[f].size(); ++e) {
+        if (taken_[f][e] || !translated(f, e) || s == kNoScript) {
+          continue;
+        }
+        TranslationEntry& entry = out[s].entries.emplace_back(std::move(in_.oldFiles[f][e]));
+        entry.obsolete = true;
+        entry.line = 0;
+        ++out[s].counts.obsolete;
+      }
+    }
+    return out;
+  }
+
+  UpdateInput& in_;
+  std::vector<std::vector<std::size_t>> oldLive_;     // per old file: its live entries
+  std::vector<std::vector<std::uint32_t>> oldIds_;    // their texts
+  std::vector<std::vector<std::uint32_t>> oldId_;     // per old entry, obsolete ones too
+  std::vector<std::vector<std::uint32_t>> newIds_;    // per new script
+  std::vector<std::vector<bool>> taken_;              // per old entry
+  std::vector<std::vector<Match>> matches_;           // per new line
+};
+
+}  // namespace
+
+UpdateCounts& UpdateCounts::operator+=(const UpdateCounts& other) {
+  kept += other.kept;
+  moved += other.moved;
+  fuzzy += other.fuzzy;
+  added += other.added;
+  obsolete += other.obsolete;
+  return *this;
+}
+
+double textSimilarity(std::string_view a, std::string_view b) {
+  return similarity(codePoints(a), codePoints(b));
+}
+
+std::vector<UpdatedScript> updateTranslations(UpdateInput input) {
+  return Updater(input).run();
+}
+
+}  // namespace krlist
