@@ -133,7 +133,14 @@ int runUpdate(const Options& options) {
     csvFiles += isCsv(file.path) ? 1 : 0;
   }
   const bool poByDefault = csvFiles * 2 <= oldFiles.size();
+  // A single file's output named .po or .csv takes that format.
+  const fs::path outputName = pathFromUtf8(*options.output);
+  const bool namedPo = !folder && outputName.extension() == ".po";
+  const bool namedCsv = !folder && isCsv(outputName);
   const auto poFor = [&](const fs::path& relative) {
+    if (namedPo || namedCsv) {
+      return namedPo;
+    }
     const auto found = oldIsPo.find(folder ? slashed(relative) : "");
     return found != oldIsPo.end() ? found->second : poByDefault;
   };

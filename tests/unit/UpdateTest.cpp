@@ -1,0 +1,338 @@
+// An update must carry every translation of a patched game to where its text
+// went, whatever the patch did, and must change nothing when run again.
+// Patches are made at random with the truth about every line known.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "translate/PoFile.h"
+#include "translate/Update.h"
+
+namespace krlist {
+namespace {
+
+// Random kana: two different lines share few characters, far fewer than the
+// similarity an edit keeps.
+std::string randomLine(std::mt19937& random) {
+  std::string line;
+  const std::size_t length = 10 + random() % 20;
+  for (std::size_t i = 0; i < length; ++i) {
+    const char32_t c = U'\u3041' + random() % 80;
+    line += static_cast<char>(0xE0 | (c >> 12));
+    line += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    line += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return line;
+}
+
+// Lines said again and again, each time with its own translation.
+const std::vector<std::string> kRepeated = {"はい。", "……", "What?"};
+
+enum class Fate { unchanged, moved, edited, inserted };
+
+struct Line {
+  std::string source;
+  Fate fate = Fate::inserted;
+  const TranslationEntry* origin = nullptr;  // the old entry, for all but inserted lines
+};
+
+TranslationEntry entryAt(const std::string& script, std::size_t position, std::string source) {
+  TranslationEntry entry;
+  char offset[9];
+  std::snprintf(offset, sizeof offset, "%08zX", position * 0x10);
+  entry.context = offset;
+  entry.comment = "opcode 1B";
+  entry.reference = script + ":" + offset;
+  entry.source = std::move(source);
+  return entry;
+}
+
+std::string edited(std::string line, std::mt19937& random) {
+  // One kana (three bytes) replaced by another.
+  const std::size_t at = 3 * (random() % (line.size() / 3));
+  line[at + 2] = static_cast<char>(0x80 | ((line[at + 2] - 0x80 + 1 + random() % 30) % 64));
+  return line;
+}
+
+struct Patch {
+  std::vector<std::string> oldNames, newNames;
+  std::vector<std::vector<TranslationEntry>> oldFiles;
+  std::vector<std::vector<Line>> newScripts;
+};
+
+Patch randomPatch(std::mt19937& random) {
+  Patch patch;
+  patch.oldNames = {"a.kr", "b.kr", "c.kr", "d.kr"};
+  std::size_t tag = 0;
+  for (const std::string& name : patch.oldNames) {
+    std::vector<TranslationEntry>& file = patch.oldFiles.emplace_back();
+    const std::size_t count = 20 + random() % 60;
+    for (std::size_t i = 0; i < count; ++i) {
+      const bool repeated = random() % 6 == 0;
+      TranslationEntry entry = entryAt(
+          name, i, repeated ? kRepeated[random() % kRepeated.size()] : randomLine(random));
+      // Repeated lines are always translated, so that which copy a moved one
+      // takes its translation from shows.
+      if (repeated || random() % 5 != 0) {
+        entry.target = "T" + std::to_string(tag++);
+        if (random() % 8 == 0) {
+          entry.fuzzy = true;
+          entry.previousSource = random() % 2 ? randomLine(random) : "";
+        }
+      }
+      file.push_back(std::move(entry));
+    }
+    if (random() % 3 == 0) {
+      TranslationEntry gone = entryAt(name, 999, randomLine(random));
+      gone.target = "T" + std::to_string(tag++);
+      gone.obsolete = true;
+      file.push_back(std::move(gone));
+    }
+  }
+  // a.kr and b.kr stay, c.kr moves to another folder, d.kr is split into
+  // b.kr and a new e.kr; lines are deleted, inserted, edited and moved
+  // between the scripts that stay.
+  patch.newNames = {"a.kr", "b.kr", "sub/c.kr", "e.kr"};
+  patch.newScripts.resize(4);
+  std::vector<Line> movedAway;
+  const std::size_t from[] = {0, 1, 2};
+  for (const std::size_t s : from) {
+    const std::vector<TranslationEntry>& file = patch.oldFiles[s];
+    std::vector<Line>& lines = patch.newScripts[s];
+    bool lastKept = true;
+    for (std::size_t i = 0; i < file.size(); ++i) {
+      const TranslationEntry& entry = file[i];
+      if (entry.obsolete) {
+        continue;
+      }
+      const unsigned roll = random() % 20;
+      if (roll == 0) {
+        lastKept = false;  // deleted
+      } else if (roll == 1) {
+        lines.push_back({randomLine(random), Fate::inserted, nullptr});
+        lines.push_back({entry.source, Fate::unchanged, &entry});
+        lastKept = false;
+      } else if (roll == 2 && s != 2) {
+        movedAway.push_back({entry.source, Fate::moved, &entry});
+        lastKept = false;
+      } else if (roll == 3 && lastKept && entry.source.size() >= 30 &&
+                 std::find(kRepeated.begin(), kRepeated.end(), entry.source) == kRepeated.end()) {
+        lines.push_back({edited(entry.source, random), Fate::edited, &entry});
+        // The next line stays, so the edited one lies between matched lines.
+        if (i + 1 < file.size() && !file[i + 1].obsolete) {
+          lines.push_back({file[i + 1].source, Fate::unchanged, &file[i + 1]});
+          ++i;
+        }
+        lastKept = true;
+      } else {
+        lines.push_back({entry.source, Fate::unchanged, &entry});
+        lastKept = true;
+      }
+    }
+  }
+  for (const TranslationEntry& entry : patch.oldFiles[3]) {
+    if (!entry.obsolete) {
+      const std::size_t s = random() % 2 == 0 ? 1 : 3;
+      patch.newScripts[s].push_back({entry.source, Fate::moved, &entry});
+    }
+  }
+  for (Line& line : movedAway) {
+    std::vector<Line>& to = patch.newScripts[random() % 2];
+    to.insert(to.begin() + static_cast<std::ptrdiff_t>(random() % (to.size() + 1)), line);
+  }
+  return patch;
+}
+
+UpdateInput inputFor(const Patch& patch, std::vector<std::vector<TranslationEntry>> oldFiles,
+                     const std::vector<std::string>& oldNames) {
+  UpdateInput input;
+  input.oldFiles = std::move(oldFiles);
+  for (const std::string& name : oldNames) {
+    const auto at = std::find(patch.newNames.begin(), patch.newNames.end(), name);
+    input.scriptAtPath.push_back(at == patch.newNames.end()
+                                     ? kNoScript
+                                     : static_cast<std::size_t>(at - patch.newNames.begin()));
+    input.nearestScript.push_back(0);
+  }
+  for (std::size_t s = 0; s < patch.newScripts.size(); ++s) {
+    std::vector<TranslationEntry>& entries = input.newScripts.emplace_back();
+    for (std::size_t j = 0; j < patch.newScripts[s].size(); ++j) {
+      entries.push_back(entryAt(patch.newNames[s], j, patch.newScripts[s][j].source));
+    }
+  }
+  return input;
+}
+
+std::vector<TranslationEntry> throughPo(const std::vector<TranslationEntry>& entries,
+                                        const std::string& keep) {
+  std::string po = poHeader("utf-8");
+  for (const TranslationEntry& entry : entries) {
+    appendPoEntry(po, entry);
+  }
+  if (!keep.empty()) {
+    std::ofstream(keep, std::ios::binary) << po;
+  }
+  auto read = readPo(po);
+  if (const auto* error = std::get_if<TranslationError>(&read)) {
+    ADD_FAILURE() << "line " << error->line << ": " << error->message;
+    return {};
+  }
+  return std::get<TranslationFile>(read).entries;
+}
+
+bool gettextInstalled() {
+#ifdef _WIN32
+  return false;
+#else
+  return std::system("msgfmt --version >/dev/null 2>&1") == 0;
+#endif
+}
+
+TEST(UpdateTest, EveryTranslationGoesWhereItsTextWentAndStaysThere) {
+  const bool gettext = gettextInstalled();
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const Patch patch = randomPatch(random);
+    const std::vector<UpdatedScript> updated =
+        updateTranslations(inputFor(patch, patch.oldFiles, patch.oldNames));
+    ASSERT_EQ(updated.size(), patch.newScripts.size());
+
+    // Which old translations are the same text's, to check a repeated line
+    // against.
+    std::map<std::string, std::string> textOf;  // translation -> source
+    std::size_t translations = 0;
+    for (const auto& file : patch.oldFiles) {
+      for (const TranslationEntry& entry : file) {
+        if (!entry.target.empty()) {
+          textOf[entry.target] = entry.source;
+          ++translations;
+        }
+      }
+    }
+    std::map<std::string, int> seen;  // every translation, exactly once
+    for (std::size_t s = 0; s < updated.size(); ++s) {
+      const std::vector<Line>& lines = patch.newScripts[s];
+      const std::vector<TranslationEntry>& entries = updated[s].entries;
+      ASSERT_GE(entries.size(), lines.size());
+      for (std::size_t j = 0; j < entries.size(); ++j) {
+        const TranslationEntry& got = entries[j];
+        if (!got.target.empty()) {
+          ++seen[got.target];
+        }
+        if (j >= lines.size()) {
+          EXPECT_TRUE(got.obsolete) << got.source;
+          continue;
+        }
+        const Line& line = lines[j];
+        SCOPED_TRACE(patch.newNames[s] + " line " + std::to_string(j) + " " + line.source);
+        EXPECT_FALSE(got.obsolete);
+        EXPECT_EQ(got.source, line.source);
+        if (line.fate == Fate::inserted) {
+          EXPECT_EQ(got.target, "");
+        } else if (line.fate == Fate::edited) {
+          EXPECT_EQ(got.target, line.origin->target);
+          if (!line.origin->target.empty()) {
+            EXPECT_TRUE(got.fuzzy);
+            EXPECT_EQ(got.previousSource, line.origin->fuzzy && !line.origin->previousSource.empty()
+                                              ? line.origin->previousSource
+                                              : line.origin->source);
+          }
+        } else if (line.origin->target.empty() ||
+                   std::find(kRepeated.begin(), kRepeated.end(), line.source) == kRepeated.end()) {
+          // Unchanged and moved lines keep their own translation and flags.
+          EXPECT_EQ(got.target, line.origin->target);
+          EXPECT_EQ(got.fuzzy, line.origin->fuzzy);
+          EXPECT_EQ(got.previousSource, line.origin->previousSource);
+        } else {
+          // Of several copies of a line that moved, one copy's translation.
+          ASSERT_FALSE(got.target.empty());
+          EXPECT_EQ(textOf[got.target], line.source);
+        }
+      }
+    }
+    // None lost, none doubled: what went nowhere is kept as obsolete.
+    EXPECT_EQ(seen.size(), translations);
+    for (const auto& [target, count] : seen) {
+      EXPECT_EQ(count, 1) << target;
+    }
+
+    // Once more on its own output, written and read back: nothing changes.
+    std::vector<std::vector<TranslationEntry>> again;
+    for (std::size_t s = 0; s < updated.size(); ++s) {
+      const std::string keep =
+          gettext && seed == 1 ? testing::TempDir() + "krscript-update-" + std::to_string(s) + ".po"
+                               : "";
+      again.push_back(throughPo(updated[s].entries, keep));
+      if (!keep.empty()) {
+        EXPECT_EQ(std::system(("msgfmt --check -o /dev/null '" + keep + "' 2>/dev/null").c_str()),
+                  0);
+        std::remove(keep.c_str());
+      }
+    }
+    const std::vector<UpdatedScript> fixed =
+        updateTranslations(inputFor(patch, std::move(again), patch.newNames));
+    for (std::size_t s = 0; s < updated.size(); ++s) {
+      ASSERT_EQ(fixed[s].entries.size(), updated[s].entries.size());
+      EXPECT_EQ(fixed[s].counts.moved + fixed[s].counts.fuzzy, 0u);
+      for (std::size_t j = 0; j < fixed[s].entries.size(); ++j) {
+        const TranslationEntry& a = updated[s].entries[j];
+        const TranslationEntry& b = fixed[s].entries[j];
+        EXPECT_EQ(a.context + a.comment + a.reference + a.source + a.target + a.previousSource,
+                  b.context + b.comment + b.reference + b.source + b.target + b.previousSource);
+        EXPECT_EQ(a.fuzzy, b.fuzzy);
+        EXPECT_EQ(a.obsolete, b.obsolete);
+      }
+    }
+  }
+}
+
+TEST(UpdateTest, SimilarityCountsCharactersNotBytes) {
+  EXPECT_DOUBLE_EQ(textSimilarity("abcd", "abcd"), 1.0);
+  EXPECT_DOUBLE_EQ(textSimilarity("abcd", "abxd"), 0.75);
+  // あ and い share two of their three bytes, and no character.
+  EXPECT_DOUBLE_EQ(textSimilarity("あ", "い"), 0.0);
+  EXPECT_DOUBLE_EQ(textSimilarity("はい。", "はい！"), 2.0 * 2 / 6);
+  // Past 64 characters the comparison goes on in the next word.
+  const std::string longer(150, 'x');
+  EXPECT_DOUBLE_EQ(textSimilarity(longer, longer + "yy"), 300.0 / 302);
+}
+
+TEST(UpdateTest, CommonSubsequenceOfLongSequencesWithFewEdits) {
+  std::mt19937 random(3);
+  std::vector<std::uint32_t> a(50000);
+  for (std::uint32_t& value : a) {
+    value = random() % 40000;  // repeats too
+  }
+  std::vector<std::uint32_t> b = a;
+  for (int edit = 0; edit < 300; ++edit) {
+    const std::size_t at = random() % b.size();
+    if (edit % 2 == 0) {
+      b.erase(b.begin() + static_cast<std::ptrdiff_t>(at));
+    } else {
+      b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), 50000 + edit);
+    }
+  }
+  const auto pairs = commonSubsequence(a, b);
+  // At most the 150 deleted lines are missing, and the pairs are a common
+  // subsequence.
+  EXPECT_GE(pairs.size(), a.size() - 150);
+  for (std::size_t k = 0; k < pairs.size(); ++k) {
+    ASSERT_EQ(a[pairs[k].first], b[pairs[k].second]);
+    if (k > 0) {
+      ASSERT_LT(pairs[k - 1].first, pairs[k].first);
+      ASSERT_LT(pairs[k - 1].second, pairs[k].second);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace krlist
