@@ -24,7 +24,13 @@ scripts are generated into a temporary directory, removed afterwards. Printed:
   the script's size; Y and NEW must have the script's bytes, or the run
   stops with an error;
 - on a folder of FOLDER_SCRIPTS generated scripts of different seeds, the
-  best wall time of `krscript dump DIR -o OUT -j 2` against that of `-j 1`.
+  best wall time of `krscript dump DIR -o OUT -j 2` against that of `-j 1`;
+- on a script of UPDATE_LINES lines of dialogue and its patched version with
+  1% of the lines edited, inserted or removed, the best wall time of
+  `krscript update NEW OLD.po -o OUT.po` (OLD.po extracted from the first and
+  every line translated) against that of `krscript extract NEW -o OUT.po`.
+
+`--only update` measures only the last, which needs no generator.
 
 Targets are printed beside the figures for information, each "met" or
 "NOT met"; nothing else is asserted. Linux only: peak memory comes from GNU
@@ -50,6 +56,7 @@ FOLDER_SCRIPTS = 200
 # Sizes of the folder's scripts in MiB, in turn: 0.25 MiB on average, 50 MiB
 # in all, which `krscript dump -j 1` takes about two seconds over.
 FOLDER_SIZES_MB = (0.125, 0.1875, 0.25, 0.3125, 0.375)
+UPDATE_LINES = 60_000
 
 
 class Run:
@@ -320,6 +327,60 @@ def measure_folder(krscript, generator, directory, seed):
         row("time -j 2 / time -j 1", f"{ratio:.2f}", target_text(ratio <= 0.65, "<= 0.65"))
 
 
+def dialogue_script(lines):
+    """A script of one 0x1B string per line, a 0x16 reference before each."""
+    out = bytearray()
+    for number, line in enumerate(lines):
+        out += b"\x16" + (number % 7).to_bytes(4, "little")
+        out += b"\x1b\x00\x00\x00\x00" + line.encode() + b"\x00"
+    return bytes(out)
+
+
+def measure_update(krscript, directory, seed):
+    """Times update of a translated PO file to a patched script against extract."""
+    import random
+    rng = random.Random(seed)
+    words = ["yes", "no", "the", "station", "tomorrow", "night", "we", "go", "rain",
+             "はい", "いいえ", "駅", "明日", "雨", "行こう", "……"]
+    old = [" ".join(rng.choice(words) for _ in range(rng.randint(3, 12))) + "."
+           for _ in range(UPDATE_LINES)]
+    new = list(old)
+    for _ in range(UPDATE_LINES // 100):
+        at = rng.randrange(len(new))
+        change = rng.randrange(3)
+        if change == 0:
+            new[at] = new[at][:-1] + "!"
+        elif change == 1:
+            new.insert(at, "a new line " + str(at))
+        else:
+            del new[at]
+    old_path, new_path = (os.path.join(directory, name) for name in ("v1.kr", "v2.kr"))
+    for path, lines in ((old_path, old), (new_path, new)):
+        with open(path, "wb") as f:
+            f.write(dialogue_script(lines))
+    old_po, fresh_po, updated_po = (os.path.join(directory, name)
+                                    for name in ("v1.kr.po", "fresh.po", "updated.po"))
+    subprocess.run([krscript, "extract", old_path, "-o", old_po], check=True,
+                   stderr=subprocess.DEVNULL, timeout=TIMEOUT_S)
+    with open(old_po, encoding="utf-8") as f:
+        text = f.read()
+    # Every entry translated: its msgstr is its msgid, upper-cased.
+    entries = text.split("\n\n")
+    for i in range(1, len(entries)):
+        source = entries[i].split('msgid "', 1)[1].split('"\nmsgstr', 1)[0]
+        entries[i] = entries[i].replace('msgstr ""', f'msgstr "{source.upper()}"')
+    with open(old_po, "w", encoding="utf-8") as f:
+        f.write("\n\n".join(entries))
+    extract, update = best_of([[krscript, "extract", new_path, "-o", fresh_po],
+                               [krscript, "update", new_path, old_po, "-o", updated_po]])
+    print(f"\nkrscript update on a script of {len(new):,} lines, 1% of them edited")
+    row("krscript extract NEW -o OUT.po", seconds_text(extract))
+    row("krscript update NEW OLD.po -o OUT.po", seconds_text(update))
+    if not extract.timed_out and not update.timed_out:
+        ratio = update.seconds / extract.seconds
+        row("time update / time extract", f"{ratio:.2f}", target_text(ratio <= 5.0, "<= 5.0"))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("build_dir",
@@ -327,12 +388,14 @@ def main():
     parser.add_argument("--size-mb", type=float, default=64,
                         help="size of the larger mixed script in MiB (default 64)")
     parser.add_argument("--seed", type=int, default=1, help="generator seed (default 1)")
+    parser.add_argument("--only", choices=["update"], help="measure only this part")
     args = parser.parse_args()
 
     krlist = os.path.abspath(os.path.join(args.build_dir, "krlist"))
     krscript = os.path.abspath(os.path.join(args.build_dir, "krscript"))
     generator = os.path.abspath(os.path.join(args.build_dir, "bench", "krlist_generate_script"))
-    for program in (krlist, krscript, generator, TIME):
+    needed = (krscript, TIME) if args.only else (krlist, krscript, generator, TIME)
+    for program in needed:
         if not os.access(program, os.X_OK):
             sys.exit(f"not found or not executable: {program}")
 
@@ -343,6 +406,9 @@ def main():
     print(f"(peak memory of `true` measured the same way: {baseline.peak_kib / 1024:.1f} MiB)")
 
     with tempfile.TemporaryDirectory(prefix="krlist-bench-") as directory:
+        if args.only == "update":
+            measure_update(krscript, directory, args.seed)
+            return
         large, large_path, large_size = measure_mixed(krlist, generator, directory,
                                                       args.size_mb, args.seed)
         small, _, _ = measure_mixed(krlist, generator, directory, args.size_mb / 4, args.seed)
@@ -357,6 +423,7 @@ def main():
         measure_extremes(krlist, directory, args.size_mb)
         measure_krscript(krlist, krscript, directory, large_path, large_size)
         measure_folder(krscript, generator, directory, args.seed)
+        measure_update(krscript, directory, args.seed)
 
 
 if __name__ == "__main__":

@@ -74,13 +74,17 @@ bool readOldFiles(const fs::path& old, bool folder, const Options& options,
       ok = false;
       continue;
     }
-    auto read = isCsv(path) ? readCsv(text) : readPo(text);
+    std::vector<TranslationEntry> entries;
+    // An entry takes a few lines of at least a few bytes each.
+    entries.reserve(text.size() / 64);
+    const EntrySink take = [&entries](const TranslationEntry& entry) { entries.push_back(entry); };
+    const auto read = isCsv(path) ? readCsvEntries(text, take) : readPoEntries(text, take);
     if (const auto* problem = std::get_if<TranslationError>(&read)) {
       std::fprintf(stderr, "%s:%zu: %s\n", name.c_str(), problem->line, problem->message.c_str());
       ok = false;
       continue;
     }
-    files.push_back({path, script, std::move(std::get<TranslationFile>(read).entries)});
+    files.push_back({path, script, std::move(entries)});
   }
   return ok;
 }
@@ -243,6 +247,10 @@ int runUpdate(const Options& options) {
                   appendPoEntry(text, entry);
                 } else {
                   appendCsvEntry(text, entry, true);
+                }
+                if (text.size() >= 1 << 16) {
+                  out.write(text);
+                  text.clear();
                 }
               }
               out.write(text);

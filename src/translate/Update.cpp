@@ -235,8 +235,16 @@ class Updater {
   // Every text as a number, the same number for the same text.
   void number() {
     std::unordered_map<std::string_view, std::uint32_t> ids;
+    std::size_t texts = 0;
+    for (const auto& entries : in_.oldFiles) {
+      texts += entries.size();
+    }
+    for (const auto& entries : in_.newScripts) {
+      texts += entries.size();
+    }
+    ids.reserve(texts);
     const auto id = [&ids](std::string_view text) {
-      return ids.emplace(text, static_cast<std::uint32_t>(ids.size())).first->second;
+      return ids.try_emplace(text, static_cast<std::uint32_t>(ids.size())).first->second;
     };
     oldLive_.resize(in_.oldFiles.size());
     oldIds_.resize(in_.oldFiles.size());
