@@ -90,6 +90,14 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
         return "--format needs po or csv";
       }
       options.format = text;
+    } else if (word == "--language") {
+      // A language code, as the PO header's Language holds one ("es", "pt_BR").
+      if (!value(text) || text.empty() ||
+          text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_@-0123456789") !=
+              std::string::npos) {
+        return "--language needs a language code such as es or pt_BR";
+      }
+      options.language = text;
     } else if (word == "--similarity") {
       double similarity = -1;
       if (!value(text) ||
@@ -158,9 +166,9 @@ std::string usage(const std::string& command) {
   }
   if (command == "extract") {
     return "Usage: krscript extract SCRIPT|DIR -o OUT [--format po|csv] [--encoding "
-           "auto|utf-8|cp932] [-j N] [--fail-fast]\n"
+           "auto|utf-8|cp932] [--language LL] [-j N] [--fail-fast]\n"
            "Writes every string of a script into a translation file (x.kr gives x.kr.po or\n"
-           "x.kr.csv), for translators to fill in.\n";
+           "x.kr.csv), for translators to fill in; --language fills the PO header's Language.\n";
   }
   if (command == "inject") {
     return "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [-j N] [--fail-fast]\n"
@@ -168,8 +176,8 @@ std::string usage(const std::string& command) {
            "untranslated and fuzzy entries keep the original bytes.\n";
   }
   if (command == "update") {
-    return "Usage: krscript update SCRIPT|DIR OLD -o OUT [--similarity 0.6] [--encoding "
-           "auto|utf-8|cp932] [-j N] [--fail-fast]\n"
+    return "Usage: krscript update SCRIPT|DIR OLD -o OUT [--similarity 0.6] [--language LL] "
+           "[--encoding auto|utf-8|cp932] [-j N] [--fail-fast]\n"
            "Carries the translations of OLD, the translation file or folder of the previous\n"
            "version, over to the new scripts: OUT gets what extract would write, with each\n"
            "translation at its text's new place, wherever it moved. An edited text keeps its\n"

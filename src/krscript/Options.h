@@ -19,6 +19,7 @@ struct Options {
   std::optional<Encoding> encoding;   // --encoding; none for auto
   std::string format = "po";          // --format, for extract
   double similarity = 0.6;            // --similarity, for update
+  std::string language;               // --language, for extract and update
   unsigned jobs = 0;                  // -j; 0 for one per core
   bool failFast = false;              // --fail-fast
   bool help = false;                  // --help

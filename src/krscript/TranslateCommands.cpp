@@ -39,7 +39,7 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
   std::string error;
   // Each entry is written as it is made, none kept.
   const auto write = [&](TextOutput& out) {
-    std::string text = po ? poHeader(encodingName(encoding)) : csvHeader();
+    std::string text = po ? poHeader(encodingName(encoding), options.language) : csvHeader();
     out.write(text);
     leftOut = extractStringEntries(listing, encoding, referenceName(job), po,
                                    [&](const TranslationEntry& entry) {
@@ -58,7 +58,7 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
   }
   if (leftOut > 0) {
     result.out = job.name + ": " + std::to_string(leftOut) + " string" + (leftOut == 1 ? "" : "s") +
-                 " left out: not text in " + std::string(encodingName(encoding)) +
+                 " left out: empty, or not text in " + std::string(encodingName(encoding)) +
                  (po ? " that a PO file can carry" : "") + "\n";
   }
   return result;

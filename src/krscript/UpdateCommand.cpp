@@ -39,6 +39,7 @@ struct OldFile {
   fs::path path;
   std::string script;  // the script it was made for: its path in the folder, with '/'
   std::vector<TranslationEntry> entries;
+  std::string language;
 };
 
 // Reads the old translation files: the one named, or every .po and .csv
@@ -84,7 +85,7 @@ bool readOldFiles(const fs::path& old, bool folder, const Options& options,
       ok = false;
       continue;
     }
-    files.push_back({path, script, std::move(entries)});
+    files.push_back({path, script, std::move(entries), std::get<TranslationFile>(read).language});
   }
   return ok;
 }
@@ -94,6 +95,7 @@ struct NewScript {
   std::string encoding;
   std::size_t leftOut = 0;
   std::vector<TranslationEntry> entries;
+  std::string language;  // the old file's, unless --language gives one
 };
 
 std::string describeCounts(const UpdateCounts& c) {
@@ -211,6 +213,7 @@ int runUpdate(const Options& options) {
     std::size_t here = kNoScript;
     if (at != scriptAt.end()) {
       here = at->second;
+      scripts[here].language = file.language;
       scriptAt.erase(at);  // one old file per script: a second is taken as moved away
     }
     update.scriptAtPath.push_back(here);
@@ -241,7 +244,10 @@ int runUpdate(const Options& options) {
         const bool written = writeOutput(
             job,
             [&](TextOutput& out) {
-              std::string text = script.po ? poHeader(script.encoding) : csvHeader(true);
+              std::string text =
+                  script.po ? poHeader(script.encoding, options.language.empty() ? script.language
+                                                                                 : options.language)
+                            : csvHeader(true);
               for (const TranslationEntry& entry : result.entries) {
                 if (script.po) {
                   appendPoEntry(text, entry);
@@ -263,7 +269,7 @@ int runUpdate(const Options& options) {
         JobResult done{true, "", job.name + ": " + describeCounts(result.counts) + "\n"};
         if (script.leftOut > 0) {
           done.out = job.name + ": " + std::to_string(script.leftOut) + " string" +
-                     (script.leftOut == 1 ? "" : "s") + " left out: not text in " +
+                     (script.leftOut == 1 ? "" : "s") + " left out: empty, or not text in " +
                      script.encoding + (script.po ? " that a PO file can carry" : "") + "\n";
         }
         return done;

@@ -14,10 +14,10 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr auto npos = std::string_view::npos;
 
-// The columns after the first four are those an update adds, and may be
-// missing.
+// The columns from context on may be missing: po2csv writes no context, and
+// the last two are those an update adds.
 enum Column { kLocation, kSource, kTarget, kContext, kFuzzy, kPreviousSource, kColumnCount };
-constexpr std::size_t kRequiredColumns = kFuzzy;
+constexpr std::size_t kRequiredColumns = kContext;
 constexpr std::array<std::string_view, kColumnCount> kColumnNames = {
     "location", "source", "target", "context", "fuzzy", "previous source"};
 constexpr std::string_view kObsolete = "obsolete";
@@ -134,10 +134,9 @@ class CsvReader {
       }
       TranslationEntry entry;
       entry.reference = std::move(fields[columns[kLocation]]);
-      const std::size_t colon = entry.reference.rfind(':');
-      if (colon != npos) {
-        entry.context = entry.reference.substr(colon + 1);
-      }
+      // The offset in hexadecimal, or in decimal as in the reference of a PO
+      // file that po2csv made the file from.
+      entry.context = translation::offsetAfterColon(entry.reference);
       if (columns[kFuzzy] != npos) {
         const std::string_view mark = trimSpaces(fields[columns[kFuzzy]]);
         entry.obsolete = mark == kObsolete;
@@ -153,8 +152,7 @@ class CsvReader {
       } else if (!translation::isOffsetContext(entry.context)) {
         return TranslationError{recordLine, "location \"" +
                                                 std::string(translation::excerpt(entry.reference)) +
-                                                "\" does not end in ':' and a script offset "
-                                                "(eight hexadecimal digits)"};
+                                                "\" does not end in ':' and a script offset"};
       }
       translation::toUpperAscii(entry.context);
       if (const std::size_t first =
@@ -164,7 +162,9 @@ class CsvReader {
       }
       entry.source = std::move(fields[columns[kSource]]);
       entry.target = std::move(fields[columns[kTarget]]);
-      entry.comment = std::move(fields[columns[kContext]]);
+      if (columns[kContext] != npos) {
+        entry.comment = std::move(fields[columns[kContext]]);
+      }
       entry.line = recordLine;
       take_(entry);
     }
@@ -271,9 +271,13 @@ void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review
 }
 
 std::string writeCsv(const TranslationFile& file) {
-  std::string out = csvHeader();
+  const bool review =
+      std::any_of(file.entries.begin(), file.entries.end(), [](const TranslationEntry& entry) {
+        return entry.fuzzy || entry.obsolete || !entry.previousSource.empty();
+      });
+  std::string out = csvHeader(review);
   for (const TranslationEntry& entry : file.entries) {
-    appendCsvEntry(out, entry);
+    appendCsvEntry(out, entry, review);
   }
   return out;
 }

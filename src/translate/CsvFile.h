@@ -19,7 +19,8 @@ namespace krlist {
 // it, spreadsheets take the file for a legacy code page), every field quoted
 // and CRLF line ends; a line break inside a field stays in the field.
 //
-// CSV has no place for the script's encoding. An update adds two columns for
+// CSV has no place for the script's encoding. An update, or a file with fuzzy
+// or obsolete entries, has two more columns for
 // what a reviewer needs,
 //
 //   location,source,target,context,fuzzy,previous source
@@ -38,7 +39,7 @@ void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review
 // Reads what writeCsv writes and what spreadsheets save from it: with or
 // without the byte-order mark, quoted or bare fields, CRLF or LF, the columns
 // in any order (found by their names in the header row; other columns are
-// ignored), separated by commas or, as some locales save them, by
+// ignored; context may be missing, as po2csv leaves it out), separated by commas or, as some locales save them, by
 // semicolons. Empty rows are skipped. A row whose fuzzy column holds
 // anything but nothing, "no", "0" or "false" is fuzzy. Refuses, with the line, an unbalanced
 // quote, text after a closing quote, a row with more or fewer fields than the

@@ -24,6 +24,11 @@ bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
 }
 
+std::string_view lastWord(std::string_view text) {
+  const std::size_t space = text.rfind(' ');
+  return space == std::string_view::npos ? text : text.substr(space + 1);
+}
+
 std::string_view trim(std::string_view text) {
   while (!text.empty() && isSpace(text.front())) {
     text.remove_prefix(1);
@@ -153,22 +158,43 @@ void appendReference(std::string& out, std::string_view reference) {
   }
 }
 
-// gettext reads a reference "FILE:00000123" as a file and line 123, and
-// writes it back as "FILE:123". The offset is the msgctxt, so a reference
-// that ends in its decimal reading gets the offset back.
+// A reference is written as gettext keeps one, "FILE:26", the offset in
+// decimal: gettext reads "FILE:0000001A" as a file and a line number, and
+// msgmerge rewrites "FILE:00000031" to "FILE:31". The offset is the msgctxt,
+// so a reference read back in either form, or in the form of earlier
+// versions, gets the offset back as eight hexadecimal digits.
 void restoreOffset(std::string& reference, std::string_view context) {
   const std::size_t colon = reference.rfind(':');
   if (colon == npos) {
     return;
   }
   const std::string_view digits = std::string_view(reference).substr(colon + 1);
-  if (digits.empty() || digits.size() > context.size() ||
-      digits.find_first_not_of("0123456789") != npos ||
-      context.substr(0, context.size() - digits.size()).find_first_not_of('0') != npos ||
-      !context.ends_with(digits)) {
-    return;
+  bool asDecimal = !digits.empty() && digits.size() <= 10 &&
+                   digits.find_first_not_of("0123456789") == npos;
+  if (asDecimal) {
+    std::uint64_t offset = 0;
+    for (const char digit : digits) {
+      offset = offset * 10 + static_cast<std::uint64_t>(digit - '0');
+    }
+    asDecimal = offset == translation::offsetOf(context);
   }
-  reference.replace(colon + 1, npos, context);
+  const bool hexAsDecimal =
+      !digits.empty() && digits.size() <= context.size() &&
+      digits.find_first_not_of("0123456789") == npos &&
+      context.substr(0, context.size() - digits.size()).find_first_not_of('0') == npos &&
+      context.ends_with(digits);
+  if (asDecimal || hexAsDecimal) {
+    reference.replace(colon + 1, npos, context);
+  }
+}
+
+std::string decimalReference(std::string_view reference, std::string_view context) {
+  if (!translation::isOffsetContext(context) || !reference.ends_with(context) ||
+      reference.size() == context.size() || reference[reference.size() - 9] != ':') {
+    return std::string(reference);
+  }
+  return std::string(reference.substr(0, reference.size() - 8)) +
+         std::to_string(translation::offsetOf(context));
 }
 
 // One entry as it is being read: its comments, then its keywords. Its
@@ -544,11 +570,20 @@ class PoReader {
     if (!checkText(entry.previousSource, pending.idLine, "the previous msgid")) {
       return false;
     }
-    if (!pending.hasContext) {
-      if (!entry.source.empty()) {
-        return fail(pending.idLine, "entry without msgctxt");
-      }
+    if (!pending.hasContext && entry.source.empty()) {
       return readHeader(pending);
+    }
+    // Tools that make PO files from a spreadsheet write the location as the
+    // reference, and as msgctxt only where a text comes twice ("a.kr:26").
+    if (!translation::isOffsetContext(entry.context)) {
+      std::string offset = translation::offsetAfterColon(pending.hasContext ? std::string_view(entry.context)
+                                                               : lastWord(entry.reference));
+      if (!offset.empty()) {
+        entry.context = std::move(offset);
+      } else if (!pending.hasContext) {
+        return fail(pending.idLine,
+                    "entry without msgctxt, and no offset at the end of its reference");
+      }
     }
     if (!translation::isOffsetContext(entry.context)) {
       return fail(pending.contextLine, "msgctxt " + quoted(excerpt(entry.context)) +
@@ -586,6 +621,8 @@ class PoReader {
       const std::string_view value = trim(field.substr(colon + 1));
       if (equalsIgnoringCase(name, "X-Script-Encoding")) {
         file_.scriptEncoding = value;
+      } else if (equalsIgnoringCase(name, "Language")) {
+        file_.language = value;
       } else if (equalsIgnoringCase(name, "Content-Type")) {
         for (std::size_t at = 0; at + 8 <= value.size(); ++at) {
           if (!equalsIgnoringCase(value.substr(at, 8), "charset=")) {
@@ -619,7 +656,7 @@ class PoReader {
 
 }  // namespace
 
-std::string poHeader(std::string_view scriptEncoding) {
+std::string poHeader(std::string_view scriptEncoding, std::string_view language) {
   // Empty revision, translator and team fields keep msgfmt --check from
   // warning that they are missing; editors fill them in.
   std::string header =
@@ -627,7 +664,9 @@ std::string poHeader(std::string_view scriptEncoding) {
       "PO-Revision-Date: \n"
       "Last-Translator: \n"
       "Language-Team: \n"
-      "Language: \n"
+      "Language: " +
+      std::string(language) +
+      "\n"
       "MIME-Version: 1.0\n"
       "Content-Type: text/plain; charset=UTF-8\n"
       "Content-Transfer-Encoding: 8bit\n";
@@ -644,7 +683,7 @@ void appendPoEntry(std::string& out, const TranslationEntry& entry) {
   if (!entry.comment.empty()) {
     appendComment(out, entry.comment);
   }
-  appendReference(out, entry.reference);
+  appendReference(out, decimalReference(entry.reference, entry.context));
   if (entry.fuzzy) {
     out += "#, fuzzy\n";
   }
@@ -660,7 +699,7 @@ void appendPoEntry(std::string& out, const TranslationEntry& entry) {
 }
 
 std::string writePo(const TranslationFile& file) {
-  std::string out = poHeader(file.scriptEncoding);
+  std::string out = poHeader(file.scriptEncoding, file.language);
   for (const TranslationEntry& entry : file.entries) {
     appendPoEntry(out, entry);
   }

@@ -37,7 +37,7 @@ std::string writePo(const TranslationFile& file);
 
 // writePo in pieces, for a file written as its entries are made: the header
 // of a file of strings in `scriptEncoding`, then each entry appended.
-std::string poHeader(std::string_view scriptEncoding);
+std::string poHeader(std::string_view scriptEncoding, std::string_view language = {});
 void appendPoEntry(std::string& out, const TranslationEntry& entry);
 
 // Reads what writePo writes and what the gettext tools and translators'

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "format/NameIndex.h"
 #include "format/OpcodeTable.h"
 #include "format/ScriptEncoder.h"
 
@@ -39,21 +40,47 @@ std::size_t extractStringEntries(const InstructionList& listing, Encoding encodi
                                  std::string_view scriptName, bool forPo, const EntrySink& take) {
   std::size_t leftOut = 0;
   TranslationEntry entry;
+  const NameIndex names(listing);
+  // What the references since the last string resolve to, as the listing
+  // prints them: who speaks, when the script says so.
+  std::string speakers;
+  std::string resolved;
   for (const Instruction& instruction : listing) {
+    if (instruction.opcode() == kNameReference) {
+      // Names that are not text in the encoding are passed over.
+      resolved.clear();
+      if (decodeExactText(encoding, names.referenceText(instruction.data()), resolved) &&
+          !resolved.empty()) {
+        speakers.append(speakers.empty() ? "" : " ").append(resolved);
+      }
+      continue;
+    }
     if (instruction.kind() != OperandKind::String) {
       continue;
     }
     entry.source.clear();
+    // An empty string stays as it is: in a PO file its entry could not be
+    // told from the header, and there is nothing to translate.
+    if (instruction.textView().empty()) {
+      ++leftOut;
+      speakers.clear();
+      continue;
+    }
     // gettext refuses U+0004 anywhere in a PO file: it separates the context
     // from the text in compiled catalogues.
     if (!decodeExactText(encoding, instruction.textView(), entry.source) ||
         (forPo && entry.source.find('\x04') != npos)) {
       ++leftOut;
+      speakers.clear();
       continue;
     }
     entry.context.resize(8);
     TextOutput::putHexOffset(entry.context.data(), instruction.offset());
     describeString(instruction, entry.comment);
+    if (!speakers.empty()) {
+      entry.comment.append(1, '\n').append(speakers);
+      speakers.clear();
+    }
     entry.reference.assign(scriptName).append(1, ':').append(entry.context);
     take(entry);
   }

@@ -17,9 +17,12 @@ namespace krlist {
 // The strings of a script as translation entries, and translations put back.
 
 // What a translator may change: the text of every dialogue string (0x1B,
-// 0x1C) and every name (0x2B), in file order. A string that is not text in
-// the encoding, or that a PO file cannot carry, is left out and counted in
-// `leftOut`: its bytes stay as they are.
+// 0x1C) and every name (0x2B), in file order. Each entry's comment says what
+// the string is ("opcode 1B") and, on a second line, what the name references
+// since the string before resolve to, as the listing prints them
+// ("-> Alice"). A string that is empty, that is not text in the encoding, or
+// that a PO file cannot carry, is left out and counted in `leftOut`: its bytes
+// stay as they are.
 TranslationFile extractStrings(const InstructionList& listing, Encoding encoding,
                                std::string_view scriptName, bool forPo, std::size_t& leftOut);
 

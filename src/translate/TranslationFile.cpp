@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <string>
 
 namespace krlist::translation {
 
@@ -43,6 +44,39 @@ std::size_t OffsetLines::firstLine(std::string_view context, std::size_t line) {
   }
   const auto [previous, added] = lookedUp_.try_emplace(offset, line);
   return added ? 0 : previous->second;
+}
+
+// The offset a reference or a msgctxt ends in, after its last ':': eight
+// hexadecimal digits (as in a CSV location, and in files of earlier versions)
+// or a decimal number (as gettext keeps a line number). Empty when there is
+// none.
+std::string offsetAfterColon(std::string_view text) {
+  constexpr auto npos = std::string_view::npos;
+  const std::size_t colon = text.rfind(':');
+  if (colon == npos) {
+    return {};
+  }
+  const std::string_view digits = text.substr(colon + 1);
+  std::string context(digits);
+  if (isOffsetContext(digits)) {
+    toUpperAscii(context);
+    return context;
+  }
+  std::uint64_t offset = 0;
+  if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != npos) {
+    return {};
+  }
+  for (const char digit : digits) {
+    offset = offset * 10 + static_cast<std::uint64_t>(digit - '0');
+  }
+  if (offset > 0xFFFFFFFF) {
+    return {};
+  }
+  context.resize(8);
+  for (int i = 7; i >= 0; --i, offset >>= 4) {
+    context[static_cast<std::size_t>(i)] = "0123456789ABCDEF"[offset & 15];
+  }
+  return context;
 }
 
 std::string_view excerpt(std::string_view text) {

@@ -48,6 +48,9 @@ struct TranslationFile {
   // header so that a translated file can be put back into the same encoding.
   // CSV has nowhere to keep it: empty when read from CSV.
   std::string scriptEncoding;
+  // The language of the translations ("es", "pt_BR"), the PO header's
+  // Language; empty when not given, and when read from CSV.
+  std::string language;
   std::vector<TranslationEntry> entries;  // in file order
 };
 
@@ -83,6 +86,13 @@ bool isOffsetContext(std::string_view context);
 std::uint32_t offsetOf(std::string_view context);
 
 void toUpperAscii(std::string& text);
+
+// The offset at the end of a reference, a location or a msgctxt, after its
+// last ':', as an offset context: eight hexadecimal digits (as this program
+// writes a CSV location and as earlier versions wrote references) or a
+// decimal number (as gettext keeps a line number: "a.kr:26"). Empty when
+// there is none.
+std::string offsetAfterColon(std::string_view text);
 
 // The line on which each offset was read, to refuse one read twice.
 class OffsetLines {

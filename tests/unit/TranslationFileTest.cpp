@@ -49,11 +49,13 @@ std::string matchLineFeeds(std::string target, const std::string& source) {
   return (source.starts_with('\n') ? "\n" : "") + target + (source.ends_with('\n') ? "\n" : "");
 }
 
-TranslationFile randomFile(std::mt19937& random, std::size_t count) {
+// With `review`, also what an update writes: previous texts of fuzzy entries
+// and obsolete entries.
+TranslationFile randomFile(std::mt19937& random, std::size_t count, bool review = false) {
   static const std::vector<std::string> comments = {"opcode 1B", "name definition, key 01000000",
                                                     "two\nlines", " spaced ", ""};
   static const std::vector<std::string> scripts = {"a.kr", "with space.kr", "日本/b.kr"};
-  TranslationFile file{"cp932", {}};
+  TranslationFile file{"cp932", "pt_BR", {}};
   for (std::size_t i = 0; i < count; ++i) {
     TranslationEntry entry;
     char context[16];
@@ -64,6 +66,10 @@ TranslationFile randomFile(std::mt19937& random, std::size_t count) {
     entry.source = randomText(random);
     entry.target = random() % 2 ? matchLineFeeds(randomText(random), entry.source) : "";
     entry.fuzzy = !entry.target.empty() && random() % 4 == 0;  // gettext unmarks empty ones
+    if (review && entry.fuzzy && random() % 2 == 0) {
+      entry.previousSource = randomText(random);
+    }
+    entry.obsolete = review && !entry.target.empty() && random() % 10 == 0;
     file.entries.push_back(entry);
   }
   return file;
@@ -81,6 +87,8 @@ void expectSameEntries(const TranslationFile& read, const TranslationFile& writt
     EXPECT_EQ(got.source, want.source);
     EXPECT_EQ(got.target, want.target);
     EXPECT_EQ(got.fuzzy, want.fuzzy);
+    EXPECT_EQ(got.previousSource, want.previousSource);
+    EXPECT_EQ(got.obsolete, want.obsolete);
   }
 }
 
@@ -105,11 +113,12 @@ TranslationFile readOrFail(Read read, std::string_view text) {
 
 TEST(TranslationFileTest, PoAndCsvGiveBackWhatTheyWrite) {
   std::mt19937 random(7);
-  const TranslationFile written = randomFile(random, 400);
+  const TranslationFile written = randomFile(random, 400, true);
 
   const std::string po = writePo(written);
   const TranslationFile fromPo = readOrFail(readPo, po);
   EXPECT_EQ(fromPo.scriptEncoding, "cp932");
+  EXPECT_EQ(fromPo.language, "pt_BR");
   expectSameEntries(fromPo, written);
   const std::vector<std::string> poLines = linesOf(po);
   for (const TranslationEntry& entry : fromPo.entries) {
@@ -118,13 +127,14 @@ TEST(TranslationFileTest, PoAndCsvGiveBackWhatTheyWrite) {
     EXPECT_EQ(poLines[entry.line - 1][0], '#');
   }
 
-  TranslationFile withoutFuzzy = written;
-  for (TranslationEntry& entry : withoutFuzzy.entries) {
-    entry.fuzzy = false;
+  // A CSV row is fuzzy or obsolete, not both.
+  TranslationFile forCsv = written;
+  for (TranslationEntry& entry : forCsv.entries) {
+    entry.fuzzy = entry.fuzzy && !entry.obsolete;
   }
   const std::string csv = writeCsv(written);
   const TranslationFile fromCsv = readOrFail(readCsv, csv);
-  expectSameEntries(fromCsv, withoutFuzzy);
+  expectSameEntries(fromCsv, forCsv);
   const std::vector<std::string> csvLines = linesOf(csv);
   for (const TranslationEntry& entry : fromCsv.entries) {
     EXPECT_TRUE(csvLines[entry.line - 1].starts_with('"' + entry.reference + '"'));
@@ -297,6 +307,54 @@ TEST(TranslationFileTest, GettextToolsKeepTheEntries) {
   }
   std::remove(in.c_str());
   std::remove(out.c_str());
+#endif
+}
+
+// translate-toolkit turns a CSV file into PO with the location as the
+// reference and as msgctxt only for a text given twice, and a PO file into
+// CSV without the context column: both must read back as the same entries.
+TEST(TranslationFileTest, TranslateToolkitFilesReadBack) {
+#ifdef _WIN32
+  GTEST_SKIP() << "runs translate-toolkit through a POSIX shell";
+#else
+  if (std::system("csv2po --version >/dev/null 2>&1 && po2csv --version >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "translate-toolkit not installed";
+  }
+  TranslationFile written{"utf-8", "", {}};
+  const std::vector<std::string> texts = {"Hello.", "はい。", "Bye.", "はい。", "two\nlines"};
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    TranslationEntry entry;
+    char context[9];
+    std::snprintf(context, sizeof context, "%08zX", 0x1A + i * 0x100);
+    entry.context = context;
+    entry.reference = std::string("a.kr:") + context;
+    entry.source = texts[i];
+    entry.target = i == 2 ? "" : "T" + std::to_string(i);
+    written.entries.push_back(entry);
+  }
+  const std::string base = testing::TempDir() + "krscript-toolkit";
+  std::ofstream(base + ".csv", std::ios::binary) << writeCsv(written);
+  std::ofstream(base + ".po", std::ios::binary) << writePo(written);
+  ASSERT_EQ(std::system(("csv2po --progress=none '" + base + ".csv' '" + base +
+                         "-from-csv.po' >/dev/null 2>&1 && po2csv --progress=none '" + base +
+                         ".po' '" + base + "-from-po.csv' >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  for (const bool po : {true, false}) {
+    SCOPED_TRACE(po ? "csv2po" : "po2csv");
+    std::ifstream stream(base + (po ? "-from-csv.po" : "-from-po.csv"), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(stream)), {});
+    const TranslationFile read = po ? readOrFail(readPo, text) : readOrFail(readCsv, text);
+    ASSERT_EQ(read.entries.size(), written.entries.size());
+    for (std::size_t i = 0; i < read.entries.size(); ++i) {
+      EXPECT_EQ(read.entries[i].context, written.entries[i].context);
+      EXPECT_EQ(read.entries[i].source, written.entries[i].source);
+      EXPECT_EQ(read.entries[i].target, written.entries[i].target);
+    }
+  }
+  for (const char* suffix : {".csv", ".po", "-from-csv.po", "-from-po.csv"}) {
+    std::remove((base + suffix).c_str());
+  }
 #endif
 }
 
