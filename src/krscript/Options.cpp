@@ -93,7 +93,8 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     } else if (word == "--language") {
       // A language code, as the PO header's Language holds one ("es", "pt_BR").
       if (!value(text) || text.empty() ||
-          text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_@-0123456789") !=
+          text.find_first_not_of(
+              "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_@-0123456789") !=
               std::string::npos) {
         return "--language needs a language code such as es or pt_BR";
       }
@@ -136,9 +137,8 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
                : options.command + " takes " +
                      (options.command == "check" ? "one or more" : "one") + " input path";
   }
-  if (!options.output &&
-      (options.command == "build" || options.command == "extract" || options.command == "inject" ||
-       options.command == "update")) {
+  if (!options.output && (options.command == "build" || options.command == "extract" ||
+                          options.command == "inject" || options.command == "update")) {
     return options.command + " needs -o OUT";
   }
   return options;

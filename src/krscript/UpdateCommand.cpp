@@ -33,7 +33,9 @@ std::string slashed(const fs::path& path) {
   return name;
 }
 
-bool isCsv(const fs::path& path) { return path.extension() == ".csv"; }
+bool isCsv(const fs::path& path) {
+  return path.extension() == ".csv";
+}
 
 struct OldFile {
   fs::path path;
@@ -50,9 +52,9 @@ bool readOldFiles(const fs::path& old, bool folder, const Options& options,
   if (folder) {
     std::string notes;
     const fs::path output = pathFromUtf8(*options.output);
-    for (const Job& job : listFolder(old, output, [](const fs::path& relative) {
-           return std::optional<fs::path>(relative);
-         }, notes)) {
+    for (const Job& job : listFolder(
+             old, output,
+             [](const fs::path& relative) { return std::optional<fs::path>(relative); }, notes)) {
       if (!job.failure.empty()) {
         std::fputs(job.failure.c_str(), stderr);
         return false;

@@ -39,12 +39,14 @@ void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review
 // Reads what writeCsv writes and what spreadsheets save from it: with or
 // without the byte-order mark, quoted or bare fields, CRLF or LF, the columns
 // in any order (found by their names in the header row; other columns are
-// ignored; context may be missing, as po2csv leaves it out), separated by commas or, as some locales save them, by
-// semicolons. Empty rows are skipped. A row whose fuzzy column holds
-// anything but nothing, "no", "0" or "false" is fuzzy. Refuses, with the line, an unbalanced
-// quote, text after a closing quote, a row with more or fewer fields than the
-// header, a missing column, invalid UTF-8, a location without an offset and
-// the same offset twice.
+// ignored, and context may be missing, as po2csv leaves it out), separated by
+// commas or, as some locales save them, by semicolons. The offset ends the
+// location in hexadecimal, or in decimal as in a PO reference. Empty rows are
+// skipped. A row whose fuzzy column holds anything but nothing, "no", "0" or
+// "false" is fuzzy. Refuses, with the line, an unbalanced quote, text after a
+// closing quote, a row with more or fewer fields than the header, a missing
+// column, invalid UTF-8, a location without an offset and the same offset
+// twice.
 std::variant<TranslationFile, TranslationError> readCsv(std::string_view text);
 
 // readCsv, handing each entry to `take` as it is read instead of keeping it:

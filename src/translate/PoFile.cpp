@@ -169,8 +169,8 @@ void restoreOffset(std::string& reference, std::string_view context) {
     return;
   }
   const std::string_view digits = std::string_view(reference).substr(colon + 1);
-  bool asDecimal = !digits.empty() && digits.size() <= 10 &&
-                   digits.find_first_not_of("0123456789") == npos;
+  bool asDecimal =
+      !digits.empty() && digits.size() <= 10 && digits.find_first_not_of("0123456789") == npos;
   if (asDecimal) {
     std::uint64_t offset = 0;
     for (const char digit : digits) {
@@ -576,8 +576,8 @@ class PoReader {
     // Tools that make PO files from a spreadsheet write the location as the
     // reference, and as msgctxt only where a text comes twice ("a.kr:26").
     if (!translation::isOffsetContext(entry.context)) {
-      std::string offset = translation::offsetAfterColon(pending.hasContext ? std::string_view(entry.context)
-                                                               : lastWord(entry.reference));
+      std::string offset = translation::offsetAfterColon(
+          pending.hasContext ? std::string_view(entry.context) : lastWord(entry.reference));
       if (!offset.empty()) {
         entry.context = std::move(offset);
       } else if (!pending.hasContext) {
@@ -649,8 +649,8 @@ class PoReader {
   std::size_t headerLine_ = 0;
   std::string* previous_ = nullptr;  // the previous text a "#| \"...\"" line goes on
   std::string scratch_;              // a previous msgctxt, read and dropped
-  translation::OffsetLines lines_;  // of each msgctxt read
-  TranslationFile file_;            // without its entries, handed to `take_`
+  translation::OffsetLines lines_;   // of each msgctxt read
+  TranslationFile file_;             // without its entries, handed to `take_`
   TranslationError error_;
 };
 

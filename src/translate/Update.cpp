@@ -21,10 +21,9 @@ std::vector<Pair> longestChain(const std::vector<Pair>& pairs) {
   std::vector<std::size_t> tails;  // index into pairs of the end of the best chain of each length
   std::vector<std::size_t> before(pairs.size());
   for (std::size_t k = 0; k < pairs.size(); ++k) {
-    const auto at = std::lower_bound(tails.begin(), tails.end(), pairs[k].second,
-                                     [&pairs](std::size_t t, std::size_t value) {
-                                       return pairs[t].second < value;
-                                     });
+    const auto at = std::lower_bound(
+        tails.begin(), tails.end(), pairs[k].second,
+        [&pairs](std::size_t t, std::size_t value) { return pairs[t].second < value; });
     before[k] = at == tails.begin() ? pairs.size() : *(at - 1);
     if (at == tails.end()) {
       tails.push_back(k);
@@ -228,9 +227,7 @@ class Updater {
   }
 
  private:
-  bool translated(std::size_t f, std::size_t e) const {
-    return !in_.oldFiles[f][e].target.empty();
-  }
+  bool translated(std::size_t f, std::size_t e) const { return !in_.oldFiles[f][e].target.empty(); }
 
   // Every text as a number, the same number for the same text.
   void number() {
@@ -526,12 +523,12 @@ class Updater {
   }
 
   UpdateInput& in_;
-  std::vector<std::vector<std::size_t>> oldLive_;     // per old file: its live entries
-  std::vector<std::vector<std::uint32_t>> oldIds_;    // their texts
-  std::vector<std::vector<std::uint32_t>> oldId_;     // per old entry, obsolete ones too
-  std::vector<std::vector<std::uint32_t>> newIds_;    // per new script
-  std::vector<std::vector<bool>> taken_;              // per old entry
-  std::vector<std::vector<Match>> matches_;           // per new line
+  std::vector<std::vector<std::size_t>> oldLive_;   // per old file: its live entries
+  std::vector<std::vector<std::uint32_t>> oldIds_;  // their texts
+  std::vector<std::vector<std::uint32_t>> oldId_;   // per old entry, obsolete ones too
+  std::vector<std::vector<std::uint32_t>> newIds_;  // per new script
+  std::vector<std::vector<bool>> taken_;            // per old entry
+  std::vector<std::vector<Match>> matches_;         // per new line
 };
 
 }  // namespace

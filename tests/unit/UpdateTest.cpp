@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -77,8 +77,8 @@ Patch randomPatch(std::mt19937& random) {
     const std::size_t count = 20 + random() % 60;
     for (std::size_t i = 0; i < count; ++i) {
       const bool repeated = random() % 6 == 0;
-      TranslationEntry entry = entryAt(
-          name, i, repeated ? kRepeated[random() % kRepeated.size()] : randomLine(random));
+      TranslationEntry entry =
+          entryAt(name, i, repeated ? kRepeated[random() % kRepeated.size()] : randomLine(random));
       // Repeated lines are always translated, so that which copy a moved one
       // takes its translation from shows.
       if (repeated || random() % 5 != 0) {
