@@ -210,6 +210,18 @@ int runUpdate(const Options& options) {
     scriptAt.emplace(folder ? slashed(plan.jobs[s].relative) : "", s);
     update.newScripts.push_back(std::move(scripts[s].entries));
   }
+  // A script without an old file of its own takes the language most old
+  // files give.
+  std::map<std::string, std::size_t> languages;
+  for (const OldFile& file : oldFiles) {
+    languages[file.language] += file.language.empty() ? 0 : 1;
+  }
+  const auto mostGiven = std::max_element(
+      languages.begin(), languages.end(),
+      [](const auto& a, const auto& b) { return a.second < b.second; });
+  for (NewScript& script : scripts) {
+    script.language = mostGiven == languages.end() ? "" : mostGiven->first;
+  }
   for (OldFile& file : oldFiles) {
     const auto at = scriptAt.find(file.script);
     std::size_t here = kNoScript;
