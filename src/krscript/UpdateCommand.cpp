@@ -13,7 +13,6 @@
 
 #include "batch/FolderRun.h"
 #include "io/Files.h"
-#include "json/JsonDump.h"
 #include "krscript/Commands.h"
 #include "krscript/Scripts.h"
 #include "translate/CsvFile.h"
@@ -152,7 +151,7 @@ int runUpdate(const Options& options) {
     const auto found = oldIsPo.find(folder ? slashed(relative) : "");
     return found != oldIsPo.end() ? found->second : poByDefault;
   };
-  const Plan plan = planJobs(options, options.inputs[0], [&](const fs::path& relative) {
+  Plan plan = planJobs(options, options.inputs[0], [&](const fs::path& relative) {
     fs::path output = relative;
     output += poFor(relative) ? ".po" : ".csv";
     return std::optional<fs::path>(output);
@@ -175,6 +174,11 @@ int runUpdate(const Options& options) {
   }
 
   // Every script decoded and its strings taken, as extract would.
+  const RunEncoding runEncoding = chooseRunEncoding(plan, options);
+  if (runEncoding.guessed) {
+    plan.notes += kEncodingGuessed;
+  }
+  std::fputs(plan.notes.c_str(), stderr);
   std::vector<NewScript> scripts(plan.jobs.size());
   RunOptions quiet;
   quiet.jobs = options.jobs;
@@ -185,11 +189,11 @@ int runUpdate(const Options& options) {
         NewScript& script = scripts[static_cast<std::size_t>(&job - plan.jobs.data())];
         DecodedScript decoded;
         JobResult result;
-        if (!decodeWholeScript(job, decoded, result)) {
-          return result;
+        if (Expected<void> read = decodeWholeScript(job, decoded); !read) {
+          return failure(read.problem());
         }
-        const InstructionList& listing = decoded.decoder.instructions();
-        const Encoding encoding = options.encoding ? *options.encoding : chooseEncoding(listing);
+        const InstructionList& listing = decoded.instructions();
+        const Encoding encoding = runEncoding.encoding;
         script.po = poFor(job.relative);
         script.encoding = encodingName(encoding);
         script.entries =
