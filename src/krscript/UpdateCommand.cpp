@@ -220,9 +220,9 @@ int runUpdate(const Options& options) {
   for (const OldFile& file : oldFiles) {
     languages[file.language] += file.language.empty() ? 0 : 1;
   }
-  const auto mostGiven = std::max_element(
-      languages.begin(), languages.end(),
-      [](const auto& a, const auto& b) { return a.second < b.second; });
+  const auto mostGiven =
+      std::max_element(languages.begin(), languages.end(),
+                       [](const auto& a, const auto& b) { return a.second < b.second; });
   for (NewScript& script : scripts) {
     script.language = mostGiven == languages.end() ? "" : mostGiven->first;
   }
