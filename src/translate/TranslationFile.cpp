@@ -48,8 +48,10 @@ std::size_t OffsetLines::firstLine(std::string_view context, std::size_t line) {
 
 // The offset a reference or a msgctxt ends in, after its last ':': eight
 // hexadecimal digits (as in a CSV location, and in files of earlier versions)
-// or a decimal number (as gettext keeps a line number). Empty when there is
-// none.
+// or a decimal number (as gettext keeps a line number). Eight digits that
+// could be either are decimal unless they start with a 0, which a decimal
+// number never does and an offset below 256 MiB in hexadecimal always does.
+// Empty when there is none.
 std::string offsetAfterColon(std::string_view text) {
   constexpr auto npos = std::string_view::npos;
   const std::size_t colon = text.rfind(':');
@@ -58,7 +60,9 @@ std::string offsetAfterColon(std::string_view text) {
   }
   const std::string_view digits = text.substr(colon + 1);
   std::string context(digits);
-  if (isOffsetContext(digits)) {
+  const bool decimal =
+      !digits.empty() && digits[0] != '0' && digits.find_first_not_of("0123456789") == npos;
+  if (isOffsetContext(digits) && !decimal) {
     toUpperAscii(context);
     return context;
   }

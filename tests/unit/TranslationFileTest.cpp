@@ -141,6 +141,28 @@ TEST(TranslationFileTest, PoAndCsvGiveBackWhatTheyWrite) {
   }
 }
 
+// An entry without msgctxt takes its offset from its reference: decimal as
+// gettext keeps it, or eight hexadecimal digits as earlier versions wrote.
+TEST(TranslationFileTest, ReferenceGivesTheOffset) {
+  const struct {
+    const char* reference;
+    const char* offset;
+  } cases[] = {
+      {"a.kr:26", "0000001A"},
+      {"a.kr:0", "00000000"},
+      {"a.kr:0000001A", "0000001A"},
+      {"a.kr:00000031", "00000031"},
+      {"a.kr:12345678", "00BC614E"},
+      {"dir/a.kr:4294967295", "FFFFFFFF"},
+      {"a.kr:4294967296", ""},
+      {"a.kr:1A", ""},
+      {"a.kr", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(translation::offsetAfterColon(c.reference), c.offset) << c.reference;
+  }
+}
+
 TEST(TranslationFileTest, PoReadsWhatEditorsAndGettextWrite) {
   const std::string po =
       "\xEF\xBB\xBF# translator comment\r\n"
