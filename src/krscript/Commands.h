@@ -11,5 +11,6 @@ int runBuild(const Options& options);
 int runCheck(const Options& options);
 int runExtract(const Options& options);
 int runInject(const Options& options);
+int runHtml(const Options& options);
 
 }  // namespace krlist

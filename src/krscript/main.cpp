@@ -70,5 +70,8 @@ int main(int argc, char** argv) {
   if (options.command == "inject") {
     return krlist::runInject(options);
   }
+  if (options.command == "html") {
+    return krlist::runHtml(options);
+  }
   return krlist::runCheck(options);
 }
