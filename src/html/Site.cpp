@@ -19,13 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A page ends before the instruction that could take it past this many
-// bytes; each instruction's share is counted generously (see lineBound), so
-// pages hold about half of it and stay quick to open.
-constexpr std::size_t kPageBudget = std::size_t{6} << 20;
-// Room for a page's head, its navigation twice and its end, beyond its
-// lines.
-constexpr std::size_t kPageFrame = std::size_t{1} << 16;
+// A page ends before the instruction that could take it, or its search
+// data, past this many bytes; each instruction's share is counted
+// generously (see lineBound), so that pages stay well under
+// kMostPageBytes, and quick to open.
+constexpr std::size_t kPageBudget = std::size_t{4} << 20;
+// The rest is room for a page's head and end and its navigation, twice,
+// which links to every other page of the script.
+static_assert(2 * kPageBudget <= kMostPageBytes);
 // A string, a translation or a name is shown up to this many bytes, and the
 // rest counted, so that one instruction cannot outgrow a page.
 constexpr std::size_t kShownText = std::size_t{1} << 16;
@@ -118,7 +119,11 @@ class ScriptPages {
 
   void indexNames(ScriptSummary& summary);
   void splitPages();
-  std::size_t lineBound(const Instruction& instruction) const;
+  struct Bound {
+    std::size_t page = 0;
+    std::size_t data = 0;
+  };
+  Bound lineBound(const Instruction& instruction) const;
   std::size_t pageOf(std::uint32_t offset) const {
     return static_cast<std::size_t>(
         std::upper_bound(pageStarts_.begin(), pageStarts_.end(), offset) - pageStarts_.begin() - 1);
@@ -208,47 +213,67 @@ void ScriptPages::indexNames(ScriptSummary& summary) {
   }
 }
 
-// More than the bytes an instruction's line can take, without writing it:
-// the markup and numbers of any line, the text of a string and of its
-// translation, and the links of a reference or a definition with the
-// longest page name the script can have.
-std::size_t ScriptPages::lineBound(const Instruction& instruction) const {
-  const std::size_t linkRoom = 2 * path_.size() + 3 * lastPart(path_).size() + 64;
-  std::size_t bound = 256 + 2 * static_cast<std::size_t>(instruction.extraLength) +
-                      (instruction.extraLength > 0 ? 3 * TextOutput::kLongestFloat : 0);
+// More than the bytes an instruction's line can take, and its string in
+// the search data, without writing them: the markup and numbers of a line,
+// the text of a string and of its translation, and the links of a reference
+// or a definition with the longest page name the script can have.
+ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction) const {
+  // '<div id="OFFSET" class="b">', the line up to its operand, "</div>".
+  Bound bound{80, 0};
+  const std::size_t extra = static_cast<std::size_t>(instruction.extraLength);
+  bound.page += 2 * extra + (extra > 0 ? 3 * TextOutput::kLongestFloat + 16 : 0);
+  const DataMeaning meaning = kOpcodeTable[instruction.opcode()].meaning;
+  if (meaning == DataMeaning::Integer || meaning == DataMeaning::Float) {
+    bound.page += 3 + TextOutput::kLongestFloat;
+  }
   if (instruction.kind() == OperandKind::String) {
-    // Escaping makes a character at most six bytes ("&quot;"), and code
-    // page 932 makes a byte at most three in UTF-8.
-    bound += 6 * std::min(3 * instruction.textView().size(), kShownText + 4);
+    // In UTF-8 a string that is text is shown as its own bytes, and in code
+    // page 932 each byte becomes at most three, of which only ASCII is
+    // escaped; a string that is not text is shown as two digits a byte.
+    // In the search data a character is at most six bytes ("\u001f").
+    const std::string_view text = instruction.textView();
+    const std::size_t shown = std::min(text.size(), kShownText + 4);
+    const std::size_t escaped =
+        escapedLength(text.substr(0, shown)) + (encoding_ == Encoding::Cp932 ? 2 * shown : 0);
+    bound.page += 160 + std::max(escaped, 2 * shown);
+    bound.data += 32 + 6 * std::min((encoding_ == Encoding::Cp932 ? 3 : 1) * shown, kShownText + 4);
     if (const Translations::Entry* entry = translationAt(instruction.offset())) {
-      bound += 6 * std::min(entry->targetSize, kShownText + 4);
+      const std::size_t target = std::min(entry->targetSize, kShownText + 4);
+      bound.page += 6 * target;
+      bound.data += 6 * target;
     }
   }
+  // A link: '<a href="', the page's name percent-encoded, "~N.html#OFFSET\">",
+  // "</a>" and what stands between two.
+  const std::size_t linkRoom = 3 * lastPart(path_).size() + 48;
   if (instruction.opcode() == kNameReference) {
     const auto [first, last] = placesOf(definitions_, keyOf(instruction.data()));
     const Place* end =
         first + std::min<std::size_t>(static_cast<std::size_t>(last - first), kShownLinks);
     for (const Place* place = first; place != end; ++place) {
-      bound += linkRoom + nameLengths_[static_cast<std::size_t>(place - definitions_.data())];
+      bound.page += linkRoom + nameLengths_[static_cast<std::size_t>(place - definitions_.data())];
     }
+    bound.page += 64;
   } else if (instruction.opcode() == kNameDefinition) {
     const auto [first, last] = placesOf(references_, keyOf(instruction.data()));
-    bound +=
-        std::min<std::size_t>(static_cast<std::size_t>(last - first), kShownLinks) * (linkRoom + 8);
+    bound.page += 64 + std::min<std::size_t>(static_cast<std::size_t>(last - first), kShownLinks) *
+                           (linkRoom + 8);
   }
   return bound;
 }
 
 void ScriptPages::splitPages() {
-  std::size_t used = kPageBudget;
+  Bound used{kPageBudget, kPageBudget};
   for (const Instruction& instruction : listing_) {
-    const std::size_t bound = lineBound(instruction);
-    if (used + bound > kPageBudget && (pageSizes_.empty() || pageSizes_.back() > 0)) {
+    const Bound bound = lineBound(instruction);
+    if ((used.page + bound.page > kPageBudget || used.data + bound.data > kPageBudget) &&
+        (pageSizes_.empty() || pageSizes_.back() > 0)) {
       pageStarts_.push_back(instruction.offset());
       pageSizes_.push_back(0);
-      used = 0;
+      used = {};
     }
-    used += bound;
+    used.page += bound.page;
+    used.data += bound.data;
     ++pageSizes_.back();
   }
   if (pageStarts_.empty()) {
