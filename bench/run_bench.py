@@ -24,7 +24,12 @@ scripts are generated into a temporary directory, removed afterwards. Printed:
   the script's size; Y and NEW must have the script's bytes, or the run
   stops with an error;
 - on a folder of FOLDER_SCRIPTS generated scripts of different seeds, the
-  best wall time of `krscript dump DIR -o OUT -j 2` against that of `-j 1`.
+  best wall time of `krscript dump DIR -o OUT -j 2` against that of `-j 1`;
+- on a mixed script of about HTML_INSTRUCTIONS instructions, the best wall
+  times of `krscript html SCRIPT -o SITE`, without and with the PO file
+  `krscript extract` writes, each against that of `krscript extract`, and
+  the number of pages and the largest file of the site. `--only html`
+  measures this alone.
 
 Targets are printed beside the figures for information, each "met" or
 "NOT met"; nothing else is asserted. Linux only: peak memory comes from GNU
@@ -50,6 +55,7 @@ FOLDER_SCRIPTS = 200
 # Sizes of the folder's scripts in MiB, in turn: 0.25 MiB on average, 50 MiB
 # in all, which `krscript dump -j 1` takes about two seconds over.
 FOLDER_SIZES_MB = (0.125, 0.1875, 0.25, 0.3125, 0.375)
+HTML_INSTRUCTIONS = 600_000
 
 
 class Run:
@@ -320,6 +326,42 @@ def measure_folder(krscript, generator, directory, seed):
         row("time -j 2 / time -j 1", f"{ratio:.2f}", target_text(ratio <= 0.65, "<= 0.65"))
 
 
+def measure_html(krlist, krscript, generator, directory, seed):
+    """Times `krscript html` on a script of about HTML_INSTRUCTIONS
+    instructions against `krscript extract` on it."""
+    probe = os.path.join(directory, "html-probe.kr")
+    generate(generator, probe, "--size-mb", "1", "--seed", str(seed))
+    per_mib, _ = count_instructions(krlist, probe)
+    os.remove(probe)
+    path = os.path.join(directory, "html.kr")
+    size = generate(generator, path, "--size-mb", f"{HTML_INSTRUCTIONS / per_mib:.4f}",
+                    "--seed", str(seed))
+    instructions, _ = count_instructions(krlist, path)
+    po = os.path.join(directory, "html.kr.po")
+    sites = [os.path.join(directory, name) for name in ("html-site", "html-site-po")]
+    # Within each round extract writes the PO file before html reads it.
+    extract, html, html_po = best_of([[krscript, "extract", path, "-o", po],
+                                      [krscript, "html", path, "-o", sites[0]],
+                                      [krscript, "html", path, po, "-o", sites[1]]])
+
+    print(f"\nkrscript html on a {size / MIB:.1f} MiB mixed script of {instructions:,} "
+          f"instructions (seed {seed})")
+    row("krscript extract SCRIPT -o OUT.po", seconds_text(extract))
+    for label, run, site in (("krscript html SCRIPT -o SITE", html, sites[0]),
+                             ("krscript html SCRIPT OUT.po -o SITE", html_po, sites[1])):
+        print(f"  {label}")
+        row("  time", seconds_text(run))
+        if not run.timed_out and not extract.timed_out:
+            ratio = run.seconds / extract.seconds
+            row("  time / extract time", f"{ratio:.2f}", target_text(ratio <= 10.0, "<= 10.0"))
+        sizes = [os.path.getsize(os.path.join(folder, name))
+                 for folder, _, names in os.walk(site) for name in names]
+        pages = sum(name.endswith(".html") and name != "index.html"
+                    for _, _, names in os.walk(site) for name in names)
+        row("  pages, largest file", f"{pages}, {max(sizes) / MIB:.2f} MiB",
+            target_text(max(sizes) <= 8 * 1000 * 1000, "<= 8 MB"))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("build_dir",
@@ -327,6 +369,8 @@ def main():
     parser.add_argument("--size-mb", type=float, default=64,
                         help="size of the larger mixed script in MiB (default 64)")
     parser.add_argument("--seed", type=int, default=1, help="generator seed (default 1)")
+    parser.add_argument("--only", choices=["html"],
+                        help="measure only this part: html, krscript html against extract")
     args = parser.parse_args()
 
     krlist = os.path.abspath(os.path.join(args.build_dir, "krlist"))
@@ -343,6 +387,9 @@ def main():
     print(f"(peak memory of `true` measured the same way: {baseline.peak_kib / 1024:.1f} MiB)")
 
     with tempfile.TemporaryDirectory(prefix="krlist-bench-") as directory:
+        if args.only == "html":
+            measure_html(krlist, krscript, generator, directory, args.seed)
+            return
         large, large_path, large_size = measure_mixed(krlist, generator, directory,
                                                       args.size_mb, args.seed)
         small, _, _ = measure_mixed(krlist, generator, directory, args.size_mb / 4, args.seed)
@@ -357,6 +404,7 @@ def main():
         measure_extremes(krlist, directory, args.size_mb)
         measure_krscript(krlist, krscript, directory, large_path, large_size)
         measure_folder(krscript, generator, directory, args.seed)
+        measure_html(krlist, krscript, generator, directory, args.seed)
 
 
 if __name__ == "__main__":
