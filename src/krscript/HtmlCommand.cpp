@@ -130,6 +130,13 @@ int runHtml(const Options& options) {
     site = site.parent_path();
   }
   std::error_code error;
+  const std::optional<fs::path> translations =
+      options.inputs.size() > 1 ? std::optional<fs::path>(pathFromUtf8(options.inputs[1]))
+                                : std::nullopt;
+  if (translations && !fs::exists(*translations, error)) {
+    say(options.inputs[1] + ": no such file or folder");
+    return 1;
+  }
   // A site replaces the one a previous run made, and nothing else.
   if (fs::exists(site, error) && !html::isSite(site)) {
     say(pathToUtf8(site) + ": exists and is not a site made by krscript html: not replaced");
@@ -154,9 +161,6 @@ int runHtml(const Options& options) {
     return 1;
   }
   std::vector<html::ScriptSummary> summaries(plan.jobs.size());
-  const std::optional<fs::path> translations =
-      options.inputs.size() > 1 ? std::optional<fs::path>(pathFromUtf8(options.inputs[1]))
-                                : std::nullopt;
   const int status = runPlan(plan, options, [&](const Job& job) {
     const fs::path path =
         translations ? translationsFor(job, *translations, plan.folder) : fs::path();
