@@ -109,9 +109,10 @@ class ScriptPages {
   Expected<ScriptSummary> write(const fs::path& site);
 
  private:
+  // A definition or a reference: its key and where it lies in the file.
   struct Place {
     std::uint32_t key;
-    std::uint32_t offset;
+    std::uint64_t offset;
     bool operator<(const Place& other) const {
       return key != other.key ? key < other.key : offset < other.offset;
     }
@@ -124,7 +125,7 @@ class ScriptPages {
     std::size_t data = 0;
   };
   Bound lineBound(const Instruction& instruction) const;
-  std::size_t pageOf(std::uint32_t offset) const {
+  std::size_t pageOf(std::uint64_t offset) const {
     return static_cast<std::size_t>(
         std::upper_bound(pageStarts_.begin(), pageStarts_.end(), offset) - pageStarts_.begin() - 1);
   }
@@ -137,7 +138,7 @@ class ScriptPages {
   void writeNavigation(TextOutput& out, std::size_t page) const;
   void writeLine(TextOutput& out, const Instruction& instruction, std::size_t page,
                  std::string& strings);
-  void writeLink(TextOutput& out, std::uint32_t offset, std::size_t page) const;
+  void writeLink(TextOutput& out, std::uint64_t offset, std::size_t page) const;
   // The text of a string as the page shows it: escaped text in the script's
   // encoding, or its bytes in hexadecimal, at most `most` bytes of it.
   // Returns whether it was text, with the text in `decoded_`.
@@ -152,7 +153,7 @@ class ScriptPages {
   std::vector<Place> definitions_;
   std::vector<Place> references_;          // only those to a defined key
   std::vector<std::size_t> nameLengths_;   // each definition's name as a link shows it
-  std::vector<std::uint32_t> pageStarts_;  // the offset of each page's first instruction
+  std::vector<std::uint64_t> pageStarts_;  // the offset of each page's first instruction
   std::vector<std::size_t> pageSizes_;     // instructions on each page
   std::vector<const Translations::Entry*> byOffset_;
   std::string decoded_;
@@ -176,7 +177,7 @@ const Translations::Entry* ScriptPages::translationAt(std::uint32_t offset) cons
 void ScriptPages::indexNames(ScriptSummary& summary) {
   for (std::size_t i = 0; i < listing_.definitionCount(); ++i) {
     const Instruction definition = listing_.definition(i);
-    definitions_.push_back({keyOf(definition.data()), definition.offset()});
+    definitions_.push_back({keyOf(definition.data()), definition.fileOffset()});
   }
   std::stable_sort(definitions_.begin(), definitions_.end());
   for (const Instruction& instruction : listing_) {
@@ -188,7 +189,7 @@ void ScriptPages::indexNames(ScriptSummary& summary) {
       const std::uint32_t key = keyOf(instruction.data());
       const auto [first, last] = placesOf(definitions_, key);
       if (first != last) {
-        references_.push_back({key, instruction.offset()});
+        references_.push_back({key, instruction.fileOffset()});
       }
     }
   }
@@ -196,11 +197,11 @@ void ScriptPages::indexNames(ScriptSummary& summary) {
   // Each definition's name as a link shows it, in file order of the
   // definitions sorted by key.
   for (const Place& place : definitions_) {
-    const Instruction definition(base_, place.offset);
-    const std::string_view name = definition.textView().substr(0, kShownName);
-    nameLengths_.push_back(decodeExactText(encoding_, name, decoded_) ? escapedLength(decoded_)
-                                                                      : 2 * name.size());
+    const std::string_view name = Instruction(base_, place.offset).textView();
     decoded_.clear();
+    nameLengths_.push_back(decodeExactText(encoding_, name, decoded_)
+                               ? escapedLength(cutText(decoded_, kShownName))
+                               : 2 * std::min(name.size(), kShownName));
   }
   if (translations_ != nullptr) {
     for (const Translations::Entry& entry : translations_->entries) {
@@ -235,7 +236,9 @@ ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction) const 
     const std::size_t shown = std::min(text.size(), kShownText + 4);
     const std::size_t escaped =
         escapedLength(text.substr(0, shown)) + (encoding_ == Encoding::Cp932 ? 2 * shown : 0);
-    bound.page += 160 + std::max(escaped, 2 * shown);
+    // The rest: the markup around the string and its translation, the
+    // marks of a fuzzy or missing translation, what was left out of each.
+    bound.page += 256 + std::max(escaped, 2 * shown);
     bound.data += 32 + 6 * std::min((encoding_ == Encoding::Cp932 ? 3 : 1) * shown, kShownText + 4);
     if (const Translations::Entry* entry = translationAt(instruction.offset())) {
       const std::size_t target = std::min(entry->targetSize, kShownText + 4);
@@ -256,8 +259,8 @@ ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction) const 
     bound.page += 64;
   } else if (instruction.opcode() == kNameDefinition) {
     const auto [first, last] = placesOf(references_, keyOf(instruction.data()));
-    bound.page += 64 + std::min<std::size_t>(static_cast<std::size_t>(last - first), kShownLinks) *
-                           (linkRoom + 8);
+    bound.page += 128 + std::min<std::size_t>(static_cast<std::size_t>(last - first), kShownLinks) *
+                            (linkRoom + 8);
   }
   return bound;
 }
@@ -268,7 +271,7 @@ void ScriptPages::splitPages() {
     const Bound bound = lineBound(instruction);
     if ((used.page + bound.page > kPageBudget || used.data + bound.data > kPageBudget) &&
         (pageSizes_.empty() || pageSizes_.back() > 0)) {
-      pageStarts_.push_back(instruction.offset());
+      pageStarts_.push_back(instruction.fileOffset());
       pageSizes_.push_back(0);
       used = {};
     }
@@ -334,14 +337,14 @@ void ScriptPages::writeNavigation(TextOutput& out, std::size_t page) const {
       " <button>Search</button></form></nav>\n");
 }
 
-void ScriptPages::writeLink(TextOutput& out, std::uint32_t offset, std::size_t page) const {
+void ScriptPages::writeLink(TextOutput& out, std::uint64_t offset, std::size_t page) const {
   out.write("<a href=\"");
   const std::size_t target = pageOf(offset);
   if (target != page) {
     writeUrlPath(out, pageName(lastPart(path_), target));
   }
   out.write('#');
-  out.writeHexOffset(offset);
+  out.writeHexOffset(static_cast<std::uint32_t>(offset));  // as the listing shows it
   out.write("\">");
 }
 
@@ -427,7 +430,7 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
       const Instruction definition(base_, place->offset);
       const std::string_view name = definition.textView();
       decoded_.clear();
-      if (decodeExactText(encoding_, name.substr(0, kShownName), decoded_)) {
+      if (decodeExactText(encoding_, name, decoded_)) {
         writeEscaped(out, cutText(decoded_, kShownName));
       } else {
         for (char c : name.substr(0, kShownName)) {
@@ -447,7 +450,7 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
         }
         out.write(' ');
         writeLink(out, place->offset, page);
-        out.writeHexOffset(place->offset);
+        out.writeHexOffset(static_cast<std::uint32_t>(place->offset));
         out.write("</a>");
       }
       out.write("</span>");
