@@ -6,12 +6,16 @@
 - every instruction of every script has its id, its offset in eight
   uppercase hex digits, exactly once over the script's pages, and no other id
   is there;
+- each string is shown as the text `krscript dump` gives it (or its bytes
+  in hex), whatever markup it holds: the pages hold no element but those of
+  the page itself;
 - no file of the site is larger than 8 MB.
 
     site_property.py --krscript PATH --work DIR [--seed N] [--folders N]
 """
 
 import argparse
+import html.parser
 import json
 import os
 import random
@@ -25,6 +29,50 @@ import scripts  # noqa: E402
 
 MOST_FILE_BYTES = 8 << 20
 ID = re.compile(rb'\bid="([^"]*)"')
+
+
+# The elements a page is made of; a string that made any other, or an
+# attribute, would have been taken for markup.
+PAGE_TAGS = {"html", "head", "meta", "title", "link", "body", "nav", "a", "b", "form", "input",
+             "button", "div", "span", "i"}
+PAGE_ATTRIBUTES = {"lang", "charset", "name", "content", "rel", "href", "action", "type",
+                   "placeholder", "id", "class"}
+
+
+class Strings(html.parser.HTMLParser):
+    """The text of each line's string (the span of class "s" or "x"), by
+    the id of the line, and any element or attribute a page should not
+    have."""
+
+    def __init__(self):
+        super().__init__()
+        self.strings = {}
+        self.unexpected = []
+        self.line = None
+        self.depth = 0  # inside the string's span while above 0
+
+    def handle_starttag(self, tag, attrs):
+        for name, _ in attrs:
+            if name not in PAGE_ATTRIBUTES:
+                self.unexpected.append(f"attribute {name}")
+        if tag not in PAGE_TAGS:
+            self.unexpected.append(f"<{tag}>")
+        attrs = dict(attrs)
+        if tag == "div" and "id" in attrs:
+            self.line = attrs["id"]
+        if tag == "span" and self.depth == 0 and attrs.get("class") in ("s", "x"):
+            self.depth = 1
+            self.strings[self.line] = ""
+        elif tag == "span" and self.depth > 0:
+            self.depth += 1
+
+    def handle_endtag(self, tag):
+        if tag == "span" and self.depth > 0:
+            self.depth -= 1
+
+    def handle_data(self, data):
+        if self.depth > 0:
+            self.strings[self.line] = self.strings.get(self.line, "") + data
 
 
 def run(command, expect_status=None):
@@ -104,7 +152,8 @@ def check_folder(krscript, work, rng, number):
             sys.exit(f"FAILED: {name} holds {len(data)} bytes, more than {MOST_FILE_BYTES}")
     for relative in relatives:
         dumped = run([krscript, "dump", os.path.join(game, relative)], expect_status=0)
-        offsets = [entry["at"] for entry in json.loads(dumped.stdout)["code"]]
+        code = json.loads(dumped.stdout)["code"]
+        offsets = [entry["at"] for entry in code]
         pages = pages_of(first, relative.replace(os.sep, "/"))
         if not pages:
             sys.exit(f"FAILED: no page for {relative}")
@@ -115,6 +164,17 @@ def check_folder(krscript, work, rng, number):
             twice = sorted({i for i in ids if ids.count(i) > 1})[:5] if len(ids) < 5000 else []
             sys.exit(f"FAILED: {relative}: the ids of its pages are not its offsets, each once "
                      f"(missing {missing}, not offsets {extra}, twice {twice})")
+        shown = Strings()
+        for page in pages:
+            shown.feed(first[page].decode())
+        if shown.unexpected:
+            sys.exit(f"FAILED: {relative}: its pages hold {sorted(set(shown.unexpected))[:5]}")
+        for entry in code:
+            if "text" in entry or "bytes" in entry:
+                wanted = entry.get("text", entry.get("bytes", "").upper())
+                if shown.strings.get(entry["at"]) != wanted:
+                    sys.exit(f"FAILED: {relative}: the string at {entry['at']} is shown as "
+                             f"{shown.strings.get(entry['at'])!r}, not {wanted!r}")
         if relative == "long.kr" and len(pages) < 2:
             sys.exit("FAILED: the long script has a single page")
     return len(relatives)
