@@ -1,5 +1,7 @@
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 #include <variant>
@@ -74,8 +76,22 @@ std::string readTranslations(const fs::path& path, const InstructionList& listin
   return {};
 }
 
+// The script whose later page a script's page would replace: "a/x.kr" for
+// "a/x.kr~2", whose page a/x.kr~2.html is the name of x.kr's second page.
+std::optional<std::string> pageOwner(const std::string& path,
+                                     const std::set<std::string>& scripts) {
+  const std::size_t tilde = path.rfind('~');
+  if (tilde == std::string::npos || tilde + 1 == path.size() ||
+      path.find_first_not_of("0123456789", tilde + 1) != std::string::npos) {
+    return std::nullopt;
+  }
+  const std::string owner = path.substr(0, tilde);
+  return scripts.count(owner) > 0 ? std::optional<std::string>(owner) : std::nullopt;
+}
+
 JobResult writePages(const Job& job, const Options& options, const fs::path* translationsPath,
-                     bool folder, const fs::path& site, html::ScriptSummary& summary) {
+                     bool folder, const std::set<std::string>& scripts, const fs::path& site,
+                     html::ScriptSummary& summary) {
   summary.path = folderPath(job);
   const auto fail = [&](const std::string& line) {
     summary.failure = reasonOf(job, line);
@@ -83,6 +99,9 @@ JobResult writePages(const Job& job, const Options& options, const fs::path* tra
   };
   if (summary.path == "index") {
     return fail(job.name + ": its page would be the site's own index.html");
+  }
+  if (const std::optional<std::string> owner = pageOwner(summary.path, scripts)) {
+    return fail(job.name + ": its page would be a page of " + *owner + ", a script of the folder");
   }
   DecodedScript script;
   JobResult result;
@@ -161,10 +180,14 @@ int runHtml(const Options& options) {
     return 1;
   }
   std::vector<html::ScriptSummary> summaries(plan.jobs.size());
+  std::set<std::string> scripts;
+  for (const Job& job : plan.jobs) {
+    scripts.insert(folderPath(job));
+  }
   const int status = runPlan(plan, options, [&](const Job& job) {
     const fs::path path =
         translations ? translationsFor(job, *translations, plan.folder) : fs::path();
-    return writePages(job, options, translations ? &path : nullptr, plan.folder, building,
+    return writePages(job, options, translations ? &path : nullptr, plan.folder, scripts, building,
                       summaries[static_cast<std::size_t>(&job - plan.jobs.data())]);
   });
   if (!plan.usageError.empty()) {
