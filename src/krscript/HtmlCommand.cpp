@@ -10,7 +10,6 @@
 #include "batch/FolderRun.h"
 #include "html/Site.h"
 #include "io/Files.h"
-#include "json/JsonDump.h"
 #include "krscript/Commands.h"
 #include "krscript/Scripts.h"
 #include "translate/CsvFile.h"
@@ -39,11 +38,13 @@ std::string reasonOf(const Job& job, const std::string& line) {
 
 // Reads a script's translation file into `translations` and checks it as
 // inject does: every entry must name a string of the script and hold its
-// text. The file's X-Script-Encoding, when it has one, sets `encoding`.
-// Returns the message of a refusal, "FILE:LINE: REASON" or "FILE: REASON";
-// empty when the translations can be shown.
+// text, and the file's X-Script-Encoding, when it has one, must be the
+// run's when the strings told it, and otherwise sets `encoding`. Returns
+// the message of a refusal, "FILE:LINE: REASON" or "FILE: REASON"; empty
+// when the translations can be shown.
 std::string readTranslations(const fs::path& path, const InstructionList& listing, bool endMarker,
-                             std::optional<Encoding>& encoding, Translations& translations) {
+                             const RunEncoding& run, Encoding& encoding,
+                             Translations& translations) {
   const std::string name = pathToUtf8(path);
   std::string text;
   std::string error;
@@ -61,15 +62,19 @@ std::string readTranslations(const fs::path& path, const InstructionList& listin
   }
   const std::string& scriptEncoding = std::get<TranslationFile>(read).scriptEncoding;
   if (!scriptEncoding.empty()) {
-    encoding = encodingFromName(scriptEncoding);
-    if (!encoding) {
+    const std::optional<Encoding> named = encodingFromName(scriptEncoding);
+    if (!named) {
       return name + ": unknown X-Script-Encoding \"" + scriptEncoding + "\" (utf-8 or cp932)";
     }
+    if (run.told && *named != run.encoding) {
+      return name + ": X-Script-Encoding is " + scriptEncoding + ", but the scripts are in " +
+             std::string(encodingName(run.encoding));
+    }
+    encoding = *named;
   }
   // The checks of inject, whose script is thrown away.
   TextOutput discarded(nullptr);
-  const auto checked = injectStrings(listing, endMarker, translations,
-                                     encoding ? *encoding : chooseEncoding(listing), discarded);
+  const auto checked = injectStrings(listing, endMarker, translations, encoding, discarded);
   if (const auto* problem = std::get_if<InjectError>(&checked)) {
     return name + ":" + std::to_string(problem->line) + ": " + problem->message;
   }
@@ -89,7 +94,7 @@ std::optional<std::string> pageOwner(const std::string& path,
   return scripts.count(owner) > 0 ? std::optional<std::string>(owner) : std::nullopt;
 }
 
-JobResult writePages(const Job& job, const Options& options, const fs::path* translationsPath,
+JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* translationsPath,
                      bool folder, const std::set<std::string>& scripts, const fs::path& site,
                      html::ScriptSummary& summary) {
   summary.path = folderPath(job);
@@ -104,32 +109,28 @@ JobResult writePages(const Job& job, const Options& options, const fs::path* tra
     return fail(job.name + ": its page would be a page of " + *owner + ", a script of the folder");
   }
   DecodedScript script;
-  JobResult result;
-  if (!decodeScriptFile(job, script, result)) {
-    return fail(result.err);
+  // One that does not decode is listed in the index with where and why it
+  // stops, with no page.
+  if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
+    return fail(decoded.problem().describe());
   }
-  if (!script.stop.complete()) {
-    // Listed in the index with where and why it stops, with no page.
-    return fail(stopLine(job, script.stop));
-  }
-  const InstructionList& listing = script.decoder.instructions();
-  std::optional<Encoding> encoding = options.encoding;
+  const InstructionList& listing = script.instructions();
+  Encoding encoding = run.encoding;
   Translations translations;
   bool translated = false;
   std::error_code ignored;
   // In a folder, a script without a translation file has its pages all the
   // same, without translations.
   if (translationsPath != nullptr && (!folder || fs::exists(*translationsPath, ignored))) {
-    const std::string refusal =
-        readTranslations(*translationsPath, listing, script.stop.endMarker, encoding, translations);
+    const std::string refusal = readTranslations(*translationsPath, listing, script.stop.endMarker,
+                                                 run, encoding, translations);
     if (!refusal.empty()) {
       return fail(refusal);
     }
     translated = true;
   }
-  Expected<html::ScriptSummary> written =
-      html::writeScriptPages(listing, encoding ? *encoding : chooseEncoding(listing),
-                             translated ? &translations : nullptr, site, summary.path);
+  Expected<html::ScriptSummary> written = html::writeScriptPages(
+      listing, encoding, translated ? &translations : nullptr, site, summary.path);
   if (!written) {
     return fail(job.name + ": " + written.problem().describe());
   }
@@ -170,11 +171,17 @@ int runHtml(const Options& options) {
   const fs::path replaced = parent / pathFromUtf8("." + name + ".krscript-old");
   fs::remove_all(building, error);
 
-  const Plan plan = planJobs(options, options.inputs[0], [](const fs::path& relative) {
+  Plan plan = planJobs(options, options.inputs[0], [](const fs::path& relative) {
     fs::path output = relative;
     output += ".html";
     return std::optional<fs::path>(output);
   });
+  // As for inject, a translation file tells the encoding when the strings
+  // do not, and nothing is said for the run then.
+  const RunEncoding encoding = chooseRunEncoding(plan, options);
+  if (encoding.guessed && !translations) {
+    plan.notes += kEncodingGuessed;
+  }
   if (plan.usageError.empty() && !fs::create_directories(building, error) && error) {
     say("cannot create the folder " + pathToUtf8(building) + ": " + error.message());
     return 1;
@@ -187,7 +194,7 @@ int runHtml(const Options& options) {
   const int status = runPlan(plan, options, [&](const Job& job) {
     const fs::path path =
         translations ? translationsFor(job, *translations, plan.folder) : fs::path();
-    return writePages(job, options, translations ? &path : nullptr, plan.folder, scripts, building,
+    return writePages(job, encoding, translations ? &path : nullptr, plan.folder, scripts, building,
                       summaries[static_cast<std::size_t>(&job - plan.jobs.data())]);
   });
   if (!plan.usageError.empty()) {
