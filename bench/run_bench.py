@@ -28,9 +28,13 @@ scripts are generated into a temporary directory, removed afterwards. Printed:
 - on a script of UPDATE_LINES lines of dialogue and its patched version with
   1% of the lines edited, inserted or removed, the best wall time of
   `krscript update NEW OLD.po -o OUT.po` (OLD.po extracted from the first and
-  every line translated) against that of `krscript extract NEW -o OUT.po`.
-
-`--only update` measures only the last, which needs no generator.
+  every line translated) against that of `krscript extract NEW -o OUT.po`
+  (`--only update` measures this alone, and needs no generator);
+- on a mixed script of about HTML_INSTRUCTIONS instructions, the best wall
+  times of `krscript html SCRIPT -o SITE`, without and with the PO file
+  `krscript extract` writes, each against that of `krscript extract`, and
+  the number of pages and the largest file of the site. `--only html`
+  measures this alone.
 
 Targets are printed beside the figures for information, each "met" or
 "NOT met"; nothing else is asserted. Linux only: peak memory comes from GNU
@@ -57,6 +61,7 @@ FOLDER_SCRIPTS = 200
 # in all, which `krscript dump -j 1` takes about two seconds over.
 FOLDER_SIZES_MB = (0.125, 0.1875, 0.25, 0.3125, 0.375)
 UPDATE_LINES = 60_000
+HTML_INSTRUCTIONS = 600_000
 
 
 class Run:
@@ -379,6 +384,40 @@ def measure_update(krscript, directory, seed):
     if not extract.timed_out and not update.timed_out:
         ratio = update.seconds / extract.seconds
         row("time update / time extract", f"{ratio:.2f}", target_text(ratio <= 5.0, "<= 5.0"))
+def measure_html(krlist, krscript, generator, directory, seed):
+    """Times `krscript html` on a script of about HTML_INSTRUCTIONS
+    instructions against `krscript extract` on it."""
+    probe = os.path.join(directory, "html-probe.kr")
+    generate(generator, probe, "--size-mb", "1", "--seed", str(seed))
+    per_mib, _ = count_instructions(krlist, probe)
+    os.remove(probe)
+    path = os.path.join(directory, "html.kr")
+    size = generate(generator, path, "--size-mb", f"{HTML_INSTRUCTIONS / per_mib:.4f}",
+                    "--seed", str(seed))
+    instructions, _ = count_instructions(krlist, path)
+    po = os.path.join(directory, "html.kr.po")
+    sites = [os.path.join(directory, name) for name in ("html-site", "html-site-po")]
+    # Within each round extract writes the PO file before html reads it.
+    extract, html, html_po = best_of([[krscript, "extract", path, "-o", po],
+                                      [krscript, "html", path, "-o", sites[0]],
+                                      [krscript, "html", path, po, "-o", sites[1]]])
+
+    print(f"\nkrscript html on a {size / MIB:.1f} MiB mixed script of {instructions:,} "
+          f"instructions (seed {seed})")
+    row("krscript extract SCRIPT -o OUT.po", seconds_text(extract))
+    for label, run, site in (("krscript html SCRIPT -o SITE", html, sites[0]),
+                             ("krscript html SCRIPT OUT.po -o SITE", html_po, sites[1])):
+        print(f"  {label}")
+        row("  time", seconds_text(run))
+        if not run.timed_out and not extract.timed_out:
+            ratio = run.seconds / extract.seconds
+            row("  time / extract time", f"{ratio:.2f}", target_text(ratio <= 10.0, "<= 10.0"))
+        sizes = [os.path.getsize(os.path.join(folder, name))
+                 for folder, _, names in os.walk(site) for name in names]
+        pages = sum(name.endswith(".html") and name != "index.html"
+                    for _, _, names in os.walk(site) for name in names)
+        row("  pages, largest file", f"{pages}, {max(sizes) / MIB:.2f} MiB",
+            target_text(max(sizes) <= 8 * 1000 * 1000, "<= 8 MB"))
 
 
 def main():
@@ -388,13 +427,15 @@ def main():
     parser.add_argument("--size-mb", type=float, default=64,
                         help="size of the larger mixed script in MiB (default 64)")
     parser.add_argument("--seed", type=int, default=1, help="generator seed (default 1)")
-    parser.add_argument("--only", choices=["update"], help="measure only this part")
+    parser.add_argument("--only", choices=["update", "html"],
+                        help="measure only this part: update or html, each against extract")
     args = parser.parse_args()
 
     krlist = os.path.abspath(os.path.join(args.build_dir, "krlist"))
     krscript = os.path.abspath(os.path.join(args.build_dir, "krscript"))
     generator = os.path.abspath(os.path.join(args.build_dir, "bench", "krlist_generate_script"))
-    needed = (krscript, TIME) if args.only else (krlist, krscript, generator, TIME)
+    needed = ((krscript, TIME) if args.only == "update" else
+              (krlist, krscript, generator, TIME))
     for program in needed:
         if not os.access(program, os.X_OK):
             sys.exit(f"not found or not executable: {program}")
@@ -408,6 +449,9 @@ def main():
     with tempfile.TemporaryDirectory(prefix="krlist-bench-") as directory:
         if args.only == "update":
             measure_update(krscript, directory, args.seed)
+            return
+        if args.only == "html":
+            measure_html(krlist, krscript, generator, directory, args.seed)
             return
         large, large_path, large_size = measure_mixed(krlist, generator, directory,
                                                       args.size_mb, args.seed)
@@ -424,6 +468,7 @@ def main():
         measure_krscript(krlist, krscript, directory, large_path, large_size)
         measure_folder(krscript, generator, directory, args.seed)
         measure_update(krscript, directory, args.seed)
+        measure_html(krlist, krscript, generator, directory, args.seed)
 
 
 if __name__ == "__main__":

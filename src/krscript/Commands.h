@@ -12,5 +12,6 @@ int runCheck(const Options& options);
 int runExtract(const Options& options);
 int runInject(const Options& options);
 int runUpdate(const Options& options);
+int runHtml(const Options& options);
 
 }  // namespace krlist

@@ -10,7 +10,8 @@ namespace krlist {
 
 namespace {
 
-constexpr const char* kCommands[] = {"dump", "build", "check", "extract", "inject", "update"};
+constexpr const char* kCommands[] = {"dump",   "build",  "check", "extract",
+                                     "inject", "update", "html"};
 
 bool isCommand(const std::string& word) {
   for (const char* command : kCommands) {
@@ -129,16 +130,21 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
   }
   const bool twoInputs = options.command == "inject" || options.command == "update";
   const std::size_t wanted = twoInputs ? 2 : 1;
-  if (options.inputs.size() < wanted ||
-      (options.command != "check" && options.inputs.size() > wanted)) {
+  if (options.command == "html") {
+    if (options.inputs.empty() || options.inputs.size() > 2) {
+      return "html takes a script or folder and, if any, its translations";
+    }
+  } else if (options.inputs.size() < wanted ||
+             (options.command != "check" && options.inputs.size() > wanted)) {
     return options.command == "inject" ? "inject takes a script or folder and its translations"
            : options.command == "update"
                ? "update takes a script or folder and its old translations"
                : options.command + " takes " +
                      (options.command == "check" ? "one or more" : "one") + " input path";
   }
-  if (!options.output && (options.command == "build" || options.command == "extract" ||
-                          options.command == "inject" || options.command == "update")) {
+  if (!options.output &&
+      (options.command == "build" || options.command == "extract" || options.command == "inject" ||
+       options.command == "update" || options.command == "html")) {
     return options.command + " needs -o OUT";
   }
   return options;
@@ -186,6 +192,15 @@ std::string usage(const std::string& command) {
            "kept as obsolete. Says per script how many were kept, moved, fuzzy, new and\n"
            "obsolete. Nothing is written unless every old file and script can be read.\n";
   }
+  if (command == "html") {
+    return "Usage: krscript html SCRIPT|DIR [TRANSLATIONS] -o SITE [--encoding "
+           "auto|utf-8|cp932] [-j N] [--fail-fast]\n"
+           "Writes a site to open in a browser from disk: SITE/index.html lists the scripts,\n"
+           "and SITE/<path>.html shows each instruction as krlist lists it, references linked\n"
+           "to their names and back, with each string's translation beside it when\n"
+           "TRANSLATIONS (a PO or CSV file, or a folder of them as extract writes) is given.\n"
+           "index.html?q=WORDS searches every string and translation.\n";
+  }
   return "Usage: krscript COMMAND [OPTIONS]\n"
          "       krscript PATH...\n"
          "  dump SCRIPT|DIR [-o OUT] [--encoding auto|utf-8|cp932]  script to JSON\n"
@@ -196,6 +211,7 @@ std::string usage(const std::string& command) {
          "  inject SCRIPT|DIR TRANSLATIONS -o OUT                   translations put back\n"
          "  update SCRIPT|DIR OLD -o OUT [--similarity 0.6]         translations carried over\n"
          "                                                          to new scripts\n"
+         "  html SCRIPT|DIR [TRANSLATIONS] -o SITE                  pages for a browser\n"
          "PATH... with no command, as when files are dropped onto the program: each output\n"
          "goes beside its path (x.kr to x.kr.json, DIR to DIR-json, x.kr.json to x.kr, or\n"
          "to x.new.kr when x.kr exists), and the program waits for Enter at the end.\n"

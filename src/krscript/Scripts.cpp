@@ -142,6 +142,31 @@ RunEncoding chooseRunEncoding(const Plan& plan, const Options& options) {
   return {vote.choice(), vote.told().has_value(), vote.guessed()};
 }
 
+std::string folderPath(const Job& job) {
+  std::string name = pathToUtf8(job.relative);
+  for (char& c : name) {
+    c = c == '\\' ? '/' : c;
+  }
+  return name;
+}
+
+fs::path translationsFor(const Job& job, const fs::path& translations, bool folder) {
+  if (!folder) {
+    return translations;
+  }
+  for (const char* suffix : {".po", ".csv"}) {
+    fs::path candidate = translations / job.relative;
+    candidate += suffix;
+    std::error_code error;
+    if (fs::exists(candidate, error)) {
+      return candidate;
+    }
+  }
+  fs::path missing = translations / job.relative;
+  missing += ".po";
+  return missing;
+}
+
 std::string describeStop(const DecodeStop& stop) {
   switch (stop.reason) {
     case StopReason::None:

@@ -66,6 +66,15 @@ RunEncoding chooseRunEncoding(const Plan& plan, const Options& options);
 // What standard error says when no string told the encoding: a line.
 extern const char* const kEncodingGuessed;
 
+// A job's input as named in its folder, with forward slashes on every
+// system: "a/x.kr".
+std::string folderPath(const Job& job);
+
+// The translation file of a job: the one named, or in a folder run the one at
+// the script's path with ".po" (or else ".csv") added.
+std::filesystem::path translationsFor(const Job& job, const std::filesystem::path& translations,
+                                      bool folder);
+
 // Why a decode stopped, in words: "unknown opcode 0x01".
 std::string describeStop(const DecodeStop& stop);
 // A decode's stop as a problem: "PATH: 0xOFFSET: REASON".

@@ -17,16 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// How a script is named in its translation file's references: its path in
-// the folder, with forward slashes on every system.
-std::string referenceName(const Job& job) {
-  std::string name = pathToUtf8(job.relative);
-  for (char& c : name) {
-    c = c == '\\' ? '/' : c;
-  }
-  return name;
-}
-
 JobResult extractStrings(const Job& job, const Options& options, Encoding encoding) {
   DecodedScript script;
   if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
@@ -41,7 +31,7 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
   const auto write = [&](TextOutput& out) {
     std::string text = po ? poHeader(encodingName(encoding), options.language) : csvHeader();
     out.write(text);
-    leftOut = extractStringEntries(listing, encoding, referenceName(job), po,
+    leftOut = extractStringEntries(listing, encoding, folderPath(job), po,
                                    [&](const TranslationEntry& entry) {
                                      text.clear();
                                      if (po) {
@@ -62,25 +52,6 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
                  (po ? " that a PO file can carry" : "") + "\n";
   }
   return result;
-}
-
-// The translation file of a job: the one named, or in a folder run the one at
-// the script's path with ".po" (or else ".csv") added.
-fs::path translationsFor(const Job& job, const fs::path& translations, bool folder) {
-  if (!folder) {
-    return translations;
-  }
-  for (const char* suffix : {".po", ".csv"}) {
-    fs::path candidate = translations / job.relative;
-    candidate += suffix;
-    std::error_code error;
-    if (fs::exists(candidate, error)) {
-      return candidate;
-    }
-  }
-  fs::path missing = translations / job.relative;
-  missing += ".po";
-  return missing;
 }
 
 JobResult injectStrings(const Job& job, const RunEncoding& run, const fs::path& translationsPath) {

@@ -73,5 +73,8 @@ int main(int argc, char** argv) {
   if (options.command == "update") {
     return krlist::runUpdate(options);
   }
+  if (options.command == "html") {
+    return krlist::runHtml(options);
+  }
   return krlist::runCheck(options);
 }

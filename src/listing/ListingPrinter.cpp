@@ -20,8 +20,6 @@ namespace {
 
 constexpr std::uint8_t kBlankLineBefore = 0x02;
 constexpr std::uint8_t kBlankLineAfter = 0x04;
-constexpr std::uint8_t kInteger = 0x17;
-constexpr std::uint8_t kFloat = 0x1A;
 
 // Instructions formatted as one piece on one core, each piece starting where
 // the listing can start a walk: about half a megabyte of text, which a
@@ -36,9 +34,8 @@ std::uint32_t littleEndianWord(const std::uint8_t* bytes) {
 
 // Room for a whole line but the text of its string or its names: an empty
 // line before it, "%08X:%02X  ", four data bytes as "%02X ", the longest
-// operand (":: " and a word list of 255 words, longer than any floats), the
-// end of the line.
-constexpr std::size_t kLineRoom = 1 + 13 + 4 * 3 + 3 + 255 * 4 * 2 + 1;
+// operand, the end of the line.
+constexpr std::size_t kLineRoom = 1 + 13 + 4 * 3 + kOperandRoom + 1;
 
 char* put(char* out, std::string_view text) {
   std::memcpy(out, text.data(), text.size());
@@ -69,6 +66,43 @@ char* putFloats(char* out, const std::uint8_t* bytes, int count) {
   }
   return out;
 }
+
+}  // namespace
+
+char* putOperand(char* out, const Instruction& instruction) {
+  switch (instruction.kind()) {
+    case OperandKind::None:
+    case OperandKind::String:
+      break;
+    case OperandKind::WordList:
+      out = putHexBytes(put(out, ":: "), instruction.extra(), instruction.extraLength);
+      break;
+    case OperandKind::FloatPair:
+      out = putFloats(putHexBytes(out, instruction.extra(), instruction.extraLength),
+                      instruction.extra(), 2);
+      break;
+    case OperandKind::FloatTriple:
+      out = putFloats(putHexBytes(out, instruction.extra(), instruction.extraLength),
+                      instruction.extra(), 3);
+      break;
+  }
+  switch (kOpcodeTable[instruction.opcode()].meaning) {
+    case DataMeaning::Integer:
+      out = std::to_chars(put(out, ":: "), out + kOperandRoom,
+                          static_cast<std::int32_t>(littleEndianWord(instruction.data())))
+                .ptr;
+      break;
+    case DataMeaning::Float:
+      out = putFloat(put(out, ":: "), instruction.data());
+      break;
+    case DataMeaning::Bytes:
+    case DataMeaning::NameKey:
+      break;
+  }
+  return out;
+}
+
+namespace {
 
 // Writes the lines of the instructions from `from` up to `to`, stopping
 // early after the first line that leaves `out` holding `enough` characters or
@@ -103,47 +137,21 @@ InstructionList::const_iterator printLines(InstructionList::const_iterator from,
       line = TextOutput::putHexByte(line, instruction.dataByte(i));
       *line++ = ' ';
     }
-    switch (instruction.kind()) {
-      case OperandKind::None:
-        break;
-      case OperandKind::String:
-        out.commit(put(line, ":: "));
-        out.write(instruction.textView());
-        line = out.reserve(kLineRoom);
-        break;
-      case OperandKind::WordList:
-        line = putHexBytes(put(line, ":: "), instruction.extra(), instruction.extraLength);
-        break;
-      case OperandKind::FloatPair:
-        line = putFloats(putHexBytes(line, instruction.extra(), instruction.extraLength),
-                         instruction.extra(), 2);
-        break;
-      case OperandKind::FloatTriple:
-        line = putFloats(putHexBytes(line, instruction.extra(), instruction.extraLength),
-                         instruction.extra(), 3);
-        break;
+    if (instruction.kind() == OperandKind::String) {
+      out.commit(put(line, ":: "));
+      out.write(instruction.textView());
+      line = out.reserve(kLineRoom);
+    } else {
+      line = putOperand(line, instruction);
     }
-    switch (opcode) {
-      case kBlankLineAfter:
-        *line++ = '\n';
-        break;
-      case kNameReference:
-        // Every definition of the key, in listing order: a name may be
-        // defined after it is used, or more than once.
-        out.commit(line);
-        out.write(names.referenceText(instruction.data()));
-        line = out.reserve(1);
-        break;
-      case kInteger:
-        line = std::to_chars(put(line, ":: "), line + kLineRoom,
-                             static_cast<std::int32_t>(littleEndianWord(instruction.data())))
-                   .ptr;
-        break;
-      case kFloat:
-        line = putFloat(put(line, ":: "), instruction.data());
-        break;
-      default:
-        break;
+    if (opcode == kBlankLineAfter) {
+      *line++ = '\n';
+    } else if (opcode == kNameReference) {
+      // Every definition of the key, in listing order: a name may be
+      // defined after it is used, or more than once.
+      out.commit(line);
+      out.write(names.referenceText(instruction.data()));
+      line = out.reserve(1);
     }
     *line++ = '\n';
     out.commit(line);

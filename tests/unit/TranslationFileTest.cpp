@@ -18,6 +18,13 @@
 namespace krlist {
 namespace {
 
+// A file name of this run's own in the temporary folder, which other runs of
+// the suite may share at the same time.
+std::string scratchPath(const std::string& name) {
+  static const std::string run = std::to_string(std::random_device{}());
+  return testing::TempDir() + "krscript-translation-" + run + "-" + name;
+}
+
 // Pieces that some part of one format or the other treats specially.
 std::string randomText(std::mt19937& random) {
   // clang-format off
@@ -304,8 +311,8 @@ TEST(TranslationFileTest, GettextToolsKeepTheEntries) {
   }
   std::mt19937 random(11);
   const TranslationFile written = randomFile(random, 150);
-  const std::string in = testing::TempDir() + "krscript-translation-in.po";
-  const std::string out = testing::TempDir() + "krscript-translation-out.po";
+  const std::string in = scratchPath("in.po");
+  const std::string out = scratchPath("out.po");
   std::ofstream(in, std::ios::binary) << writePo(written);
 
   EXPECT_EQ(
@@ -354,7 +361,7 @@ TEST(TranslationFileTest, TranslateToolkitFilesReadBack) {
     entry.target = i == 2 ? "" : "T" + std::to_string(i);
     written.entries.push_back(entry);
   }
-  const std::string base = testing::TempDir() + "krscript-toolkit";
+  const std::string base = scratchPath("toolkit");
   std::ofstream(base + ".csv", std::ios::binary) << writeCsv(written);
   std::ofstream(base + ".po", std::ios::binary) << writePo(written);
   ASSERT_EQ(std::system(("csv2po --progress=none '" + base + ".csv' '" + base +

@@ -1,0 +1,542 @@
+#include "html/Site.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "html/Markup.h"
+#include "io/Files.h"
+#include "io/OutputFile.h"
+#include "io/TextOutput.h"
+#include "listing/ListingPrinter.h"
+
+namespace krlist::html {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A page ends before the instruction that could take it, or its search
+// data, past this many bytes; each instruction's share is counted
+// generously (see lineBound), so that pages stay well under
+// kMostPageBytes, and quick to open.
+constexpr std::size_t kPageBudget = std::size_t{4} << 20;
+// The rest is room for a page's head and end and its navigation, twice,
+// which links to every other page of the script.
+static_assert(2 * kPageBudget <= kMostPageBytes);
+// A string, a translation or a name is shown up to this many bytes, and the
+// rest counted, so that one instruction cannot outgrow a page.
+constexpr std::size_t kShownText = std::size_t{1} << 16;
+constexpr std::size_t kShownName = 256;
+// Links shown on one line, to the definitions of a key or to the references
+// to a definition; the rest are counted.
+constexpr std::size_t kShownLinks = 100;
+
+constexpr std::string_view kGenerator = R"(<meta name="generator" content="krscript html">)";
+
+std::uint32_t keyOf(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+std::string hexOffset(std::uint32_t offset) {
+  std::string digits(8, '0');
+  TextOutput::putHexOffset(digits.data(), offset);
+  return digits;
+}
+
+Problem problemIn(std::string file, std::string message) {
+  Problem problem;
+  problem.where.file = std::move(file);
+  problem.message = std::move(message);
+  return problem;
+}
+
+// Writes one file of the site whole, through a temporary file.
+Expected<void> writeFile(const fs::path& path, const std::function<void(TextOutput&)>& write) {
+  OutputFile file;
+  std::string error;
+  if (!file.open(path, error)) {
+    return problemIn({}, error);
+  }
+  TextOutput out(file.stream());
+  write(out);
+  if (!out.flush()) {
+    return problemIn(pathToUtf8(path), "cannot write: " + std::generic_category().message(errno));
+  }
+  if (!file.commit(error)) {
+    return problemIn({}, error);
+  }
+  return {};
+}
+
+// "../" for each folder between a page at `path` and the site's top.
+std::string upToTop(std::string_view path) {
+  std::string up;
+  for (char c : path) {
+    if (c == '/') {
+      up += "../";
+    }
+  }
+  return up;
+}
+
+std::string_view lastPart(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// One script's pages: its instructions split into pages, the definitions of
+// every key and the references to every defined key, and its translations
+// by offset.
+class ScriptPages {
+ public:
+  ScriptPages(const InstructionList& listing, Encoding encoding, const Translations* translations,
+              std::string path)
+      : listing_(listing),
+        encoding_(encoding),
+        translations_(translations),
+        path_(std::move(path)),
+        top_(upToTop(path_)),
+        // The first instruction lies at the script's first byte.
+        base_(listing.empty()
+                  ? nullptr
+                  : reinterpret_cast<const std::uint8_t*>(listing.begin()->bytes().data())) {}
+
+  Expected<ScriptSummary> write(const fs::path& site);
+
+ private:
+  // A definition or a reference: its key and where it lies in the file.
+  struct Place {
+    std::uint32_t key;
+    std::uint64_t offset;
+    bool operator<(const Place& other) const {
+      return key != other.key ? key < other.key : offset < other.offset;
+    }
+  };
+
+  void indexNames(ScriptSummary& summary);
+  void splitPages();
+  struct Bound {
+    std::size_t page = 0;
+    std::size_t data = 0;
+  };
+  Bound lineBound(const Instruction& instruction) const;
+  std::size_t pageOf(std::uint64_t offset) const {
+    return static_cast<std::size_t>(
+        std::upper_bound(pageStarts_.begin(), pageStarts_.end(), offset) - pageStarts_.begin() - 1);
+  }
+  const Translations::Entry* translationAt(std::uint32_t offset) const;
+  // The definitions of a key, or the references to it: a run of `places`.
+  static std::pair<const Place*, const Place*> placesOf(const std::vector<Place>& places,
+                                                        std::uint32_t key);
+
+  void writeHead(TextOutput& out, std::size_t page) const;
+  void writeNavigation(TextOutput& out, std::size_t page) const;
+  void writeLine(TextOutput& out, const Instruction& instruction, std::size_t page,
+                 std::string& strings);
+  void writeLink(TextOutput& out, std::uint64_t offset, std::size_t page) const;
+  // The text of a string as the page shows it: escaped text in the script's
+  // encoding, or its bytes in hexadecimal, at most `most` bytes of it.
+  // Returns whether it was text, with the text in `decoded_`.
+  bool writeString(TextOutput& out, std::string_view bytes, std::size_t most);
+
+  const InstructionList& listing_;
+  Encoding encoding_;
+  const Translations* translations_;
+  std::string path_;
+  std::string top_;           // from a page up to the site's top
+  const std::uint8_t* base_;  // the script's bytes
+  std::vector<Place> definitions_;
+  std::vector<Place> references_;          // only those to a defined key
+  std::vector<std::size_t> nameLengths_;   // each definition's name as a link shows it
+  std::vector<std::uint64_t> pageStarts_;  // the offset of each page's first instruction
+  std::vector<std::size_t> pageSizes_;     // instructions on each page
+  std::vector<const Translations::Entry*> byOffset_;
+  std::string decoded_;
+};
+
+std::pair<const ScriptPages::Place*, const ScriptPages::Place*> ScriptPages::placesOf(
+    const std::vector<Place>& places, std::uint32_t key) {
+  const auto range = std::equal_range(places.begin(), places.end(), Place{key, 0},
+                                      [](const Place& a, const Place& b) { return a.key < b.key; });
+  return {places.data() + (range.first - places.begin()),
+          places.data() + (range.second - places.begin())};
+}
+
+const Translations::Entry* ScriptPages::translationAt(std::uint32_t offset) const {
+  const auto found = std::lower_bound(
+      byOffset_.begin(), byOffset_.end(), offset,
+      [](const Translations::Entry* entry, std::uint32_t at) { return entry->offset < at; });
+  return found != byOffset_.end() && (*found)->offset == offset ? *found : nullptr;
+}
+
+void ScriptPages::indexNames(ScriptSummary& summary) {
+  for (std::size_t i = 0; i < listing_.definitionCount(); ++i) {
+    const Instruction definition = listing_.definition(i);
+    definitions_.push_back({keyOf(definition.data()), definition.fileOffset()});
+  }
+  std::stable_sort(definitions_.begin(), definitions_.end());
+  for (const Instruction& instruction : listing_) {
+    ++summary.opcodes[instruction.opcode()];
+    if (instruction.kind() == OperandKind::String) {
+      ++summary.strings;
+    }
+    if (instruction.opcode() == kNameReference) {
+      const std::uint32_t key = keyOf(instruction.data());
+      const auto [first, last] = placesOf(definitions_, key);
+      if (first != last) {
+        references_.push_back({key, instruction.fileOffset()});
+      }
+    }
+  }
+  std::stable_sort(references_.begin(), references_.end());
+  // Each definition's name as a link shows it, in file order of the
+  // definitions sorted by key.
+  for (const Place& place : definitions_) {
+    const std::string_view name = Instruction(base_, place.offset).textView();
+    decoded_.clear();
+    nameLengths_.push_back(decodeExactText(encoding_, name, decoded_)
+                               ? escapedLength(cutText(decoded_, kShownName))
+                               : 2 * std::min(name.size(), kShownName));
+  }
+  if (translations_ != nullptr) {
+    for (const Translations::Entry& entry : translations_->entries) {
+      byOffset_.push_back(&entry);
+    }
+    std::stable_sort(byOffset_.begin(), byOffset_.end(),
+                     [](const Translations::Entry* a, const Translations::Entry* b) {
+                       return a->offset < b->offset;
+                     });
+  }
+}
+
+// More than the bytes an instruction's line can take, and its string in
+// the search data, without writing them: the markup and numbers of a line,
+// the text of a string and of its translation, and the links of a reference
+// or a definition with the longest page name the script can have.
+ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction) const {
+  // '<div id="OFFSET" class="b">', the line up to its operand, "</div>".
+  Bound bound{80, 0};
+  const std::size_t extra = static_cast<std::size_t>(instruction.extraLength);
+  bound.page += 2 * extra + (extra > 0 ? 3 * TextOutput::kLongestFloat + 16 : 0);
+  const DataMeaning meaning = kOpcodeTable[instruction.opcode()].meaning;
+  if (meaning == DataMeaning::Integer || meaning == DataMeaning::Float) {
+    bound.page += 3 + TextOutput::kLongestFloat;
+  }
+  if (instruction.kind() == OperandKind::String) {
+    // In UTF-8 a string that is text is shown as its own bytes, and in code
+    // page 932 each byte becomes at most three, of which only ASCII is
+    // escaped; a string that is not text is shown as two digits a byte.
+    // In the search data a character is at most six bytes ("\u001f").
+    const std::string_view text = instruction.textView();
+    const std::size_t shown = std::min(text.size(), kShownText + 4);
+    const std::size_t escaped =
+        escapedLength(text.substr(0, shown)) + (encoding_ == Encoding::Cp932 ? 2 * shown : 0);
+    // The rest: the markup around the string and its translation, the
+    // marks of a fuzzy or missing translation, what was left out of each.
+    bound.page += 256 + std::max(escaped, 2 * shown);
+    bound.data += 32 + 6 * std::min((encoding_ == Encoding::Cp932 ? 3 : 1) * shown, kShownText + 4);
+    if (const Translations::Entry* entry = translationAt(instruction.offset())) {
+      const std::size_t target = std::min(entry->targetSize, kShownText + 4);
+      bound.page += 6 * target;
+      bound.data += 6 * target;
+    }
+  }
+  // A link: '<a href="', the page's name percent-encoded, "~N.html#OFFSET\">",
+  // "</a>" and what stands between two.
+  const std::size_t linkRoom = 3 * lastPart(path_).size() + 48;
+  if (instruction.opcode() == kNameReference) {
+    const auto [first, last] = placesOf(definitions_, keyOf(instruction.data()));
+    const Place* end =
+        first + std::min<std::size_t>(static_cast<std::size_t>(last - first), kShownLinks);
+    for (const Place* place = first; place != end; ++place) {
+      bound.page += linkRoom + nameLengths_[static_cast<std::size_t>(place - definitions_.data())];
+    }
+    bound.page += 64;
+  } else if (instruction.opcode() == kNameDefinition) {
+    const auto [first, last] = placesOf(references_, keyOf(instruction.data()));
+    bound.page += 128 + std::min<std::size_t>(static_cast<std::size_t>(last - first), kShownLinks) *
+                            (linkRoom + 8);
+  }
+  return bound;
+}
+
+void ScriptPages::splitPages() {
+  Bound used{kPageBudget, kPageBudget};
+  for (const Instruction& instruction : listing_) {
+    const Bound bound = lineBound(instruction);
+    if ((used.page + bound.page > kPageBudget || used.data + bound.data > kPageBudget) &&
+        (pageSizes_.empty() || pageSizes_.back() > 0)) {
+      pageStarts_.push_back(instruction.fileOffset());
+      pageSizes_.push_back(0);
+      used = {};
+    }
+    used.page += bound.page;
+    used.data += bound.data;
+    ++pageSizes_.back();
+  }
+  if (pageStarts_.empty()) {
+    // A script with no instructions still has its page, an empty one.
+    pageStarts_.push_back(0);
+    pageSizes_.push_back(0);
+  }
+}
+
+void ScriptPages::writeHead(TextOutput& out, std::size_t page) const {
+  out.write("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n");
+  out.write(kGenerator);
+  out.write("\n<title>");
+  writeEscaped(out, path_);
+  if (pageStarts_.size() > 1) {
+    out.write(" (page " + std::to_string(page + 1) + " of " + std::to_string(pageStarts_.size()) +
+              ")");
+  }
+  out.write("</title>\n<link rel=\"stylesheet\" href=\"");
+  out.write(top_);
+  out.write("style.css\">\n</head>\n<body>\n");
+}
+
+void ScriptPages::writeNavigation(TextOutput& out, std::size_t page) const {
+  out.write("<nav><a href=\"");
+  out.write(top_);
+  out.write("index.html\">All scripts</a> <b>");
+  writeEscaped(out, path_);
+  out.write("</b>");
+  const std::size_t pages = pageStarts_.size();
+  if (pages > 1) {
+    out.write(" page");
+    for (std::size_t other = 0; other < pages; ++other) {
+      out.write(' ');
+      if (other == page) {
+        out.write("<b>");
+        out.write(std::to_string(other + 1));
+        out.write("</b>");
+        continue;
+      }
+      out.write("<a href=\"");
+      writeUrlPath(out, pageName(lastPart(path_), other));
+      out.write("\"");
+      if (other + 1 == page) {
+        out.write(" rel=\"prev\"");
+      } else if (other == page + 1) {
+        out.write(" rel=\"next\"");
+      }
+      out.write('>');
+      out.write(std::to_string(other + 1));
+      out.write("</a>");
+    }
+  }
+  out.write(" <form action=\"");
+  out.write(top_);
+  out.write(
+      "index.html\"><input type=\"search\" name=\"q\" placeholder=\"Search every string\">"
+      " <button>Search</button></form></nav>\n");
+}
+
+void ScriptPages::writeLink(TextOutput& out, std::uint64_t offset, std::size_t page) const {
+  out.write("<a href=\"");
+  const std::size_t target = pageOf(offset);
+  if (target != page) {
+    writeUrlPath(out, pageName(lastPart(path_), target));
+  }
+  out.write('#');
+  out.writeHexOffset(static_cast<std::uint32_t>(offset));  // as the listing shows it
+  out.write("\">");
+}
+
+bool ScriptPages::writeString(TextOutput& out, std::string_view bytes, std::size_t most) {
+  decoded_.clear();
+  if (decodeExactText(encoding_, bytes, decoded_)) {
+    out.write("<span class=\"s\">");
+    writeEscaped(out, cutText(decoded_, most));
+    out.write("</span>");
+    writeMore(out, decoded_.size() - cutText(decoded_, most).size());
+    return true;
+  }
+  out.write("<span class=\"x\">");
+  const std::string_view shown = bytes.substr(0, most);
+  for (char c : shown) {
+    out.writeHexByte(static_cast<std::uint8_t>(c));
+  }
+  out.write("</span>");
+  writeMore(out, bytes.size() - shown.size());
+  return false;
+}
+
+void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std::size_t page,
+                            std::string& strings) {
+  constexpr std::uint8_t kBlankLineBefore = 0x02;
+  constexpr std::uint8_t kBlankLineAfter = 0x04;
+  const std::uint8_t opcode = instruction.opcode();
+  out.write("<div id=\"");
+  out.writeHexOffset(instruction.offset());
+  out.write(opcode == kBlankLineBefore  ? "\" class=\"b\">"
+            : opcode == kBlankLineAfter ? "\" class=\"a\">"
+                                        : "\">");
+  // The line as krlist lists it, up to its operand.
+  char* line = out.reserve(16 + 12 + kOperandRoom);
+  line = TextOutput::putHexOffset(line, instruction.offset());
+  *line++ = ':';
+  line = TextOutput::putHexByte(line, opcode);
+  *line++ = ' ';
+  *line++ = ' ';
+  for (std::int32_t i = 0; i < instruction.dataLength; ++i) {
+    line = TextOutput::putHexByte(line, instruction.dataByte(i));
+    *line++ = ' ';
+  }
+  out.commit(putOperand(line, instruction));
+
+  if (instruction.kind() == OperandKind::String) {
+    out.write(":: ");
+    const bool text = writeString(out, instruction.textView(), kShownText);
+    const Translations::Entry* entry =
+        translations_ != nullptr ? translationAt(instruction.offset()) : nullptr;
+    std::string_view target;
+    if (entry != nullptr && entry->targetSize > 0) {
+      target = translations_->target(*entry);
+      out.write(entry->fuzzy ? "<span class=\"t fz\"><i>fuzzy</i> " : "<span class=\"t\">");
+      const std::string_view shown = cutText(target, kShownText);
+      writeEscaped(out, shown);
+      writeMore(out, target.size() - shown.size());
+      out.write("</span>");
+    } else if (translations_ != nullptr && text) {
+      out.write("<span class=\"t un\"><i>untranslated</i></span>");
+    }
+    if (text || !target.empty()) {
+      // [offset, text, translation, 1 when fuzzy]
+      strings += "[\"";
+      strings += hexOffset(instruction.offset());
+      strings += "\",";
+      appendJsString(strings, text ? cutText(decoded_, kShownText) : std::string_view());
+      strings += ',';
+      appendJsString(strings, cutText(target, kShownText));
+      strings += entry != nullptr && entry->fuzzy ? ",1],\n" : ",0],\n";
+    }
+  }
+  if (opcode == kNameReference) {
+    // Every definition of the key, in file order, as krlist lists the names.
+    const auto [first, last] = placesOf(definitions_, keyOf(instruction.data()));
+    for (const Place* place = first; place != last; ++place) {
+      if (static_cast<std::size_t>(place - first) == kShownLinks) {
+        writeMore(out, static_cast<std::size_t>(last - place), "names");
+        break;
+      }
+      out.write(place == first ? "-> " : " -> ");
+      writeLink(out, place->offset, page);
+      const Instruction definition(base_, place->offset);
+      const std::string_view name = definition.textView();
+      decoded_.clear();
+      if (decodeExactText(encoding_, name, decoded_)) {
+        writeEscaped(out, cutText(decoded_, kShownName));
+      } else {
+        for (char c : name.substr(0, kShownName)) {
+          out.writeHexByte(static_cast<std::uint8_t>(c));
+        }
+      }
+      out.write("</a>");
+    }
+  } else if (opcode == kNameDefinition) {
+    const auto [first, last] = placesOf(references_, keyOf(instruction.data()));
+    if (first != last) {
+      out.write(" <span class=\"r\">used at");
+      for (const Place* place = first; place != last; ++place) {
+        if (static_cast<std::size_t>(place - first) == kShownLinks) {
+          writeMore(out, static_cast<std::size_t>(last - place), "references");
+          break;
+        }
+        out.write(' ');
+        writeLink(out, place->offset, page);
+        out.writeHexOffset(static_cast<std::uint32_t>(place->offset));
+        out.write("</a>");
+      }
+      out.write("</span>");
+    }
+  }
+  out.write("</div>\n");
+}
+
+Expected<ScriptSummary> ScriptPages::write(const fs::path& site) {
+  ScriptSummary summary;
+  summary.path = path_;
+  summary.instructions = listing_.size();
+  summary.hasTranslations = translations_ != nullptr;
+  indexNames(summary);
+  splitPages();
+  summary.pages = pageStarts_.size();
+
+  if (translations_ != nullptr) {
+    for (const Translations::Entry& entry : translations_->entries) {
+      if (entry.targetSize > 0) {
+        ++(entry.fuzzy ? summary.fuzzy : summary.translated);
+      }
+    }
+    summary.untranslated =
+        summary.strings - std::min(summary.strings, summary.translated + summary.fuzzy);
+  }
+
+  InstructionList::const_iterator next = listing_.begin();
+  std::string strings;
+  for (std::size_t page = 0; page < pageStarts_.size(); ++page) {
+    strings = "krscriptStrings(";
+    appendJsString(strings, pageName(path_, page));
+    strings += ",[\n";
+    Expected<void> written =
+        writeFile(site / pathFromUtf8(pageName(path_, page)), [&](TextOutput& out) {
+          writeHead(out, page);
+          writeNavigation(out, page);
+          out.write("<div class=\"code\">\n");
+          for (std::size_t i = 0; i < pageSizes_[page]; ++i, ++next) {
+            writeLine(out, *next, page, strings);
+          }
+          out.write("</div>\n");
+          writeNavigation(out, page);
+          out.write("</body>\n</html>\n");
+        });
+    if (!written) {
+      return written.problem();
+    }
+    strings += "]);\n";
+    written = writeFile(site / pathFromUtf8(pageName(path_, page, ".strings.js")),
+                        [&](TextOutput& out) { out.write(strings); });
+    if (!written) {
+      return written.problem();
+    }
+  }
+  return summary;
+}
+
+}  // namespace
+
+Expected<ScriptSummary> writeScriptPages(const InstructionList& listing, Encoding encoding,
+                                         const Translations* translations,
+                                         const std::filesystem::path& site,
+                                         const std::string& path) {
+  ScriptPages pages(listing, encoding, translations, path);
+  return pages.write(site);
+}
+
+bool isSite(const std::filesystem::path& folder) {
+  std::string text;
+  std::string error;
+  return readFile(folder / "index.html", text, error) && text.find(kGenerator) != std::string::npos;
+}
+
+Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
+                              const std::filesystem::path& site) {
+  Expected<void> written = writeFile(
+      site / "index.html", [&](TextOutput& out) { writeIndex(out, scripts, kGenerator); });
+  if (!written) {
+    return written;
+  }
+  written = writeFile(site / "style.css", [](TextOutput& out) { out.write(kStyleSheet); });
+  if (!written) {
+    return written;
+  }
+  return writeFile(site / "search.js", [](TextOutput& out) { out.write(kSearchScript); });
+}
+
+}  // namespace krlist::html

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "format/InstructionList.h"
+#include "io/Problem.h"
+#include "text/Encoding.h"
+#include "translate/ScriptStrings.h"
+
+namespace krlist::html {
+
+// A folder of scripts as a static site that a browser opens from disk: no
+// server, nothing loaded from elsewhere, and no fetch, which browsers refuse
+// for files on disk; what a page's script needs is in .js files it loads
+// with <script src>.
+//
+// Each script at REL in the folder has its pages at SITE/REL.html,
+// SITE/REL~2.html, ... (one page unless it is long), each instruction as
+// krlist lists it in an element whose id is its offset in eight uppercase
+// hexadecimal digits, and the text of its strings, for the search, in
+// SITE/REL.strings.js, SITE/REL~2.strings.js, ... SITE/index.html lists the
+// scripts and searches them.
+
+// What the index shows of one script.
+struct ScriptSummary {
+  // The script's path in the folder, parts joined by '/', in UTF-8.
+  std::string path;
+  // Why the script has no pages ("0xOFFSET: REASON" for one that does not
+  // decode); empty when it has.
+  std::string failure;
+  std::size_t pages = 0;
+  std::uint64_t instructions = 0;
+  std::uint64_t strings = 0;
+  bool hasTranslations = false;
+  std::uint64_t translated = 0;
+  std::uint64_t fuzzy = 0;
+  std::uint64_t untranslated = 0;            // strings neither translated nor fuzzy
+  std::array<std::uint64_t, 256> opcodes{};  // instructions by opcode
+};
+
+// Writes the pages and search data of the script at `path` (as in
+// ScriptSummary) into the site folder `site`. `translations`, when given,
+// are the script's and match its strings (injectStrings accepts them).
+Expected<ScriptSummary> writeScriptPages(const InstructionList& listing, Encoding encoding,
+                                         const Translations* translations,
+                                         const std::filesystem::path& site,
+                                         const std::string& path);
+
+// Writes SITE/index.html, its style sheet and its search script, for the
+// scripts in the order given.
+Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
+                              const std::filesystem::path& site);
+
+// Whether `folder` holds a site that writeSiteFiles wrote, which a new site
+// may replace; any other folder is left alone.
+bool isSite(const std::filesystem::path& folder);
+
+// No page is larger than this many bytes, nor any file of search data.
+inline constexpr std::size_t kMostPageBytes = std::size_t{8} << 20;
+
+}  // namespace krlist::html

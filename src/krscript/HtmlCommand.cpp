@@ -1,0 +1,239 @@
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <system_error>
+#include <variant>
+#include <vector>
+
+#include "batch/FolderRun.h"
+#include "html/Site.h"
+#include "io/Files.h"
+#include "krscript/Commands.h"
+#include "krscript/Scripts.h"
+#include "translate/CsvFile.h"
+#include "translate/PoFile.h"
+#include "translate/ScriptStrings.h"
+
+namespace krlist {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What a failed job said, without the path it starts with and the line
+// feed it ends with, for the index, which shows the path beside it.
+std::string reasonOf(const Job& job, const std::string& line) {
+  std::string reason = line;
+  const std::string prefix = job.name + ": ";
+  if (reason.rfind(prefix, 0) == 0) {
+    reason.erase(0, prefix.size());
+  }
+  while (!reason.empty() && reason.back() == '\n') {
+    reason.pop_back();
+  }
+  return reason;
+}
+
+// Reads a script's translation file into `translations` and checks it as
+// inject does: every entry must name a string of the script and hold its
+// text, and the file's X-Script-Encoding, when it has one, must be the
+// run's when the strings told it, and otherwise sets `encoding`. Returns
+// the message of a refusal, "FILE:LINE: REASON" or "FILE: REASON"; empty
+// when the translations can be shown.
+std::string readTranslations(const fs::path& path, const InstructionList& listing, bool endMarker,
+                             const RunEncoding& run, Encoding& encoding,
+                             Translations& translations) {
+  const std::string name = pathToUtf8(path);
+  std::string text;
+  std::string error;
+  if (!readFile(path, text, error)) {
+    return name + ": " + error;
+  }
+  translations.texts.reserve(text.size());
+  const EntrySink take = [&translations](const TranslationEntry& entry) {
+    translations.add(entry);
+  };
+  const auto read =
+      path.extension() == ".csv" ? readCsvEntries(text, take) : readPoEntries(text, take);
+  if (const auto* problem = std::get_if<TranslationError>(&read)) {
+    return name + ":" + std::to_string(problem->line) + ": " + problem->message;
+  }
+  const std::string& scriptEncoding = std::get<TranslationFile>(read).scriptEncoding;
+  if (!scriptEncoding.empty()) {
+    const std::optional<Encoding> named = encodingFromName(scriptEncoding);
+    if (!named) {
+      return name + ": unknown X-Script-Encoding \"" + scriptEncoding + "\" (utf-8 or cp932)";
+    }
+    if (run.told && *named != run.encoding) {
+      return name + ": X-Script-Encoding is " + scriptEncoding + ", but the scripts are in " +
+             std::string(encodingName(run.encoding));
+    }
+    encoding = *named;
+  }
+  // The checks of inject, whose script is thrown away.
+  TextOutput discarded(nullptr);
+  const auto checked = injectStrings(listing, endMarker, translations, encoding, discarded);
+  if (const auto* problem = std::get_if<InjectError>(&checked)) {
+    return name + ":" + std::to_string(problem->line) + ": " + problem->message;
+  }
+  return {};
+}
+
+// The script whose later page a script's page would replace: "a/x.kr" for
+// "a/x.kr~2", whose page a/x.kr~2.html is the name of x.kr's second page.
+std::optional<std::string> pageOwner(const std::string& path,
+                                     const std::set<std::string>& scripts) {
+  const std::size_t tilde = path.rfind('~');
+  if (tilde == std::string::npos || tilde + 1 == path.size() ||
+      path.find_first_not_of("0123456789", tilde + 1) != std::string::npos) {
+    return std::nullopt;
+  }
+  const std::string owner = path.substr(0, tilde);
+  return scripts.count(owner) > 0 ? std::optional<std::string>(owner) : std::nullopt;
+}
+
+JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* translationsPath,
+                     bool folder, const std::set<std::string>& scripts, const fs::path& site,
+                     html::ScriptSummary& summary) {
+  summary.path = folderPath(job);
+  const auto fail = [&](const std::string& line) {
+    summary.failure = reasonOf(job, line);
+    return JobResult{false, "", line.back() == '\n' ? line : line + "\n"};
+  };
+  if (summary.path == "index") {
+    return fail(job.name + ": its page would be the site's own index.html");
+  }
+  if (const std::optional<std::string> owner = pageOwner(summary.path, scripts)) {
+    return fail(job.name + ": its page would be a page of " + *owner + ", a script of the folder");
+  }
+  DecodedScript script;
+  // One that does not decode is listed in the index with where and why it
+  // stops, with no page.
+  if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
+    return fail(decoded.problem().describe());
+  }
+  const InstructionList& listing = script.instructions();
+  Encoding encoding = run.encoding;
+  Translations translations;
+  bool translated = false;
+  std::error_code ignored;
+  // In a folder, a script without a translation file has its pages all the
+  // same, without translations.
+  if (translationsPath != nullptr && (!folder || fs::exists(*translationsPath, ignored))) {
+    const std::string refusal = readTranslations(*translationsPath, listing, script.stop.endMarker,
+                                                 run, encoding, translations);
+    if (!refusal.empty()) {
+      return fail(refusal);
+    }
+    translated = true;
+  }
+  Expected<html::ScriptSummary> written = html::writeScriptPages(
+      listing, encoding, translated ? &translations : nullptr, site, summary.path);
+  if (!written) {
+    return fail(job.name + ": " + written.problem().describe());
+  }
+  summary = std::move(*written);
+  return {};
+}
+
+void say(const std::string& line) {
+  std::fprintf(stderr, "krscript: %s\n", line.c_str());
+}
+
+}  // namespace
+
+int runHtml(const Options& options) {
+  fs::path site = pathFromUtf8(*options.output);
+  if (!site.has_filename()) {
+    site = site.parent_path();
+  }
+  std::error_code error;
+  const std::optional<fs::path> translations =
+      options.inputs.size() > 1 ? std::optional<fs::path>(pathFromUtf8(options.inputs[1]))
+                                : std::nullopt;
+  if (translations && !fs::exists(*translations, error)) {
+    say(options.inputs[1] + ": no such file or folder");
+    return 1;
+  }
+  // A site replaces the one a previous run made, and nothing else.
+  if (fs::exists(site, error) && !html::isSite(site)) {
+    say(pathToUtf8(site) + ": exists and is not a site made by krscript html: not replaced");
+    return 1;
+  }
+  // The site is made in a folder beside it and renamed into place at the
+  // end, so that an interrupted or failed run leaves the old site, or none.
+  // One left by an interrupted run is removed first.
+  const fs::path parent = site.parent_path();
+  const std::string name = pathToUtf8(site.filename());
+  const fs::path building = parent / pathFromUtf8("." + name + ".krscript-html");
+  const fs::path replaced = parent / pathFromUtf8("." + name + ".krscript-old");
+  fs::remove_all(building, error);
+
+  Plan plan = planJobs(options, options.inputs[0], [](const fs::path& relative) {
+    fs::path output = relative;
+    output += ".html";
+    return std::optional<fs::path>(output);
+  });
+  // As for inject, a translation file tells the encoding when the strings
+  // do not, and nothing is said for the run then.
+  const RunEncoding encoding = chooseRunEncoding(plan, options);
+  if (encoding.guessed && !translations) {
+    plan.notes += kEncodingGuessed;
+  }
+  if (plan.usageError.empty() && !fs::create_directories(building, error) && error) {
+    say("cannot create the folder " + pathToUtf8(building) + ": " + error.message());
+    return 1;
+  }
+  std::vector<html::ScriptSummary> summaries(plan.jobs.size());
+  std::set<std::string> scripts;
+  for (const Job& job : plan.jobs) {
+    scripts.insert(folderPath(job));
+  }
+  const int status = runPlan(plan, options, [&](const Job& job) {
+    const fs::path path =
+        translations ? translationsFor(job, *translations, plan.folder) : fs::path();
+    return writePages(job, encoding, translations ? &path : nullptr, plan.folder, scripts, building,
+                      summaries[static_cast<std::size_t>(&job - plan.jobs.data())]);
+  });
+  if (!plan.usageError.empty()) {
+    return status;
+  }
+  if (status != 0 && options.failFast) {
+    fs::remove_all(building, error);
+    return status;
+  }
+  // A folder that could not be read is a job that never ran.
+  for (std::size_t i = 0; i < plan.jobs.size(); ++i) {
+    if (summaries[i].path.empty()) {
+      summaries[i].path = folderPath(plan.jobs[i]);
+      summaries[i].failure = reasonOf(plan.jobs[i], plan.jobs[i].failure);
+    }
+  }
+  const Expected<void> written = html::writeSiteFiles(summaries, building);
+  if (!written) {
+    say(written.problem().describe());
+    fs::remove_all(building, error);
+    return 1;
+  }
+  fs::remove_all(replaced, error);
+  if (fs::exists(site, error)) {
+    fs::rename(site, replaced, error);
+    if (error) {
+      say("cannot replace " + pathToUtf8(site) + ": " + error.message());
+      fs::remove_all(building, error);
+      return 1;
+    }
+  }
+  fs::rename(building, site, error);
+  if (error) {
+    say("cannot rename " + pathToUtf8(building) + " to " + pathToUtf8(site) + ": " +
+        error.message());
+    return 1;
+  }
+  fs::remove_all(replaced, error);
+  return status;
+}
+
+}  // namespace krlist
