@@ -1,5 +1,6 @@
 #include "json/JsonBuild.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -63,10 +64,9 @@ struct ParserMemory {
 
 using Parser = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, ParserMemory>;
 
-// Numbers are handed over as their text, read here with from_chars, and
-// strings are checked to be UTF-8.
-constexpr unsigned kParseFlags =
-    rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseValidateEncodingFlag;
+// Numbers are handed over as their text, read here with from_chars; strings
+// are checked to be UTF-8 here too, faster than the parser does.
+constexpr unsigned kParseFlags = rapidjson::kParseNumbersAsStringsFlag;
 
 enum class Field : std::uint8_t {
   // An instruction's.
@@ -124,17 +124,21 @@ std::string quote(std::string_view name) {
   return '"' + excerpt(name) + '"';
 }
 
+// The value of each hexadecimal digit, -1 for any other byte.
+constexpr std::array<std::int8_t, 256> kHexDigits = [] {
+  std::array<std::int8_t, 256> digits{};
+  digits.fill(-1);
+  for (int i = 0; i < 10; ++i) {
+    digits['0' + i] = static_cast<std::int8_t>(i);
+  }
+  for (int i = 0; i < 6; ++i) {
+    digits['A' + i] = digits['a' + i] = static_cast<std::int8_t>(10 + i);
+  }
+  return digits;
+}();
+
 int hexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  return -1;
+  return kHexDigits[static_cast<unsigned char>(c)];
 }
 
 // Appends the bytes that `hex` spells, two digits each, in file order.
@@ -143,6 +147,8 @@ bool appendHex(std::string_view hex, std::string& out) {
     return false;
   }
   const std::size_t start = out.size();
+  out.resize(start + hex.size() / 2);
+  char* byte = out.data() + start;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
     const int high = hexDigit(hex[i]);
     const int low = hexDigit(hex[i + 1]);
@@ -150,7 +156,7 @@ bool appendHex(std::string_view hex, std::string& out) {
       out.resize(start);
       return false;
     }
-    out.push_back(static_cast<char>(high << 4 | low));
+    *byte++ = static_cast<char>(high << 4 | low);
   }
   return true;
 }
@@ -287,12 +293,12 @@ class ScriptBuilder {
     if (value.type == Scalar::Type::Float && overflowsDouble(number)) {
       return numberOverflow(number, source_.placeOf(source_.offset() - 1));
     }
-    return took(scalar(value));
+    return tookValue(scalar(value));
   }
   bool String(const char* text, rapidjson::SizeType length, bool) {
     Scalar scalar{Scalar::Type::String};
     scalar.text = std::string_view(text, length);
-    return checkSurrogates(scalar.text) && took(this->scalar(scalar));
+    return checkString(scalar.text) && tookValue(this->scalar(scalar));
   }
   bool StartObject();
   bool Key(const char* text, rapidjson::SizeType length, bool);
@@ -320,14 +326,19 @@ class ScriptBuilder {
     std::size_t listLength = 0;
   };
 
-  // After a callback that went well: what may come next, and where to read
-  // from again to word a syntax error.
+  // After a callback that went well: where to read from again to word a
+  // syntax error. A string (a key or a value) or a number is kept from its
+  // start, for the same reason.
   bool took(bool ok) {
     if (ok) {
       after_ = source_.placeOf(source_.offset());
-      source_.keepFrom(after_.offset);
+      source_.keepFrom(std::min(after_.offset, lastValue_));
     }
     return ok;
+  }
+  bool tookValue(bool ok) {
+    lastValue_ = here().offset;
+    return took(ok);
   }
   JsonNext afterValue() const {
     switch (place_) {
@@ -354,7 +365,7 @@ class ScriptBuilder {
   const JsonPlace& here() const { return source_.token(); }
 
   bool numberOverflow(std::string_view number, const JsonPlace& last);
-  bool checkSurrogates(std::string_view text);
+  bool checkString(std::string_view text);
   bool scalar(const Scalar& value);
   bool topScalar(const Scalar& value);
   bool instructionScalar(const Scalar& value);
@@ -373,6 +384,7 @@ class ScriptBuilder {
   Place place_ = Place::Document;
   JsonNext next_ = JsonNext::Value;
   JsonPlace after_;  // just after the last token taken
+  std::uint64_t lastValue_ = 0;  // where the last string or number started
   Field field_ = Field::Format;  // the field whose value comes next
   JsonPlace keyPlace_;           // where its key starts
   std::uint32_t topSeen_ = 0;
@@ -408,46 +420,112 @@ bool ScriptBuilder::numberOverflow(std::string_view number, const JsonPlace& las
   return fail(last, excerpt("number overflow parsing '" + std::string(number) + "'", 200));
 }
 
-// A "\uDC00" to "\uDFFF" escape that follows no "\uD800" to "\uDBFF" is not
-// a character; the parser writes it as the three bytes ED B0..BF 80..BF,
-// which UTF-8 text cannot otherwise hold here, since the parser checks it.
-bool ScriptBuilder::checkSurrogates(std::string_view text) {
-  for (std::size_t at = text.find('\xED'); at != std::string_view::npos;
-       at = text.find('\xED', at + 1)) {
-    if (at + 1 < text.size() && (static_cast<unsigned char>(text[at + 1]) & 0xF0) == 0xB0) {
-      // Read the string again from its start, which is still in memory, to
-      // say where the escape is.
-      if (source_.rewind(after_)) {
-        if (std::optional<JsonSyntaxError> found = findSyntaxError(source_, next_)) {
-          return fail(found->place, excerpt(found->message, 200));
-        }
+// True when `text` is UTF-8 as JSON text must be: no overlong forms, no
+// surrogates, nothing past U+10FFFF.
+bool isUtf8(std::string_view text) {
+  const auto* at = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = at + text.size();
+  while (at < end) {
+    const unsigned char c = *at++;
+    if (c < 0x80) {
+      continue;
+    }
+    int more = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      more = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2;
+      low = c == 0xE0 ? 0xA0 : 0x80;
+      high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3;
+      low = c == 0xF0 ? 0x90 : 0x80;
+      high = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+      return false;
+    }
+    if (end - at < more || *at < low || *at > high) {
+      return false;
+    }
+    for (++at, --more; more > 0; --more, ++at) {
+      if (*at < 0x80 || *at > 0xBF) {
+        return false;
       }
-      return fail(here(), "invalid string: surrogate U+DC00..U+DFFF must follow U+D800..U+DBFF");
     }
   }
   return true;
 }
 
+// The parser copies a string's bytes as they are, and writes a "\uDC00" to
+// "\uDFFF" escape that follows no "\uD800" to "\uDBFF" as if it were a
+// character: a string that is not UTF-8 is read again from its start, which
+// is still in memory, to say where and what is wrong. Most strings are
+// ASCII, which is checked at once.
+bool ScriptBuilder::checkString(std::string_view text) {
+  unsigned char any = 0;
+  for (const char c : text) {
+    any |= static_cast<unsigned char>(c);
+  }
+  if (any < 0x80 || isUtf8(text)) {
+    return true;
+  }
+  if (source_.rewind(after_)) {
+    if (std::optional<JsonSyntaxError> found = findSyntaxError(source_, next_, lastValue_)) {
+      return fail(found->place, excerpt(found->message, 200));
+    }
+  }
+  return fail(here(), "invalid UTF-8");
+}
+
+// The fields by the first letter of their names, since every key of every
+// instruction is looked up: at most three share one (Field::Count ends a row).
+constexpr auto kFieldsByLetter = [] {
+  std::array<std::array<Field, 3>, 26> table{};
+  for (auto& row : table) {
+    row.fill(Field::Count);
+  }
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    auto& row = table[static_cast<std::size_t>(kFieldNames[i][0] - 'a')];
+    *std::find(row.begin(), row.end(), Field::Count) = static_cast<Field>(i);
+  }
+  return table;
+}();
+
+std::optional<Field> fieldNamed(std::string_view name) {
+  if (name.empty() || name[0] < 'a' || name[0] > 'z') {
+    return std::nullopt;
+  }
+  for (const Field field : kFieldsByLetter[static_cast<std::size_t>(name[0] - 'a')]) {
+    if (field == Field::Count) {
+      break;
+    }
+    if (name == nameOf(field)) {
+      return field;
+    }
+  }
+  return std::nullopt;
+}
+
 bool ScriptBuilder::startField(std::string_view name, std::uint32_t allowed,
                                std::uint32_t& seen) {
   keyPlace_ = here();
-  for (std::size_t i = 0; i < kFieldNames.size(); ++i) {
-    const auto field = static_cast<Field>(i);
-    if ((allowed & bitOf(field)) != 0 && name == kFieldNames[i]) {
-      if ((seen & bitOf(field)) != 0) {
-        return fail(keyPlace_, "duplicated field " + quote(name));
-      }
-      seen |= bitOf(field);
-      field_ = field;
-      return true;
-    }
+  const std::optional<Field> field = fieldNamed(name);
+  if (!field || (allowed & bitOf(*field)) == 0) {
+    return fail(keyPlace_, "unknown field " + quote(name));
   }
-  return fail(keyPlace_, "unknown field " + quote(name));
+  if ((seen & bitOf(*field)) != 0) {
+    return fail(keyPlace_, "duplicated field " + quote(name));
+  }
+  seen |= bitOf(*field);
+  field_ = *field;
+  return true;
 }
 
 bool ScriptBuilder::Key(const char* text, rapidjson::SizeType length, bool) {
   const std::string_view name(text, length);
-  if (!checkSurrogates(name)) {
+  if (!checkString(name)) {
     return false;
   }
   next_ = JsonNext::Colon;
@@ -457,15 +535,15 @@ bool ScriptBuilder::Key(const char* text, rapidjson::SizeType length, bool) {
         return false;
       }
       topKeys_[static_cast<std::size_t>(field_)] = keyPlace_;
-      return took(true);
+      return tookValue(true);
     case Place::Instruction:
       if (!startField(name, kInstructionFields, pending_.seen)) {
         return false;
       }
       pending_.keys[static_cast<std::size_t>(field_)] = keyPlace_;
-      return took(true);
+      return tookValue(true);
     case Place::Rest:
-      return took(startField(name, kRestFields, restSeen_));
+      return tookValue(startField(name, kRestFields, restSeen_));
     default:
       return fail(here(), "unexpected key " + quote(name));
   }
@@ -880,7 +958,7 @@ Problem ScriptBuilder::syntaxError(rapidjson::ParseResult result) {
   // Read again from just after the last token taken, which is still in
   // memory, with the reader's own rules, to say what is wrong and where.
   if (source_.rewind(after_)) {
-    if (std::optional<JsonSyntaxError> found = findSyntaxError(source_, next_)) {
+    if (std::optional<JsonSyntaxError> found = findSyntaxError(source_, next_, lastValue_)) {
       if (found->numberOverflow) {
         (void)numberOverflow(found->number, found->place);
       } else {

@@ -88,11 +88,10 @@ std::string controlCharacterError(int c) {
 // the offset of the last byte read, and what is wrong with it.
 class Lexer {
  public:
-  explicit Lexer(JsonSource& source) : source_(source) {}
+  Lexer(JsonSource& source, std::uint64_t lastValue) : source_(source), start_(lastValue) {}
 
   Token scan() {
     source_.skipWhitespace();
-    text.clear();
     number.clear();
     error.clear();
     badUtf8.reset();
@@ -117,19 +116,20 @@ class Lexer {
       case 'n':
         return literal("null", Token::Null);
       case '"':
+        start_ = last;
         return string();
       case -1:
       case 0:  // a 0x00 byte ends the text as its end does
         return Token::End;
       default:
         if (c == '-' || (c >= '0' && c <= '9')) {
+          start_ = last;
           return scanNumber(c);
         }
         return fail("invalid literal", c);
     }
   }
 
-  std::string text;    // the token's text as a message shows it
   std::string number;  // a number's whole text
   std::string error;
   std::uint64_t last = 0;  // the offset of the last byte read, or of the end
@@ -142,17 +142,7 @@ class Lexer {
     if (source_.atEnd()) {
       return -1;
     }
-    const auto c = static_cast<unsigned char>(source_.Take());
-    if (text.size() < kTokenTextKept) {
-      if (c <= 0x1F) {
-        char escaped[9];
-        std::snprintf(escaped, sizeof escaped, "<U+%.4X>", c);
-        text += escaped;
-      } else {
-        text.push_back(static_cast<char>(c));
-      }
-    }
-    return c;
+    return static_cast<unsigned char>(source_.Take());
   }
   int peek() { return source_.atEnd() ? -1 : static_cast<unsigned char>(source_.Peek()); }
 
@@ -163,6 +153,28 @@ class Lexer {
     }
     return Token::Error;
   }
+
+ public:
+  // The text read of the token, to its last byte, as a message shows it:
+  // control characters as <U+XXXX>. A string or a number is read from its
+  // start; anything else is shown with all that was read since the start of
+  // the last string or number, whitespace and punctuation included.
+  std::string textRead() const {
+    std::string shown;
+    for (const char byte : source_.keptText(start_, last + 1).substr(0, kTokenTextKept)) {
+      const auto c = static_cast<unsigned char>(byte);
+      if (c <= 0x1F) {
+        char escaped[9];
+        std::snprintf(escaped, sizeof escaped, "<U+%.4X>", c);
+        shown += escaped;
+      } else {
+        shown.push_back(byte);
+      }
+    }
+    return shown;
+  }
+
+ private:
 
   Token literal(const char* word, Token token) {
     for (const char* expected = word + 1; *expected != '\0'; ++expected) {
@@ -343,19 +355,21 @@ class Lexer {
   }
 
   JsonSource& source_;
+  std::uint64_t start_;  // where the last string or number started
 };
 
 }  // namespace
 
-std::optional<JsonSyntaxError> findSyntaxError(JsonSource& source, JsonNext next) {
-  Lexer lexer(source);
+std::optional<JsonSyntaxError> findSyntaxError(JsonSource& source, JsonNext next,
+                                               std::uint64_t lastValue) {
+  Lexer lexer(source, lastValue);
   for (;;) {
     const Token token = lexer.scan();
     const auto report = [&](const char* context, const char* expected) {
       JsonSyntaxError found;
       found.message = std::string("syntax error while parsing ") + context + " - ";
       if (token == Token::Error) {
-        found.message += lexer.error + "; last read: '" + lexer.text + "'";
+        found.message += lexer.error + "; last read: '" + lexer.textRead() + "'";
       } else {
         found.message += std::string("unexpected ") + nameOf(token);
       }

@@ -39,9 +39,12 @@ struct JsonSyntaxError {
 };
 
 // Reads on from where `source` stands, just after the last token taken, with
-// `next` what may come, to the first place that is not JSON. Nothing when the
+// `next` what may come, to the first place that is not JSON. `lastValue` is
+// where the last string (a key or a value) or number started, 0 before any:
+// a token that is neither is shown with all the text read since. Nothing when the
 // tokens read are JSON after all.
-std::optional<JsonSyntaxError> findSyntaxError(JsonSource& source, JsonNext next);
+std::optional<JsonSyntaxError> findSyntaxError(JsonSource& source, JsonNext next,
+                                               std::uint64_t lastValue);
 
 // True when the text of a JSON number is too large for a double (one too
 // close to zero is read as zero).
