@@ -1,5 +1,7 @@
 #include "json/JsonBuild.h"
 
+#include <rapidjson/error/en.h>
+#include <rapidjson/reader.h>
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -9,8 +11,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <rapidjson/error/en.h>
-#include <rapidjson/reader.h>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -320,8 +320,8 @@ class ScriptBuilder {
     std::uint32_t seen = 0;  // bits of Field
     std::array<JsonPlace, kFieldCount> keys{};
     std::uint8_t opcode = 0;
-    std::string data;     // the four data bytes, from "key", "data", "int" or "float"
-    std::string operand;  // a string's bytes, or the words or floats
+    std::string data;          // the four data bytes, from "key", "data", "int" or "float"
+    std::string operand;       // a string's bytes, or the words or floats
     bool waitingText = false;  // "text" is in operand as UTF-8, for want of an encoding
     std::size_t listLength = 0;
   };
@@ -383,7 +383,7 @@ class ScriptBuilder {
   std::optional<Encoding> encoding_;
   Place place_ = Place::Document;
   JsonNext next_ = JsonNext::Value;
-  JsonPlace after_;  // just after the last token taken
+  JsonPlace after_;              // just after the last token taken
   std::uint64_t lastValue_ = 0;  // where the last string or number started
   Field field_ = Field::Format;  // the field whose value comes next
   JsonPlace keyPlace_;           // where its key starts
@@ -508,8 +508,7 @@ std::optional<Field> fieldNamed(std::string_view name) {
   return std::nullopt;
 }
 
-bool ScriptBuilder::startField(std::string_view name, std::uint32_t allowed,
-                               std::uint32_t& seen) {
+bool ScriptBuilder::startField(std::string_view name, std::uint32_t allowed, std::uint32_t& seen) {
   keyPlace_ = here();
   const std::optional<Field> field = fieldNamed(name);
   if (!field || (allowed & bitOf(*field)) == 0) {

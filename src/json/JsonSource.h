@@ -121,10 +121,10 @@ class JsonSource {
   std::uint64_t charactersBetween(std::uint64_t from, std::uint64_t to) const;
 
   std::FILE* file_ = nullptr;
-  std::vector<char> buffer_;      // the blocks read from a file
-  const char* block_ = nullptr;   // the bytes in memory, from blockOffset_
-  const char* next_ = nullptr;    // the next byte to read
-  const char* end_ = nullptr;     // the end of the bytes read so far
+  std::vector<char> buffer_;     // the blocks read from a file
+  const char* block_ = nullptr;  // the bytes in memory, from blockOffset_
+  const char* next_ = nullptr;   // the next byte to read
+  const char* end_ = nullptr;    // the end of the bytes read so far
   std::uint64_t blockOffset_ = 0;
   std::uint64_t keptFrom_ = 0;
   bool ended_ = false;

@@ -64,10 +64,10 @@ const char* nameOf(Token token) {
 }
 
 // What each control character is called, and the short escape it has.
-constexpr const char* kControlNames[32] = {
-    "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS", "HT",  "LF",
-    "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
-    "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+constexpr const char* kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                           "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                           "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                           "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 
 std::string controlCharacterError(int c) {
   char text[96];
@@ -132,7 +132,7 @@ class Lexer {
 
   std::string number;  // a number's whole text
   std::string error;
-  std::uint64_t last = 0;  // the offset of the last byte read, or of the end
+  std::uint64_t last = 0;                // the offset of the last byte read, or of the end
   std::optional<std::uint64_t> badUtf8;  // where the bytes stopped being UTF-8
 
  private:
@@ -175,7 +175,6 @@ class Lexer {
   }
 
  private:
-
   Token literal(const char* word, Token token) {
     for (const char* expected = word + 1; *expected != '\0'; ++expected) {
       const int c = get();
@@ -268,7 +267,8 @@ class Lexer {
   }
 
   Token string() {
-    static constexpr const char* kHexDigits = "invalid string: '\\u' must be followed by 4 hex digits";
+    static constexpr const char* kHexDigits =
+        "invalid string: '\\u' must be followed by 4 hex digits";
     static constexpr const char* kLowAfterHigh =
         "invalid string: surrogate U+D800..U+DBFF must be followed by U+DC00..U+DFFF";
     for (;;) {

@@ -62,10 +62,12 @@ struct Refusal {
 TEST(JsonBuildTest, RefusesWithLineColumnAndWhat) {
   const Refusal refusals[] = {
       // Not JSON.
-      {"", ":1:1: syntax error while parsing value - unexpected end of input; expected '[', "
-           "'{', or a literal"},
+      {"",
+       ":1:1: syntax error while parsing value - unexpected end of input; expected '[', "
+       "'{', or a literal"},
       {"Alice: Hello.", ":1:1: syntax error while parsing value - invalid literal; last read: 'A'"},
-      {"\n\n  tru", ":3:6: syntax error while parsing value - invalid literal; last read: "
+      {"\n\n  tru",
+       ":3:6: syntax error while parsing value - invalid literal; last read: "
        "'<U+000A><U+000A>  tru'"},
       {document("{\"op\": \"03\"} {\"op\": \"03\"}"),
        ":2:24: syntax error while parsing array - unexpected '{'; expected ']'"},
@@ -88,17 +90,18 @@ TEST(JsonBuildTest, RefusesWithLineColumnAndWhat) {
       {document("{\"op\": \"1B\", \"data\": \"00000000\", \"text\": \"\\uDC00\"}"),
        ":2:58: syntax error while parsing value - invalid string: surrogate U+DC00..U+DFFF must "
        "follow U+D800..U+DBFF; last read: '\"\\uDC00'"},
-      {document("{\"op\": \"1B\", \"data\": \"00000000\", \"text\": \"caf\xE9\"}"), ":2:56: invalid UTF-8"},
+      {document("{\"op\": \"1B\", \"data\": \"00000000\", \"text\": \"caf\xE9\"}"),
+       ":2:56: invalid UTF-8"},
       {document("{\"op\": \"17\", \"int\": -}"),
        ":2:32: syntax error while parsing value - invalid number; expected digit after '-'; "
        "last read: '-}'"},
       {document("{\"op\": \"1A\", \"float\": 1.e5}"),
        ":2:35: syntax error while parsing value - invalid number; expected digit after '.'; "
        "last read: '1.e'"},
-      {"{\"format\": \"krscript\", \"version\": 1e400}",
-       ":1:39: number overflow parsing '1e400'"},
-      {document("") + "5", ":3:1: syntax error while parsing value - unexpected number literal; "
-                           "expected end of input"},
+      {"{\"format\": \"krscript\", \"version\": 1e400}", ":1:39: number overflow parsing '1e400'"},
+      {document("") + "5",
+       ":3:1: syntax error while parsing value - unexpected number literal; "
+       "expected end of input"},
       // Not the JSON form of a script.
       {"[1]", ":1:1: a script's JSON form is an object, {\"format\": \"krscript\", ...}"},
       {document("3"), ":2:11: \"code\" holds one object per instruction"},
@@ -111,8 +114,7 @@ TEST(JsonBuildTest, RefusesWithLineColumnAndWhat) {
       {document("{\"op\": \"17\", \"int\": 1e400}"), ":2:24: \"int\": 1e400 is outside 32 bits"},
       {document("{\"op\": \"1A\", \"float\": 1e39}"),
        ":2:24: \"float\": 1e39 is too large for a single-precision float"},
-      {document("{\"op\": \"1E\", \"floats\": [1, 2]}"),
-       ":2:24: opcode 1E takes 3 floats, not 2"},
+      {document("{\"op\": \"1E\", \"floats\": [1, 2]}"), ":2:24: opcode 1E takes 3 floats, not 2"},
       {document("{\"op\": \"03\"}, {\"op\": \"17\"}"), ":2:25: opcode 17 needs \"int\""},
       {document("{\"op\": \"03\", \"int\": 1}"), ":2:24: opcode 03 has no \"int\""},
       {document("{\"op\": \"01\"}"), ":2:12: unknown opcode 01"},
@@ -123,9 +125,10 @@ TEST(JsonBuildTest, RefusesWithLineColumnAndWhat) {
        ":2:44: \"bytes\" holds 00, but a string ends at its first 0x00"},
       {document("{\"op\": \"2B\", \"key\": \"01000000\", \"text\": \"a\\u0000b\"}"),
        ":2:43: \"text\" holds U+0000, but a string ends at its first 0x00 byte"},
-      {document("{\"op\": \"1B\", \"data\": \"00000000\", \"text\": \"café\"}",
-                "{\"format\": \"krscript\", \"version\": 1, \"encoding\": \"cp932\", \"end\": false,\n"
-                " \"code\": ["),
+      {document(
+           "{\"op\": \"1B\", \"data\": \"00000000\", \"text\": \"café\"}",
+           "{\"format\": \"krscript\", \"version\": 1, \"encoding\": \"cp932\", \"end\": false,\n"
+           " \"code\": ["),
        ":2:44: \"text\" holds U+00E9 'é', which cp932 cannot hold"},
       {"{\"format\": \"krscript\", \"version\": 1, \"end\": false, \"code\": []}",
        ":1:1: missing field \"encoding\""},
@@ -157,16 +160,19 @@ TEST(JsonBuildTest, TakesAnyLayout) {
   const std::string expected(kScript, sizeof kScript - 1);
   for (const std::string_view json : {
            std::string_view(
-               "{\"format\": \"krscript\", \"version\": 1, \"encoding\": \"cp932\", \"end\": true,\n"
+               "{\"format\": \"krscript\", \"version\": 1, \"encoding\": \"cp932\", \"end\": "
+               "true,\n"
                " \"code\": [{\"op\": \"1B\", \"data\": \"00000000\", \"text\": \"はい\"},\n"
                "  {\"op\": \"17\", \"int\": 5}]}\n"),
-           std::string_view("\xEF\xBB\xBF{\"end\":true,\"version\":1,\"format\":\"krscript\",\"code\":"
-                            "[{\"text\":\"\\u306f\\u3044\",\"op\":\"1B\",\"d\\u0061ta\":\"00000000\"},"
-                            "{\"int\":5,\"op\":\"17\"}],\"encoding\":\"cp932\"}"),
-           std::string_view("{\r\n\t\"format\" : \"krscript\" ,\r\n\t\"version\" : 1 ,\r\n\t\"encoding\""
-                            " : \"cp932\" ,\r\n\t\"end\" : true ,\r\n\t\"code\" : [\r\n\t\t{\r\n\t\t\t\"op\""
-                            " : \"1B\" ,\r\n\t\t\t\"data\" : \"00000000\" ,\r\n\t\t\t\"text\" : \"はい\"\r\n"
-                            "\t\t} , {\"op\": \"17\", \"int\": 5}\r\n\t]\r\n}\r\n"),
+           std::string_view(
+               "\xEF\xBB\xBF{\"end\":true,\"version\":1,\"format\":\"krscript\",\"code\":"
+               "[{\"text\":\"\\u306f\\u3044\",\"op\":\"1B\",\"d\\u0061ta\":\"00000000\"},"
+               "{\"int\":5,\"op\":\"17\"}],\"encoding\":\"cp932\"}"),
+           std::string_view(
+               "{\r\n\t\"format\" : \"krscript\" ,\r\n\t\"version\" : 1 ,\r\n\t\"encoding\""
+               " : \"cp932\" ,\r\n\t\"end\" : true ,\r\n\t\"code\" : [\r\n\t\t{\r\n\t\t\t\"op\""
+               " : \"1B\" ,\r\n\t\t\t\"data\" : \"00000000\" ,\r\n\t\t\t\"text\" : \"はい\"\r\n"
+               "\t\t} , {\"op\": \"17\", \"int\": 5}\r\n\t]\r\n}\r\n"),
        }) {
     EXPECT_EQ(build(json), expected) << json;
     EXPECT_EQ(buildFromFile(json), expected) << json;
@@ -237,7 +243,10 @@ std::string positionOf(std::string_view text, std::size_t offset) {
     }
   }
   std::string position = ":";
-  return position.append(std::to_string(line)).append(":").append(std::to_string(column)).append(": ");
+  return position.append(std::to_string(line))
+      .append(":")
+      .append(std::to_string(column))
+      .append(": ");
 }
 
 // A dump of over 8 MiB, read from a file in blocks of 1 MiB, builds back to
