@@ -20,15 +20,6 @@
 #include "json/JsonSyntax.h"
 #include "text/Encoding.h"
 
-// The parser skips whitespace through this one function, where the source
-// counts lines and takes the place of the token that follows.
-namespace rapidjson {
-template <>
-inline void SkipWhitespace(krlist::JsonSource& source) {
-  source.skipWhitespace();
-}
-}  // namespace rapidjson
-
 namespace krlist {
 
 namespace {
@@ -63,6 +54,35 @@ struct ParserMemory {
 };
 
 using Parser = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, ParserMemory>;
+
+}  // namespace
+}  // namespace krlist
+
+namespace rapidjson {
+
+// The parser skips whitespace through this one function, where the source
+// counts lines and takes the place of the token that follows.
+template <>
+inline void SkipWhitespace(krlist::JsonSource& source) {
+  source.skipWhitespace();
+}
+
+// And it copies the plain bytes of a string through this one, here a run at
+// a time rather than a byte at a time.
+template <>
+template <>
+inline void krlist::Parser::ScanCopyUnescapedString(krlist::JsonSource& source,
+                                                    StackStream<char>& out) {
+  const std::string_view plain = source.takePlainString();
+  if (!plain.empty()) {
+    std::memcpy(out.Push(static_cast<SizeType>(plain.size())), plain.data(), plain.size());
+  }
+}
+
+}  // namespace rapidjson
+
+namespace krlist {
+namespace {
 
 // Numbers are handed over as their text, read here with from_chars; strings
 // are checked to be UTF-8 here too, faster than the parser does.
@@ -851,15 +871,17 @@ bool ScriptBuilder::finishInstruction() {
   if (opcode == kNameReference) {
     allowed |= bitOf(Field::Names);
   }
-  for (std::size_t i = 0; i < kFieldNames.size(); ++i) {
-    const auto field = static_cast<Field>(i);
-    if ((pending_.seen & bitOf(field)) != 0 && (allowed & bitOf(field)) == 0) {
+  // The first field, in the order of Field, that is there but not allowed
+  // or needed but not there.
+  const std::uint32_t extra = pending_.seen & ~allowed;
+  const std::uint32_t missing = required & ~pending_.seen;
+  if ((extra | missing) != 0) {
+    const auto field = static_cast<Field>(std::countr_zero(extra | missing));
+    if ((extra & bitOf(field)) != 0) {
       return fail(keyOf(field),
                   "opcode " + std::string(opcodeHex) + " has no " + quote(nameOf(field)));
     }
-    if ((required & bitOf(field)) != 0 && (pending_.seen & bitOf(field)) == 0) {
-      return fail(start, "opcode " + std::string(opcodeHex) + " needs " + quote(nameOf(field)));
-    }
+    return fail(start, "opcode " + std::string(opcodeHex) + " needs " + quote(nameOf(field)));
   }
   if (info.kind == OperandKind::String) {
     const std::uint32_t strings = pending_.seen & (bitOf(Field::Text) | bitOf(Field::Bytes));

@@ -50,6 +50,20 @@ class JsonSource {
   void Flush() {}
   std::size_t PutEnd(Ch*) { return 0; }
 
+  // Takes the bytes of a string up to its next '"', '\\' or control
+  // character, as far as they are in memory, for the parser to copy at once.
+  std::string_view takePlainString() {
+    const char* start = next_;
+    while (next_ != end_) {
+      const auto c = static_cast<unsigned char>(*next_);
+      if (c == '"' || c == '\\' || c < 0x20) {
+        break;
+      }
+      ++next_;
+    }
+    return {start, static_cast<std::size_t>(next_ - start)};
+  }
+
   std::uint64_t offset() const { return blockOffset_ + static_cast<std::uint64_t>(next_ - block_); }
   // True when every byte has been read (a 0x00 byte is not the end).
   bool atEnd() { return next_ == end_ && !refill(); }
