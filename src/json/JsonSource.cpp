@@ -1,6 +1,7 @@
 #include "json/JsonSource.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace krlist {
 
@@ -10,79 +11,107 @@ constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
 }  // namespace
 
-JsonSource::JsonSource(std::FILE* file) : file_(file), window_(kBlockSize) {}
+JsonSource::JsonSource(std::FILE* file) : file_(file) {}
 
 JsonSource::JsonSource(std::string_view text)
-    : text_(text),
-      blockPosition_(text.data()),
-      blockEnd_(text.data() + text.size()),
-      window_(kBlockSize) {}
+    : block_(text.data()), next_(text.data()), end_(text.data() + text.size()), ended_(true) {}
 
-bool JsonSource::restart(std::size_t window) {
-  window_ = std::max<std::size_t>(window, 1);
-  consumed_ = windowStart_ = 0;
-  if (file_ == nullptr) {
-    blockPosition_ = text_.data();
-    return true;
+void JsonSource::skipByteOrderMark() {
+  if (next_ == end_) {
+    refill();
   }
-  if (fileRead_) {
-    if (std::fseek(file_, 0, SEEK_SET) != 0) {
-      return false;
-    }
-    std::clearerr(file_);
+  if (end_ - next_ >= 3 && std::memcmp(next_, "\xEF\xBB\xBF", 3) == 0) {
+    next_ += 3;
   }
-  blockPosition_ = blockEnd_ = nullptr;
-  fileRead_ = false;
-  readFailed_ = false;
-  return true;
 }
 
-bool JsonSource::readBlock() {
-  if (file_ == nullptr || readFailed_) {
+bool JsonSource::refill() {
+  if (ended_) {
     return false;
   }
-  block_.resize(kBlockSize);
-  fileRead_ = true;
-  const std::size_t got = std::fread(block_.data(), 1, block_.size(), file_);
+  // Called when every byte read has been taken: what stays in memory is the
+  // text from the offset the reader keeps, up to kKeptAtMost bytes of it.
+  const std::uint64_t now = offset();
+  std::uint64_t keep = std::min(keptFrom_, now);
+  keep = std::max({keep, blockOffset_, now > kKeptAtMost ? now - kKeptAtMost : 0});
+  countColumns(keep);
+  const auto kept = static_cast<std::size_t>(now - keep);
+  const char* keptStart = block_ + (keep - blockOffset_);
+  if (buffer_.size() < kept + kBlockSize) {
+    std::vector<char> larger(kept + kBlockSize);
+    if (kept > 0) {
+      std::memcpy(larger.data(), keptStart, kept);
+    }
+    buffer_.swap(larger);
+  } else if (kept > 0) {
+    std::memmove(buffer_.data(), keptStart, kept);
+  }
+  const std::size_t got = std::fread(buffer_.data() + kept, 1, kBlockSize, file_);
+  block_ = buffer_.data();
+  blockOffset_ = keep;
+  next_ = block_ + kept;
+  end_ = next_ + got;
   if (got == 0) {
+    ended_ = true;
     readFailed_ = std::ferror(file_) != 0;
     return false;
   }
-  blockPosition_ = block_.data();
-  blockEnd_ = block_.data() + got;
   return true;
 }
 
-const char* JsonSource::nextWindow() {
-  windowStart_ = consumed_;
-  if (blockPosition_ == blockEnd_ && !readBlock()) {
-    windowEnd_ = nullptr;
-    return nullptr;
+std::uint64_t JsonSource::charactersBetween(std::uint64_t from, std::uint64_t to) const {
+  std::uint64_t characters = 0;
+  const char* end = block_ + (to - blockOffset_);
+  for (const char* at = block_ + (from - blockOffset_); at < end; ++at) {
+    characters += (static_cast<unsigned char>(*at) & 0xC0) != 0x80;  // not a continuation byte
   }
-  const char* window = blockPosition_;
-  const std::size_t size = std::min(window_, static_cast<std::size_t>(blockEnd_ - blockPosition_));
-  blockPosition_ += size;
-  windowEnd_ = blockPosition_;
-  consumed_ += size;
-  return window;
+  return characters;
 }
 
-JsonSource::Position JsonSource::positionOf(std::uint64_t offset) {
-  if (!restart(kBlockSize)) {
+void JsonSource::countColumns(JsonPlace& place, std::uint64_t to) const {
+  const std::uint64_t upTo = std::min(to, place.offset);
+  if (place.baseOffset < upTo) {
+    place.base += charactersBetween(place.baseOffset, upTo);
+    place.baseOffset = upTo;
+  }
+}
+
+void JsonSource::countColumns(std::uint64_t to) {
+  if (baseOffset_ < to) {
+    base_ += charactersBetween(baseOffset_, to);
+    baseOffset_ = to;
+  }
+  countColumns(token_, to);
+  for (JsonPlace* place : places_) {
+    countColumns(*place, to);
+  }
+}
+
+bool JsonSource::rewind(const JsonPlace& place) {
+  if (place.offset < blockOffset_ || place.offset > offset() || place.baseOffset < blockOffset_) {
+    return false;
+  }
+  next_ = block_ + (place.offset - blockOffset_);
+  line_ = place.line;
+  base_ = place.base;
+  baseOffset_ = place.baseOffset;
+  return true;
+}
+
+JsonSource::Position JsonSource::positionOf(const JsonPlace& place) const {
+  const std::uint64_t endOffset = blockOffset_ + static_cast<std::uint64_t>(end_ - block_);
+  const std::uint64_t from = std::max(place.baseOffset, blockOffset_);
+  const std::uint64_t to = std::min(place.offset, endOffset);
+  return {place.line, place.base + (from < to ? charactersBetween(from, to) : 0) + 1};
+}
+
+std::string_view JsonSource::keptText(std::uint64_t from, std::uint64_t to) const {
+  const std::uint64_t endOffset = blockOffset_ + static_cast<std::uint64_t>(end_ - block_);
+  to = std::min(to, endOffset);
+  if (from < blockOffset_ || from > to) {
     return {};
   }
-  Position position{1, 1};
-  std::uint64_t at = 0;
-  for (Iterator it = begin(); it != end() && at < offset; ++it, ++at) {
-    const auto c = static_cast<unsigned char>(*it);
-    if (c == '\n') {
-      ++position.line;
-      position.column = 1;
-    } else if ((c & 0xC0) != 0x80) {  // a UTF-8 continuation byte adds no character
-      ++position.column;
-    }
-  }
-  return position;
+  return {block_ + (from - blockOffset_), static_cast<std::size_t>(to - from)};
 }
 
 }  // namespace krlist

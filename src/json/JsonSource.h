@@ -3,20 +3,31 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <iterator>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace krlist {
 
-// The text of a JSON document, handed to the JSON parser a window at a time,
-// so that a document larger than memory can be read: from a file in large
-// blocks, or from memory.
-//
-// The parser reports no positions to its handler, so a position is found by
-// reading again from the start in windows of one byte, after which `consumed`
-// says exactly how far the parser has read. That costs time only when there is
-// an error to place.
+// Where a token of the JSON text lies: its byte offset and its line, and
+// what is needed to count its column (in characters, from 1) without reading
+// the text again: the characters of its line before `baseOffset`, counted
+// when those bytes left memory, and the bytes from there, still in memory. A
+// place is taken at a token's first byte, on the line being read, since a
+// line ends only in whitespace between tokens.
+struct JsonPlace {
+  std::uint64_t offset = 0;
+  std::uint64_t line = 1;
+  std::uint64_t base = 0;  // characters of the line before baseOffset
+  std::uint64_t baseOffset = 0;
+};
+
+// The text of a JSON document, read once from its start, from a file (or a
+// pipe) in large blocks or from memory, as the stream the JSON parser reads.
+// It counts lines as the parser skips whitespace and keeps where the last
+// token started, so that any place the reader keeps can be named by line and
+// column however far it has read since: a place whose bytes are about to be
+// dropped from memory has its column counted first.
 class JsonSource {
  public:
   // Reads `file`, which the caller keeps open and closes.
@@ -27,76 +38,119 @@ class JsonSource {
   JsonSource(const JsonSource&) = delete;
   JsonSource& operator=(const JsonSource&) = delete;
 
-  class Iterator {
-   public:
-    using iterator_category = std::input_iterator_tag;
-    using value_type = char;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const char*;
-    using reference = const char&;
+  // The parser's stream: the next byte, 0 at the end of the text (as a 0x00
+  // byte in it is read too).
+  using Ch = char;
+  Ch Peek() { return next_ != end_ || refill() ? *next_ : '\0'; }
+  Ch Take() { return next_ != end_ || refill() ? *next_++ : '\0'; }
+  std::size_t Tell() const { return static_cast<std::size_t>(offset()); }
+  // Only for parsing in place, which is not done here.
+  Ch* PutBegin() { return nullptr; }
+  void Put(Ch) {}
+  void Flush() {}
+  std::size_t PutEnd(Ch*) { return 0; }
 
-    Iterator() = default;
-    reference operator*() const { return *position_; }
-    Iterator& operator++() {
-      if (++position_ == source_->windowEnd_) {
-        position_ = source_->nextWindow();
+  // Takes the bytes of a string up to its next '"', '\\' or control
+  // character, as far as they are in memory, for the parser to copy at once.
+  std::string_view takePlainString() {
+    const char* start = next_;
+    while (next_ != end_) {
+      const auto c = static_cast<unsigned char>(*next_);
+      if (c == '"' || c == '\\' || c < 0x20) {
+        break;
       }
-      return *this;
+      ++next_;
     }
-    bool operator==(const Iterator& other) const { return position_ == other.position_; }
-
-   private:
-    friend class JsonSource;
-    Iterator(const char* position, JsonSource* source) : position_(position), source_(source) {}
-
-    const char* position_ = nullptr;  // null at the end of the text
-    JsonSource* source_ = nullptr;
-  };
-
-  // Starts reading from the first byte, `window` bytes at a time. False when
-  // the input cannot go back to its start (a pipe read past its first block).
-  [[nodiscard]] bool restart(std::size_t window);
-  Iterator begin() { return {nextWindow(), this}; }
-  Iterator end() { return {nullptr, this}; }
-
-  // The next window of the text, for a reader of its own; empty at the end.
-  std::string_view nextText() {
-    const char* window = nextWindow();
-    return window == nullptr ? std::string_view() : std::string_view(window, windowEnd_ - window);
+    return {start, static_cast<std::size_t>(next_ - start)};
   }
 
-  // Bytes the parser has gone past: those before its current window. The
-  // iterator moves to the next window as soon as it leaves one, so with
-  // windows of one byte this is exactly what the parser has read.
-  std::uint64_t consumed() const { return windowStart_; }
+  std::uint64_t offset() const { return blockOffset_ + static_cast<std::uint64_t>(next_ - block_); }
+  // True when every byte has been read (a 0x00 byte is not the end).
+  bool atEnd() { return next_ == end_ && !refill(); }
   // True once reading the file failed, as opposed to reaching its end.
   bool readFailed() const { return readFailed_; }
 
-  // The line and column (both from 1, the column in characters) of a byte
-  // offset, reading the text again from its start. Zeros when it cannot.
+  // Steps over a UTF-8 byte-order mark at the start of the text.
+  void skipByteOrderMark();
+  // Skips JSON whitespace, counting lines, and takes the place of the token
+  // that follows.
+  void skipWhitespace() {
+    for (;;) {
+      if (next_ == end_ && !refill()) {
+        break;
+      }
+      const char c = *next_;
+      if (c == '\n') {
+        ++next_;
+        ++line_;
+        base_ = 0;
+        baseOffset_ = offset();
+      } else if (c == ' ' || c == '\t' || c == '\r') {
+        ++next_;
+      } else {
+        break;
+      }
+    }
+    token_ = {offset(), line_, base_, baseOffset_};
+  }
+  // Where the token after the last whitespace starts.
+  const JsonPlace& token() const { return token_; }
+  // The place of `offset`, on the line being read, at or after the start of
+  // the last token.
+  JsonPlace placeOf(std::uint64_t at) const { return {at, line_, base_, baseOffset_}; }
+
+  // Places whose column is counted before their bytes leave memory: the
+  // reader's, which stay where they are while it reads.
+  void keepPlaces(std::vector<JsonPlace*> places) { places_ = std::move(places); }
+  // Keeps the text from `offset` on in memory (as far as kKeptAtMost bytes
+  // back), so that the reader can read it again to word an error.
+  void keepFrom(std::uint64_t at) { keptFrom_ = at; }
+  // Goes back to a kept offset, restoring the line count of that place.
+  // False when those bytes are no longer in memory.
+  bool rewind(const JsonPlace& place);
+
+  // The line and column (both from 1) of a place.
   struct Position {
     std::uint64_t line = 0;
     std::uint64_t column = 0;
   };
-  Position positionOf(std::uint64_t offset);
+  Position positionOf(const JsonPlace& place) const;
+
+  // The bytes from `offset` to what has been read so far, when they are
+  // still in memory; empty otherwise.
+  std::string_view keptText(std::uint64_t from, std::uint64_t to) const;
+
+  // Bytes kept behind the one being read at most: a token longer than this
+  // (a text of many megabytes) is not kept whole.
+  static constexpr std::size_t kKeptAtMost = std::size_t{16} << 20;
 
  private:
-  // The next window of bytes, or null at the end of the text.
-  const char* nextWindow();
-  // Refills the block buffer from the file; false at its end.
-  bool readBlock();
+  // Reads the next block of the file, keeping what is still needed. False at
+  // the end of the file, or when reading fails.
+  bool refill();
+  // Counts, for the line being read and every place kept, the characters
+  // before `to` that are about to leave memory.
+  void countColumns(std::uint64_t to);
+  void countColumns(JsonPlace& place, std::uint64_t to) const;
+  std::uint64_t charactersBetween(std::uint64_t from, std::uint64_t to) const;
 
   std::FILE* file_ = nullptr;
-  std::string_view text_;                // the text, when it is read from memory
-  std::vector<char> block_;              // the block last read, when it is read from a file
-  const char* blockPosition_ = nullptr;  // what is not yet handed out of the block
-  const char* blockEnd_ = nullptr;
-  const char* windowEnd_ = nullptr;
-  std::size_t window_ = 0;
-  std::uint64_t consumed_ = 0;     // bytes handed out, to the end of the current window
-  std::uint64_t windowStart_ = 0;  // where the current window starts
-  bool fileRead_ = false;          // some of the file has been read, so a restart must seek
+  std::vector<char> buffer_;     // the blocks read from a file
+  const char* block_ = nullptr;  // the bytes in memory, from blockOffset_
+  const char* next_ = nullptr;   // the next byte to read
+  const char* end_ = nullptr;    // the end of the bytes read so far
+  std::uint64_t blockOffset_ = 0;
+  std::uint64_t keptFrom_ = 0;
+  bool ended_ = false;
   bool readFailed_ = false;
+
+  // The line being read: its number, and its characters before baseOffset_
+  // that are no longer in memory.
+  std::uint64_t line_ = 1;
+  std::uint64_t base_ = 0;
+  std::uint64_t baseOffset_ = 0;
+  JsonPlace token_;
+  std::vector<JsonPlace*> places_;
 };
 
 }  // namespace krlist

@@ -65,13 +65,12 @@ JobResult buildScriptFile(const Job& job) {
   const bool written = writeOutput(
       job,
       [&](TextOutput& script) {
-        const std::optional<BuildError> problem = buildScript(source, script);
-        if (!problem) {
+        Expected<void> built = buildScript(source, script);
+        if (built) {
           return true;
         }
-        const JsonSource::Position position = source.positionOf(problem->offset);
-        message = job.name + ":" + std::to_string(position.line) + ":" +
-                  std::to_string(position.column) + ": " + problem->message + "\n";
+        built.problem().where.file = job.name;
+        message = built.problem().describe() + "\n";
         return false;
       },
       error);

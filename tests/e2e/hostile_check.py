@@ -117,9 +117,9 @@ def check_out_of_memory(options, work):
     expect(not os.path.exists(os.path.join(work, 'huge.kr')), 'an output was written')
     expect_no_temporary_file(work)
 
-    # A document of many instructions, which is read on several threads,
-    # under ever larger limits until it builds: memory runs out at every
-    # stage on the way, and each time the file is refused cleanly.
+    # A document of many instructions, under ever larger limits until it
+    # builds: memory runs out at every stage on the way, and each time the
+    # file is refused cleanly.
     with open(os.path.join(work, 'many.kr.json'), 'w') as f:
         f.write(HEADER.decode())
         for i in range(400000):

@@ -144,11 +144,16 @@ def compare(what, expected, actual):
 def run(command, stdin, cwd=None, stdout_file=None, memory_limit_mb=None):
     stdin_handle = subprocess.DEVNULL
     preexec = None
+    feed = None
     if stdin == 'closed':
         stdin_handle = None
         preexec = lambda: os.close(0)
+    elif stdin.startswith('pipe '):
+        # A pipe that the file's bytes are written into.
+        with open(os.path.join(cwd or '.', stdin[len('pipe '):]), 'rb') as f:
+            feed = f.read()
     elif stdin != 'empty':
-        raise CaseError(f'STDIN is empty or closed, not {stdin}')
+        raise CaseError(f'STDIN is empty, closed or pipe PATH, not {stdin}')
     # The output is caught in files, not pipes: a helper that a wrapper starts
     # and leaves running (Wine's wineserver lingers for seconds) would keep a
     # pipe open, and every run would wait for it to exit.
@@ -169,7 +174,8 @@ def run(command, stdin, cwd=None, stdout_file=None, memory_limit_mb=None):
             preexec = lambda: (closing and closing(),
                                resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
         try:
-            status = subprocess.run(command, stdin=stdin_handle, stdout=stdout_handle,
+            source = {'input': feed} if feed is not None else {'stdin': stdin_handle}
+            status = subprocess.run(command, **source, stdout=stdout_handle,
                                     stderr=err, cwd=cwd, preexec_fn=preexec,
                                     timeout=120).returncode
         finally:
