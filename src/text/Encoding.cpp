@@ -104,6 +104,16 @@ std::optional<UnencodableCharacter> findNonUtf8Text(std::string_view utf8) {
   const Byte* const end = begin + utf8.size();
   const Byte* at = begin;
   while ((at += asciiRun(at, end)) < end) {
+    // Kana and most kanji take three bytes after a lead of 0xE1 to 0xEC, 0xEE
+    // or 0xEF, which every pair of continuation bytes completes: no shortest
+    // form or surrogate to rule out. They are most of a Japanese text.
+    while (end - at >= 3 && at[0] >= 0xE1 && at[0] <= 0xEF && at[0] != 0xED &&
+           (at[1] & 0xC0) == 0x80 && (at[2] & 0xC0) == 0x80) {
+      at += 3;
+    }
+    if (at == end) {
+      break;
+    }
     const Byte* const start = at;
     const char32_t character = readUtf8(at, end);
     if (character == 0 || character == kMalformed) {
