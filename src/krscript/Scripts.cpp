@@ -39,7 +39,8 @@ Plan planJobs(const Options& options, const std::string& input,
       plan.usageError = std::string(commandName(options.command)) + " of a folder needs -o OUTDIR";
       return plan;
     }
-    plan.jobs = listFolder(inputPath, output.value_or(fs::path()), outputFor, plan.notes);
+    plan.jobs = listFolder(inputPath, output.value_or(fs::path()), outputFor,
+                           PathFilter(options.include, options.exclude), plan.notes);
     return plan;
   }
   Job job{inputPath, {}, input, inputPath.filename()};
