@@ -32,6 +32,16 @@ bool isInside(const std::filesystem::path& path, const std::filesystem::path& fo
   return std::filesystem::equivalent(path, folder, error);
 }
 
+// A path in the folder as a pattern sees it: '/' between names on every
+// system.
+std::string filterPath(const std::filesystem::path& relative) {
+  std::string text = pathToUtf8(relative);
+#ifdef _WIN32
+  std::replace(text.begin(), text.end(), '\\', '/');
+#endif
+  return text;
+}
+
 void writeAll(std::FILE* stream, const std::string& text) {
   if (!text.empty()) {
     std::fwrite(text.data(), 1, text.size(), stream);
@@ -66,7 +76,7 @@ std::vector<Job> listFolder(
     const std::filesystem::path& folder, const std::filesystem::path& outputFolder,
     const std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)>&
         outputFor,
-    std::string& notes) {
+    const PathFilter& filter, std::string& notes) {
   namespace fs = std::filesystem;
   std::vector<Job> jobs;
   // Said in path order, as the jobs run, whatever order the folders are read in.
@@ -93,9 +103,14 @@ std::vector<Job> listFolder(
     }
     for (; entry != fs::directory_iterator(); entry.increment(error)) {
       const fs::path& path = entry->path();
+      const fs::path relative = path.lexically_relative(folder);
+      const std::string filtered = filterPath(relative);
       std::error_code statusError;
       const bool link = entry->is_symlink(statusError);
       if (entry->is_directory(statusError)) {
+        if (filter.leavesOutFolder(filtered)) {
+          continue;
+        }
         if (link) {
           skipped.emplace_back(path, "a link to a folder");
         } else if (!isInside(path, outputFolder)) {
@@ -103,12 +118,14 @@ std::vector<Job> listFolder(
         }
         continue;
       }
+      if (!filter.takes(filtered)) {
+        continue;
+      }
       if (!entry->is_regular_file(statusError)) {
         skipped.emplace_back(
             path, link && !entry->exists(statusError) ? "a link to nothing" : "not a regular file");
         continue;
       }
-      const fs::path relative = path.lexically_relative(folder);
       if (std::optional<fs::path> output = outputFor(relative)) {
         jobs.push_back({path, outputFolder / *output, pathToUtf8(path), relative});
       }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "batch/PathFilter.h"
 #include "io/TextOutput.h"
 
 namespace krlist {
@@ -44,8 +45,10 @@ struct JobResult {
 // order that does not depend on the system: by path, byte for byte. Links to
 // folders are not followed (one may lead back up the tree), and the output
 // folder, when it lies inside, is not entered, so that no output is ever read
-// as an input. `outputFor` gives a file's output path relative to the output
-// folder, or nothing to leave the file out. What was passed over (links to
+// as an input. `filter` leaves files out, and folders it leaves out whole are
+// not entered; what it leaves out is neither read nor said. `outputFor` gives
+// a file's output path relative to the output folder, or nothing to leave the
+// file out. What was passed over (links to
 // folders, broken links, devices and pipes) is said in `notes`, one line
 // each. A folder that cannot be read becomes a job that fails; the walk goes
 // on with the others.
@@ -53,7 +56,7 @@ std::vector<Job> listFolder(
     const std::filesystem::path& folder, const std::filesystem::path& outputFolder,
     const std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)>&
         outputFor,
-    std::string& notes);
+    const PathFilter& filter, std::string& notes);
 
 struct RunOptions {
   unsigned jobs = 0;  // files at once; 0 for one per core

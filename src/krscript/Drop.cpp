@@ -21,12 +21,12 @@ Options dropCommand(const std::string& dropped) {
   Options options;
   options.inputs = {dropped};
   if (fs::is_directory(input, error)) {
-    options.command = "dump";
+    options.command = Command::Dump;
     // "DIR/" names the folder too, and its sibling is still DIR-json.
     output = input.has_filename() ? input : input.parent_path();
     output += "-json";
   } else if (input.extension() == ".json") {
-    options.command = "build";
+    options.command = Command::Build;
     output = fs::path(input).replace_extension();
     if (fs::exists(output, error)) {
       fs::path name = output.stem();
@@ -35,7 +35,7 @@ Options dropCommand(const std::string& dropped) {
       output.replace_filename(name);
     }
   } else {
-    options.command = "dump";
+    options.command = Command::Dump;
     output = input;
     output += ".json";
   }
@@ -49,7 +49,7 @@ int runDrop(const std::vector<std::string>& paths) {
   int status = 0;
   for (const std::string& path : paths) {
     const Options options = dropCommand(path);
-    const bool ok = (options.command == "build" ? runBuild(options) : runDump(options)) == 0;
+    const bool ok = (options.command == Command::Build ? runBuild(options) : runDump(options)) == 0;
     // What went wrong with a file has been said on standard error already.
     std::printf("%s: %s -> %s\n", ok ? "ok" : "failed", path.c_str(), options.output->c_str());
     std::fflush(stdout);

@@ -1,7 +1,9 @@
 #include "krscript/Options.h"
 
 #include <charconv>
+#include <cstdint>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "io/Files.h"
@@ -10,196 +12,338 @@ namespace krlist {
 
 namespace {
 
-constexpr const char* kCommands[] = {"dump",   "build",  "check", "extract",
-                                     "inject", "update", "html"};
+constexpr std::size_t kAny = SIZE_MAX;
 
-bool isCommand(const std::string& word) {
-  for (const char* command : kCommands) {
-    if (word == command) {
-      return true;
+// A command: its name, how many input paths it takes, whether it needs -o,
+// and its usage for `krscript COMMAND --help`.
+struct CommandInfo {
+  Command command;
+  const char* name;
+  std::size_t fewestInputs;
+  std::size_t mostInputs;
+  bool needsOutput;
+  const char* inputsError;  // when the count of inputs is wrong
+  const char* usage;
+};
+
+constexpr CommandInfo kCommands[] = {
+    {Command::Dump, "dump", 1, 1, false, "dump takes one input path",
+     "Usage: krscript dump SCRIPT|DIR [-o OUT] [--encoding auto|utf-8|cp932] [-j N] "
+     "[--fail-fast]\n"
+     "                [--include GLOB] [--exclude GLOB]\n"
+     "Writes a script as JSON that can be edited and built back into the same bytes: to\n"
+     "standard output, to OUT, or for a folder to OUT/<path>.json for every file in it.\n"
+     "A string is \"text\" when it reads back exactly in the encoding (auto: the one\n"
+     "that holds the most string bytes), otherwise \"bytes\" in hexadecimal.\n"},
+    {Command::Build, "build", 1, 1, true, "build takes one input path",
+     "Usage: krscript build JSON|DIR -o OUT [-j N] [--fail-fast] [--include GLOB] "
+     "[--exclude GLOB]\n"
+     "Writes the script a JSON form describes; for a folder, OUT/x.kr for every x.kr.json\n"
+     "in it. A JSON form that is not valid is reported with its line and column, and\n"
+     "nothing is written for it.\n"},
+    {Command::Check, "check", 1, kAny, false, "check takes one or more input path",
+     "Usage: krscript check SCRIPT|DIR... [-j N] [--fail-fast] [--include GLOB] "
+     "[--exclude GLOB]\n"
+     "Decodes scripts and prints one line for each that does not decode:\n"
+     "PATH: 0xOFFSET: REASON.\n"},
+    {Command::Extract, "extract", 1, 1, true, "extract takes one input path",
+     "Usage: krscript extract SCRIPT|DIR -o OUT [--format po|csv] [--encoding "
+     "auto|utf-8|cp932] [--language LL] [-j N] [--fail-fast]\n"
+     "                [--include GLOB] [--exclude GLOB]\n"
+     "Writes every string of a script into a translation file (x.kr gives x.kr.po or\n"
+     "x.kr.csv), for translators to fill in; --language fills the PO header's Language.\n"},
+    {Command::Inject, "inject", 2, 2, true, "inject takes a script or folder and its translations",
+     "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [-j N] [--fail-fast]\n"
+     "                [--include GLOB] [--exclude GLOB]\n"
+     "Writes each script with the translated strings of its translation file put in;\n"
+     "untranslated and fuzzy entries keep the original bytes.\n"},
+    {Command::Update, "update", 2, 2, true,
+     "update takes a script or folder and its old translations",
+     "Usage: krscript update SCRIPT|DIR OLD -o OUT [--similarity 0.6] [--language LL] "
+     "[--encoding auto|utf-8|cp932] [-j N] [--fail-fast]\n"
+     "                [--include GLOB] [--exclude GLOB]\n"
+     "Carries the translations of OLD, the translation file or folder of the previous\n"
+     "version, over to the new scripts: OUT gets what extract would write, with each\n"
+     "translation at its text's new place, wherever it moved. An edited text keeps its\n"
+     "old translation marked fuzzy, with the old text, when it is at least as similar\n"
+     "as --similarity (in characters, 0 to 1); a translation whose text went away is\n"
+     "kept as obsolete. Says per script how many were kept, moved, fuzzy, new and\n"
+     "obsolete. Nothing is written unless every old file and script can be read.\n"},
+    {Command::Html, "html", 1, 2, true,
+     "html takes a script or folder and, if any, its translations",
+     "Usage: krscript html SCRIPT|DIR [TRANSLATIONS] -o SITE [--encoding auto|utf-8|cp932] "
+     "[-j N] [--fail-fast]\n"
+     "                [--include GLOB] [--exclude GLOB]\n"
+     "Writes a site to open in a browser from disk: SITE/index.html lists the scripts,\n"
+     "and SITE/<path>.html shows each instruction as krlist lists it, references linked\n"
+     "to their names and back, with each string's translation beside it when\n"
+     "TRANSLATIONS (a PO or CSV file, or a folder of them as extract writes) is given.\n"
+     "index.html?q=WORDS searches every string and translation.\n"},
+};
+
+const CommandInfo* findCommand(Command command) {
+  for (const CommandInfo& info : kCommands) {
+    if (info.command == command) {
+      return &info;
     }
   }
-  return false;
+  return nullptr;
+}
+
+const CommandInfo* findCommand(const std::string& name) {
+  for (const CommandInfo& info : kCommands) {
+    if (name == info.name) {
+      return &info;
+    }
+  }
+  return nullptr;
+}
+
+// The message of a value an option does not take; nothing when it is taken.
+using Setter = std::optional<std::string> (*)(Options&, const std::string& word,
+                                              const std::string& value);
+
+enum class Takes {
+  Nothing,  // a switch: --fail-fast
+  Value,    // one value, given once: -o OUT
+  Values,   // a value each time it is given: --include GLOB
+};
+
+// An option: its long name, its short one (or none), what it takes, what a
+// missing value should have been ("a path": "-o needs a path"), and how its
+// value is set. A short option that takes a value may have the value
+// attached, "-j1" as "-j 1"; a long one after '=', "--jobs=1".
+struct OptionInfo {
+  const char* longName;
+  const char* shortName;
+  Takes takes;
+  const char* needs;
+  Setter set;
+};
+
+std::optional<std::string> setOutput(Options& options, const std::string& word,
+                                     const std::string& value) {
+  // An empty path names no file; taken for standard output it would write
+  // where nobody asked.
+  if (value.empty()) {
+    return word + " needs a path, not an empty one";
+  }
+  options.output = value;
+  return std::nullopt;
+}
+
+std::optional<std::string> setEncoding(Options& options, const std::string&,
+                                       const std::string& value) {
+  if (value != "auto") {
+    options.encoding = encodingFromName(value);
+    if (!options.encoding) {
+      return "unknown encoding '" + value + "' (auto, utf-8 or cp932)";
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> setFormat(Options& options, const std::string& word,
+                                     const std::string& value) {
+  if (value == "po") {
+    options.format = TranslationFormat::Po;
+  } else if (value == "csv") {
+    options.format = TranslationFormat::Csv;
+  } else {
+    return word + " needs po or csv";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> setLanguage(Options& options, const std::string&,
+                                       const std::string& value) {
+  // A language code, as the PO header's Language holds one ("es", "pt_BR").
+  if (value.empty() || value.find_first_not_of(
+                           "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_@-0123456789") !=
+                           std::string::npos) {
+    return "--language needs a language code such as es or pt_BR";
+  }
+  options.language = value;
+  return std::nullopt;
+}
+
+std::optional<std::string> setSimilarity(Options& options, const std::string&,
+                                         const std::string& value) {
+  double similarity = -1;
+  if (std::from_chars(value.data(), value.data() + value.size(), similarity).ptr !=
+          value.data() + value.size() ||
+      !(similarity >= 0 && similarity <= 1)) {
+    return "--similarity needs a number from 0 to 1";
+  }
+  options.similarity = similarity;
+  return std::nullopt;
+}
+
+std::optional<std::string> setJobs(Options& options, const std::string& word,
+                                   const std::string& value) {
+  unsigned jobs = 0;
+  if (std::from_chars(value.data(), value.data() + value.size(), jobs).ptr !=
+          value.data() + value.size() ||
+      jobs == 0 || jobs > 256) {
+    return word + " needs a number of files at once, 1 to 256";
+  }
+  options.jobs = jobs;
+  return std::nullopt;
+}
+
+std::optional<std::string> addPattern(std::vector<std::string>& patterns, const std::string& word,
+                                      const std::string& value) {
+  if (value.empty()) {
+    return word + " needs a pattern, not an empty one";
+  }
+  patterns.push_back(value);
+  return std::nullopt;
+}
+
+constexpr OptionInfo kOptions[] = {
+    {"--output", "-o", Takes::Value, "a path", setOutput},
+    {"--encoding", nullptr, Takes::Value, "auto, utf-8 or cp932", setEncoding},
+    {"--format", nullptr, Takes::Value, "po or csv", setFormat},
+    {"--language", nullptr, Takes::Value, "a language code such as es or pt_BR", setLanguage},
+    {"--similarity", nullptr, Takes::Value, "a number from 0 to 1", setSimilarity},
+    {"--jobs", "-j", Takes::Value, "a number of files at once, 1 to 256", setJobs},
+    {"--fail-fast", nullptr, Takes::Nothing, nullptr,
+     [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
+       options.failFast = true;
+       return std::nullopt;
+     }},
+    {"--include", nullptr, Takes::Values, "a pattern",
+     [](Options& options, const std::string& word, const std::string& value) {
+       return addPattern(options.include, word, value);
+     }},
+    {"--exclude", nullptr, Takes::Values, "a pattern",
+     [](Options& options, const std::string& word, const std::string& value) {
+       return addPattern(options.exclude, word, value);
+     }},
+    {"--help", "-h", Takes::Nothing, nullptr,
+     [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
+       options.help = true;
+       return std::nullopt;
+     }},
+    {"--version", nullptr, Takes::Nothing, nullptr,
+     [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
+       options.version = true;
+       return std::nullopt;
+     }},
+};
+
+// The option a word names, with the value attached to it if any.
+const OptionInfo* findOption(std::string& word, std::optional<std::string>& attached) {
+  if (word.rfind("--", 0) == 0) {
+    const std::size_t equals = word.find('=');
+    if (equals != std::string::npos) {
+      attached = word.substr(equals + 1);
+      word.resize(equals);
+    }
+  }
+  for (const OptionInfo& option : kOptions) {
+    if (word == option.longName || (option.shortName != nullptr && word == option.shortName)) {
+      return &option;
+    }
+    if (option.shortName != nullptr && option.takes != Takes::Nothing && word.size() > 2 &&
+        word.compare(0, 2, option.shortName) == 0) {
+      attached = word.substr(2);
+      word.resize(2);
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+Problem usageError(std::string message) {
+  return Problem{{}, std::move(message)};
 }
 
 }  // namespace
 
-std::variant<Options, std::string> parseOptions(const std::vector<std::string>& arguments) {
+Expected<Options> parseOptions(const std::vector<std::string>& arguments) {
   Options options;
+  const CommandInfo* command = nullptr;
+  std::set<const OptionInfo*> given;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::string word = arguments[i];
-    std::optional<std::string> attached;  // the value in --name=value
-    if (!optionsEnded && word.rfind("--", 0) == 0 && word.find('=') != std::string::npos) {
-      attached = word.substr(word.find('=') + 1);
-      word = word.substr(0, word.find('='));
-    }
-    auto value = [&](std::string& into) -> bool {
-      if (attached) {
-        into = *attached;
-        return true;
-      }
-      if (i + 1 >= arguments.size()) {
-        return false;
-      }
-      into = arguments[++i];
-      return true;
-    };
-    std::string text;
     if (optionsEnded || word.empty() || word[0] != '-' || word == "-") {
-      if (options.command.empty() && !options.help && !options.version) {
-        if (!isCommand(word)) {
-          // Paths dropped onto the program in a file manager come with no
-          // command: every argument is then a path, for drop mode.
-          std::error_code error;
-          if (i == 0 && std::filesystem::exists(pathFromUtf8(word), error)) {
-            options.command = "drop";
-            options.inputs = arguments;
-            return options;
-          }
-          return "unknown command '" + word + "'";
-        }
-        options.command = word;
-      } else {
-        options.inputs.push_back(arguments[i]);
+      if (command != nullptr || options.help || options.version) {
+        options.inputs.push_back(word);
+        continue;
       }
-    } else if (word == "--") {
+      command = findCommand(word);
+      if (command == nullptr) {
+        // Paths dropped onto the program in a file manager come with no
+        // command: every argument is then a path, for drop mode.
+        std::error_code error;
+        if (i == 0 && std::filesystem::exists(pathFromUtf8(word), error)) {
+          options.command = Command::Drop;
+          options.inputs = arguments;
+          return options;
+        }
+        return usageError("unknown command '" + word + "'");
+      }
+      options.command = command->command;
+      continue;
+    }
+    if (word == "--") {
       optionsEnded = true;
-    } else if (word == "-h" || word == "--help") {
-      options.help = true;
-    } else if (word == "--version") {
-      options.version = true;
-    } else if (word == "--fail-fast") {
-      options.failFast = true;
-    } else if (word == "-o" || word == "--output") {
-      if (!value(text)) {
-        return word + " needs a path";
+      continue;
+    }
+    std::optional<std::string> attached;
+    const OptionInfo* option = findOption(word, attached);
+    if (option == nullptr) {
+      return usageError("unknown option '" + word + "'");
+    }
+    std::string value;
+    if (option->takes == Takes::Nothing) {
+      if (attached) {
+        return usageError(word + " takes no value");
       }
-      options.output = text;
-    } else if (word == "--encoding") {
-      if (!value(text)) {
-        return "--encoding needs auto, utf-8 or cp932";
-      }
-      if (text != "auto") {
-        options.encoding = encodingFromName(text);
-        if (!options.encoding) {
-          return "unknown encoding '" + text + "' (auto, utf-8 or cp932)";
-        }
-      }
-    } else if (word == "--format") {
-      if (!value(text) || (text != "po" && text != "csv")) {
-        return "--format needs po or csv";
-      }
-      options.format = text;
-    } else if (word == "--language") {
-      // A language code, as the PO header's Language holds one ("es", "pt_BR").
-      if (!value(text) || text.empty() ||
-          text.find_first_not_of(
-              "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_@-0123456789") !=
-              std::string::npos) {
-        return "--language needs a language code such as es or pt_BR";
-      }
-      options.language = text;
-    } else if (word == "--similarity") {
-      double similarity = -1;
-      if (!value(text) ||
-          std::from_chars(text.data(), text.data() + text.size(), similarity).ptr !=
-              text.data() + text.size() ||
-          !(similarity >= 0 && similarity <= 1)) {
-        return "--similarity needs a number from 0 to 1";
-      }
-      options.similarity = similarity;
-    } else if (word == "-j" || word == "--jobs") {
-      unsigned jobs = 0;
-      if (!value(text) ||
-          std::from_chars(text.data(), text.data() + text.size(), jobs).ptr !=
-              text.data() + text.size() ||
-          jobs == 0 || jobs > 256) {
-        return word + " needs a number of files at once, 1 to 256";
-      }
-      options.jobs = jobs;
+    } else if (attached) {
+      value = *attached;
+    } else if (i + 1 < arguments.size()) {
+      value = arguments[++i];
     } else {
-      return "unknown option '" + word + "'";
+      return usageError(word + " needs " + option->needs);
+    }
+    if (option->takes == Takes::Value && !given.insert(option).second) {
+      return usageError(word + " is given twice");
+    }
+    if (std::optional<std::string> error = option->set(options, word, value)) {
+      return usageError(*error);
     }
   }
   if (options.help || options.version) {
     return options;
   }
-  if (options.command.empty()) {
-    return "no command given";
+  if (command == nullptr) {
+    return usageError("no command given");
   }
-  const bool twoInputs = options.command == "inject" || options.command == "update";
-  const std::size_t wanted = twoInputs ? 2 : 1;
-  if (options.command == "html") {
-    if (options.inputs.empty() || options.inputs.size() > 2) {
-      return "html takes a script or folder and, if any, its translations";
-    }
-  } else if (options.inputs.size() < wanted ||
-             (options.command != "check" && options.inputs.size() > wanted)) {
-    return options.command == "inject" ? "inject takes a script or folder and its translations"
-           : options.command == "update"
-               ? "update takes a script or folder and its old translations"
-               : options.command + " takes " +
-                     (options.command == "check" ? "one or more" : "one") + " input path";
+  if (options.inputs.size() < command->fewestInputs ||
+      options.inputs.size() > command->mostInputs) {
+    return usageError(command->inputsError);
   }
-  if (!options.output &&
-      (options.command == "build" || options.command == "extract" || options.command == "inject" ||
-       options.command == "update" || options.command == "html")) {
-    return options.command + " needs -o OUT";
+  if (!options.output && command->needsOutput) {
+    return usageError(std::string(command->name) + " needs -o OUT");
   }
   return options;
 }
 
-std::string usage(const std::string& command) {
-  if (command == "dump") {
-    return "Usage: krscript dump SCRIPT|DIR [-o OUT] [--encoding auto|utf-8|cp932] [-j N] "
-           "[--fail-fast]\n"
-           "Writes a script as JSON that can be edited and built back into the same bytes: to\n"
-           "standard output, to OUT, or for a folder to OUT/<path>.json for every file in it.\n"
-           "A string is \"text\" when it reads back exactly in the encoding (auto: the one\n"
-           "that holds the most string bytes), otherwise \"bytes\" in hexadecimal.\n";
-  }
-  if (command == "build") {
-    return "Usage: krscript build JSON|DIR -o OUT [-j N] [--fail-fast]\n"
-           "Writes the script a JSON form describes; for a folder, OUT/x.kr for every x.kr.json\n"
-           "in it. A JSON form that is not valid is reported with its line and column, and\n"
-           "nothing is written for it.\n";
-  }
-  if (command == "check") {
-    return "Usage: krscript check SCRIPT|DIR... [-j N] [--fail-fast]\n"
-           "Decodes scripts and prints one line for each that does not decode:\n"
-           "PATH: 0xOFFSET: REASON.\n";
-  }
-  if (command == "extract") {
-    return "Usage: krscript extract SCRIPT|DIR -o OUT [--format po|csv] [--encoding "
-           "auto|utf-8|cp932] [--language LL] [-j N] [--fail-fast]\n"
-           "Writes every string of a script into a translation file (x.kr gives x.kr.po or\n"
-           "x.kr.csv), for translators to fill in; --language fills the PO header's Language.\n";
-  }
-  if (command == "inject") {
-    return "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [-j N] [--fail-fast]\n"
-           "Writes each script with the translated strings of its translation file put in;\n"
-           "untranslated and fuzzy entries keep the original bytes.\n";
-  }
-  if (command == "update") {
-    return "Usage: krscript update SCRIPT|DIR OLD -o OUT [--similarity 0.6] [--language LL] "
-           "[--encoding auto|utf-8|cp932] [-j N] [--fail-fast]\n"
-           "Carries the translations of OLD, the translation file or folder of the previous\n"
-           "version, over to the new scripts: OUT gets what extract would write, with each\n"
-           "translation at its text's new place, wherever it moved. An edited text keeps its\n"
-           "old translation marked fuzzy, with the old text, when it is at least as similar\n"
-           "as --similarity (in characters, 0 to 1); a translation whose text went away is\n"
-           "kept as obsolete. Says per script how many were kept, moved, fuzzy, new and\n"
-           "obsolete. Nothing is written unless every old file and script can be read.\n";
-  }
-  if (command == "html") {
-    return "Usage: krscript html SCRIPT|DIR [TRANSLATIONS] -o SITE [--encoding "
-           "auto|utf-8|cp932] [-j N] [--fail-fast]\n"
-           "Writes a site to open in a browser from disk: SITE/index.html lists the scripts,\n"
-           "and SITE/<path>.html shows each instruction as krlist lists it, references linked\n"
-           "to their names and back, with each string's translation beside it when\n"
-           "TRANSLATIONS (a PO or CSV file, or a folder of them as extract writes) is given.\n"
-           "index.html?q=WORDS searches every string and translation.\n";
+const char* commandName(Command command) {
+  const CommandInfo* info = findCommand(command);
+  return info != nullptr ? info->name : "";
+}
+
+const char* formatSuffix(TranslationFormat format) {
+  return format == TranslationFormat::Csv ? ".csv" : ".po";
+}
+
+std::string usage(Command command) {
+  if (const CommandInfo* info = findCommand(command)) {
+    return info->usage;
   }
   return "Usage: krscript COMMAND [OPTIONS]\n"
          "       krscript PATH...\n"
@@ -215,7 +359,8 @@ std::string usage(const std::string& command) {
          "PATH... with no command, as when files are dropped onto the program: each output\n"
          "goes beside its path (x.kr to x.kr.json, DIR to DIR-json, x.kr.json to x.kr, or\n"
          "to x.new.kr when x.kr exists), and the program waits for Enter at the end.\n"
-         "Folders: every file under DIR, -j N at once (default: one per core), --fail-fast to\n"
+         "Folders: every file under DIR, or those --include GLOB names and no --exclude GLOB\n"
+         "names (as in .gitignore), -j N at once (default: one per core), --fail-fast to\n"
          "stop at the first failure. Exit status: 0 all done, 1 a file failed, 2 usage.\n"
          "krscript COMMAND --help for more; krscript --version.\n";
 }

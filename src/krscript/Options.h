@@ -2,35 +2,52 @@
 
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
+#include "io/Problem.h"
 #include "text/Encoding.h"
 
 namespace krlist {
 
-// A krscript command line, parsed.
+// What krscript is asked to do. `None` is a command line with --help or
+// --version alone; `Drop` stands for paths dropped onto the program with no
+// command (krscript/Drop.h).
+enum class Command { None, Dump, Build, Check, Extract, Inject, Update, Html, Drop };
+
+// The kind of translation file `extract` writes.
+enum class TranslationFormat { Po, Csv };
+
+// A krscript command line, parsed. An option is one field here and one row
+// of the option table in Options.cpp.
 struct Options {
-  // One of the commands, or "drop" when the arguments are paths dropped onto
-  // the program with no command (krscript/Drop.h).
-  std::string command;
+  Command command = Command::None;
   std::vector<std::string> inputs;
-  std::optional<std::string> output;  // -o
-  std::optional<Encoding> encoding;   // --encoding; none for auto
-  std::string format = "po";          // --format, for extract
-  double similarity = 0.6;            // --similarity, for update
-  std::string language;               // --language, for extract and update
-  unsigned jobs = 0;                  // -j; 0 for one per core
-  bool failFast = false;              // --fail-fast
-  bool help = false;                  // --help
-  bool version = false;               // --version
+  std::optional<std::string> output;                 // -o, never empty
+  std::optional<Encoding> encoding;                  // --encoding; none for auto
+  TranslationFormat format = TranslationFormat::Po;  // --format, for extract
+  double similarity = 0.6;                           // --similarity, for update
+  std::string language;                              // --language, for extract and update
+  unsigned jobs = 0;                                 // -j; 0 for one per core
+  bool failFast = false;                             // --fail-fast
+  // --include and --exclude, in the order given: which files of a folder a
+  // run takes (batch/PathFilter.h).
+  std::vector<std::string> include;
+  std::vector<std::string> exclude;
+  bool help = false;     // --help
+  bool version = false;  // --version
 };
 
-// Parses the arguments after the program's name. A usage error is returned
-// as its message.
-std::variant<Options, std::string> parseOptions(const std::vector<std::string>& arguments);
+// Parses the arguments after the program's name. A usage error is a problem
+// with no location, its message the whole of what is wrong.
+Expected<Options> parseOptions(const std::vector<std::string>& arguments);
 
-// The usage of one command, or of them all for an empty or unknown command.
-std::string usage(const std::string& command);
+// The command's name as typed: "dump".
+const char* commandName(Command command);
+
+// The file name suffix of a translation format: ".po" or ".csv".
+const char* formatSuffix(TranslationFormat format);
+
+// The usage of one command, or of them all for `None` and `Drop`.
+std::string usage(Command command);
 
 }  // namespace krlist

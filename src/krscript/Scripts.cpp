@@ -35,15 +35,16 @@ Plan planJobs(const Options& options, const std::string& input,
   std::error_code error;
   if (fs::is_directory(inputPath, error)) {
     plan.folder = true;
-    if (!output && options.command != "check") {
-      plan.usageError = options.command + " of a folder needs -o OUTDIR";
+    if (!output && options.command != Command::Check) {
+      plan.usageError = std::string(commandName(options.command)) + " of a folder needs -o OUTDIR";
       return plan;
     }
-    plan.jobs = listFolder(inputPath, output.value_or(fs::path()), outputFor, plan.notes);
+    plan.jobs = listFolder(inputPath, output.value_or(fs::path()), outputFor,
+                           PathFilter(options.include, options.exclude), plan.notes);
     return plan;
   }
   Job job{inputPath, {}, input, inputPath.filename()};
-  if (output && options.command != "check") {
+  if (output && options.command != Command::Check) {
     job.output = *output;
     if (fs::is_directory(*output, error)) {
       job.output /= outputFor(inputPath.filename()).value_or(inputPath.filename());

@@ -24,7 +24,7 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
   }
   JobResult result;
   const InstructionList& listing = script.instructions();
-  const bool po = options.format == "po";
+  const bool po = options.format == TranslationFormat::Po;
   std::size_t leftOut = 0;
   std::string error;
   // Each entry is written as it is made, none kept.
@@ -138,7 +138,7 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const fs::path& 
 }  // namespace
 
 int runExtract(const Options& options) {
-  const std::string suffix = "." + options.format;
+  const std::string suffix = formatSuffix(options.format);
   Plan plan = planJobs(options, options.inputs[0], [&suffix](const fs::path& relative) {
     fs::path output = relative;
     output += suffix;

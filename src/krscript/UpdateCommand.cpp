@@ -53,7 +53,9 @@ bool readOldFiles(const fs::path& old, bool folder, const Options& options,
     const fs::path output = pathFromUtf8(*options.output);
     for (const Job& job : listFolder(
              old, output,
-             [](const fs::path& relative) { return std::optional<fs::path>(relative); }, notes)) {
+             [](const fs::path& relative) { return std::optional<fs::path>(relative); },
+             // --include and --exclude choose scripts, not their old files.
+             PathFilter(), notes)) {
       if (!job.failure.empty()) {
         std::fputs(job.failure.c_str(), stderr);
         return false;
@@ -122,7 +124,7 @@ int runUpdate(const Options& options) {
     std::fprintf(stderr, "krscript: %s\n%s",
                  folder ? "update of a folder takes the folder of its old translation files"
                         : "update of a script takes its old translation file, not a folder",
-                 usage("update").c_str());
+                 usage(Command::Update).c_str());
     return 2;
   }
 

@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "io/CommandLine.h"
@@ -28,53 +27,67 @@ extern "C" void onInterrupt(int signal) {
   std::raise(signal);
 }
 
+// Writes the text of --help or --version: 0, or 1 when standard output
+// cannot take it (a full disk, a closed pipe), which a script must be told.
+int writeStandardOutput(const std::string& text) {
+  const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+  if (!written) {
+    std::fputs("krscript: cannot write to standard output\n", stderr);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments = krlist::commandLine(argc, argv);
-  const auto parsed =
+  const krlist::Expected<krlist::Options> parsed =
       krlist::parseOptions({arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end()});
-  if (const std::string* error = std::get_if<std::string>(&parsed)) {
-    std::fprintf(stderr, "krscript: %s\n%s", error->c_str(), krlist::usage("").c_str());
+  if (!parsed) {
+    std::fprintf(stderr, "krscript: %s\n%s", parsed.problem().describe().c_str(),
+                 krlist::usage(krlist::Command::None).c_str());
     return 2;
   }
-  const krlist::Options& options = std::get<krlist::Options>(parsed);
+  const krlist::Options& options = *parsed;
+#ifdef SIGPIPE
+  // A reader that goes away (a pager quit early) makes writes fail like any
+  // other failed write, reported, instead of ending the program silently.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   if (options.version) {
-    std::printf("krscript %s\n", KRLIST_VERSION);
-    return 0;
+    return writeStandardOutput(std::string("krscript ") + KRLIST_VERSION + "\n");
   }
   if (options.help) {
-    std::fputs(krlist::usage(options.command).c_str(), stdout);
-    return 0;
+    return writeStandardOutput(krlist::usage(options.command));
   }
 
   std::signal(SIGINT, onInterrupt);
   std::signal(SIGTERM, onInterrupt);
-  if (options.command == "drop") {
-    return krlist::runDrop(options.inputs);
-  }
-  if (options.command == "dump") {
+  switch (options.command) {
+    case krlist::Command::Drop:
+      return krlist::runDrop(options.inputs);
+    case krlist::Command::Dump:
 #ifdef _WIN32
-    // A JSON form written to standard output has the same bytes as one
-    // written to a file: no carriage returns added.
-    _setmode(_fileno(stdout), _O_BINARY);
+      // A JSON form written to standard output has the same bytes as one
+      // written to a file: no carriage returns added.
+      _setmode(_fileno(stdout), _O_BINARY);
 #endif
-    return krlist::runDump(options);
+      return krlist::runDump(options);
+    case krlist::Command::Build:
+      return krlist::runBuild(options);
+    case krlist::Command::Extract:
+      return krlist::runExtract(options);
+    case krlist::Command::Inject:
+      return krlist::runInject(options);
+    case krlist::Command::Update:
+      return krlist::runUpdate(options);
+    case krlist::Command::Html:
+      return krlist::runHtml(options);
+    case krlist::Command::Check:
+      return krlist::runCheck(options);
+    case krlist::Command::None:
+      break;  // parseOptions gives no command only with --help or --version
   }
-  if (options.command == "build") {
-    return krlist::runBuild(options);
-  }
-  if (options.command == "extract") {
-    return krlist::runExtract(options);
-  }
-  if (options.command == "inject") {
-    return krlist::runInject(options);
-  }
-  if (options.command == "update") {
-    return krlist::runUpdate(options);
-  }
-  if (options.command == "html") {
-    return krlist::runHtml(options);
-  }
-  return krlist::runCheck(options);
+  return 2;
 }

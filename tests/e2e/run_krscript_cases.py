@@ -16,7 +16,7 @@ import tempfile
 from run_cases import (SKIPPED, CaseError, compare, parse_expected, parse_hex, read_sections,
                        run, run_all, windows_path)
 
-SETTINGS = ('ARGS', 'STDIN', 'STDOUT-MODE', 'EXIT', 'ONLY')
+SETTINGS = ('ARGS', 'STDIN', 'STDOUT-FILE', 'STDOUT-MODE', 'EXIT', 'ONLY')
 BLOCKS = ('FILE', 'TEXT-FILE', 'STDOUT', 'STDERR', 'EXPECT-FILE', 'EXPECT-HEX', 'EXPECT-NO-FILE')
 
 
@@ -50,7 +50,7 @@ def expand_repeats(lines):
 
 
 def parse_case(path):
-    case = {'args': None, 'stdin': 'empty', 'stdout-mode': 'text', 'only': None, 'exit': None,
+    case = {'args': None, 'stdin': 'empty', 'stdout-file': None, 'stdout-mode': 'text', 'only': None, 'exit': None,
             'stdout': b'', 'stderr': b'', 'files': {}, 'expect': {}, 'absent': []}
     for number, name, value, lines in read_sections(path, SETTINGS, BLOCKS):
         if name in SETTINGS:
@@ -156,7 +156,8 @@ def run_case(path, options):
 
         args = [fill(a.encode()).decode() for a in shlex.split(case['args'])]
         command = shlex.split(options.wrapper or '') + [program] + args
-        stdout, stderr, status = run(command, case['stdin'], cwd=work)
+        stdout, stderr, status = run(command, case['stdin'], cwd=work,
+                                     stdout_file=case['stdout-file'])
         expected_out, expected_err = fill(case['stdout']), fill(case['stderr'])
         if options.crlf:
             # Messages are text; a JSON form on standard output is raw bytes.
