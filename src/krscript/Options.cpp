@@ -10,7 +10,8 @@ namespace krlist {
 
 namespace {
 
-constexpr const char* kCommands[] = {"dump", "build", "check", "extract", "inject", "update"};
+constexpr const char* kCommands[] = {"dump",   "build",  "check", "extract",
+                                     "inject", "update", "lint"};
 
 bool isCommand(const std::string& word) {
   for (const char* command : kCommands) {
@@ -21,11 +22,19 @@ bool isCommand(const std::string& word) {
   return false;
 }
 
+// A count of cells or lines, 1 to 100000.
+bool readCount(const std::string& text, std::size_t& count) {
+  return std::from_chars(text.data(), text.data() + text.size(), count).ptr ==
+             text.data() + text.size() &&
+         count >= 1 && count <= 100000 && !text.empty();
+}
+
 }  // namespace
 
 std::variant<Options, std::string> parseOptions(const std::vector<std::string>& arguments) {
   Options options;
   bool optionsEnded = false;
+  std::optional<std::string> format;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::string word = arguments[i];
     std::optional<std::string> attached;  // the value in --name=value
@@ -86,10 +95,10 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
         }
       }
     } else if (word == "--format") {
-      if (!value(text) || (text != "po" && text != "csv")) {
-        return "--format needs po or csv";
+      if (!value(text)) {
+        return "--format needs po or csv (extract), text or json (lint)";
       }
-      options.format = text;
+      format = text;
     } else if (word == "--language") {
       // A language code, as the PO header's Language holds one ("es", "pt_BR").
       if (!value(text) || text.empty() ||
@@ -108,6 +117,20 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
         return "--similarity needs a number from 0 to 1";
       }
       options.similarity = similarity;
+    } else if (word == "--width" || word == "--lines" || word == "--wrap") {
+      std::size_t& count = word == "--width"   ? options.width
+                           : word == "--lines" ? options.lines
+                                               : options.wrap;
+      if (!value(text) || !readCount(text, count)) {
+        return word +
+               (word == "--lines" ? " needs a number of lines" : " needs a number of cells") +
+               ", 1 to 100000";
+      }
+    } else if (word == "--substitute") {
+      if (!value(text)) {
+        return "--substitute needs a table";
+      }
+      options.substitute = text;
     } else if (word == "-j" || word == "--jobs") {
       unsigned jobs = 0;
       if (!value(text) ||
@@ -127,15 +150,33 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
   if (options.command.empty()) {
     return "no command given";
   }
-  const bool twoInputs = options.command == "inject" || options.command == "update";
-  const std::size_t wanted = twoInputs ? 2 : 1;
+  if (options.command == "lint") {
+    options.report = format.value_or("text");
+    if (options.report != "text" && options.report != "json") {
+      return "lint --format needs text or json";
+    }
+  } else if (format) {
+    if (*format != "po" && *format != "csv") {
+      return "--format needs po or csv";
+    }
+    options.format = *format;
+  }
+  if (options.command != "lint" && (options.width != 0 || options.lines != 0)) {
+    return "--width and --lines are for lint";
+  }
+  if (options.command != "lint" && options.command != "inject" &&
+      (options.wrap != 0 || options.substitute)) {
+    return "--wrap and --substitute are for inject and lint";
+  }
+  const bool paired =
+      options.command == "inject" || options.command == "lint" || options.command == "update";
+  const std::size_t wanted = paired ? 2 : 1;
   if (options.inputs.size() < wanted ||
       (options.command != "check" && options.inputs.size() > wanted)) {
-    return options.command == "inject" ? "inject takes a script or folder and its translations"
-           : options.command == "update"
-               ? "update takes a script or folder and its old translations"
-               : options.command + " takes " +
-                     (options.command == "check" ? "one or more" : "one") + " input path";
+    return options.command == "update" ? "update takes a script or folder and its old translations"
+           : paired ? options.command + " takes a script or folder and its translations"
+                    : options.command + " takes " +
+                          (options.command == "check" ? "one or more" : "one") + " input path";
   }
   if (!options.output && (options.command == "build" || options.command == "extract" ||
                           options.command == "inject" || options.command == "update")) {
@@ -171,9 +212,22 @@ std::string usage(const std::string& command) {
            "x.kr.csv), for translators to fill in; --language fills the PO header's Language.\n";
   }
   if (command == "inject") {
-    return "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [-j N] [--fail-fast]\n"
+    return "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [--wrap N] [--substitute "
+           "TABLE] [-j N] [--fail-fast]\n"
            "Writes each script with the translated strings of its translation file put in;\n"
-           "untranslated and fuzzy entries keep the original bytes.\n";
+           "untranslated and fuzzy entries keep the original bytes. A file with stale entries\n"
+           "or characters the encoding cannot hold is refused, every such entry named.\n"
+           "--substitute TABLE replaces characters first (a UTF-8 file, CHARACTER<TAB>REPLACEMENT\n"
+           "a line, # for comments); --wrap N then breaks lines wider than N cells.\n";
+  }
+  if (command == "lint") {
+    return "Usage: krscript lint SCRIPT|DIR TRANSLATIONS [--width N] [--wrap N] [--lines N] "
+           "[--substitute TABLE] [--format text|json] [-j N]\n"
+           "Checks translations against their scripts and writes nothing. Errors: stale (the\n"
+           "source is not the script's text), unencodable (a character the encoding cannot\n"
+           "hold). Warnings: width (a line wider than --width cells), lines (more than --lines\n"
+           "lines, after --wrap), markers (placeholders differ), whitespace (leading or\n"
+           "trailing spaces differ). Exit status 1 when there is an error.\n";
   }
   if (command == "update") {
     return "Usage: krscript update SCRIPT|DIR OLD -o OUT [--similarity 0.6] [--language LL] "
@@ -196,6 +250,7 @@ std::string usage(const std::string& command) {
          "  inject SCRIPT|DIR TRANSLATIONS -o OUT                   translations put back\n"
          "  update SCRIPT|DIR OLD -o OUT [--similarity 0.6]         translations carried over\n"
          "                                                          to new scripts\n"
+         "  lint SCRIPT|DIR TRANSLATIONS [--width N]                translations checked\n"
          "PATH... with no command, as when files are dropped onto the program: each output\n"
          "goes beside its path (x.kr to x.kr.json, DIR to DIR-json, x.kr.json to x.kr, or\n"
          "to x.new.kr when x.kr exists), and the program waits for Enter at the end.\n"

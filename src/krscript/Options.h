@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <variant>
@@ -15,15 +16,20 @@ struct Options {
   // the program with no command (krscript/Drop.h).
   std::string command;
   std::vector<std::string> inputs;
-  std::optional<std::string> output;  // -o
-  std::optional<Encoding> encoding;   // --encoding; none for auto
-  std::string format = "po";          // --format, for extract
-  double similarity = 0.6;            // --similarity, for update
-  std::string language;               // --language, for extract and update
-  unsigned jobs = 0;                  // -j; 0 for one per core
-  bool failFast = false;              // --fail-fast
-  bool help = false;                  // --help
-  bool version = false;               // --version
+  std::optional<std::string> output;      // -o
+  std::optional<Encoding> encoding;       // --encoding; none for auto
+  std::string format = "po";              // --format, for extract
+  std::string report = "text";            // --format, for lint: text or json
+  std::size_t width = 0;                  // --width, for lint; 0 for none
+  std::size_t lines = 0;                  // --lines, for lint; 0 for none
+  std::size_t wrap = 0;                   // --wrap, for inject and lint; 0 for none
+  std::optional<std::string> substitute;  // --substitute, for inject and lint
+  double similarity = 0.6;                // --similarity, for update
+  std::string language;                   // --language, for extract and update
+  unsigned jobs = 0;                      // -j; 0 for one per core
+  bool failFast = false;                  // --fail-fast
+  bool help = false;                      // --help
+  bool version = false;                   // --version
 };
 
 // Parses the arguments after the program's name. A usage error is returned

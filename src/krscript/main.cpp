@@ -73,5 +73,8 @@ int main(int argc, char** argv) {
   if (options.command == "update") {
     return krlist::runUpdate(options);
   }
+  if (options.command == "lint") {
+    return krlist::runLint(options);
+  }
   return krlist::runCheck(options);
 }
