@@ -84,8 +84,15 @@ void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::
     // empty line), or between two East Asian characters.
     if (i > lineStart) {
       const Unit& before = units[i - 1];
-      if ((before.space && i - 1 > lineStart && keepsMarks(i - 2, i)) ||
-          (before.eastAsian && unit.eastAsian && keepsMarks(i - 1, i))) {
+      if (before.space) {
+        std::size_t end = i - 1;  // the last unit before the spaces ends the line
+        while (end > lineStart && units[end].space) {
+          --end;
+        }
+        if (!units[end].space && keepsMarks(end, i)) {
+          lastPlace = i;
+        }
+      } else if (before.eastAsian && unit.eastAsian && keepsMarks(i - 1, i)) {
         lastPlace = i;
       }
     }
@@ -96,9 +103,12 @@ void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::
         startLine(lastPlace, i);
         continue;
       }
-      // A word wider than the line: split it as late as the marks allow.
+      // A word wider than the line: split it as late as the marks allow,
+      // between two of its characters (a space is a place to break or
+      // nothing).
       std::size_t split = i;
-      while (split > lineStart && !keepsMarks(split - 1, split)) {
+      while (split > lineStart &&
+             (!keepsMarks(split - 1, split) || units[split].space || units[split - 1].space)) {
         --split;
       }
       if (split <= lineStart) {

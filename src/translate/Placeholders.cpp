@@ -27,7 +27,8 @@ std::size_t digitsAt(std::string_view text, std::size_t at) {
   return end - at;
 }
 
-// %[ARGUMENT$][FLAGS][WIDTH][.PRECISION][LENGTH]CONVERSION, or %%.
+// %[ARGUMENT$][FLAGS][WIDTH][.PRECISION][LENGTH]CONVERSION, or %%. The
+// space flag is left out: "50% off" is prose, not "% o".
 std::size_t printfAt(std::string_view text, std::size_t at) {
   std::size_t end = at + 1;
   if (end < text.size() && text[end] == '%') {
@@ -37,7 +38,7 @@ std::size_t printfAt(std::string_view text, std::size_t at) {
       digits > 0 && end + digits < text.size() && text[end + digits] == '$') {
     end += digits + 1;
   }
-  while (end < text.size() && std::strchr("-+ #0'", text[end]) != nullptr && text[end] != '\0') {
+  while (end < text.size() && std::strchr("-+#0", text[end]) != nullptr && text[end] != '\0') {
     ++end;
   }
   if (end < text.size() && text[end] == '*') {
