@@ -15,6 +15,7 @@
 #include "translate/LineWrap.h"
 #include "translate/Placeholders.h"
 #include "translate/Substitutions.h"
+#include "translate/TranslationChecks.h"
 
 namespace krlist {
 namespace {
@@ -314,6 +315,67 @@ TEST(SubstitutionsTest, ExampleTableFillsGapsOfCp932) {
     ++entries;
   }
   EXPECT_GT(entries, 100U);
+}
+
+TEST(ChecksTest, WarningsOfATranslationAgainstItsSource) {
+  struct Case {
+    std::string_view source;
+    std::string_view translation;
+    std::vector<std::string_view> found;  // "check: message"
+  };
+  const Case cases[] = {
+      {"Hello %s!", "Salut %s!", {}},
+      {"%s and %s",
+       "%s",
+       {"markers: the placeholders differ from the source's: the translation "
+        "lacks \"%s\""}},
+      {"{a}{b}", "{b}{a}", {}},  // the order may change
+      {"<br>",
+       "<br><br>",
+       {"markers: the placeholders differ from the source's: the "
+        "translation adds \"<br>\""}},
+      {"%d",
+       "%i",
+       {"markers: the placeholders differ from the source's: the translation lacks "
+        "\"%d\"; the translation adds \"%i\""}},
+      {"\u3000はい", " Yes", {}},  // an ideographic space is a space
+      {"Yes ", "Oui", {"whitespace: the source ends with 1 space, the translation with 0"}},
+      {"Yes", "  Oui", {"whitespace: the source starts with 0 spaces, the translation with 2"}},
+      {"x", "0123456789\nab", {"width: line 1 of the translation is 10 cells wide, more than 8"}},
+      {"{long placeholder}", "{long placeholder}abc", {}},  // placeholders take no cells
+      {"x", "a\nb\nc\nd", {"lines: the translation has 4 lines, more than 3"}},
+      {"x", "ありがとう", {"width: line 1 of the translation is 10 cells wide, more than 8"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<EntryProblem> problems;
+    checkPresentation(c.source, c.translation, kUtf8, TextBox{8, 3}, Location{}, problems);
+    std::vector<std::string> found;
+    for (const EntryProblem& problem : problems) {
+      EXPECT_FALSE(isError(problem.check));
+      found.push_back(std::string(checkName(problem.check)) + ": " + problem.problem.message);
+    }
+    EXPECT_EQ(found, std::vector<std::string>(c.found.begin(), c.found.end())) << c.translation;
+  }
+}
+
+TEST(ChecksTest, EveryUnencodableCharacterEachTimeItOccurs) {
+  std::vector<EntryProblem> problems;
+  checkEncodable("é, ü and é — ok", kCp932, Location{"t.po", 7, 0, 0x1A}, problems);
+  std::vector<std::string> found;
+  for (const EntryProblem& problem : problems) {
+    EXPECT_EQ(problem.check, Check::Unencodable);
+    found.push_back(problem.problem.describe());
+  }
+  const std::vector<std::string> expected = {
+      "t.po:7: the translation holds U+00E9 'é', which cp932 cannot hold",
+      "t.po:7: the translation holds U+00FC 'ü', which cp932 cannot hold",
+      "t.po:7: the translation holds U+00E9 'é', which cp932 cannot hold",
+      "t.po:7: the translation holds U+2014 '—', which cp932 cannot hold",
+  };
+  EXPECT_EQ(found, expected);
+  problems.clear();
+  checkEncodable("é, ü and é — ok", kUtf8, Location{}, problems);
+  EXPECT_TRUE(problems.empty());
 }
 
 }  // namespace
