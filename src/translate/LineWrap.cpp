@@ -56,7 +56,7 @@ void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::
   const std::size_t count = units.size();
   // breaks[k]: how the line breaks at unit k.
   std::vector<Break> breaks(count, Break::None);
-  // May a line end with unit k - 1 and the next start with unit k?
+  // May a line end with unit `end` and the next start with unit `next`?
   const auto keepsMarks = [&units](std::size_t end, std::size_t next) {
     return !units[end].opening && (next == units.size() || !units[next].closing);
   };
