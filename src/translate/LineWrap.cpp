@@ -63,9 +63,14 @@ void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::
   std::size_t lineStart = 0;
   std::size_t cells = 0;      // of the units from lineStart up to the one being placed
   std::size_t lastPlace = 0;  // the last place the line may break, before that unit; 0 for none
+  // Splits of a word before units up to this one were tried and are not
+  // allowed: whether one is depends only on the two units around it, so a
+  // long word is not searched again for every character.
+  std::size_t triedSplits = 0;
   const auto startLine = [&](std::size_t start, std::size_t upTo) {
     lineStart = start;
     lastPlace = 0;
+    triedSplits = start;
     cells = 0;
     for (std::size_t k = start; k < upTo; ++k) {
       cells += units[k].cells;
@@ -107,11 +112,12 @@ void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::
       // between two of its characters (a space is a place to break or
       // nothing).
       std::size_t split = i;
-      while (split > lineStart &&
+      while (split > triedSplits &&
              (!keepsMarks(split - 1, split) || units[split].space || units[split - 1].space)) {
         --split;
       }
-      if (split <= lineStart) {
+      if (split <= triedSplits) {
+        triedSplits = i;
         break;  // it cannot be split: it stays whole, wider than the line
       }
       breaks[split] = Break::Insert;
