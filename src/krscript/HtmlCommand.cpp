@@ -12,8 +12,7 @@
 #include "io/Files.h"
 #include "krscript/Commands.h"
 #include "krscript/Scripts.h"
-#include "translate/CsvFile.h"
-#include "translate/PoFile.h"
+#include "krscript/TranslationInput.h"
 #include "translate/ScriptStrings.h"
 
 namespace krlist {
@@ -40,45 +39,22 @@ std::string reasonOf(const Job& job, const std::string& line) {
 // inject does: every entry must name a string of the script and hold its
 // text, and the file's X-Script-Encoding, when it has one, must be the
 // run's when the strings told it, and otherwise sets `encoding`. Returns
-// the message of a refusal, "FILE:LINE: REASON" or "FILE: REASON"; empty
-// when the translations can be shown.
-std::string readTranslations(const fs::path& path, const InstructionList& listing, bool endMarker,
-                             const RunEncoding& run, Encoding& encoding,
-                             Translations& translations) {
-  const std::string name = pathToUtf8(path);
-  std::string text;
-  std::string error;
-  if (!readFile(path, text, error)) {
-    return name + ": " + error;
+// the message of the first refusal, "FILE:LINE: REASON" or "FILE: REASON";
+// empty when the translations can be shown.
+std::string checkTranslations(const fs::path& path, const InstructionList& listing, bool endMarker,
+                              const RunEncoding& run, Encoding& encoding,
+                              Translations& translations) {
+  std::string note;
+  const Expected<Encoding> read = readTranslations(path, run, translations, note);
+  if (!read) {
+    return read.problem().describe();
   }
-  translations.texts.reserve(text.size());
-  const EntrySink take = [&translations](const TranslationEntry& entry) {
-    translations.add(entry);
-  };
-  const auto read =
-      path.extension() == ".csv" ? readCsvEntries(text, take) : readPoEntries(text, take);
-  if (const auto* problem = std::get_if<TranslationError>(&read)) {
-    return name + ":" + std::to_string(problem->line) + ": " + problem->message;
-  }
-  const std::string& scriptEncoding = std::get<TranslationFile>(read).scriptEncoding;
-  if (!scriptEncoding.empty()) {
-    const std::optional<Encoding> named = encodingFromName(scriptEncoding);
-    if (!named) {
-      return name + ": unknown X-Script-Encoding \"" + scriptEncoding + "\" (utf-8 or cp932)";
-    }
-    if (run.told && *named != run.encoding) {
-      return name + ": X-Script-Encoding is " + scriptEncoding + ", but the scripts are in " +
-             std::string(encodingName(run.encoding));
-    }
-    encoding = *named;
-  }
+  encoding = *read;
   // The checks of inject, whose script is thrown away.
   TextOutput discarded(nullptr);
-  const auto checked = injectStrings(listing, endMarker, translations, encoding, discarded);
-  if (const auto* problem = std::get_if<InjectError>(&checked)) {
-    return name + ":" + std::to_string(problem->line) + ": " + problem->message;
-  }
-  return {};
+  const InjectReport checked =
+      injectStrings(listing, endMarker, translations, encoding, TextFit{}, discarded);
+  return checked.refused.empty() ? std::string() : checked.refused.front().problem.describe();
 }
 
 // The script whose later page a script's page would replace: "a/x.kr" for
@@ -122,8 +98,8 @@ JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* tra
   // In a folder, a script without a translation file has its pages all the
   // same, without translations.
   if (translationsPath != nullptr && (!folder || fs::exists(*translationsPath, ignored))) {
-    const std::string refusal = readTranslations(*translationsPath, listing, script.stop.endMarker,
-                                                 run, encoding, translations);
+    const std::string refusal = checkTranslations(*translationsPath, listing, script.stop.endMarker,
+                                                  run, encoding, translations);
     if (!refusal.empty()) {
       return fail(refusal);
     }

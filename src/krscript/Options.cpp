@@ -1,9 +1,11 @@
 #include "krscript/Options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <set>
+#include <string_view>
 #include <system_error>
 
 #include "io/Files.h"
@@ -53,10 +55,14 @@ constexpr CommandInfo kCommands[] = {
      "Writes every string of a script into a translation file (x.kr gives x.kr.po or\n"
      "x.kr.csv), for translators to fill in; --language fills the PO header's Language.\n"},
     {Command::Inject, "inject", 2, 2, true, "inject takes a script or folder and its translations",
-     "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [-j N] [--fail-fast]\n"
+     "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [--wrap N] [--substitute TABLE] "
+     "[-j N] [--fail-fast]\n"
      "                [--include GLOB] [--exclude GLOB]\n"
      "Writes each script with the translated strings of its translation file put in;\n"
-     "untranslated and fuzzy entries keep the original bytes.\n"},
+     "untranslated and fuzzy entries keep the original bytes. A file with stale entries\n"
+     "or characters the encoding cannot hold is refused, every such entry named.\n"
+     "--substitute TABLE replaces characters first (a UTF-8 file, CHARACTER<TAB>REPLACEMENT\n"
+     "a line, # for comments); --wrap N then breaks lines wider than N cells.\n"},
     {Command::Update, "update", 2, 2, true,
      "update takes a script or folder and its old translations",
      "Usage: krscript update SCRIPT|DIR OLD -o OUT [--similarity 0.6] [--language LL] "
@@ -69,6 +75,15 @@ constexpr CommandInfo kCommands[] = {
      "as --similarity (in characters, 0 to 1); a translation whose text went away is\n"
      "kept as obsolete. Says per script how many were kept, moved, fuzzy, new and\n"
      "obsolete. Nothing is written unless every old file and script can be read.\n"},
+    {Command::Lint, "lint", 2, 2, false, "lint takes a script or folder and its translations",
+     "Usage: krscript lint SCRIPT|DIR TRANSLATIONS [--width N] [--wrap N] [--lines N] "
+     "[--substitute TABLE] [--format text|json] [-j N]\n"
+     "                [--include GLOB] [--exclude GLOB]\n"
+     "Checks translations against their scripts and writes nothing. Errors: stale (the\n"
+     "source is not the script's text), unencodable (a character the encoding cannot\n"
+     "hold). Warnings: width (a line wider than --width cells), lines (more than --lines\n"
+     "lines, after --wrap), markers (placeholders differ), whitespace (leading or\n"
+     "trailing spaces differ). Exit status 1 when there is an error.\n"},
     {Command::Html, "html", 1, 2, true,
      "html takes a script or folder and, if any, its translations",
      "Usage: krscript html SCRIPT|DIR [TRANSLATIONS] -o SITE [--encoding auto|utf-8|cp932] "
@@ -143,14 +158,31 @@ std::optional<std::string> setEncoding(Options& options, const std::string&,
   return std::nullopt;
 }
 
+// --format names a kind of translation file for extract and a kind of report
+// for lint; which of the two it may name is checked once the command is known.
 std::optional<std::string> setFormat(Options& options, const std::string& word,
                                      const std::string& value) {
-  if (value == "po") {
-    options.format = TranslationFormat::Po;
-  } else if (value == "csv") {
-    options.format = TranslationFormat::Csv;
+  if (value == "po" || value == "csv") {
+    options.format = value == "po" ? TranslationFormat::Po : TranslationFormat::Csv;
+    options.formatNamesReport = false;
+  } else if (value == "text" || value == "json") {
+    options.report = value == "text" ? ReportFormat::Text : ReportFormat::Json;
+    options.formatNamesReport = true;
   } else {
-    return word + " needs po or csv";
+    return word + " needs po or csv (extract), text or json (lint)";
+  }
+  return std::nullopt;
+}
+
+// A count of cells or lines for --width, --lines and --wrap.
+std::optional<std::string> setCount(std::size_t& count, const std::string& word,
+                                    const std::string& value) {
+  if (value.empty() ||
+      std::from_chars(value.data(), value.data() + value.size(), count).ptr !=
+          value.data() + value.size() ||
+      count < 1 || count > 100000) {
+    return word + (word == "--lines" ? " needs a number of lines" : " needs a number of cells") +
+           ", 1 to 100000";
   }
   return std::nullopt;
 }
@@ -203,7 +235,25 @@ std::optional<std::string> addPattern(std::vector<std::string>& patterns, const 
 constexpr OptionInfo kOptions[] = {
     {"--output", "-o", Takes::Value, "a path", setOutput},
     {"--encoding", nullptr, Takes::Value, "auto, utf-8 or cp932", setEncoding},
-    {"--format", nullptr, Takes::Value, "po or csv", setFormat},
+    {"--format", nullptr, Takes::Value, "po or csv (extract), text or json (lint)", setFormat},
+    {"--width", nullptr, Takes::Value, "a number of cells, 1 to 100000",
+     [](Options& options, const std::string& word, const std::string& value) {
+       return setCount(options.width, word, value);
+     }},
+    {"--lines", nullptr, Takes::Value, "a number of lines, 1 to 100000",
+     [](Options& options, const std::string& word, const std::string& value) {
+       return setCount(options.lines, word, value);
+     }},
+    {"--wrap", nullptr, Takes::Value, "a number of cells, 1 to 100000",
+     [](Options& options, const std::string& word, const std::string& value) {
+       return setCount(options.wrap, word, value);
+     }},
+    {"--substitute", nullptr, Takes::Value, "a table",
+     [](Options& options, const std::string&,
+        const std::string& value) -> std::optional<std::string> {
+       options.substitute = value;
+       return std::nullopt;
+     }},
     {"--language", nullptr, Takes::Value, "a language code such as es or pt_BR", setLanguage},
     {"--similarity", nullptr, Takes::Value, "a number from 0 to 1", setSimilarity},
     {"--jobs", "-j", Takes::Value, "a number of files at once, 1 to 256", setJobs},
@@ -329,6 +379,22 @@ Expected<Options> parseOptions(const std::vector<std::string>& arguments) {
   if (!options.output && command->needsOutput) {
     return usageError(std::string(command->name) + " needs -o OUT");
   }
+  const bool lint = options.command == Command::Lint;
+  const bool formatGiven = std::any_of(given.begin(), given.end(), [](const OptionInfo* option) {
+    return std::string_view(option->longName) == "--format";
+  });
+  if (lint && formatGiven && !options.formatNamesReport) {
+    return usageError("lint --format needs text or json");
+  }
+  if (!lint && options.formatNamesReport) {
+    return usageError("--format needs po or csv");
+  }
+  if (!lint && (options.width != 0 || options.lines != 0)) {
+    return usageError("--width and --lines are for lint");
+  }
+  if (!lint && options.command != Command::Inject && (options.wrap != 0 || options.substitute)) {
+    return usageError("--wrap and --substitute are for inject and lint");
+  }
   return options;
 }
 
@@ -355,6 +421,7 @@ std::string usage(Command command) {
          "  inject SCRIPT|DIR TRANSLATIONS -o OUT                   translations put back\n"
          "  update SCRIPT|DIR OLD -o OUT [--similarity 0.6]         translations carried over\n"
          "                                                          to new scripts\n"
+         "  lint SCRIPT|DIR TRANSLATIONS [--width N]                translations checked\n"
          "  html SCRIPT|DIR [TRANSLATIONS] -o SITE                  pages for a browser\n"
          "PATH... with no command, as when files are dropped onto the program: each output\n"
          "goes beside its path (x.kr to x.kr.json, DIR to DIR-json, x.kr.json to x.kr, or\n"

@@ -12,10 +12,13 @@ namespace krlist {
 // What krscript is asked to do. `None` is a command line with --help or
 // --version alone; `Drop` stands for paths dropped onto the program with no
 // command (krscript/Drop.h).
-enum class Command { None, Dump, Build, Check, Extract, Inject, Update, Html, Drop };
+enum class Command { None, Dump, Build, Check, Extract, Inject, Update, Lint, Html, Drop };
 
 // The kind of translation file `extract` writes.
 enum class TranslationFormat { Po, Csv };
+
+// How `lint` reports.
+enum class ReportFormat { Text, Json };
 
 // A krscript command line, parsed. An option is one field here and one row
 // of the option table in Options.cpp.
@@ -25,10 +28,16 @@ struct Options {
   std::optional<std::string> output;                 // -o, never empty
   std::optional<Encoding> encoding;                  // --encoding; none for auto
   TranslationFormat format = TranslationFormat::Po;  // --format, for extract
-  double similarity = 0.6;                           // --similarity, for update
-  std::string language;                              // --language, for extract and update
-  unsigned jobs = 0;                                 // -j; 0 for one per core
-  bool failFast = false;                             // --fail-fast
+  ReportFormat report = ReportFormat::Text;          // --format, for lint
+  bool formatNamesReport = false;  // --format named a report (lint's), not a file (extract's)
+  std::size_t width = 0;           // --width, for lint; 0 for none
+  std::size_t lines = 0;           // --lines, for lint; 0 for none
+  std::size_t wrap = 0;            // --wrap, for inject and lint; 0 for none
+  std::optional<std::string> substitute;  // --substitute, for inject and lint
+  double similarity = 0.6;                // --similarity, for update
+  std::string language;                   // --language, for extract and update
+  unsigned jobs = 0;                      // -j; 0 for one per core
+  bool failFast = false;                  // --fail-fast
   // --include and --exclude, in the order given: which files of a folder a
   // run takes (batch/PathFilter.h).
   std::vector<std::string> include;

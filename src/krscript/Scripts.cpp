@@ -35,7 +35,8 @@ Plan planJobs(const Options& options, const std::string& input,
   std::error_code error;
   if (fs::is_directory(inputPath, error)) {
     plan.folder = true;
-    if (!output && options.command != Command::Check) {
+    // check and lint read a folder and write nothing.
+    if (!output && options.command != Command::Check && options.command != Command::Lint) {
       plan.usageError = std::string(commandName(options.command)) + " of a folder needs -o OUTDIR";
       return plan;
     }

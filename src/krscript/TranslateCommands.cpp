@@ -1,4 +1,7 @@
+#include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <set>
 #include <string>
 #include <variant>
 
@@ -7,6 +10,7 @@
 #include "json/JsonDump.h"
 #include "krscript/Commands.h"
 #include "krscript/Scripts.h"
+#include "krscript/TranslationInput.h"
 #include "translate/CsvFile.h"
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
@@ -54,20 +58,26 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
   return result;
 }
 
-JobResult injectStrings(const Job& job, const RunEncoding& run, const fs::path& translationsPath) {
-  DecodedScript script;
-  if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
-    return failure(decoded.problem());
-  }
-  JobResult result;
-  const std::string translationsName = pathToUtf8(translationsPath);
+// A problem with a translation file, on a line of it (0: the whole file).
+Problem fileProblem(const std::string& name, std::size_t line, std::string message) {
+  Problem problem;
+  problem.where.file = name;
+  problem.where.line = line;
+  problem.message = std::move(message);
+  return problem;
+}
+
+}  // namespace
+
+Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run,
+                                    Translations& translations, std::string& note) {
+  const std::string name = pathToUtf8(path);
   std::string text;
   std::string error;
-  if (!readFile(translationsPath, text, error)) {
-    return {false, "", translationsName + ": " + error + "\n"};
+  if (!readFile(path, text, error)) {
+    return fileProblem(name, 0, error);
   }
-  const bool csv = translationsPath.extension() == ".csv";
-  Translations translations;
+  const bool csv = path.extension() == ".csv";
   // The texts of an entry are never longer than its lines.
   translations.texts.reserve(text.size());
   const EntrySink take = [&translations](const TranslationEntry& entry) {
@@ -75,63 +85,134 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const fs::path& 
   };
   const auto read = csv ? readCsvEntries(text, take) : readPoEntries(text, take);
   if (const auto* problem = std::get_if<TranslationError>(&read)) {
-    return {
-        false, "",
-        translationsName + ":" + std::to_string(problem->line) + ": " + problem->message + "\n"};
+    return fileProblem(name, problem->line, problem->message);
   }
   const std::string& scriptEncoding = std::get<TranslationFile>(read).scriptEncoding;
-  const InstructionList& listing = script.instructions();
   // The file names the encoding its strings were taken from. It must be the
   // run's when the run's is known; when nothing told the run's, it tells.
-  Encoding encoding = run.encoding;
   if (!scriptEncoding.empty()) {
     const std::optional<Encoding> named = encodingFromName(scriptEncoding);
     if (!named) {
-      return {false, "",
-              translationsName + ": unknown X-Script-Encoding \"" + scriptEncoding +
-                  "\" (utf-8 or cp932)\n"};
+      return fileProblem(name, 0,
+                         "unknown X-Script-Encoding \"" + scriptEncoding + "\" (utf-8 or cp932)");
     }
     if (run.told && *named != run.encoding) {
-      return {false, "",
-              translationsName + ": X-Script-Encoding is " + scriptEncoding +
-                  ", but the scripts are in " + std::string(encodingName(run.encoding)) + "\n"};
+      return fileProblem(name, 0,
+                         "X-Script-Encoding is " + scriptEncoding + ", but the scripts are in " +
+                             std::string(encodingName(run.encoding)));
     }
-    encoding = *named;
-  } else if (run.guessed) {
-    result.err = translationsName +
-                 ": names no encoding, and no string tells utf-8 from cp932: taking cp932, "
-                 "the format's own\n";
+    return *named;
   }
+  if (run.guessed) {
+    note = name +
+           ": names no encoding, and no string tells utf-8 from cp932: taking cp932, the "
+           "format's own\n";
+  }
+  return run.encoding;
+}
+
+bool readSubstitutions(const Options& options, std::optional<Substitutions>& table) {
+  if (!options.substitute) {
+    return true;
+  }
+  std::string text;
+  std::string error;
+  if (!readFile(pathFromUtf8(*options.substitute), text, error)) {
+    std::fprintf(stderr, "krscript: %s: %s\n", options.substitute->c_str(), error.c_str());
+    return false;
+  }
+  Expected<Substitutions> read = Substitutions::read(text, *options.substitute);
+  if (!read) {
+    std::fprintf(stderr, "krscript: %s\n", read.problem().describe().c_str());
+    return false;
+  }
+  table = std::move(*read);
+  return true;
+}
+
+namespace {
+
+// Writes the script of a job whose folder has no translation file for it
+// as it is: what is not translated stays as it was.
+JobResult copyUnchanged(const Job& job) {
+  std::string bytes;
+  std::string error;
+  if (!readFile(job.input, bytes, error)) {
+    return {false, "", job.name + ": " + error + "\n"};
+  }
+  if (!writeOutput(
+          job,
+          [&bytes](TextOutput& out) {
+            out.write(bytes);
+            return true;
+          },
+          error)) {
+    return {false, "", job.name + ": " + error + "\n"};
+  }
+  return {true, job.name + ": no translation file, copied unchanged\n", ""};
+}
+
+std::string plural(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& fit,
+                        const fs::path& translationsPath) {
+  DecodedScript script;
+  if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
+    return failure(decoded.problem());
+  }
+  JobResult result;
+  const std::string translationsName = pathToUtf8(translationsPath);
+  const InstructionList& listing = script.instructions();
+  Translations translations;
+  const Expected<Encoding> encoding =
+      readTranslations(translationsPath, run, translations, result.err);
+  if (!encoding) {
+    return failure(encoding.problem());
+  }
+  std::string error;
   std::error_code ignored;
   if (fs::equivalent(translationsPath, job.output, ignored)) {
     return {false, "", pathToUtf8(job.output) + ": the output would replace the translations\n"};
   }
   InjectReport report;
-  std::string message;
   const bool written = writeOutput(
       job,
       [&](TextOutput& out) {
-        auto injected = injectStrings(listing, script.stop.endMarker, translations, encoding, out);
-        if (const auto* problem = std::get_if<InjectError>(&injected)) {
-          message = translationsName + ":" + std::to_string(problem->line) + ": " +
-                    problem->message + "\n";
-          return false;
-        }
-        report = std::get<InjectReport>(injected);
-        return true;
+        report = injectStrings(listing, script.stop.endMarker, translations, *encoding, fit, out);
+        return report.refused.empty();
       },
       error);
+  if (!report.refused.empty()) {
+    // Every entry in question at once, so that one run shows all there is
+    // to mend, after the note on the encoding, which may explain them.
+    std::string message = result.err;
+    std::size_t stale = 0;
+    for (EntryProblem& refused : report.refused) {
+      refused.problem.where.file = translationsName;
+      message += refused.problem.describe() + "\n";
+      stale += refused.check == Check::Stale ? 1 : 0;
+    }
+    if (stale > 0) {
+      message += translationsName + ": " + plural(stale, "entry is", "entries are") +
+                 " stale: krscript update carries a translation file over to a new version of "
+                 "its script\n";
+    }
+    return {false, "", message};
+  }
   if (!written) {
-    // A refusal follows the note on the encoding, which may explain it.
-    return {false, "", result.err + (message.empty() ? job.name + ": " + error + "\n" : message)};
+    return {false, "", result.err + job.name + ": " + error + "\n"};
   }
   const std::string bytes = std::to_string(report.growth < 0 ? -report.growth : report.growth);
-  result.out = job.name + ": " + std::to_string(report.replaced) + " string" +
-               (report.replaced == 1 ? "" : "s") + " replaced, " +
-               (report.growth == 0  ? std::string("same size")
-                : report.growth > 0 ? bytes + " bytes longer"
-                                    : bytes + " bytes shorter") +
-               "\n";
+  result.out =
+      job.name + ": " + plural(report.replaced, "string", "strings") + " replaced, " +
+      (report.growth == 0  ? std::string("same size")
+       : report.growth > 0 ? bytes + " bytes longer"
+                           : bytes + " bytes shorter") +
+      (report.fuzzy > 0 ? ", " + plural(report.fuzzy, "fuzzy entry", "fuzzy entries") + " left out"
+                        : std::string()) +
+      "\n";
   return result;
 }
 
@@ -154,6 +235,10 @@ int runExtract(const Options& options) {
 }
 
 int runInject(const Options& options) {
+  std::optional<Substitutions> substitutions;
+  if (!readSubstitutions(options, substitutions)) {
+    return 1;
+  }
   const Plan plan = planJobs(options, options.inputs[0], [](const fs::path& relative) {
     return std::optional<fs::path>(relative);
   });
@@ -161,8 +246,27 @@ int runInject(const Options& options) {
   // Each translation file tells whatever the scripts do not: nothing is said
   // for the run.
   const RunEncoding encoding = chooseRunEncoding(plan, options);
+  const TextFit fit{substitutions ? &*substitutions : nullptr, options.wrap};
+  // A script of a translated folder that has no translation file of its own
+  // (nothing in it to translate, or not translated yet) is copied as it is;
+  // only a folder with no translation file at all is taken for a mistake.
+  std::set<fs::path> untranslated;
+  if (plan.folder) {
+    for (const Job& job : plan.jobs) {
+      std::error_code error;
+      if (!fs::exists(translationsFor(job, translations, true), error)) {
+        untranslated.insert(job.input);
+      }
+    }
+    if (untranslated.size() == plan.jobs.size()) {
+      untranslated.clear();
+    }
+  }
   return runPlan(plan, options, [&](const Job& job) {
-    return injectStrings(job, encoding, translationsFor(job, translations, plan.folder));
+    if (untranslated.count(job.input) != 0) {
+      return copyUnchanged(job);
+    }
+    return injectStrings(job, encoding, fit, translationsFor(job, translations, plan.folder));
   });
 }
 

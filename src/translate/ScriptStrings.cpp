@@ -34,6 +34,14 @@ void describeString(const Instruction& instruction, std::string& description) {
   }
 }
 
+EntryProblem staleEntry(const Translations::Entry& entry, std::string message) {
+  EntryProblem stale{Check::Stale, {}};
+  stale.problem.where.line = entry.line;
+  stale.problem.where.offset = entry.offset;
+  stale.problem.message = std::move(message);
+  return stale;
+}
+
 }  // namespace
 
 std::size_t extractStringEntries(const InstructionList& listing, Encoding encoding,
@@ -112,10 +120,10 @@ void Translations::add(const TranslationEntry& entry) {
   texts += entry.target;
 }
 
-std::variant<InjectReport, InjectError> injectStrings(const InstructionList& listing,
-                                                      bool endMarker,
-                                                      const Translations& translations,
-                                                      Encoding encoding, TextOutput& script) {
+void matchEntries(const InstructionList& listing, const Translations& translations,
+                  Encoding encoding,
+                  const std::function<void(const Instruction&, const Translations::Entry*)>& visit,
+                  std::vector<EntryProblem>& problems) {
   // The entries by the offset of their string, each to be matched to the
   // string there in one pass over the script: in file order, which is the
   // script's order unless a translator's tool reordered them.
@@ -131,21 +139,10 @@ std::variant<InjectReport, InjectError> injectStrings(const InstructionList& lis
   std::size_t next = 0;  // in `byOffset`: the first entry not below the last string
   std::uint32_t lastOffset = 0;
   std::vector<bool> matched(entries.size());
-
-  InjectReport report;
   std::string text;
-  std::string translated;
-  // The script's bytes from `kept` on stay as they are up to the next
-  // string translated, and are copied as one run.
-  const char* kept = nullptr;
-  std::size_t keptLength = 0;
   for (const Instruction& instruction : listing) {
-    const std::string_view bytes = instruction.bytes();
-    if (keptLength == 0) {
-      kept = bytes.data();
-    }
-    keptLength += bytes.size();
     if (instruction.kind() != OperandKind::String) {
+      visit(instruction, nullptr);
       continue;
     }
     // Past 4 GiB the offsets start again from 0.
@@ -158,6 +155,7 @@ std::variant<InjectReport, InjectError> injectStrings(const InstructionList& lis
     }
     // Of entries with the same offset, the first names the string.
     if (next == byOffset.size() || entries[byOffset[next]].offset != instruction.offset()) {
+      visit(instruction, nullptr);
       continue;
     }
     const Translations::Entry& entry = entries[byOffset[next]];
@@ -165,20 +163,74 @@ std::variant<InjectReport, InjectError> injectStrings(const InstructionList& lis
     text.clear();
     if (!decodeExactText(encoding, instruction.textView(), text) ||
         text != translations.source(entry)) {
-      return InjectError{entry.line, "the source text is not the script's text at " +
-                                         hexOffset(entry.offset) +
-                                         ": the translation belongs to another version of "
-                                         "the script"};
-    }
-    const std::string_view target = translations.target(entry);
-    if (target.empty() || entry.fuzzy) {
+      problems.push_back(staleEntry(entry, "the source text is not the script's text at " +
+                                               hexOffset(entry.offset) +
+                                               ": the translation belongs to another version of "
+                                               "the script"));
+      visit(instruction, nullptr);
       continue;
     }
+    visit(instruction, &entry);
+  }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!matched[i]) {
+      problems.push_back(staleEntry(
+          entries[i], "no string of the script lies at offset " + hexOffset(entries[i].offset)));
+    }
+  }
+}
+
+namespace {
+
+// Problems in the order of the translation file's lines.
+void byLine(std::vector<EntryProblem>::iterator begin, std::vector<EntryProblem>::iterator end) {
+  std::stable_sort(begin, end, [](const EntryProblem& a, const EntryProblem& b) {
+    return a.problem.where.line < b.problem.where.line;
+  });
+}
+
+}  // namespace
+
+InjectReport injectStrings(const InstructionList& listing, bool endMarker,
+                           const Translations& translations, Encoding encoding, const TextFit& fit,
+                           TextOutput& script) {
+  InjectReport report;
+  std::string fitted;
+  std::string translated;
+  // The script's bytes from `kept` on stay as they are up to the next
+  // string translated, and are copied as one run.
+  const char* kept = nullptr;
+  std::size_t keptLength = 0;
+  const auto visit = [&](const Instruction& instruction, const Translations::Entry* entry) {
+    const std::string_view bytes = instruction.bytes();
+    if (keptLength == 0) {
+      kept = bytes.data();
+    }
+    keptLength += bytes.size();
+    if (entry == nullptr) {
+      return;
+    }
+    const std::string_view target = translations.target(*entry);
+    if (target.empty()) {
+      return;
+    }
+    if (entry->fuzzy) {
+      ++report.fuzzy;
+      return;
+    }
+    const bool plain =
+        fit.wrap == 0 && (fit.substitutions == nullptr || fit.substitutions->empty());
+    if (!plain) {
+      fitted = fitTranslation(target, encoding, fit);
+    }
+    const std::string_view text = plain ? target : std::string_view(fitted);
     translated.clear();
-    if (const auto bad = encodeText(encoding, target, translated)) {
-      return InjectError{entry.line, "the translation holds " + describeCharacter(bad->character) +
-                                         ", which " + std::string(encodingName(encoding)) +
-                                         " cannot hold"};
+    if (encodeText(encoding, text, translated)) {
+      checkEncodable(text, encoding, {"", entry->line, 0, entry->offset}, report.refused);
+      return;
+    }
+    if (!report.refused.empty()) {
+      return;  // the script will not be used: nothing more to write
     }
     report.growth += static_cast<std::int64_t>(translated.size()) -
                      static_cast<std::int64_t>(instruction.textView().size());
@@ -190,29 +242,66 @@ std::variant<InjectReport, InjectError> injectStrings(const InstructionList& lis
     // The instruction decoded from these bytes, so only the translation could
     // fail to fit, and its characters were checked above.
     (void)appendInstruction(script, instruction.opcode(), data, translated);
+  };
+  matchEntries(listing, translations, encoding, visit, report.refused);
+  if (!report.refused.empty()) {
+    byLine(report.refused.begin(), report.refused.end());
+    return report;
   }
   script.write({kept, keptLength});
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!matched[i]) {
-      return InjectError{entries[i].line,
-                         "no string of the script lies at offset " + hexOffset(entries[i].offset)};
-    }
-  }
   if (endMarker) {
     script.write('\0');
   }
   return report;
 }
 
-std::variant<InjectReport, InjectError> injectStrings(const InstructionList& listing,
-                                                      bool endMarker,
-                                                      const TranslationFile& translations,
-                                                      Encoding encoding, TextOutput& script) {
+InjectReport injectStrings(const InstructionList& listing, bool endMarker,
+                           const TranslationFile& translations, Encoding encoding,
+                           TextOutput& script) {
   Translations taken;
   for (const TranslationEntry& entry : translations.entries) {
     taken.add(entry);
   }
-  return injectStrings(listing, endMarker, taken, encoding, script);
+  return injectStrings(listing, endMarker, taken, encoding, TextFit{}, script);
+}
+
+TranslationCounts& TranslationCounts::operator+=(const TranslationCounts& other) {
+  entries += other.entries;
+  translated += other.translated;
+  fuzzy += other.fuzzy;
+  untranslated += other.untranslated;
+  return *this;
+}
+
+TranslationCounts lintStrings(const InstructionList& listing, const Translations& translations,
+                              Encoding encoding, const TextFit& fit, const TextBox& box,
+                              std::vector<EntryProblem>& problems) {
+  TranslationCounts counts;
+  for (const Translations::Entry& entry : translations.entries) {
+    ++counts.entries;
+    if (translations.target(entry).empty()) {
+      ++counts.untranslated;
+    } else if (entry.fuzzy) {
+      ++counts.fuzzy;
+    } else {
+      ++counts.translated;
+    }
+  }
+  const std::size_t first = problems.size();
+  matchEntries(
+      listing, translations, encoding,
+      [&](const Instruction&, const Translations::Entry* entry) {
+        if (entry == nullptr || entry->fuzzy || translations.target(*entry).empty()) {
+          return;
+        }
+        const Location where{"", entry->line, 0, entry->offset};
+        const std::string fitted = fitTranslation(translations.target(*entry), encoding, fit);
+        checkEncodable(fitted, encoding, where, problems);
+        checkPresentation(translations.source(*entry), fitted, encoding, box, where, problems);
+      },
+      problems);
+  byLine(problems.begin() + static_cast<std::ptrdiff_t>(first), problems.end());
+  return counts;
 }
 
 }  // namespace krlist

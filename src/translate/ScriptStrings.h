@@ -2,14 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "format/InstructionList.h"
 #include "io/TextOutput.h"
 #include "text/Encoding.h"
+#include "translate/TranslationChecks.h"
 #include "translate/TranslationFile.h"
 
 namespace krlist {
@@ -57,30 +58,57 @@ struct Translations {
   }
 };
 
+// Pairs the strings of the script of `listing` with the entries of
+// `translations` by offset, walking the script once: `visit` is called for
+// every instruction in order, with the entry of a string whose source is the
+// script's text there, or with none. An entry whose source is not the
+// script's text, or at whose offset no string lies, is stale (the
+// translations belong to another version of the script): it is reported in
+// `problems` and not handed to `visit`. The one place that decides what is
+// stale, for inject and lint alike.
+void matchEntries(const InstructionList& listing, const Translations& translations,
+                  Encoding encoding,
+                  const std::function<void(const Instruction&, const Translations::Entry*)>& visit,
+                  std::vector<EntryProblem>& problems);
+
 struct InjectReport {
   std::size_t replaced = 0;  // strings whose bytes changed or were rewritten
   std::int64_t growth = 0;   // bytes the script grew by (negative: shrank)
+  std::size_t fuzzy = 0;     // translations left out for being marked fuzzy
+  // Every entry that keeps the translations out of the script, stale or
+  // unencodable, by line; when there is any, the script written is to be
+  // thrown away.
+  std::vector<EntryProblem> refused;
 };
-
-// Why translations cannot be put into a script: the entry's line in the
-// translation file and what is wrong.
-using InjectError = TranslationError;
 
 // Writes the script of `listing` (which decoded to its end, with a final end
 // marker when `endMarker`) with the translated entries of `translations` in
-// place of their strings. Untranslated and fuzzy entries keep the original
-// bytes. Refuses the whole file when an entry names no string of the script,
-// when its source is not the script's text there (the translations belong to
-// another version of the script), or when a translation holds a character the
-// encoding cannot hold; `script` then holds part of a script, to be thrown
-// away.
-std::variant<InjectReport, InjectError> injectStrings(const InstructionList& listing,
-                                                      bool endMarker,
-                                                      const Translations& translations,
-                                                      Encoding encoding, TextOutput& script);
-std::variant<InjectReport, InjectError> injectStrings(const InstructionList& listing,
-                                                      bool endMarker,
-                                                      const TranslationFile& translations,
-                                                      Encoding encoding, TextOutput& script);
+// place of their strings, each fitted as `fit` says. Untranslated and fuzzy
+// entries keep the original bytes. Refuses the whole file, reporting every
+// entry in question, when an entry is stale (matchEntries) or when a
+// translation holds a character the encoding cannot hold.
+InjectReport injectStrings(const InstructionList& listing, bool endMarker,
+                           const Translations& translations, Encoding encoding, const TextFit& fit,
+                           TextOutput& script);
+InjectReport injectStrings(const InstructionList& listing, bool endMarker,
+                           const TranslationFile& translations, Encoding encoding,
+                           TextOutput& script);
+
+// The counts of a translation file, for lint's summary.
+struct TranslationCounts {
+  std::size_t entries = 0;
+  std::size_t translated = 0;  // not marked fuzzy
+  std::size_t fuzzy = 0;       // translated, but marked fuzzy
+  std::size_t untranslated = 0;
+
+  TranslationCounts& operator+=(const TranslationCounts& other);
+};
+
+// Checks the translations of a script as inject would put them in, fitted as
+// `fit` says, and for a text box `box`: every problem of every entry, by line.
+// Only translated entries that are not fuzzy are checked beyond staleness.
+TranslationCounts lintStrings(const InstructionList& listing, const Translations& translations,
+                              Encoding encoding, const TextFit& fit, const TextBox& box,
+                              std::vector<EntryProblem>& problems);
 
 }  // namespace krlist

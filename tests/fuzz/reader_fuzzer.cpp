@@ -134,8 +134,11 @@ std::string build(std::string_view json, std::optional<krlist::Problem>& error) 
   krlist::TextOutput script(nullptr);
   const auto injected = krlist::injectStrings(original.decoder.instructions(), true, translations,
                                               krlist::Encoding::Cp932, script);
-  if (const auto* error = std::get_if<krlist::InjectError>(&injected)) {
-    check(error->line >= 1 && error->line <= lines + 1, "a refusal names no line of the file");
+  if (!injected.refused.empty()) {
+    for (const krlist::EntryProblem& refused : injected.refused) {
+      check(refused.problem.where.line >= 1 && refused.problem.where.line <= lines + 1,
+            "a refusal names no line of the file");
+    }
     return;
   }
   Decoded result;

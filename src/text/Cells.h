@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "text/Encoding.h"
+
+namespace krlist {
+
+// How wide text is on a game's screen, in cells: the width of a half-width
+// character. A text box of monospace text holds so many cells a line.
+
+// The character of UTF-8 text that starts at `at`, moving `at` past it. A
+// byte that starts no well-formed character gives U+FFFD and is passed alone.
+char32_t nextCharacter(std::string_view text, std::size_t& at);
+
+// Whether a character is two cells wide by its East Asian Width: Wide (W) or
+// Fullwidth (F), as ideographs, kana, fullwidth forms and most emoji are.
+bool isWide(char32_t character);
+
+// The cells of a character in a script of `encoding`. A CP932 game draws one
+// cell per byte (its half-width characters are its one-byte codes), so a
+// character takes as many cells as its code has bytes; a UTF-8 game draws
+// East Asian wide characters two cells wide and the others one. A character
+// CP932 cannot hold is measured as in UTF-8.
+std::size_t characterCells(char32_t character, Encoding encoding);
+
+// The cells of a line of UTF-8 text, each character counted with
+// characterCells.
+std::size_t textCells(std::string_view utf8, Encoding encoding);
+
+}  // namespace krlist

@@ -1,0 +1,200 @@
+#include "translate/LineWrap.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "text/Cells.h"
+#include "translate/Placeholders.h"
+
+namespace krlist {
+
+namespace {
+
+bool isAmong(char32_t character, std::u32string_view set) {
+  return set.find(character) != std::u32string_view::npos;
+}
+
+// What wrapping sees of a line: each character, or a placeholder whole.
+struct Unit {
+  std::size_t at = 0;  // in the line, in bytes
+  std::size_t length = 0;
+  std::size_t cells = 0;
+  bool space = false;
+  bool eastAsian = false;
+  bool opening = false;
+  bool closing = false;
+};
+
+std::vector<Unit> unitsOf(std::string_view line, Encoding encoding) {
+  std::vector<Unit> units;
+  for (std::size_t at = 0; at < line.size();) {
+    Unit& unit = units.emplace_back();
+    unit.at = at;
+    if (const std::size_t length = placeholderAt(line, at)) {
+      unit.length = length;
+      at += length;
+      continue;
+    }
+    const char32_t character = nextCharacter(line, at);
+    unit.length = at - unit.at;
+    unit.cells = characterCells(character, encoding);
+    unit.space = character == U' ';
+    // Half-width katakana break like the full-width kana they stand for.
+    unit.eastAsian = isWide(character) || (character >= 0xFF61 && character <= 0xFF9F);
+    unit.opening = isOpeningMark(character);
+    unit.closing = isClosingMark(character);
+  }
+  return units;
+}
+
+// What a break does to a unit: a space is replaced by the line feed, or a
+// line feed is put in before the unit.
+enum class Break : std::uint8_t { None, ReplaceSpace, Insert };
+
+void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::string& out) {
+  const std::vector<Unit> units = unitsOf(line, encoding);
+  const std::size_t count = units.size();
+  // breaks[k]: how the line breaks at unit k.
+  std::vector<Break> breaks(count, Break::None);
+  // May a line end with unit `end` and the next start with unit `next`?
+  const auto keepsMarks = [&units](std::size_t end, std::size_t next) {
+    return !units[end].opening && (next == units.size() || !units[next].closing);
+  };
+  std::size_t lineStart = 0;
+  std::size_t cells = 0;      // of the units from lineStart up to the one being placed
+  std::size_t lastPlace = 0;  // the last place the line may break, before that unit; 0 for none
+  // Splits of a word before units up to this one were tried and are not
+  // allowed: whether one is depends only on the two units around it, so a
+  // long word is not searched again for every character.
+  std::size_t triedSplits = 0;
+  const auto startLine = [&](std::size_t start, std::size_t upTo) {
+    lineStart = start;
+    lastPlace = 0;
+    triedSplits = start;
+    cells = 0;
+    for (std::size_t k = start; k < upTo; ++k) {
+      cells += units[k].cells;
+    }
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    const Unit& unit = units[i];
+    // Spaces hang past the end of a line rather than break it: the line
+    // breaks at the last space of a run, before the next word.
+    if (unit.space) {
+      cells += unit.cells;
+      continue;
+    }
+    // A place to break before this unit: after a space, which the line feed
+    // replaces (but not a space that starts the line: that would leave an
+    // empty line), or between two East Asian characters.
+    if (i > lineStart) {
+      const Unit& before = units[i - 1];
+      if (before.space) {
+        std::size_t end = i - 1;  // the last unit before the spaces ends the line
+        while (end > lineStart && units[end].space) {
+          --end;
+        }
+        if (!units[end].space && keepsMarks(end, i)) {
+          lastPlace = i;
+        }
+      } else if (before.eastAsian && unit.eastAsian && keepsMarks(i - 1, i)) {
+        lastPlace = i;
+      }
+    }
+    while (cells + unit.cells > width) {
+      if (lastPlace > lineStart) {
+        const bool space = units[lastPlace - 1].space;
+        breaks[space ? lastPlace - 1 : lastPlace] = space ? Break::ReplaceSpace : Break::Insert;
+        startLine(lastPlace, i);
+        continue;
+      }
+      // A word wider than the line: split it as late as the marks allow,
+      // between two of its characters (a space is a place to break or
+      // nothing).
+      std::size_t split = i;
+      while (split > triedSplits &&
+             (!keepsMarks(split - 1, split) || units[split].space || units[split - 1].space)) {
+        --split;
+      }
+      if (split <= triedSplits) {
+        triedSplits = i;
+        break;  // it cannot be split: it stays whole, wider than the line
+      }
+      breaks[split] = Break::Insert;
+      startLine(split, i);
+    }
+    cells += unit.cells;
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::string_view text = line.substr(units[k].at, units[k].length);
+    switch (breaks[k]) {
+      case Break::None:
+        out += text;
+        break;
+      case Break::ReplaceSpace:
+        out += '\n';
+        break;
+      case Break::Insert:
+        out += '\n';
+        out += text;
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+bool isClosingMark(char32_t character) {
+  return isAmong(character,
+                 U"、。，．・：；？！ゝゞヽヾー」』）】〕〉》’”…‥"
+                 U"ぁぃぅぇぉっゃゅょゎゕゖァィゥェォッャュョヮヵヶㇰㇱㇲㇳㇴㇵㇶㇷㇸㇹㇺㇻㇼㇽㇾㇿ"
+                 U"〟］｝〙〗｡｣､･ｧｨｩｪｫｬｭｮｯｰ)]}!?,.:;");
+}
+
+bool isOpeningMark(char32_t character) {
+  return isAmong(character, U"「『（【〔〈《‘“〝［｛〘〖｢([{");
+}
+
+std::string wrapText(std::string_view text, std::size_t width, Encoding encoding) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (std::size_t start = 0;;) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    wrapLine(text.substr(start, end - start), std::max<std::size_t>(width, 1), encoding, out);
+    if (end == text.size()) {
+      break;
+    }
+    out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
+
+TextExtent measureText(std::string_view text, Encoding encoding) {
+  TextExtent extent;
+  std::size_t cells = 0;
+  for (std::size_t at = 0; at <= text.size();) {
+    if (at == text.size() || text[at] == '\n') {
+      if (cells > extent.widest) {
+        extent.widest = cells;
+        extent.widestLine = extent.lines;
+      }
+      if (at == text.size()) {
+        break;
+      }
+      ++extent.lines;
+      cells = 0;
+      ++at;
+    } else if (const std::size_t length = placeholderAt(text, at)) {
+      at += length;
+    } else {
+      cells += characterCells(nextCharacter(text, at), encoding);
+    }
+  }
+  if (extent.widestLine == 0) {
+    extent.widestLine = 1;
+  }
+  return extent;
+}
+
+}  // namespace krlist

@@ -1,0 +1,177 @@
+#include "translate/TranslationChecks.h"
+
+#include <algorithm>
+
+#include "text/Cells.h"
+#include "translate/LineWrap.h"
+#include "translate/Placeholders.h"
+
+namespace krlist {
+
+namespace {
+
+bool isSpace(char32_t character) {
+  return character == U' ' || character == U'\t' || character == U'\u3000';
+}
+
+// The white space characters at the start of `text`, and at its end.
+std::size_t leadingSpaces(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size() && isSpace(nextCharacter(text, at));) {
+    ++count;
+  }
+  return count;
+}
+
+std::size_t trailingSpaces(std::string_view text) {
+  std::size_t count = 0;
+  std::size_t end = text.size();
+  while (end > 0) {
+    std::size_t start = end - 1;
+    while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+      --start;
+    }
+    std::size_t at = start;
+    if (!isSpace(nextCharacter(text, at))) {
+      break;
+    }
+    ++count;
+    end = start;
+  }
+  return count;
+}
+
+// The placeholders of `from` that `other` lacks, each as often as it lacks
+// it, quoted and in order.
+std::string missingFrom(std::vector<std::string_view> from, std::vector<std::string_view> other) {
+  std::string listed;
+  for (const std::string_view placeholder : from) {
+    const auto found = std::find(other.begin(), other.end(), placeholder);
+    if (found != other.end()) {
+      other.erase(found);
+      continue;
+    }
+    listed += (listed.empty() ? "\"" : ", \"") + std::string(placeholder) + "\"";
+  }
+  return listed;
+}
+
+Problem at(const Location& where, std::string message) {
+  return Problem{where, std::move(message)};
+}
+
+std::string plural(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string_view checkName(Check check) {
+  switch (check) {
+    case Check::Stale:
+      return "stale";
+    case Check::Unencodable:
+      return "unencodable";
+    case Check::Width:
+      return "width";
+    case Check::Lines:
+      return "lines";
+    case Check::Markers:
+      return "markers";
+    case Check::Whitespace:
+      return "whitespace";
+  }
+  return "";
+}
+
+bool isError(Check check) {
+  return check == Check::Stale || check == Check::Unencodable;
+}
+
+std::string fitTranslation(std::string_view target, Encoding encoding, const TextFit& fit) {
+  std::string text = fit.substitutions != nullptr && !fit.substitutions->empty()
+                         ? fit.substitutions->apply(target)
+                         : std::string(target);
+  if (fit.wrap > 0) {
+    text = wrapText(text, fit.wrap, encoding);
+  }
+  return text;
+}
+
+void checkEncodable(std::string_view text, Encoding encoding, const Location& where,
+                    std::vector<EntryProblem>& problems) {
+  std::string encoded;
+  // encodeText stops at the first character it cannot hold: go on after it.
+  for (std::size_t from = 0; from < text.size();) {
+    encoded.clear();
+    const auto bad = encodeText(encoding, text.substr(from), encoded);
+    if (!bad) {
+      break;
+    }
+    problems.push_back(
+        {Check::Unencodable,
+         at(where, "the translation holds " + describeCharacter(bad->character) + ", which " +
+                       std::string(encodingName(encoding)) + " cannot hold")});
+    from += bad->offset;
+    (void)nextCharacter(text, from);
+  }
+}
+
+void checkPresentation(std::string_view source, std::string_view fitted, Encoding encoding,
+                       const TextBox& box, const Location& where,
+                       std::vector<EntryProblem>& problems) {
+  if (box.width > 0) {
+    std::size_t line = 1;
+    for (std::size_t start = 0; start <= fitted.size(); ++line) {
+      const std::size_t end = std::min(fitted.find('\n', start), fitted.size());
+      const std::size_t cells = measureText(fitted.substr(start, end - start), encoding).widest;
+      if (cells > box.width) {
+        problems.push_back(
+            {Check::Width, at(where, "line " + std::to_string(line) + " of the translation is " +
+                                         plural(cells, "cell", "cells") + " wide, more than " +
+                                         std::to_string(box.width))});
+      }
+      start = end + 1;
+    }
+  }
+  if (box.lines > 0) {
+    const std::size_t lines = measureText(fitted, encoding).lines;
+    if (lines > box.lines) {
+      problems.push_back(
+          {Check::Lines, at(where, "the translation has " + std::to_string(lines) +
+                                       " lines, more than " + std::to_string(box.lines))});
+    }
+  }
+  const std::vector<std::string_view> sourceMarkers = findPlaceholders(source);
+  const std::vector<std::string_view> targetMarkers = findPlaceholders(fitted);
+  const std::string missing = missingFrom(sourceMarkers, targetMarkers);
+  const std::string extra = missingFrom(targetMarkers, sourceMarkers);
+  if (!missing.empty() || !extra.empty()) {
+    std::string message = "the placeholders differ from the source's:";
+    if (!missing.empty()) {
+      message += " the translation lacks " + missing;
+    }
+    if (!extra.empty()) {
+      message += std::string(missing.empty() ? "" : ";") + " the translation adds " + extra;
+    }
+    problems.push_back({Check::Markers, at(where, message)});
+  }
+  const std::size_t sourceLeading = leadingSpaces(source);
+  const std::size_t targetLeading = leadingSpaces(fitted);
+  if (sourceLeading != targetLeading) {
+    problems.push_back(
+        {Check::Whitespace,
+         at(where, "the source starts with " + plural(sourceLeading, "space", "spaces") +
+                       ", the translation with " + std::to_string(targetLeading))});
+  }
+  const std::size_t sourceTrailing = trailingSpaces(source);
+  const std::size_t targetTrailing = trailingSpaces(fitted);
+  if (sourceTrailing != targetTrailing) {
+    problems.push_back(
+        {Check::Whitespace,
+         at(where, "the source ends with " + plural(sourceTrailing, "space", "spaces") +
+                       ", the translation with " + std::to_string(targetTrailing))});
+  }
+}
+
+}  // namespace krlist

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "io/Problem.h"
+#include "text/Encoding.h"
+#include "translate/Substitutions.h"
+
+namespace krlist {
+
+// What is checked of a translation, by `lint` and by `inject`, which refuses
+// a file with any error.
+enum class Check : std::uint8_t {
+  Stale,        // error: the entry's source is not the script's text, or no string lies there
+  Unencodable,  // error: the translation holds a character the script's encoding cannot hold
+  Width,        // warning: a line is wider than the text box
+  Lines,        // warning: more lines than the text box holds
+  Markers,      // warning: the placeholders of source and translation differ
+  Whitespace,   // warning: leading or trailing spaces differ
+};
+
+// The check's short name, as lint prints it: "stale", "unencodable", ...
+std::string_view checkName(Check check);
+bool isError(Check check);
+
+// One finding about one entry: its line in the translation file, and the
+// offset of its string (the entry's context) in `where.offset`.
+struct EntryProblem {
+  Check check;
+  Problem problem;
+};
+
+// What is done to a translation on its way into a script: characters
+// replaced, then lines wrapped to `wrap` cells (0: not wrapped).
+struct TextFit {
+  const Substitutions* substitutions = nullptr;
+  std::size_t wrap = 0;
+};
+
+// A translation as it goes into a script.
+std::string fitTranslation(std::string_view target, Encoding encoding, const TextFit& fit);
+
+// One problem for every character of `text` that `encoding` cannot hold,
+// each time it occurs.
+void checkEncodable(std::string_view text, Encoding encoding, const Location& where,
+                    std::vector<EntryProblem>& problems);
+
+// The size of the game's text box, for the width and lines checks; 0 leaves
+// a check out.
+struct TextBox {
+  std::size_t width = 0;
+  std::size_t lines = 0;
+};
+
+// The warnings about a translation, as it goes into the script (`fitted`),
+// against its source: width, lines, markers and whitespace.
+void checkPresentation(std::string_view source, std::string_view fitted, Encoding encoding,
+                       const TextBox& box, const Location& where,
+                       std::vector<EntryProblem>& problems);
+
+}  // namespace krlist

@@ -1,0 +1,382 @@
+// Fitting translations to a text box: cell widths, placeholders, line
+// wrapping and substitution tables.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/Cells.h"
+#include "text/Encoding.h"
+#include "translate/LineWrap.h"
+#include "translate/Placeholders.h"
+#include "translate/Substitutions.h"
+#include "translate/TranslationChecks.h"
+
+namespace krlist {
+namespace {
+
+constexpr Encoding kUtf8 = Encoding::Utf8;
+constexpr Encoding kCp932 = Encoding::Cp932;
+
+TEST(CellsTest, WidthOfEachKindOfCharacter) {
+  struct Case {
+    std::string_view text;
+    std::size_t utf8;
+    std::size_t cp932;
+  };
+  const Case cases[] = {
+      {"abc", 3, 3},
+      {"こんにちは", 10, 10},  // kana: wide, two bytes
+      {"漢字", 4, 4},
+      {"ｶﾀｶﾅ", 4, 4},              // half-width katakana: one cell, one byte
+      {"ＡＢ", 4, 4},              // fullwidth Latin
+      {"αβγ", 3, 6},               // Greek: narrow in Unicode, two bytes in CP932
+      {"…", 1, 2},                 // ambiguous width: narrow unless CP932 makes it two
+      {"é", 1, 1},                 // not in CP932: measured as in UTF-8
+      {"😀", 2, 2},                 // emoji: wide
+      {"\xF0\xA0\x80\x80", 2, 2},  // U+20000, an ideograph beyond the BMP
+      {"한", 2, 2},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(textCells(c.text, kUtf8), c.utf8) << c.text;
+    EXPECT_EQ(textCells(c.text, kCp932), c.cp932) << c.text;
+  }
+}
+
+TEST(CellsTest, WideRangesHaveSharpEdges) {
+  // The first and last code points of a few ranges, and their neighbours.
+  const std::pair<char32_t, bool> edges[] = {
+      {0x10FF, false}, {0x1100, true},   {0x115F, true},  {0x1160, false}, {0x303E, true},
+      {0x303F, false}, {0x3041, true},   {0xA4C6, true},  {0xA4C7, false}, {0xFF00, false},
+      {0xFF01, true},  {0xFF60, true},   {0xFF61, false}, {0xFFE6, true},  {0xFFE7, false},
+      {0x3FFFD, true}, {0x3FFFE, false},
+  };
+  for (const auto& [character, wide] : edges) {
+    EXPECT_EQ(isWide(character), wide) << std::hex << static_cast<unsigned>(character);
+  }
+}
+
+TEST(PlaceholdersTest, FoundWhereAGameActsOnThem) {
+  struct Case {
+    std::string_view text;
+    std::vector<std::string_view> found;
+  };
+  const Case cases[] = {
+      {"Hello %s, %d coins", {"%s", "%d"}},
+      {"%1$s and %2$-5.2f, 100%%", {"%1$s", "%2$-5.2f", "%%"}},
+      {"%lld %zu %*d", {"%lld", "%zu", "%*d"}},
+      {"50% off", {}},  // '%' and a space and 'o': no conversion
+      {"{0} met {name}{}", {"{0}", "{name}", "{}"}},
+      {"a { b", {}},
+      {"<color=red>hot</color><br>", {"<color=red>", "</color>", "<br>"}},
+      {"a < b > c", {}},  // '<' then a space: text
+      {"line\\nbreak \\\\ \\c", {"\\n", "\\\\", "\\c"}},
+      {"\\あ", {"\\あ"}},  // an escaped character is taken whole
+      {"trailing \\", {}},
+      {"{\nx}", {}},  // a field does not run over a line
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(findPlaceholders(c.text), c.found) << c.text;
+  }
+}
+
+struct WrapCase {
+  std::size_t width;
+  Encoding encoding;
+  std::string_view text;
+  std::string_view wrapped;
+};
+
+class WrapTest : public ::testing::TestWithParam<WrapCase> {};
+
+TEST_P(WrapTest, BreaksAsTheRulesSay) {
+  const WrapCase& c = GetParam();
+  EXPECT_EQ(wrapText(c.text, c.width, c.encoding), c.wrapped);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, WrapTest,
+    ::testing::Values(
+        // A line that fits is left alone.
+        WrapCase{10, kUtf8, "short", "short"},
+        // At a space, which the line feed replaces; greedily.
+        WrapCase{5, kUtf8, "abcde fgh", "abcde\nfgh"},
+        WrapCase{10, kUtf8, "the quick brown fox jumps", "the quick\nbrown fox\njumps"},
+        // Of several spaces the last breaks; the others hang.
+        WrapCase{5, kUtf8, "abc  def", "abc \ndef"},
+        // A word is split only when it alone is wider than a line.
+        WrapCase{4, kUtf8, "abcdefghij", "abcd\nefgh\nij"},
+        WrapCase{5, kUtf8, "ab abcdefgh", "ab\nabcde\nfgh"},
+        // Between two East Asian characters.
+        WrapCase{6, kUtf8, "あいうえお", "あいう\nえお"}, WrapCase{3, kCp932, "ｱｲｳｴｵ", "ｱｲｳ\nｴｵ"},
+        // No closing mark starts a line.
+        WrapCase{6, kUtf8, "あいう。えお", "あい\nう。え\nお"},
+        WrapCase{4, kUtf8, "ちょっと", "ちょっ\nと"},
+        WrapCase{8, kUtf8, "「はい」と言った", "「はい」\nと言った"},
+        WrapCase{4, kCp932, "あい……", "あ\nい……"}, WrapCase{6, kUtf8, "ab cd!", "ab cd!"},
+        WrapCase{5, kUtf8, "ab cd !", "ab\ncd !"},
+        // No opening mark ends one.
+        WrapCase{6, kUtf8, "あい「うえ」", "あい\n「う\nえ」"},
+        // Placeholders take no cells and are never split.
+        WrapCase{5, kUtf8, "{player} went home", "{player} went\nhome"},
+        WrapCase{3, kUtf8, "%1$s%2$s<br>", "%1$s%2$s<br>"},
+        WrapCase{4, kUtf8, "ab{long name}cdef", "ab{long name}cd\nef"},
+        // Line feeds already there are kept, each line wrapped alone.
+        WrapCase{5, kUtf8, "ab\ncdefgh ij", "ab\ncdefg\nh ij"},
+        WrapCase{5, kUtf8, "abc\n\nde", "abc\n\nde"},
+        // Widths in the script's encoding: Greek is two bytes in CP932.
+        WrapCase{7, kUtf8, "αβγ αβγ", "αβγ αβγ"}, WrapCase{7, kCp932, "αβγ αβγ", "αβγ\nαβγ"},
+        // Between Latin and kana only when the Latin word is split.
+        WrapCase{5, kUtf8, "OKです", "OKで\nす"}, WrapCase{3, kUtf8, "OKです", "OK\nで\nす"},
+        WrapCase{1, kUtf8, "あ", "あ"}));
+
+// The test's own view of a wrapped text: characters, and placeholders whole.
+std::vector<std::string> unitsOf(std::string_view line) {
+  std::vector<std::string> units;
+  for (std::size_t at = 0; at < line.size();) {
+    std::size_t length = placeholderAt(line, at);
+    if (length == 0) {
+      std::size_t next = at;
+      (void)nextCharacter(line, next);
+      length = next - at;
+    }
+    units.emplace_back(line.substr(at, length));
+    at += length;
+  }
+  return units;
+}
+
+char32_t characterOf(const std::string& unit) {
+  std::size_t at = 0;
+  return unit.size() > 0 && placeholderAt(unit, 0) == 0 ? nextCharacter(unit, at) : U'x';
+}
+
+bool isEastAsianUnit(const std::string& unit) {
+  const char32_t c = characterOf(unit);
+  return isWide(c) || (c >= 0xFF61 && c <= 0xFF9F);
+}
+
+// Whether a line could have been broken somewhere: a space with something
+// after it that is not a space, or two East Asian characters, with the
+// marks allowing it.
+bool hasPlaceToBreak(const std::vector<std::string>& units) {
+  for (std::size_t i = 1; i < units.size(); ++i) {
+    const bool marksAllow =
+        !isClosingMark(characterOf(units[i])) && !isOpeningMark(characterOf(units[i - 1]));
+    if (units[i] != " " && units[i - 1] == " ") {
+      std::size_t end = i - 1;
+      while (end > 0 && units[end] == " ") {
+        --end;
+      }
+      if (units[end] != " " && !isClosingMark(characterOf(units[i])) &&
+          !isOpeningMark(characterOf(units[end]))) {
+        return true;
+      }
+    }
+    if (isEastAsianUnit(units[i - 1]) && isEastAsianUnit(units[i]) && marksAllow) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST(WrapPropertyTest, LinesFitAndNothingButBreaksChanges) {
+  const std::vector<std::string_view> alphabet = {
+      "a",  "b",  "c",  " ",  " ", " ", "あ",  "い", "漢", "。", "、",
+      "「", "」", "ー", "ょ", "…", "ｱ", "{x}", "%d", "\n", "α",  "!",
+  };
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 4000; ++round) {
+    std::string text;
+    const std::size_t length = random() % 40;
+    for (std::size_t i = 0; i < length; ++i) {
+      text += alphabet[random() % alphabet.size()];
+    }
+    const std::size_t width = 1 + random() % 12;
+    const Encoding encoding = round % 2 == 0 ? kUtf8 : kCp932;
+    const std::string wrapped = wrapText(text, width, encoding);
+    SCOPED_TRACE("width " + std::to_string(width) + (round % 2 == 0 ? " utf-8" : " cp932") +
+                 ": \"" + text + "\" -> \"" + wrapped + "\"");
+
+    // Taking the breaks out gives the text back, each break either a space
+    // it replaced or a line feed put in. `broken[k]`: line k + 1 of the
+    // result starts after a break that wrapping made.
+    std::vector<bool> broken;
+    std::size_t i = 0;
+    for (std::size_t j = 0; j < wrapped.size(); ++j) {
+      if (i < text.size() && wrapped[j] == text[i]) {
+        if (wrapped[j] == '\n') {
+          broken.push_back(false);
+        }
+        ++i;
+      } else {
+        ASSERT_EQ(wrapped[j], '\n');
+        broken.push_back(true);
+        if (i < text.size() && text[i] == ' ') {
+          ++i;
+        }
+      }
+    }
+    ASSERT_EQ(i, text.size());
+
+    std::vector<std::string> lines;
+    std::stringstream split(wrapped);
+    for (std::string line; std::getline(split, line);) {
+      lines.push_back(line);
+    }
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+      std::vector<std::string> units = unitsOf(lines[k]);
+      while (!units.empty() && units.back() == " ") {
+        units.pop_back();  // hanging spaces are not seen
+      }
+      std::size_t cells = 0;
+      for (const std::string& unit : units) {
+        cells += placeholderAt(unit, 0) > 0 ? 0 : textCells(unit, encoding);
+      }
+      if (cells > width) {
+        EXPECT_FALSE(hasPlaceToBreak(units)) << "line " << k + 1 << " is too wide";
+      }
+      if (k > 0 && broken[k - 1] && !units.empty()) {
+        EXPECT_FALSE(isClosingMark(characterOf(units.front())))
+            << "line " << k + 1 << " starts with a closing mark";
+      }
+      if (k + 1 < lines.size() && broken[k] && !units.empty()) {
+        EXPECT_FALSE(isOpeningMark(characterOf(units.back())))
+            << "line " << k + 1 << " ends with an opening mark";
+      }
+    }
+    if (::testing::Test::HasFailure()) {
+      return;
+    }
+  }
+}
+
+TEST(MeasureTest, WidestLineAndLineCount) {
+  const TextExtent extent = measureText("ab\n{name}あいう\nc", kUtf8);
+  EXPECT_EQ(extent.widest, 6U);
+  EXPECT_EQ(extent.widestLine, 2U);
+  EXPECT_EQ(extent.lines, 3U);
+  EXPECT_EQ(measureText("", kUtf8).lines, 1U);
+}
+
+TEST(SubstitutionsTest, ReplacesEveryCharacterOfTheTable) {
+  const Expected<Substitutions> table =
+      Substitutions::read("\xEF\xBB\xBF# a comment\né\te\r\n\n—\t―\nœ\toe\n\u00AD\t\n", "t.txt");
+  ASSERT_TRUE(table) << table.problem().describe();
+  EXPECT_EQ(table->apply("Café — œuvre\u00AD."), "Cafe ― oeuvre.");
+  EXPECT_EQ(table->apply("plain"), "plain");
+}
+
+TEST(SubstitutionsTest, RefusesWhatIsNoTableLine) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"é e\n", "t.txt:1: no tab: a line is CHARACTER, a tab and its replacement"},
+      {"# ok\nab\tx\n",
+       "t.txt:2: \"ab\" is not one character: a line is CHARACTER, a tab and "
+       "its replacement"},
+      {"\tx\n",
+       "t.txt:1: \"\" is not one character: a line is CHARACTER, a tab and its "
+       "replacement"},
+      {"é\te\nà\ta\né\tE\n", "t.txt:3: U+00E9 'é' again, first at line 1"},
+      {"a\tb\n\xE9\tx\n", "t.txt:2: invalid UTF-8"},
+  };
+  for (const auto& [text, message] : cases) {
+    const Expected<Substitutions> table = Substitutions::read(text, "t.txt");
+    ASSERT_FALSE(table) << text;
+    EXPECT_EQ(table.problem().describe(), message);
+  }
+}
+
+// The table installed as an example: each character is one CP932 lacks,
+// and each replacement is one it holds.
+TEST(SubstitutionsTest, ExampleTableFillsGapsOfCp932) {
+  std::ifstream file(KRLIST_EXAMPLE_TABLE, std::ios::binary);
+  ASSERT_TRUE(file) << KRLIST_EXAMPLE_TABLE;
+  std::stringstream text;
+  text << file.rdbuf();
+  const Expected<Substitutions> table = Substitutions::read(text.str(), "example");
+  ASSERT_TRUE(table) << table.problem().describe();
+  std::stringstream lines(text.str());
+  std::size_t entries = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') {
+      continue;
+    }
+    const std::string character = line.substr(0, line.find('\t'));
+    const std::string replacement = line.substr(line.find('\t') + 1);
+    std::string out;
+    EXPECT_TRUE(encodeText(kCp932, character, out)) << character << " is in CP932";
+    EXPECT_FALSE(encodeText(kCp932, replacement, out)) << replacement << " is not in CP932";
+    EXPECT_EQ(table->apply(character), replacement);
+    ++entries;
+  }
+  EXPECT_GT(entries, 100U);
+}
+
+TEST(ChecksTest, WarningsOfATranslationAgainstItsSource) {
+  struct Case {
+    std::string_view source;
+    std::string_view translation;
+    std::vector<std::string_view> found;  // "check: message"
+  };
+  const Case cases[] = {
+      {"Hello %s!", "Salut %s!", {}},
+      {"%s and %s",
+       "%s",
+       {"markers: the placeholders differ from the source's: the translation "
+        "lacks \"%s\""}},
+      {"{a}{b}", "{b}{a}", {}},  // the order may change
+      {"<br>",
+       "<br><br>",
+       {"markers: the placeholders differ from the source's: the "
+        "translation adds \"<br>\""}},
+      {"%d",
+       "%i",
+       {"markers: the placeholders differ from the source's: the translation lacks "
+        "\"%d\"; the translation adds \"%i\""}},
+      {"\u3000はい", " Yes", {}},  // an ideographic space is a space
+      {"Yes ", "Oui", {"whitespace: the source ends with 1 space, the translation with 0"}},
+      {"Yes", "  Oui", {"whitespace: the source starts with 0 spaces, the translation with 2"}},
+      {"x", "0123456789\nab", {"width: line 1 of the translation is 10 cells wide, more than 8"}},
+      {"{long placeholder}", "{long placeholder}abc", {}},  // placeholders take no cells
+      {"x", "a\nb\nc\nd", {"lines: the translation has 4 lines, more than 3"}},
+      {"x", "ありがとう", {"width: line 1 of the translation is 10 cells wide, more than 8"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<EntryProblem> problems;
+    checkPresentation(c.source, c.translation, kUtf8, TextBox{8, 3}, Location{}, problems);
+    std::vector<std::string> found;
+    for (const EntryProblem& problem : problems) {
+      EXPECT_FALSE(isError(problem.check));
+      found.push_back(std::string(checkName(problem.check)) + ": " + problem.problem.message);
+    }
+    EXPECT_EQ(found, std::vector<std::string>(c.found.begin(), c.found.end())) << c.translation;
+  }
+}
+
+TEST(ChecksTest, EveryUnencodableCharacterEachTimeItOccurs) {
+  std::vector<EntryProblem> problems;
+  checkEncodable("é, ü and é — ok", kCp932, Location{"t.po", 7, 0, 0x1A}, problems);
+  std::vector<std::string> found;
+  for (const EntryProblem& problem : problems) {
+    EXPECT_EQ(problem.check, Check::Unencodable);
+    found.push_back(problem.problem.describe());
+  }
+  const std::vector<std::string> expected = {
+      "t.po:7: the translation holds U+00E9 'é', which cp932 cannot hold",
+      "t.po:7: the translation holds U+00FC 'ü', which cp932 cannot hold",
+      "t.po:7: the translation holds U+00E9 'é', which cp932 cannot hold",
+      "t.po:7: the translation holds U+2014 '—', which cp932 cannot hold",
+  };
+  EXPECT_EQ(found, expected);
+  problems.clear();
+  checkEncodable("é, ü and é — ok", kUtf8, Location{}, problems);
+  EXPECT_TRUE(problems.empty());
+}
+
+}  // namespace
+}  // namespace krlist
