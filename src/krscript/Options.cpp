@@ -36,7 +36,8 @@ constexpr CommandInfo kCommands[] = {
      "Writes a script as JSON that can be edited and built back into the same bytes: to\n"
      "standard output, to OUT, or for a folder to OUT/<path>.json for every file in it.\n"
      "A string is \"text\" when it reads back exactly in the encoding (auto: the one\n"
-     "that holds the most string bytes), otherwise \"bytes\" in hexadecimal.\n"},
+     "that holds the most string bytes of all the run's scripts together, cp932 when\n"
+     "none tells), otherwise \"bytes\" in hexadecimal.\n"},
     {Command::Build, "build", 1, 1, true, "build takes one input path",
      "Usage: krscript build JSON|DIR -o OUT [-j N] [--fail-fast] [--include GLOB] "
      "[--exclude GLOB]\n"
