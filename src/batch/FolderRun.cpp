@@ -13,14 +13,12 @@
 #include "io/Files.h"
 #include "io/OutputFile.h"
 
+#include <sys/stat.h>
+
 #ifdef _WIN32
 #include <io.h>
 #define isatty _isatty
 #define fileno _fileno
-#else
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
 #endif
 
 namespace krlist {
@@ -144,6 +142,83 @@ std::vector<Job> listFolder(
   return jobs;
 }
 
+namespace {
+
+// "DEVICE:INODE" of an existing file, empty when there is none (or the
+// system gives none).
+std::string identityOf(const std::filesystem::path& path) {
+#ifdef _WIN32
+  (void)path;
+  return {};
+#else
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    return {};
+  }
+  return std::to_string(status.st_dev) + ':' + std::to_string(status.st_ino);
+#endif
+}
+
+std::filesystem::path::string_type normalised(const std::filesystem::path& path) {
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  if (error) {
+    absolute = path;
+  }
+  std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, error);
+  if (error) {
+    resolved = absolute.lexically_normal();
+  }
+  // "DIR/" and "DIR" are one folder.
+  std::filesystem::path::string_type text = resolved.native();
+  while (text.size() > 1 && resolved.has_relative_path() &&
+         (text.back() == '/' || text.back() == std::filesystem::path::preferred_separator)) {
+    text.pop_back();
+  }
+  return text;
+}
+
+}  // namespace
+
+void InputFiles::add(const std::filesystem::path& input) {
+  if (std::string identity = identityOf(input); !identity.empty()) {
+    byIdentity_.emplace(std::move(identity), input);
+  }
+  byPath_.emplace(normalised(input), input);
+}
+
+const std::filesystem::path* InputFiles::replacedBy(const std::filesystem::path& output) const {
+  if (const std::string identity = identityOf(output); !identity.empty()) {
+    if (const auto found = byIdentity_.find(identity); found != byIdentity_.end()) {
+      return &found->second;
+    }
+  }
+  if (const auto found = byPath_.find(normalised(output)); found != byPath_.end()) {
+    return &found->second;
+  }
+  return nullptr;
+}
+
+void refuseOutputsOverInputs(std::vector<Job>& jobs, const InputFiles& inputs) {
+  for (Job& job : jobs) {
+    if (job.output.empty() || !job.failure.empty()) {
+      continue;
+    }
+    if (const std::filesystem::path* input = inputs.replacedBy(job.output)) {
+      std::string failure = job.name;
+      failure += ": the output ";
+      failure += pathToUtf8(job.output);
+      failure += " would replace the input";
+      if (*input != job.input) {
+        failure += ' ';
+        failure += pathToUtf8(*input);
+      }
+      failure += '\n';
+      job.failure = std::move(failure);
+    }
+  }
+}
+
 int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Job&)>& run,
             const RunOptions& options) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -160,20 +235,12 @@ int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Jo
   std::condition_variable changed;
 
   auto work = [&](bool ownThread) {
-#ifndef _WIN32
-    // SIGINT and SIGTERM go to the main thread, which writes no file: the
+    // Signals from outside go to the main thread, which writes no file: the
     // handler that removes the temporary files then never interrupts one
     // being created.
     if (ownThread) {
-      sigset_t interrupts;
-      sigemptyset(&interrupts);
-      sigaddset(&interrupts, SIGINT);
-      sigaddset(&interrupts, SIGTERM);
-      pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
+      blockExitSignals();
     }
-#else
-    (void)ownThread;
-#endif
     for (;;) {
       const std::size_t index = next++;
       if (index >= jobs.size() || stopping) {
@@ -245,36 +312,41 @@ int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Jo
   return ok == jobs.size() ? 0 : 1;
 }
 
-bool writeOutput(const Job& job, const std::function<bool(TextOutput&)>& write,
-                 std::string& error) {
+Expected<void> writeOutput(const Job& job,
+                           const std::function<Expected<void>(TextOutput&)>& write) {
   if (job.output.empty()) {
     TextOutput out(stdout);
-    const bool written = write(out);
+    Expected<void> written = write(out);
     if (!out.flush()) {
-      error = "cannot write to standard output";
-      return false;
+      return Problem::about(job.name, "cannot write to standard output");
     }
     return written;
   }
   std::error_code ignored;
   if (std::filesystem::equivalent(job.input, job.output, ignored)) {
-    error = "the output " + pathToUtf8(job.output) + " would replace the input";
-    return false;
+    return Problem::about(job.name,
+                          "the output " + pathToUtf8(job.output) + " would replace the input");
   }
   OutputFile file;
-  if (!file.open(job.output, error)) {
-    return false;
+  const auto named = [&job](Problem problem) {
+    problem.where.file = job.name;
+    return problem;
+  };
+  if (Expected<void> opened = file.open(job.output); !opened) {
+    return named(opened.problem());
   }
   TextOutput out(file.stream());
-  if (!write(out)) {
-    return false;
+  if (Expected<void> written = write(out); !written) {
+    return written;
   }
   if (!out.flush()) {
-    error =
-        "cannot write " + pathToUtf8(job.output) + ": " + std::generic_category().message(errno);
-    return false;
+    return Problem::about(job.name, "cannot write " + pathToUtf8(job.output) + ": " +
+                                        std::generic_category().message(errno));
   }
-  return file.commit(error);
+  if (Expected<void> committed = file.commit(); !committed) {
+    return named(committed.problem());
+  }
+  return {};
 }
 
 }  // namespace krlist

@@ -4,10 +4,12 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "batch/PathFilter.h"
+#include "io/Problem.h"
 #include "io/TextOutput.h"
 
 namespace krlist {
@@ -58,6 +60,26 @@ std::vector<Job> listFolder(
         outputFor,
     const PathFilter& filter, std::string& notes);
 
+// The files a run reads, known as files rather than by name: a path of
+// another spelling ("in/../in/a", a link, a hard link) to one of them is
+// still it.
+class InputFiles {
+ public:
+  void add(const std::filesystem::path& input);
+  // The input that writing `output` would replace, or null.
+  const std::filesystem::path* replacedBy(const std::filesystem::path& output) const;
+
+ private:
+  // By device and inode where the system gives them, and by the absolute
+  // path with links and "." and ".." resolved.
+  std::unordered_map<std::string, std::filesystem::path> byIdentity_;
+  std::unordered_map<std::filesystem::path::string_type, std::filesystem::path> byPath_;
+};
+
+// Makes every job whose output is an input of the run fail, before anything
+// is written, with "NAME: the output OUT would replace the input IN".
+void refuseOutputsOverInputs(std::vector<Job>& jobs, const InputFiles& inputs);
+
 struct RunOptions {
   unsigned jobs = 0;  // files at once; 0 for one per core
   bool failFast = false;
@@ -72,10 +94,11 @@ struct RunOptions {
 int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Job&)>& run,
             const RunOptions& options);
 
-// Writes a job's output whole: to a temporary file renamed into place, or to
-// standard output when the job has no output path. `write` returns false to
-// throw the output away. False, with the reason in `error`, when the output
-// cannot be written or would replace the job's input.
-bool writeOutput(const Job& job, const std::function<bool(TextOutput&)>& write, std::string& error);
+// Writes a job's output whole (io/OutputFile.h), or to standard output when
+// the job has no output path. `write` returns a problem to throw the output
+// away, and that problem is returned as it is. Otherwise the problem, named
+// for the job, is that the output cannot be written or would replace the
+// job's input.
+Expected<void> writeOutput(const Job& job, const std::function<Expected<void>(TextOutput&)>& write);
 
 }  // namespace krlist

@@ -1,7 +1,6 @@
 #include "format/ScriptFile.h"
 
 #include <cstdio>
-#include <utility>
 
 #include "io/Files.h"
 
@@ -9,16 +8,13 @@ namespace krlist {
 
 Expected<void> openAndDecode(const std::filesystem::path& path, const std::string& name,
                              DecodedScript& script) {
-  std::string error;
-  std::FILE* file = openInput(path, error);
-  if (file == nullptr) {
-    Problem problem;
-    problem.where.file = name;
-    problem.message = std::move(error);
-    return problem;
+  Expected<std::FILE*> file = openInput(path);
+  if (!file) {
+    file.problem().where.file = name;
+    return file.problem();
   }
-  (void)script.bytes.load(file);  // a failed read is told by the decode
-  std::fclose(file);
+  (void)script.bytes.load(*file);  // a failed read is told by the decode
+  std::fclose(*file);
   script.stop = script.decoder.decode(script.bytes);
   return {};
 }

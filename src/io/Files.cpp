@@ -65,40 +65,42 @@ bool isDirectory(std::FILE* file) {
 }
 #endif
 
-std::FILE* openInput(const std::filesystem::path& path, std::string& error) {
+Expected<std::FILE*> openInput(const std::filesystem::path& path) {
   std::FILE* file = openFile(path, "rb");
   if (file == nullptr || isDirectory(file)) {
-    error = "cannot open: " + std::generic_category().message(file == nullptr ? errno : EISDIR);
+    const int error = file == nullptr ? errno : EISDIR;
     if (file != nullptr) {
       std::fclose(file);
     }
-    return nullptr;
+    return Problem::about(pathToUtf8(path),
+                          "cannot open: " + std::generic_category().message(error));
   }
   return file;
 }
 
-bool readFile(const std::filesystem::path& path, std::string& bytes, std::string& error) {
-  std::FILE* file = openInput(path, error);
-  if (file == nullptr) {
-    return false;
+Expected<std::string> readFile(const std::filesystem::path& path) {
+  Expected<std::FILE*> file = openInput(path);
+  if (!file) {
+    return file.problem();
   }
+  std::string bytes;
   // Room for the whole file at once rather than grown piece by piece.
   std::error_code sizeError;
   const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
   if (!sizeError) {
-    bytes.reserve(bytes.size() + static_cast<std::size_t>(size));
+    bytes.reserve(static_cast<std::size_t>(size));
   }
   char block[1 << 16];
   std::size_t got = 0;
-  while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+  while ((got = std::fread(block, 1, sizeof block, *file)) > 0) {
     bytes.append(block, got);
   }
-  const bool read = std::ferror(file) == 0;
-  std::fclose(file);
+  const bool read = std::ferror(*file) == 0;
+  std::fclose(*file);
   if (!read) {
-    error = "cannot read the file";
+    return Problem::about(pathToUtf8(path), "cannot read the file");
   }
-  return read;
+  return bytes;
 }
 
 }  // namespace krlist

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "io/Problem.h"
+
 namespace krlist {
 
 // Paths travel through the tools as UTF-8 on Windows, where the system names
@@ -18,13 +20,13 @@ std::string pathToUtf8(const std::filesystem::path& path);
 // Windows too.
 std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 
-// Opens a file to read as raw bytes. Null, with the reason in `error`, when it
+// Opens a file to read as raw bytes; the problem names the file when it
 // cannot be opened or is a folder.
-std::FILE* openInput(const std::filesystem::path& path, std::string& error);
+Expected<std::FILE*> openInput(const std::filesystem::path& path);
 
-// Reads a whole file into `bytes`. False, with the reason in `error`, when it
-// cannot be opened or read, or is a folder.
-bool readFile(const std::filesystem::path& path, std::string& bytes, std::string& error);
+// Reads a whole file; the problem names the file when it cannot be opened or
+// read, or is a folder.
+Expected<std::string> readFile(const std::filesystem::path& path);
 
 // True when an open stream is a directory, which some systems let fopen open
 // and only fail at the first read. The stream itself is asked, not the name,

@@ -2,17 +2,29 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstdlib>
 #include <exception>
+#include <limits>
+#include <mutex>
+#include <set>
+#include <string_view>
 #include <system_error>
 
 #include "io/Files.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <process.h>
 #include <windows.h>
 #define getpid _getpid
 #else
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 #endif
@@ -75,79 +87,298 @@ std::string describeErrno(int error) {
   return std::generic_category().message(error);
 }
 
+Problem cannotWrite(const std::filesystem::path& path, const std::string& reason) {
+  return Problem::about({}, "cannot write " + pathToUtf8(path) + ": " + reason);
+}
+
+// What marks a temporary file of this naming: ".NAME.kr-PID-N.tmp".
+constexpr std::string_view kTemporaryMark = ".kr-";
+constexpr std::string_view kTemporaryEnd = ".tmp";
+
+// The process that made the temporary file `name`, or 0 when the name is
+// not of this naming.
+unsigned long temporaryOwner(std::string_view name) {
+  if (name.size() < 2 || name.front() != '.' || !name.ends_with(kTemporaryEnd)) {
+    return 0;
+  }
+  name.remove_suffix(kTemporaryEnd.size());
+  const std::size_t mark = name.rfind(kTemporaryMark);
+  if (mark == 0 || mark == std::string_view::npos) {
+    return 0;
+  }
+  const std::string_view numbers = name.substr(mark + kTemporaryMark.size());
+  const std::size_t dash = numbers.find('-');
+  const std::string_view pid = numbers.substr(0, dash);
+  const std::string_view counter = dash == std::string_view::npos ? "" : numbers.substr(dash + 1);
+  const auto digits = [](std::string_view text) {
+    return !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == text.npos;
+  };
+  unsigned long owner = 0;
+  if (!digits(pid) || !digits(counter) ||
+      std::from_chars(pid.data(), pid.data() + pid.size(), owner).ec != std::errc()) {
+    return 0;
+  }
+  return owner;
+}
+
+std::mutex cleanedMutex;
+std::set<std::filesystem::path::string_type> cleanedFolders;
+
+#ifdef _WIN32
+int errnoFromWindows(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return ENOENT;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_WRITE_PROTECT:
+      return EROFS;
+    default:
+      return EIO;
+  }
+}
+
+// A new temporary file that another thread may delete while it is open:
+// the console handler removes it while a worker still writes to it.
+std::FILE* createTemporary(const std::filesystem::path& path) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = errnoFromWindows(GetLastError());
+    return nullptr;
+  }
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (descriptor == -1) {
+    CloseHandle(handle);
+    errno = EMFILE;
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    _close(descriptor);
+  }
+  return file;
+}
+
+// The device itself; null when the path has since become a regular file.
+std::FILE* openInPlace(const std::filesystem::path& path) {
+  return openFile(path, "wb");
+}
+
+bool processAlive(unsigned long pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) {
+    // No such process; one that cannot be asked is taken to be alive.
+    return GetLastError() != ERROR_INVALID_PARAMETER;
+  }
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(process, &code) == 0 || code == STILL_ACTIVE;
+  CloseHandle(process);
+  return running;
+}
+
+bool removeIfStale(const std::filesystem::path& path, unsigned long pid) {
+  std::error_code error;
+  if (processAlive(pid) ||
+      !std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error))) {
+    return false;
+  }
+  return DeleteFileW(path.c_str()) != 0;
+}
+#else
+// A new temporary file, never one that was there (nor a link planted in its
+// name), locked for as long as it is open so that a later run can tell a
+// live one from one left behind whatever process it sees.
+std::FILE* createTemporary(const std::filesystem::path& path) {
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (descriptor == -1) {
+    return nullptr;
+  }
+  (void)flock(descriptor, LOCK_EX | LOCK_NB);
+  std::FILE* file = fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    const int error = errno;
+    close(descriptor);
+    unlink(path.c_str());
+    errno = error;
+  }
+  return file;
+}
+
+// The device or pipe itself, opened without creating or truncating anything;
+// null when the path has since become a regular file, which is then written
+// whole.
+std::FILE* openInPlace(const std::filesystem::path& path) {
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (descriptor == -1) {
+    return nullptr;
+  }
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0 || S_ISREG(status.st_mode)) {
+    close(descriptor);
+    errno = 0;
+    return nullptr;
+  }
+  std::FILE* file = fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    close(descriptor);
+  }
+  return file;
+}
+
+// Left behind when its process is gone and nobody holds its lock: a process
+// in another PID namespace (a container) sharing the folder may look gone
+// and still hold it. Only a regular file of the user's own, never through a
+// link, and only the file that was checked.
+bool removeIfStale(const std::filesystem::path& path, unsigned long pid) {
+  if (pid > static_cast<unsigned long>(std::numeric_limits<pid_t>::max()) ||
+      kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) {
+    return false;
+  }
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor == -1) {
+    return false;
+  }
+  struct stat opened {};
+  struct stat named {};
+  bool removed = false;
+  if (fstat(descriptor, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == geteuid() &&
+      flock(descriptor, LOCK_EX | LOCK_NB) == 0 && lstat(path.c_str(), &named) == 0 &&
+      named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
+    removed = unlink(path.c_str()) == 0;
+  }
+  close(descriptor);
+  return removed;
+}
+#endif
+
+// Removes what earlier runs left in the folder of `path`, the first time
+// this process writes there.
+void cleanFolderOnce(const std::filesystem::path& path) {
+  std::filesystem::path folder = path.parent_path();
+  if (folder.empty()) {
+    folder = ".";
+  }
+  {
+    std::lock_guard<std::mutex> lock(cleanedMutex);
+    if (!cleanedFolders.insert(folder.native()).second) {
+      return;
+    }
+  }
+  (void)removeStaleTemporaryFiles(folder);
+}
+
 }  // namespace
 
-bool OutputFile::open(const std::filesystem::path& path, std::string& error) {
+std::size_t removeStaleTemporaryFiles(const std::filesystem::path& folder) {
+  std::size_t removed = 0;
+  std::error_code error;
+  const auto self = static_cast<unsigned long>(getpid());
+  for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string name = pathToUtf8(entry->path().filename());
+    const unsigned long owner = temporaryOwner(name);
+    if (owner != 0 && owner != self && removeIfStale(entry->path(), owner)) {
+      ++removed;
+    }
+  }
+  return removed;
+}
+
+Expected<void> OutputFile::open(const std::filesystem::path& path) {
   [[maybe_unused]] static const bool installed = [] {
     previousTerminate = std::set_terminate(terminateCleanly);
     return true;
   }();
   discard();
   path_ = path;
+  inPlace_ = false;
   std::error_code code;
+  const std::filesystem::file_status status = std::filesystem::status(path, code);
+  if (!code && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+      !std::filesystem::is_directory(status)) {
+    stream_ = openInPlace(path);
+    if (stream_ != nullptr) {
+      inPlace_ = true;
+      return {};
+    }
+    if (errno != 0) {
+      return cannotWrite(path, describeErrno(errno));
+    }
+  }
   if (path.has_parent_path()) {
     std::filesystem::create_directories(path.parent_path(), code);
     if (code) {
-      error = "cannot create the folder " + pathToUtf8(path.parent_path()) + ": " + code.message();
-      return false;
+      return Problem::about(
+          {}, "cannot create the folder " + pathToUtf8(path.parent_path()) + ": " + code.message());
     }
   }
-  // Hidden, and named for this process and file, so that two runs writing
-  // into one folder never share a temporary file.
+  cleanFolderOnce(path);
+  return openTemporary(path);
+}
+
+Expected<void> OutputFile::openTemporary(const std::filesystem::path& path) {
   std::string name = ".";
   name += pathToUtf8(path.filename());
-  name += '.';
+  name += kTemporaryMark;
   name += std::to_string(getpid());
   name += '-';
   name += std::to_string(++temporaryCounter);
-  name += ".tmp";
+  name += kTemporaryEnd;
   slot_ = takeSlot();
   if (slot_ == nullptr) {
-    error = "cannot write " + pathToUtf8(path) + ": too many outputs open at once";
-    return false;
+    return cannotWrite(path, "too many outputs open at once");
   }
   // Checked once the slot is taken: a handler that came before has passed
   // over it, and one that comes after waits for the file to be created.
   if (interrupted.load()) {
     slot_->state.store(kFree);
     slot_ = nullptr;
-    error = "cannot write " + pathToUtf8(path) + ": interrupted";
-    return false;
+    return cannotWrite(path, "interrupted");
   }
   temporary_ = path.parent_path() / pathFromUtf8(name);
   slot_->name = temporary_.native();
-  stream_ = openFile(temporary_, "wb");
+  stream_ = createTemporary(temporary_);
   if (stream_ == nullptr) {
-    error = "cannot write " + pathToUtf8(path) + ": " + describeErrno(errno);
+    const int error = errno;
     slot_->state.store(kFree);
     slot_ = nullptr;
     temporary_.clear();
-    return false;
+    return cannotWrite(path, describeErrno(error));
   }
   slot_->state.store(kOpen);
-  return true;
+  return {};
 }
 
-bool OutputFile::commit(std::string& error) {
+Expected<void> OutputFile::commit() {
   const bool written = std::ferror(stream_) == 0;
   const int writeError = errno;
   const bool closed = std::fclose(stream_) == 0;
   stream_ = nullptr;
   if (!written || !closed) {
-    error =
-        "cannot write " + pathToUtf8(path_) + ": " + describeErrno(written ? errno : writeError);
+    const int error = written ? errno : writeError;
     discard();
-    return false;
+    return cannotWrite(path_, describeErrno(error));
+  }
+  if (inPlace_) {
+    return {};
   }
   std::error_code code;
   std::filesystem::rename(temporary_, path_, code);
   if (code) {
-    error = "cannot write " + pathToUtf8(path_) + ": " + code.message();
     discard();
-    return false;
+    return cannotWrite(path_, code.message());
   }
   release();
-  return true;
+  return {};
 }
 
 void OutputFile::discard() {
@@ -189,6 +420,86 @@ void removeTemporaryFiles() {
 #endif
     }
   }
+}
+
+namespace {
+
+#ifdef _WIN32
+BOOL WINAPI onConsoleEvent(DWORD) {
+  // Runs in a thread of its own, while the others go on: the slots keep
+  // them apart. The next handler, the system's, then ends the process.
+  removeTemporaryFiles();
+  return FALSE;
+}
+#else
+// The signals that end a process by default and come from outside it: a
+// closed terminal, a key, kill, a timer, a limit reached.
+constexpr int kSignalsFromOutside[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGALRM,   SIGUSR1,
+    SIGUSR2,   SIGPIPE, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
+#ifdef SIGIO
+    SIGIO,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+// The faults, which come to the thread that made them. SIGBUS is the
+// mapped script's (ScriptBytes.cpp), which passes on the faults it does not
+// take to removeTemporaryFiles.
+constexpr int kFaults[] = {SIGSEGV, SIGILL, SIGFPE, SIGABRT, SIGSYS, SIGTRAP};
+
+extern "C" void onExitSignal(int signal) {
+  removeTemporaryFiles();
+  // Ends the process as the signal would have, status and all.
+  std::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+}
+
+void handle(int signal) {
+  struct sigaction current {};
+  // One that is ignored or already handled (a sanitizer's) is left as it is.
+  if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) {
+    return;
+  }
+  struct sigaction action {};
+  action.sa_handler = onExitSignal;
+  sigfillset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+}
+#endif
+
+}  // namespace
+
+void removeTemporaryFilesOnExit() {
+#ifdef _WIN32
+  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
+  for (const int signal : kSignalsFromOutside) {
+    handle(signal);
+  }
+  for (const int signal : kFaults) {
+    handle(signal);
+  }
+#endif
+}
+
+void blockExitSignals() {
+#ifndef _WIN32
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal : kSignalsFromOutside) {
+    sigaddset(&signals, signal);
+  }
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+#endif
 }
 
 }  // namespace krlist

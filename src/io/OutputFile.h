@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "io/Problem.h"
+
 namespace krlist {
 
 // How many outputs may be open at once, in all threads together.
@@ -16,6 +18,19 @@ struct TemporarySlot;
 // the same folder, which `commit` renames into place; a run that fails or is
 // interrupted before then leaves the file as it was (or absent) and no
 // temporary file behind.
+//
+// An output that already exists and is neither a regular file nor a folder
+// (a terminal, /dev/null, a FIFO another program reads from, a socket) is
+// written into directly instead: renaming a file over it would replace the
+// device or the pipe with a file. Such an output cannot be taken back, so a
+// failed write to it fails the run but leaves whatever was written.
+//
+// A temporary file is hidden and named for its output and the process,
+// ".NAME.kr-PID-N.tmp", so that two runs writing into one folder never share
+// one, and so that a later run can tell it from anything else: opening an
+// output removes, once per folder, the temporary files of this naming that
+// were left there by processes no longer alive (a run killed with SIGKILL,
+// or by a power cut).
 class OutputFile {
  public:
   OutputFile() = default;
@@ -23,24 +38,28 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { discard(); }
 
-  // Creates the temporary file, and the folders on the way to `path`. False,
-  // with the reason in `error`, when it cannot.
-  [[nodiscard]] bool open(const std::filesystem::path& path, std::string& error);
+  // Opens the output: creates the folders on the way to `path` and the
+  // temporary file, or opens the device or pipe itself.
+  Expected<void> open(const std::filesystem::path& path);
   std::FILE* stream() const { return stream_; }
-  // Closes the temporary file and renames it to the path. False, with the
-  // reason in `error` and the temporary file removed, when either fails.
-  [[nodiscard]] bool commit(std::string& error);
+  // Closes the temporary file and renames it to the path, or closes the
+  // device. On a problem the temporary file is removed.
+  Expected<void> commit();
   // Closes and removes the temporary file, if there still is one.
   void discard();
+  // Whether the output is written in place rather than replaced.
+  bool inPlace() const { return inPlace_; }
 
  private:
   // Stops keeping track of the temporary file, once it is renamed or removed.
   void release();
+  Expected<void> openTemporary(const std::filesystem::path& path);
 
   std::filesystem::path path_;
   std::filesystem::path temporary_;
   std::FILE* stream_ = nullptr;
   TemporarySlot* slot_ = nullptr;
+  bool inPlace_ = false;
 };
 
 // Removes the temporary files still open, for a run that is being
@@ -49,5 +68,24 @@ class OutputFile {
 // remove files, as long as the handler does not interrupt a thread that is
 // writing an output.
 void removeTemporaryFiles();
+
+// Has every signal that ends the process remove the temporary files first,
+// then end it as the signal would have: those from outside (SIGINT, SIGTERM,
+// SIGHUP when the terminal closes, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2 and
+// the like) and the faults. A signal that was ignored when the program
+// started (nohup ignores SIGHUP) stays ignored. On Windows the same happens
+// for Ctrl+C, Ctrl+Break, closing the console window, logging off and
+// shutting down.
+void removeTemporaryFilesOnExit();
+
+// Keeps the signals from outside away from the calling thread, which is to
+// write outputs: they go to the thread that writes none, so that the handler
+// never interrupts a temporary file being created.
+void blockExitSignals();
+
+// Removes from `folder` the temporary files of this naming that belong to
+// processes no longer alive, only regular files of the user's own. Returns
+// how many it removed.
+std::size_t removeStaleTemporaryFiles(const std::filesystem::path& folder);
 
 }  // namespace krlist

@@ -29,6 +29,14 @@ struct Problem {
   // "FILE: 0xOFFSET: MESSAGE" (eight hex digits) or "FILE: MESSAGE", with
   // the parts that are not known left out.
   std::string describe() const;
+
+  // A problem with a whole file, or with no file when `file` is empty.
+  static Problem about(std::string file, std::string message) {
+    Problem problem;
+    problem.where.file = std::move(file);
+    problem.message = std::move(message);
+    return problem;
+  }
 };
 
 // A value, or the problem that kept it from being made. A function that has

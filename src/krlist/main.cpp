@@ -36,12 +36,23 @@ int main(int argc, char** argv) {
     krlist::writeBanner(fileName, console.out());
     if (!krlist::openAndDecode(krlist::pathFromUtf8(fileName), fileName, script)) {
       console.error("Failed to open " + fileName + "\n");
+    } else if (const krlist::Expected<void> unchanged = script.bytes.unchanged(fileName);
+               !unchanged) {
+      // Cut short while it was decoded, the file reads as zeros past its new
+      // end, which decode as a stop that is not the file's.
+      console.error(unchanged.problem().describe() + "\n");
     } else if (!script.stop.complete()) {
       krlist::reportStop(script.stop, fileName, console);
     } else {
       krlist::printListing(script.instructions(), console.out());
-      console.out().write("Done.\n");
-      listed = true;
+      // Cut short while it was listed, the listing's last lines are zeros:
+      // it is not the file's.
+      if (const krlist::Expected<void> after = script.bytes.unchanged(fileName); !after) {
+        console.error(after.problem().describe() + "\n");
+      } else {
+        console.out().write("Done.\n");
+        listed = true;
+      }
     }
   } catch (const std::bad_alloc&) {
     // A script too large for memory is a failed decode like any other, not

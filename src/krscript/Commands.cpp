@@ -36,15 +36,12 @@ JobResult dumpScript(const Job& job, Encoding encoding) {
   }
   const std::string reason = describeStop(script.stop);
   const ScriptEnd end{script.stop, reason, script.rest()};
-  std::string error;
-  if (!writeOutput(
-          job,
-          [&](TextOutput& out) {
-            writeJson(script.instructions(), encoding, end, out);
-            return true;
-          },
-          error)) {
-    return {false, "", job.name + ": " + error + "\n"};
+  const Expected<void> written = writeOutput(job, [&](TextOutput& out) -> Expected<void> {
+    writeJson(script.instructions(), encoding, end, out);
+    return script.bytes.unchanged(job.name);
+  });
+  if (!written) {
+    return failure(written.problem());
   }
   // A script that does not decode is still written whole, with the bytes
   // that did not decode kept as they are, but the run says so.
@@ -55,28 +52,21 @@ JobResult dumpScript(const Job& job, Encoding encoding) {
 }
 
 JobResult buildScriptFile(const Job& job) {
-  std::string error;
-  std::FILE* file = openInput(job.input, error);
-  if (file == nullptr) {
-    return {false, "", job.name + ": " + error + "\n"};
+  const Expected<std::FILE*> file = openInput(job.input);
+  if (!file) {
+    return failure(file.problem());
   }
-  JsonSource source(file);
-  std::string message;
-  const bool written = writeOutput(
-      job,
-      [&](TextOutput& script) {
-        Expected<void> built = buildScript(source, script);
-        if (built) {
-          return true;
-        }
-        built.problem().where.file = job.name;
-        message = built.problem().describe() + "\n";
-        return false;
-      },
-      error);
-  std::fclose(file);
+  JsonSource source(*file);
+  const Expected<void> written = writeOutput(job, [&](TextOutput& script) -> Expected<void> {
+    Expected<void> built = buildScript(source, script);
+    if (!built) {
+      built.problem().where.file = job.name;
+    }
+    return built;
+  });
+  std::fclose(*file);
   if (!written) {
-    return {false, "", message.empty() ? job.name + ": " + error + "\n" : message};
+    return failure(written.problem());
   }
   return {};
 }
@@ -95,20 +85,29 @@ JobResult checkScript(const Job& job) {
 
 }  // namespace
 
-int runDump(const Options& options) {
+PlannedCommand planDump(const Options& options) {
   Plan plan = planJobs(options, options.inputs[0],
                        [](const fs::path& relative) { return withSuffix(relative, ".json"); });
   const RunEncoding encoding = chooseRunEncoding(plan, options);
   if (encoding.guessed) {
     plan.notes += kEncodingGuessed;
   }
-  return runPlan(plan, options,
-                 [&encoding](const Job& job) { return dumpScript(job, encoding.encoding); });
+  const Encoding chosen = encoding.encoding;
+  return {std::move(plan), [chosen](const Job& job) { return dumpScript(job, chosen); }};
+}
+
+PlannedCommand planBuild(const Options& options) {
+  return {planJobs(options, options.inputs[0], withoutJsonSuffix), buildScriptFile};
+}
+
+int runDump(const Options& options) {
+  const PlannedCommand dump = planDump(options);
+  return runPlan(dump.plan, options, dump.run);
 }
 
 int runBuild(const Options& options) {
-  const Plan plan = planJobs(options, options.inputs[0], withoutJsonSuffix);
-  return runPlan(plan, options, buildScriptFile);
+  const PlannedCommand build = planBuild(options);
+  return runPlan(build.plan, options, build.run);
 }
 
 int runCheck(const Options& options) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <functional>
+
 #include "krscript/Options.h"
+#include "krscript/Scripts.h"
 
 namespace krlist {
 
@@ -15,5 +18,14 @@ int runUpdate(const Options& options);
 // 1 when any translation has an error, 0 otherwise.
 int runLint(const Options& options);
 int runHtml(const Options& options);
+
+// A command's jobs and how each runs, for drop mode, which plans every
+// dropped path before it runs any (runPlan runs them).
+struct PlannedCommand {
+  Plan plan;
+  std::function<JobResult(const Job&)> run;
+};
+PlannedCommand planDump(const Options& options);
+PlannedCommand planBuild(const Options& options);
 
 }  // namespace krlist

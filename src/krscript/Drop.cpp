@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "io/Files.h"
 #include "krscript/Commands.h"
@@ -46,14 +47,35 @@ Options dropCommand(const std::string& dropped) {
 }  // namespace
 
 int runDrop(const std::vector<std::string>& paths) {
-  int status = 0;
+  // Every path is planned before any runs, so that no output replaces a
+  // path dropped with it: a script dropped with its own JSON form would
+  // otherwise be dumped over the edits.
+  std::vector<Options> commands;
+  std::vector<PlannedCommand> planned;
+  std::vector<fs::path> inputs;
   for (const std::string& path : paths) {
-    const Options options = dropCommand(path);
-    const bool ok = (options.command == Command::Build ? runBuild(options) : runDump(options)) == 0;
+    commands.push_back(dropCommand(path));
+    planned.push_back(commands.back().command == Command::Build ? planBuild(commands.back())
+                                                                : planDump(commands.back()));
+    for (const Job& job : planned.back().plan.jobs) {
+      inputs.push_back(job.input);
+    }
+  }
+  int status = 0;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    planned[i].plan.otherInputs = inputs;
+    const bool ok = runPlan(planned[i].plan, commands[i], planned[i].run) == 0;
     // What went wrong with a file has been said on standard error already.
-    std::printf("%s: %s -> %s\n", ok ? "ok" : "failed", path.c_str(), options.output->c_str());
+    std::printf("%s: %s -> %s\n", ok ? "ok" : "failed", paths[i].c_str(),
+                commands[i].output->c_str());
     std::fflush(stdout);
     status = ok ? status : 1;
+  }
+  // The report is what the window shows: a report that cannot be written
+  // fails the run.
+  if (std::ferror(stdout) != 0) {
+    std::fputs("krscript: cannot write to standard output\n", stderr);
+    status = 1;
   }
   // As krlist does: at the end of standard input nothing waits.
   std::fputs("Press enter to exit...", stderr);

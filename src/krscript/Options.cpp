@@ -58,10 +58,12 @@ constexpr CommandInfo kCommands[] = {
     {Command::Inject, "inject", 2, 2, true, "inject takes a script or folder and its translations",
      "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [--wrap N] [--substitute TABLE] "
      "[-j N] [--fail-fast]\n"
-     "                [--include GLOB] [--exclude GLOB]\n"
+     "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB]\n"
      "Writes each script with the translated strings of its translation file put in;\n"
      "untranslated and fuzzy entries keep the original bytes. A file with stale entries\n"
-     "or characters the encoding cannot hold is refused, every such entry named.\n"
+     "or characters the encoding cannot hold is refused, every such entry named. The\n"
+     "translations are encoded as the file records; --encoding is for a CSV file that\n"
+     "records none.\n"
      "--substitute TABLE replaces characters first (a UTF-8 file, CHARACTER<TAB>REPLACEMENT\n"
      "a line, # for comments); --wrap N then breaks lines wider than N cells.\n"},
     {Command::Update, "update", 2, 2, true,

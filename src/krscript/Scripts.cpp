@@ -63,16 +63,32 @@ int runPlan(const Plan& plan, const Options& options,
     return 2;
   }
   std::fputs(plan.notes.c_str(), stderr);
+  std::vector<Job> jobs = plan.jobs;
+  if (std::any_of(jobs.begin(), jobs.end(), [](const Job& job) { return !job.output.empty(); })) {
+    InputFiles inputs;
+    for (const Job& job : jobs) {
+      inputs.add(job.input);
+    }
+    for (const fs::path& input : plan.otherInputs) {
+      inputs.add(input);
+    }
+    refuseOutputsOverInputs(jobs, inputs);
+  }
   RunOptions runOptions;
   runOptions.jobs = options.jobs;
   runOptions.failFast = options.failFast;
   runOptions.summary = plan.folder || plan.jobs.size() > 1;
-  return runJobs(plan.jobs, run, runOptions);
+  return runJobs(jobs, run, runOptions);
 }
 
 Expected<void> decodeScriptFile(const Job& job, DecodedScript& script) {
   if (Expected<void> opened = openAndDecode(job.input, job.name, script); !opened) {
     return opened;
+  }
+  // Cut short while it was read, the file reads as zeros past its new end,
+  // which decode as a stop that is not the file's.
+  if (Expected<void> unchanged = script.bytes.unchanged(job.name); !unchanged) {
+    return unchanged;
   }
   if (script.stop.reason == StopReason::ReadFailed) {
     Problem problem;

@@ -24,6 +24,9 @@ struct Plan {
   std::string notes;       // what was passed over, one line each
   bool folder = false;     // the input was a folder
   std::string usageError;  // the command cannot run on this input as asked
+  // What the run reads besides its jobs' inputs (translation files, the
+  // other paths dropped with this one): no output may replace them either.
+  std::vector<std::filesystem::path> otherInputs;
 };
 
 // Plans a command on `input`. For a folder, `outputFor` names each file's
@@ -34,7 +37,9 @@ Plan planJobs(
     const std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)>&
         outputFor);
 
-// Runs the plan's jobs as the options say, and returns the exit status.
+// Runs the plan's jobs as the options say, and returns the exit status. A
+// job whose output would replace an input of the run, its own or another's,
+// fails before anything is written.
 int runPlan(const Plan& plan, const Options& options,
             const std::function<JobResult(const Job&)>& run);
 

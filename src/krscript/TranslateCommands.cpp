@@ -30,10 +30,10 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
   const InstructionList& listing = script.instructions();
   const bool po = options.format == TranslationFormat::Po;
   std::size_t leftOut = 0;
-  std::string error;
   // Each entry is written as it is made, none kept.
-  const auto write = [&](TextOutput& out) {
-    std::string text = po ? poHeader(encodingName(encoding), options.language) : csvHeader();
+  const auto write = [&](TextOutput& out) -> Expected<void> {
+    std::string text = po ? poHeader(encodingName(encoding), options.language)
+                          : csvHeader(false, encodingName(encoding));
     out.write(text);
     leftOut = extractStringEntries(listing, encoding, folderPath(job), po,
                                    [&](const TranslationEntry& entry) {
@@ -41,14 +41,14 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
                                      if (po) {
                                        appendPoEntry(text, entry);
                                      } else {
-                                       appendCsvEntry(text, entry);
+                                       appendCsvEntry(text, entry, false, encodingName(encoding));
                                      }
                                      out.write(text);
                                    });
-    return true;
+    return script.bytes.unchanged(job.name);
   };
-  if (!writeOutput(job, write, error)) {
-    return {false, "", job.name + ": " + error + "\n"};
+  if (const Expected<void> written = writeOutput(job, write); !written) {
+    return failure(written.problem());
   }
   if (leftOut > 0) {
     result.out = job.name + ": " + std::to_string(leftOut) + " string" + (leftOut == 1 ? "" : "s") +
@@ -70,22 +70,43 @@ Problem fileProblem(const std::string& name, std::size_t line, std::string messa
 }  // namespace
 
 Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run,
-                                    Translations& translations, std::string& note) {
+                                    Translations& translations, std::string& note,
+                                    ScriptOfTranslations* script) {
   const std::string name = pathToUtf8(path);
-  std::string text;
-  std::string error;
-  if (!readFile(path, text, error)) {
-    return fileProblem(name, 0, error);
+  const Expected<std::string> file = readFile(path);
+  if (!file) {
+    return file.problem();
   }
+  const std::string& text = *file;
   const bool csv = path.extension() == ".csv";
   // The texts of an entry are never longer than its lines.
   translations.texts.reserve(text.size());
-  const EntrySink take = [&translations](const TranslationEntry& entry) {
+  // A row of a spreadsheet names its script: one that names another (rows
+  // pasted from another script's file) is refused, as its offsets would
+  // land on this script's strings. Files of a folder name their script by
+  // its path in the folder; a single script is known only by its name.
+  std::optional<TranslationError> foreign;
+  const EntrySink take = [&](const TranslationEntry& entry) {
     translations.add(entry);
+    if (!csv || script == nullptr || foreign) {
+      return;
+    }
+    std::string_view named = entry.reference;
+    named = named.substr(0, named.rfind(':'));
+    if (!script->byPath && named.find('/') != std::string_view::npos) {
+      named.remove_prefix(named.rfind('/') + 1);
+    }
+    if (named != script->name) {
+      foreign = TranslationError{entry.line, "location \"" + entry.reference +
+                                                 "\" names another script than " + script->name};
+    }
   };
   const auto read = csv ? readCsvEntries(text, take) : readPoEntries(text, take);
   if (const auto* problem = std::get_if<TranslationError>(&read)) {
     return fileProblem(name, problem->line, problem->message);
+  }
+  if (foreign) {
+    return fileProblem(name, foreign->line, foreign->message);
   }
   const std::string& scriptEncoding = std::get<TranslationFile>(read).scriptEncoding;
   // The file names the encoding its strings were taken from. It must be the
@@ -97,9 +118,17 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
                          "unknown X-Script-Encoding \"" + scriptEncoding + "\" (utf-8 or cp932)");
     }
     if (run.told && *named != run.encoding) {
-      return fileProblem(name, 0,
-                         "X-Script-Encoding is " + scriptEncoding + ", but the scripts are in " +
-                             std::string(encodingName(run.encoding)));
+      Problem other =
+          fileProblem(name, 0,
+                      "X-Script-Encoding is " + scriptEncoding + ", but the scripts are in " +
+                          std::string(encodingName(run.encoding)));
+      // The encoding the strings were taken out in is what gives an
+      // untouched file back: inject tries it, and says this when the file
+      // does not fit the script.
+      if (script == nullptr) {
+        return other;
+      }
+      script->otherThanTold = std::move(other);
     }
     return *named;
   }
@@ -115,12 +144,12 @@ bool readSubstitutions(const Options& options, std::optional<Substitutions>& tab
   if (!options.substitute) {
     return true;
   }
-  std::string text;
-  std::string error;
-  if (!readFile(pathFromUtf8(*options.substitute), text, error)) {
-    std::fprintf(stderr, "krscript: %s: %s\n", options.substitute->c_str(), error.c_str());
+  const Expected<std::string> file = readFile(pathFromUtf8(*options.substitute));
+  if (!file) {
+    std::fprintf(stderr, "krscript: %s\n", file.problem().describe().c_str());
     return false;
   }
+  const std::string& text = *file;
   Expected<Substitutions> read = Substitutions::read(text, *options.substitute);
   if (!read) {
     std::fprintf(stderr, "krscript: %s\n", read.problem().describe().c_str());
@@ -135,19 +164,17 @@ namespace {
 // Writes the script of a job whose folder has no translation file for it
 // as it is: what is not translated stays as it was.
 JobResult copyUnchanged(const Job& job) {
-  std::string bytes;
-  std::string error;
-  if (!readFile(job.input, bytes, error)) {
-    return {false, "", job.name + ": " + error + "\n"};
+  const Expected<std::string> bytes = readFile(job.input);
+  if (!bytes) {
+    return failure(bytes.problem());
   }
-  if (!writeOutput(
-          job,
-          [&bytes](TextOutput& out) {
-            out.write(bytes);
-            return true;
-          },
-          error)) {
-    return {false, "", job.name + ": " + error + "\n"};
+  if (const Expected<void> written = writeOutput(job,
+                                                 [&bytes](TextOutput& out) -> Expected<void> {
+                                                   out.write(*bytes);
+                                                   return {};
+                                                 });
+      !written) {
+    return failure(written.problem());
   }
   return {true, job.name + ": no translation file, copied unchanged\n", ""};
 }
@@ -157,7 +184,7 @@ std::string plural(std::size_t count, const char* one, const char* many) {
 }
 
 JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& fit,
-                        const fs::path& translationsPath) {
+                        const fs::path& translationsPath, bool folder) {
   DecodedScript script;
   if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
     return failure(decoded.problem());
@@ -166,24 +193,27 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& f
   const std::string translationsName = pathToUtf8(translationsPath);
   const InstructionList& listing = script.instructions();
   Translations translations;
+  ScriptOfTranslations named{folderPath(job), folder, {}};
   const Expected<Encoding> encoding =
-      readTranslations(translationsPath, run, translations, result.err);
+      readTranslations(translationsPath, run, translations, result.err, &named);
   if (!encoding) {
     return failure(encoding.problem());
   }
-  std::string error;
   std::error_code ignored;
   if (fs::equivalent(translationsPath, job.output, ignored)) {
     return {false, "", pathToUtf8(job.output) + ": the output would replace the translations\n"};
   }
   InjectReport report;
-  const bool written = writeOutput(
-      job,
-      [&](TextOutput& out) {
-        report = injectStrings(listing, script.stop.endMarker, translations, *encoding, fit, out);
-        return report.refused.empty();
-      },
-      error);
+  const Expected<void> written = writeOutput(job, [&](TextOutput& out) -> Expected<void> {
+    report = injectStrings(listing, script.stop.endMarker, translations, *encoding, fit, out);
+    if (!report.refused.empty()) {
+      return Problem::about(translationsName, "refused");
+    }
+    return script.bytes.unchanged(job.name);
+  });
+  if (!report.refused.empty() && named.otherThanTold) {
+    return {false, "", result.err + named.otherThanTold->describe() + "\n"};
+  }
   if (!report.refused.empty()) {
     // Every entry in question at once, so that one run shows all there is
     // to mend, after the note on the encoding, which may explain them.
@@ -202,7 +232,7 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& f
     return {false, "", message};
   }
   if (!written) {
-    return {false, "", result.err + job.name + ": " + error + "\n"};
+    return {false, "", result.err + written.problem().describe() + "\n"};
   }
   const std::string bytes = std::to_string(report.growth < 0 ? -report.growth : report.growth);
   result.out =
@@ -239,10 +269,12 @@ int runInject(const Options& options) {
   if (!readSubstitutions(options, substitutions)) {
     return 1;
   }
-  const Plan plan = planJobs(options, options.inputs[0], [](const fs::path& relative) {
-    return std::optional<fs::path>(relative);
-  });
+  Plan plan = planJobs(options, options.inputs[0],
+                       [](const fs::path& relative) { return std::optional<fs::path>(relative); });
   const fs::path translations = pathFromUtf8(options.inputs[1]);
+  for (const Job& job : plan.jobs) {
+    plan.otherInputs.push_back(translationsFor(job, translations, plan.folder));
+  }
   // Each translation file tells whatever the scripts do not: nothing is said
   // for the run.
   const RunEncoding encoding = chooseRunEncoding(plan, options);
@@ -266,7 +298,8 @@ int runInject(const Options& options) {
     if (untranslated.count(job.input) != 0) {
       return copyUnchanged(job);
     }
-    return injectStrings(job, encoding, fit, translationsFor(job, translations, plan.folder));
+    return injectStrings(job, encoding, fit, translationsFor(job, translations, plan.folder),
+                         plan.folder);
   });
 }
 

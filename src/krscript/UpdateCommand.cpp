@@ -72,23 +72,25 @@ bool readOldFiles(const fs::path& old, bool folder, const Options& options,
   bool ok = true;
   for (auto& [path, script] : found) {
     const std::string name = pathToUtf8(path);
-    std::string text, error;
-    if (!readFile(path, text, error)) {
-      std::fprintf(stderr, "%s: %s\n", name.c_str(), error.c_str());
+    const Expected<std::string> read = readFile(path);
+    if (!read) {
+      std::fprintf(stderr, "%s\n", read.problem().describe().c_str());
       ok = false;
       continue;
     }
+    const std::string& text = *read;
     std::vector<TranslationEntry> entries;
     // An entry takes a few lines of at least a few bytes each.
     entries.reserve(text.size() / 64);
     const EntrySink take = [&entries](const TranslationEntry& entry) { entries.push_back(entry); };
-    const auto read = isCsv(path) ? readCsvEntries(text, take) : readPoEntries(text, take);
-    if (const auto* problem = std::get_if<TranslationError>(&read)) {
+    const auto entriesRead = isCsv(path) ? readCsvEntries(text, take) : readPoEntries(text, take);
+    if (const auto* problem = std::get_if<TranslationError>(&entriesRead)) {
       std::fprintf(stderr, "%s:%zu: %s\n", name.c_str(), problem->line, problem->message.c_str());
       ok = false;
       continue;
     }
-    files.push_back({path, script, std::move(entries), std::get<TranslationFile>(read).language});
+    files.push_back(
+        {path, script, std::move(entries), std::get<TranslationFile>(entriesRead).language});
   }
   return ok;
 }
@@ -260,31 +262,27 @@ int runUpdate(const Options& options) {
         const std::size_t s = static_cast<std::size_t>(&job - plan.jobs.data());
         const NewScript& script = scripts[s];
         const UpdatedScript& result = updated[s];
-        std::string error;
-        const bool written = writeOutput(
-            job,
-            [&](TextOutput& out) {
-              std::string text =
-                  script.po ? poHeader(script.encoding, options.language.empty() ? script.language
-                                                                                 : options.language)
-                            : csvHeader(true);
-              for (const TranslationEntry& entry : result.entries) {
-                if (script.po) {
-                  appendPoEntry(text, entry);
-                } else {
-                  appendCsvEntry(text, entry, true);
-                }
-                if (text.size() >= 1 << 16) {
-                  out.write(text);
-                  text.clear();
-                }
-              }
+        const Expected<void> written = writeOutput(job, [&](TextOutput& out) -> Expected<void> {
+          std::string text =
+              script.po ? poHeader(script.encoding,
+                                   options.language.empty() ? script.language : options.language)
+                        : csvHeader(true, script.encoding);
+          for (const TranslationEntry& entry : result.entries) {
+            if (script.po) {
+              appendPoEntry(text, entry);
+            } else {
+              appendCsvEntry(text, entry, true, script.encoding);
+            }
+            if (text.size() >= 1 << 16) {
               out.write(text);
-              return true;
-            },
-            error);
+              text.clear();
+            }
+          }
+          out.write(text);
+          return {};
+        });
         if (!written) {
-          return JobResult{false, "", job.name + ": " + error + "\n"};
+          return failure(written.problem());
         }
         JobResult done{true, "", job.name + ": " + describeCounts(result.counts) + "\n"};
         if (script.leftOut > 0) {

@@ -1,7 +1,6 @@
 // krscript: turns compiled scripts into an editable JSON form and back, and
 // their strings into translation files and back, for one script or a folder.
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,14 +17,6 @@
 #endif
 
 namespace {
-
-// An interrupted run keeps the outputs it finished and leaves no temporary
-// file behind.
-extern "C" void onInterrupt(int signal) {
-  krlist::removeTemporaryFiles();
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
 
 // Writes the text of --help or --version: 0, or 1 when standard output
 // cannot take it (a full disk, a closed pipe), which a script must be told.
@@ -62,8 +53,9 @@ int main(int argc, char** argv) {
     return writeStandardOutput(krlist::usage(options.command));
   }
 
-  std::signal(SIGINT, onInterrupt);
-  std::signal(SIGTERM, onInterrupt);
+  // An interrupted run keeps the outputs it finished and leaves no
+  // temporary file behind, whatever signal or console event ends it.
+  krlist::removeTemporaryFilesOnExit();
   switch (options.command) {
     case krlist::Command::Drop:
       return krlist::runDrop(options.inputs);

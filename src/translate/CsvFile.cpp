@@ -14,12 +14,22 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr auto npos = std::string_view::npos;
 
-// The columns from context on may be missing: po2csv writes no context, and
-// the last two are those an update adds.
-enum Column { kLocation, kSource, kTarget, kContext, kFuzzy, kPreviousSource, kColumnCount };
+// The columns from context on may be missing: po2csv writes no context, the
+// next two are those an update adds, and files written before the encoding
+// had a column have none.
+enum Column {
+  kLocation,
+  kSource,
+  kTarget,
+  kContext,
+  kFuzzy,
+  kPreviousSource,
+  kEncoding,
+  kColumnCount
+};
 constexpr std::size_t kRequiredColumns = kContext;
 constexpr std::array<std::string_view, kColumnCount> kColumnNames = {
-    "location", "source", "target", "context", "fuzzy", "previous source"};
+    "location", "source", "target", "context", "fuzzy", "previous source", "encoding"};
 constexpr std::string_view kObsolete = "obsolete";
 
 // A spreadsheet user marks a row fuzzy with whatever comes to hand; only an
@@ -42,7 +52,9 @@ void appendField(std::string& out, std::string_view text) {
   out += '"';
 }
 
-void appendRecord(std::string& out, std::initializer_list<std::string_view> fields) {
+// The fields, and `last` after them unless it is empty.
+void appendRecord(std::string& out, std::initializer_list<std::string_view> fields,
+                  std::string_view last = {}) {
   bool first = true;
   for (const std::string_view field : fields) {
     if (!first) {
@@ -50,6 +62,10 @@ void appendRecord(std::string& out, std::initializer_list<std::string_view> fiel
     }
     first = false;
     appendField(out, field);
+  }
+  if (!last.empty()) {
+    out += ',';
+    appendField(out, last);
   }
   out += "\r\n";
 }
@@ -77,8 +93,14 @@ class CsvReader {
     if (text_.starts_with(kByteOrderMark)) {
       text_.remove_prefix(kByteOrderMark.size());
     }
+    // Old Mac OS programs, and some spreadsheets still, end lines with a
+    // carriage return alone; the header row tells, as it holds no line break
+    // of its own.
+    const std::size_t firstEnd = text_.find_first_of("\r\n");
+    carriageReturns_ = firstEnd != npos && text_[firstEnd] == '\r' &&
+                       (firstEnd + 1 == text_.size() || text_[firstEnd + 1] != '\n');
     if (const std::size_t bad = findInvalidUtf8Text(text_); bad != npos) {
-      return TranslationError{translation::lineAt(text_, bad),
+      return TranslationError{lineAt(bad),
                               text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8"};
     }
     // Spreadsheets in locales that write decimal commas separate fields with
@@ -119,6 +141,8 @@ class CsvReader {
     const std::size_t width = fields.size();
 
     translation::OffsetLines lines;  // of each offset read
+    TranslationFile file;            // without its entries, handed to `take_`
+    std::size_t encodingLine = 0;    // where the encoding was first given
     while (position_ < text_.size()) {
       if (!readRecord(fields, recordLine)) {
         return std::move(error_);
@@ -165,10 +189,23 @@ class CsvReader {
       if (columns[kContext] != npos) {
         entry.comment = std::move(fields[columns[kContext]]);
       }
+      if (columns[kEncoding] != npos && !fields[columns[kEncoding]].empty()) {
+        std::string& encoding = fields[columns[kEncoding]];
+        if (file.scriptEncoding.empty()) {
+          file.scriptEncoding = std::move(encoding);
+          encodingLine = recordLine;
+        } else if (encoding != file.scriptEncoding) {
+          return TranslationError{recordLine,
+                                  "encoding \"" + std::string(translation::excerpt(encoding)) +
+                                      "\", where line " + std::to_string(encodingLine) + " has \"" +
+                                      std::string(translation::excerpt(file.scriptEncoding)) +
+                                      "\": a script has one encoding"};
+        }
+      }
       entry.line = recordLine;
       take_(entry);
     }
-    return TranslationFile{};
+    return file;
   }
 
  private:
@@ -177,15 +214,25 @@ class CsvReader {
     return false;
   }
 
-  // The length of the line end at `at`: LF, CRLF, or a CR that ends the file.
+  // The length of the line end at `at`: LF, CRLF, or a CR that ends the file
+  // or, in a file whose lines end so, the line.
   std::size_t lineEndAt(std::size_t at) const {
     if (text_[at] == '\n') {
       return 1;
     }
     if (text_[at] == '\r') {
-      return at + 1 == text_.size() ? 1 : text_[at + 1] == '\n' ? 2 : 0;
+      return at + 1 == text_.size() ? 1 : text_[at + 1] == '\n' ? 2 : carriageReturns_ ? 1 : 0;
     }
     return 0;
+  }
+
+  // The character that counts lines: in a file of CR line ends a line feed
+  // is only ever inside a field.
+  char lineBreak() const { return carriageReturns_ ? '\r' : '\n'; }
+
+  std::size_t lineAt(std::size_t offset) const {
+    const std::string_view before = text_.substr(0, offset);
+    return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), lineBreak()));
   }
 
   // Reads the record at the current position, which is not the end.
@@ -204,7 +251,7 @@ class CsvReader {
             return fail(openingLine, "unbalanced quote: the field that starts here never ends");
           }
           const std::string_view chunk = text_.substr(position_, quote - position_);
-          line_ += static_cast<std::size_t>(std::count(chunk.begin(), chunk.end(), '\n'));
+          line_ += static_cast<std::size_t>(std::count(chunk.begin(), chunk.end(), lineBreak()));
           field += chunk;
           position_ = quote + 1;
           if (position_ == size || text_[position_] != '"') {
@@ -242,6 +289,7 @@ class CsvReader {
   std::string_view text_;
   const EntrySink& take_;
   char delimiter_ = ',';
+  bool carriageReturns_ = false;
   std::size_t position_ = 0;
   std::size_t line_ = 1;
   TranslationError error_;
@@ -249,25 +297,28 @@ class CsvReader {
 
 }  // namespace
 
-std::string csvHeader(bool review) {
+std::string csvHeader(bool review, std::string_view scriptEncoding) {
   std::string out(kByteOrderMark);
   const auto& n = kColumnNames;
+  const std::string_view encoding = scriptEncoding.empty() ? "" : n[kEncoding];
   if (review) {
-    appendRecord(out, {n[0], n[1], n[2], n[3], n[4], n[5]});
+    appendRecord(out, {n[0], n[1], n[2], n[3], n[4], n[5]}, encoding);
   } else {
-    appendRecord(out, {n[0], n[1], n[2], n[3]});
+    appendRecord(out, {n[0], n[1], n[2], n[3]}, encoding);
   }
   return out;
 }
 
-void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review) {
+void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review,
+                    std::string_view scriptEncoding) {
   if (!review) {
-    appendRecord(out, {entry.reference, entry.source, entry.target, entry.comment});
+    appendRecord(out, {entry.reference, entry.source, entry.target, entry.comment}, scriptEncoding);
     return;
   }
   const std::string_view mark = entry.obsolete ? kObsolete : entry.fuzzy ? "fuzzy" : "";
-  appendRecord(out, {entry.reference, entry.source, entry.target, entry.comment, mark,
-                     entry.previousSource});
+  appendRecord(
+      out, {entry.reference, entry.source, entry.target, entry.comment, mark, entry.previousSource},
+      scriptEncoding);
 }
 
 std::string writeCsv(const TranslationFile& file) {
@@ -275,9 +326,9 @@ std::string writeCsv(const TranslationFile& file) {
       std::any_of(file.entries.begin(), file.entries.end(), [](const TranslationEntry& entry) {
         return entry.fuzzy || entry.obsolete || !entry.previousSource.empty();
       });
-  std::string out = csvHeader(review);
+  std::string out = csvHeader(review, file.scriptEncoding);
   for (const TranslationEntry& entry : file.entries) {
-    appendCsvEntry(out, entry, review);
+    appendCsvEntry(out, entry, review, file.scriptEncoding);
   }
   return out;
 }

@@ -454,75 +454,85 @@ class PoReader {
   }
 
   bool readString(std::string_view line, std::string& out) {
-    std::size_t i = 1;  // after the opening quote
     for (;;) {
-      // A plain loop: find_first_of calls memchr on its set for every
-      // character, which made this scan most of the cost of a large file.
-      std::size_t stop = i;
-      while (stop < line.size() && line[stop] != '"' && line[stop] != '\\') {
-        ++stop;
-      }
-      if (stop == line.size()) {
-        return fail(lineNumber_, "unterminated string");
-      }
-      out.append(line.substr(i, stop - i));
-      if (line[stop] == '"') {
-        i = stop + 1;
-        break;
-      }
-      if (stop + 1 == line.size()) {
-        return fail(lineNumber_, "unterminated string");
-      }
-      const char escape = line[stop + 1];
-      i = stop + 2;
-      unsigned value = 0;
-      if (const std::size_t named = kEscapeLetters.find(escape); named != npos) {
-        value = static_cast<unsigned char>(kEscaped[named]);
-      } else if (escape == 'x') {
-        // As in C, every hexadecimal digit that follows belongs to it.
-        const std::size_t start = i;
-        for (; i < line.size(); ++i) {
-          const char c = line[i];
-          const char lower = static_cast<char>(c | 0x20);
-          unsigned digit = 0;
-          if (c >= '0' && c <= '9') {
-            digit = static_cast<unsigned>(c - '0');
-          } else if (lower >= 'a' && lower <= 'f') {
-            digit = static_cast<unsigned>(lower - 'a' + 10);
-          } else {
-            break;
+      std::size_t i = 1;  // after the opening quote
+      for (;;) {
+        // A plain loop: find_first_of calls memchr on its set for every
+        // character, which made this scan most of the cost of a large file.
+        std::size_t stop = i;
+        while (stop < line.size() && line[stop] != '"' && line[stop] != '\\') {
+          ++stop;
+        }
+        if (stop == line.size()) {
+          return fail(lineNumber_, "unterminated string");
+        }
+        out.append(line.substr(i, stop - i));
+        if (line[stop] == '"') {
+          i = stop + 1;
+          break;
+        }
+        if (stop + 1 == line.size()) {
+          return fail(lineNumber_, "unterminated string");
+        }
+        const char escape = line[stop + 1];
+        i = stop + 2;
+        unsigned value = 0;
+        if (const std::size_t named = kEscapeLetters.find(escape); named != npos) {
+          value = static_cast<unsigned char>(kEscaped[named]);
+        } else if (escape == 'x') {
+          // As in C, every hexadecimal digit that follows belongs to it.
+          const std::size_t start = i;
+          for (; i < line.size(); ++i) {
+            const char c = line[i];
+            const char lower = static_cast<char>(c | 0x20);
+            unsigned digit = 0;
+            if (c >= '0' && c <= '9') {
+              digit = static_cast<unsigned>(c - '0');
+            } else if (lower >= 'a' && lower <= 'f') {
+              digit = static_cast<unsigned>(lower - 'a' + 10);
+            } else {
+              break;
+            }
+            value = std::min(value * 16 + digit, 0x100u);
           }
-          value = std::min(value * 16 + digit, 0x100u);
+          if (i == start) {
+            return fail(lineNumber_, "\\x without hexadecimal digits");
+          }
+        } else if (escape >= '0' && escape <= '7') {
+          i = stop + 1;
+          for (int digits = 0; digits < 3 && i < line.size() && line[i] >= '0' && line[i] <= '7';
+               ++digits, ++i) {
+            value = value * 8 + static_cast<unsigned>(line[i] - '0');
+          }
+        } else if (escape > ' ' && escape < 0x7F) {
+          return fail(lineNumber_, std::string("unknown escape \\") + escape);
+        } else {
+          return fail(lineNumber_,
+                      "unknown escape: a backslash before a space, a control or a non-ASCII "
+                      "character");
         }
-        if (i == start) {
-          return fail(lineNumber_, "\\x without hexadecimal digits");
+        if (value > 0xFF) {
+          return fail(lineNumber_, "escape for a value past 0xFF");
         }
-      } else if (escape >= '0' && escape <= '7') {
-        i = stop + 1;
-        for (int digits = 0; digits < 3 && i < line.size() && line[i] >= '0' && line[i] <= '7';
-             ++digits, ++i) {
-          value = value * 8 + static_cast<unsigned>(line[i] - '0');
+        if (value == 0) {
+          return fail(lineNumber_, "U+0000 in a string");
         }
-      } else if (escape > ' ' && escape < 0x7F) {
-        return fail(lineNumber_, std::string("unknown escape \\") + escape);
-      } else {
-        return fail(lineNumber_,
-                    "unknown escape: a backslash before a space, a control or a non-ASCII "
-                    "character");
+        pending_.escapedHighByte |= value >= 0x80;
+        out += static_cast<char>(value);
       }
-      if (value > 0xFF) {
-        return fail(lineNumber_, "escape for a value past 0xFF");
+      // gettext takes strings one after another on a line as one, as C does.
+      while (i < line.size() && isSpace(line[i])) {
+        ++i;
       }
-      if (value == 0) {
-        return fail(lineNumber_, "U+0000 in a string");
+      if (i < line.size() && line[i] == '"') {
+        line.remove_prefix(i);
+        continue;
       }
-      pending_.escapedHighByte |= value >= 0x80;
-      out += static_cast<char>(value);
+      if (i < line.size()) {
+        return fail(lineNumber_, "text after the closing quote");
+      }
+      return true;
     }
-    if (!trim(line.substr(i)).empty()) {
-      return fail(lineNumber_, "text after the closing quote");
-    }
-    return true;
   }
 
   bool checkText(const std::string& text, std::size_t line, std::string_view keyword) {

@@ -45,8 +45,8 @@ struct TranslationEntry {
 
 struct TranslationFile {
   // The encoding of the script's strings ("utf-8", "cp932"), kept in the PO
-  // header so that a translated file can be put back into the same encoding.
-  // CSV has nowhere to keep it: empty when read from CSV.
+  // header and in a CSV column so that a translated file can be put back
+  // into the same encoding. Empty when the file does not say.
   std::string scriptEncoding;
   // The language of the translations ("es", "pt_BR"), the PO header's
   // Language; empty when not given, and when read from CSV.
