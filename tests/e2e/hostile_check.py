@@ -2,8 +2,10 @@
 """Runs krscript against inputs and faults too large or too odd for a golden
 case: a text field of hundreds of megabytes, memory that runs out, a disk
 that fills up, an output folder that cannot be written, a folder that links
-back to itself or cannot be read, and a run interrupted in the middle of a
-folder.
+back to itself or cannot be read, a run ended by a signal in the middle of a
+folder or killed outright, outputs that are FIFOs and devices, a script cut
+short while it is read, and untouched translation files of generated
+scripts put back.
 
 Each check is one CTest test (`--check NAME`). Linux only; a check the
 machine cannot set up (no tmpfs and no file-size limit for a full disk) exits
@@ -16,9 +18,11 @@ import os
 import resource
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SKIPPED = 77
@@ -319,17 +323,23 @@ def check_link_loop(options, work):
     expect(written == ['a.kr.json', 'link.kr.json', 'sub/b.kr.json'], f'the outputs are {written}')
 
 
-def check_interrupt(options, work, signal_number):
-    """A folder run interrupted in the middle keeps the outputs it finished,
-    each whole, and leaves no temporary file."""
+INTERRUPTED_SCRIPTS = 100
+
+
+def write_interrupted_scripts(work):
     scripts = os.path.join(work, 'scripts')
     os.makedirs(scripts)
-    count = 100
-    for i in range(count):
+    for i in range(INTERRUPTED_SCRIPTS):
         with open(os.path.join(scripts, f's{i:03}.kr'), 'wb') as f:
             f.write(string_script([b'%03d ' % i + b'y' * 200] * 5000))  # 1 MB each
-    out = os.path.join(work, 'out')
-    process = subprocess.Popen([options.krscript, 'dump', 'scripts', '-o', 'out', '-j', '2'],
+    return scripts
+
+
+def interrupt_folder_run(options, work, out_name, signal_number):
+    """Starts dumping the scripts into `out_name`, and sends the signal once
+    three outputs are finished. Returns the process, ended, and its errors."""
+    out = os.path.join(work, out_name)
+    process = subprocess.Popen([options.krscript, 'dump', 'scripts', '-o', out_name, '-j', '2'],
                                cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline and process.poll() is None:
@@ -338,21 +348,229 @@ def check_interrupt(options, work, signal_number):
         time.sleep(0.002)
     process.send_signal(signal_number)
     _, err = process.communicate(timeout=60)
-    name = signal.Signals(signal_number).name
-    finished = sorted(n for n in os.listdir(out) if n.endswith('.json'))
-    print(f'{name} after {len(finished)} of {count} outputs: status {process.returncode}')
-    expect(process.returncode == -signal_number,
-           f'status {process.returncode}, expected death by {name}; {err!r}')
-    expect(3 <= len(finished) < count, 'the run was not interrupted in the middle')
+    return process, err.decode('utf-8', 'replace')
+
+
+def check_interrupt(options, work, signal_numbers):
+    """A folder run ended by a signal in the middle keeps the outputs it
+    finished, each whole, and leaves no temporary file, whatever the signal:
+    a key (SIGINT, SIGQUIT), kill (SIGTERM), a closed terminal (SIGHUP), a
+    timer (SIGALRM) or a signal of the user's (SIGUSR1, SIGUSR2)."""
+    scripts = write_interrupted_scripts(work)
+    for signal_number in signal_numbers:
+        name = signal.Signals(signal_number).name
+        out_name = 'out-' + name
+        process, err = interrupt_folder_run(options, work, out_name, signal_number)
+        out = os.path.join(work, out_name)
+        finished = sorted(n for n in os.listdir(out) if n.endswith('.json'))
+        print(f'{name} after {len(finished)} of {INTERRUPTED_SCRIPTS} outputs: '
+              f'status {process.returncode}')
+        expect(process.returncode == -signal_number,
+               f'status {process.returncode}, expected death by {name}; {err!r}')
+        expect(3 <= len(finished) < INTERRUPTED_SCRIPTS, 'the run was not interrupted in the middle')
+        expect_no_temporary_file(work)
+        # What was finished is whole: it builds back into the script it came from.
+        back = 'back-' + name
+        status, _, err = run(options.krscript, ['build', out_name, '-o', back], work)
+        expect(status == 0, f'the finished outputs do not build back: {err}')
+        for json_name in finished:
+            script = json_name.removesuffix('.json')
+            with open(os.path.join(scripts, script), 'rb') as a, \
+                    open(os.path.join(work, back, script), 'rb') as b:
+                expect(a.read() == b.read(), f'{json_name} does not build back to {script}')
+
+
+def check_killed_run(options, work):
+    """A run killed with SIGKILL cannot clean up: the next run into the same
+    folder removes what it left, and only that. Files of the same naming
+    whose process is alive, files of another naming, and a link of the same
+    naming stay."""
+    write_interrupted_scripts(work)
+    process, _ = interrupt_folder_run(options, work, 'out', signal.SIGKILL)
+    expect(process.returncode == -signal.SIGKILL, f'status {process.returncode}')
+    out = os.path.join(work, 'out')
+    left = temporary_files(out)
+    print(f'SIGKILL left {len(left)} temporary files')
+    # One more, as a killed run leaves it when it dies between two files.
+    dead = os.path.join(out, f'.s999.kr.json.kr-{process.pid}-1.tmp')
+    with open(dead, 'wb') as f:
+        f.write(b'half')
+    kept = [os.path.join(out, name) for name in (
+        f'.alive.kr.json.kr-{os.getpid()}-1.tmp',  # this process is alive
+        '.notes.tmp', f'.x.kr-{process.pid}.tmp', f'x.kr-{process.pid}-1.tmp',
+        f'.x.kr-{process.pid}-1.tmp.bak')]
+    for path in kept:
+        with open(path, 'wb') as f:
+            f.write(b'keep')
+    target = os.path.join(work, 'target')
+    with open(target, 'wb') as f:
+        f.write(b'keep')
+    link = os.path.join(out, f'.link.kr-{process.pid}-2.tmp')
+    os.symlink(target, link)
+    status, _, err = run(options.krscript, ['dump', 'scripts/s000.kr', '-o', 'out/s000.kr.json'],
+                         work)
+    expect(status == 0, f'the later run failed: {err}')
+    expect(not any(os.path.exists(path) for path in left + [dead]),
+           f'left behind still: {[p for p in left + [dead] if os.path.exists(p)]}')
+    for path in kept:
+        expect(os.path.exists(path), f'{path} was removed')
+    expect(os.path.islink(link) and open(target, 'rb').read() == b'keep',
+           'the link or what it points to was touched')
+
+
+def check_device_outputs(options, work):
+    """An output that is a FIFO or a character device is written into, never
+    replaced by a file; a write that fails (/dev/full) fails the run, and so
+    does drop mode when its report cannot be written. As root
+    the devices are made in the check's own folder, so that nothing of the
+    system's is ever at stake; otherwise the system's own /dev/null and
+    /dev/full serve, which only root could replace."""
+    with open(os.path.join(work, 'a.kr'), 'wb') as f:
+        f.write(string_script([b'Alice']))
+    status, expected, _ = run(options.krscript, ['dump', '--encoding', 'utf-8', 'a.kr'], work)
+    expect(status == 0, 'the script does not dump to standard output')
+    pipe = os.path.join(work, 'pipe')
+    os.mkfifo(pipe)
+    received = []
+    # A daemon: should the FIFO be replaced, nothing ever opens it to write.
+    reader = threading.Thread(target=lambda: received.append(open(pipe, 'rb').read()),
+                              daemon=True)
+    reader.start()
+    status, _, err = run(options.krscript, ['dump', '--encoding', 'utf-8', 'a.kr', '-o', 'pipe'], work, timeout=60)
+    reader.join(60)
+    expect(status == 0 and err == '', f'dump into a FIFO: status {status}, {err!r}')
+    expect(received == [expected.encode()], 'the FIFO did not receive the dump')
+    expect(stat.S_ISFIFO(os.lstat(pipe).st_mode), 'the FIFO was replaced')
+
+    if os.geteuid() == 0:
+        null, full = os.path.join(work, 'null'), os.path.join(work, 'full')
+        os.mknod(null, stat.S_IFCHR | 0o666, os.makedev(1, 3))
+        os.mknod(full, stat.S_IFCHR | 0o666, os.makedev(1, 7))
+    else:
+        null, full = '/dev/null', '/dev/full'
+    status, _, err = run(options.krscript, ['dump', '--encoding', 'utf-8', 'a.kr', '-o', null], work)
+    expect(status == 0 and err == '', f'dump into {null}: status {status}, {err!r}')
+    status, _, err = run(options.krscript, ['dump', '--encoding', 'utf-8', 'a.kr', '-o', full], work)
+    expect(status == 1 and err == f'a.kr: cannot write {full}: No space left on device\n',
+           f'dump into {full}: status {status}, {err!r}')
+    for device in (null, full):
+        expect(stat.S_ISCHR(os.lstat(device).st_mode), f'{device} is no longer a device')
     expect_no_temporary_file(work)
-    # What was finished is whole: it builds back into the script it came from.
-    status, _, err = run(options.krscript, ['build', 'out', '-o', 'back'], work)
-    expect(status == 0, f'the finished outputs do not build back: {err}')
-    for json_name in finished:
-        script = json_name.removesuffix('.json')
-        with open(os.path.join(scripts, script), 'rb') as a, \
-                open(os.path.join(work, 'back', script), 'rb') as b:
-            expect(a.read() == b.read(), f'{json_name} does not build back to {script}')
+
+    # Drop mode's report is what its window shows: when it cannot be
+    # written, the run fails. (The string is UTF-8 that tells its encoding.)
+    with open(os.path.join(work, 'b.kr'), 'wb') as f:
+        f.write(string_script(['\u3042'.encode()]))  # E3 81 82: no cp932
+    with open(full, 'wb') as stdout:
+        result = subprocess.run([options.krscript, 'b.kr'], cwd=work, stdin=subprocess.DEVNULL,
+                                stdout=stdout, stderr=subprocess.PIPE, timeout=60)
+    err = result.stderr.decode('utf-8', 'replace')
+    expect(result.returncode == 1 and
+           err == 'krscript: cannot write to standard output\nPress enter to exit...',
+           f'drop mode reporting into {full}: status {result.returncode}, {err!r}')
+
+
+def big_script(path, megabytes):
+    with open(path, 'wb') as f:
+        f.write(string_script([b'z' * 1000] * (megabytes * 1024)))
+
+
+def check_changed_while_read(options, work):
+    """A script cut short while it is read is reported for that file,
+    `PATH: the file changed while it was read`, and nothing else: no crash,
+    no output kept, no temporary file, and a folder run goes on with the
+    others. The programs write into a pipe that the check reads slowly, so
+    that they are still reading the script when it is cut."""
+    krlist = os.path.join(os.path.dirname(options.krscript), 'krlist')
+    big = os.path.join(work, 'big.kr')
+    pipe = os.path.join(work, 'pipe')
+    os.mkfifo(pipe)
+    for program, args in ((krlist, ['big.kr']), (options.krscript, ['dump', '--encoding', 'utf-8', 'big.kr', '-o', 'pipe'])):
+        big_script(big, 16)
+        process = subprocess.Popen([program] + args, cwd=work, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        source = process.stdout if program == krlist else open(pipe, 'rb')
+        source.read(1 << 16)
+        os.truncate(big, 4096)
+        source.read()
+        _, err = process.communicate(timeout=60)
+        err = err.decode('utf-8', 'replace')
+        name = os.path.basename(program)
+        print(f'{name} of a script cut short while read: status {process.returncode}')
+        wanted = 'big.kr: the file changed while it was read\n'
+        if program == krlist:
+            wanted += 'Exiting due to decompile error.\nPress enter to exit...'
+        expect(process.returncode == 1 and err == wanted,
+               f'{name}: status {process.returncode}, {err!r}')
+
+    scripts = os.path.join(work, 'scripts')
+    os.mkdir(scripts)
+    big_script(os.path.join(scripts, 'a.kr'), 64)
+    with open(os.path.join(scripts, 'b.kr'), 'wb') as f:
+        f.write(string_script([b'Alice']))
+    out = os.path.join(work, 'out')
+    process = subprocess.Popen([options.krscript, 'dump', '--encoding', 'utf-8', 'scripts', '-o',
+                                'out', '-j', '1'],
+                               cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline and process.poll() is None and not temporary_files(work):
+        time.sleep(0.001)
+    os.truncate(os.path.join(scripts, 'a.kr'), 4096)
+    _, err = process.communicate(timeout=60)
+    err = err.decode('utf-8', 'replace')
+    print(f'folder run with a script cut short: status {process.returncode}')
+    expect(process.returncode == 1 and
+           err == 'scripts/a.kr: the file changed while it was read\n1 ok, 1 failed\n',
+           f'status {process.returncode}, {err!r}')
+    expect(sorted(os.listdir(out)) == ['b.kr.json'], f'the outputs are {os.listdir(out)}')
+    expect_no_temporary_file(work)
+
+
+def generated_script(random):
+    """A script of strings in every shape a translation file must carry back:
+    ASCII, UTF-8 and code page 932 text, bytes that are text in neither,
+    control characters, quotes, commas, backslashes, empty strings."""
+    pieces = [b'Alice', b'Hello, world.', b'"quoted"', b'back\\slash', b'\n', b'\r\n', b'\t',
+              b'\r', b'', b' ', b'#', b';', '\u3053\u3093\u306b\u3061\u306f'.encode(),
+              '\u3053\u3093\u306b\u3061\u306f'.encode('cp932'), '\uff71'.encode('cp932'),
+              b'\x81', b'\xff\xfe', b'\x04', b'\x7f', b'\x01']
+    script = b''
+    for _ in range(random.randrange(0, 12)):
+        kind = random.choice([0x1b, 0x1c, 0x2b, 0x17, 0x03])
+        if kind == 0x03:
+            script += b'\x03'
+        elif kind == 0x17:
+            script += b'\x17' + random.randbytes(4)
+        else:
+            text = b''.join(random.choice(pieces) for _ in range(random.randrange(0, 5)))
+            script += bytes([kind]) + random.randbytes(4) + text + b'\x00'
+    return script + (b'\x00' if random.random() < 0.5 else b'')
+
+
+def check_untouched_translations(options, work):
+    """A translation file that nobody touched, PO or CSV, taken out in any
+    encoding, puts back exactly the script it came from."""
+    random = __import__('random').Random(21)
+    scripts = os.path.join(work, 'scripts')
+    os.mkdir(scripts)
+    originals = {}
+    for i in range(300):
+        originals[f's{i:03}.kr'] = generated_script(random)
+        with open(os.path.join(scripts, f's{i:03}.kr'), 'wb') as f:
+            f.write(originals[f's{i:03}.kr'])
+    for form in ('po', 'csv'):
+        for encoding in ('auto', 'utf-8', 'cp932'):
+            taken = f'{form}-{encoding}'
+            status, _, err = run(options.krscript, ['extract', 'scripts', '-o', taken, '--format',
+                                                    form, '--encoding', encoding], work)
+            expect(status == 0, f'extract {taken}: status {status}, {err[-2000:]!r}')
+            back = f'back-{taken}'
+            status, _, err = run(options.krscript, ['inject', 'scripts', taken, '-o', back], work)
+            expect(status == 0, f'inject {taken}: status {status}, {err[-2000:]!r}')
+            for name, original in originals.items():
+                with open(os.path.join(work, back, name), 'rb') as f:
+                    expect(f.read() == original, f'{taken}: {name} did not come back the same')
+    print(f'{len(originals)} generated scripts: every untouched PO and CSV injects back')
 
 
 CHECKS = {
@@ -362,8 +580,15 @@ CHECKS = {
     'read-only-output': check_read_only_output,
     'link-loop': check_link_loop,
     'unreadable-folder': check_unreadable_folder,
-    'sigint': lambda options, work: check_interrupt(options, work, signal.SIGINT),
-    'sigterm': lambda options, work: check_interrupt(options, work, signal.SIGTERM),
+    'sigint': lambda options, work: check_interrupt(options, work, [signal.SIGINT]),
+    'sigterm': lambda options, work: check_interrupt(options, work, [signal.SIGTERM]),
+    'other-signals': lambda options, work: check_interrupt(
+        options, work, [signal.SIGHUP, signal.SIGQUIT, signal.SIGALRM, signal.SIGUSR1,
+                        signal.SIGUSR2]),
+    'killed-run': check_killed_run,
+    'device-outputs': check_device_outputs,
+    'changed-while-read': check_changed_while_read,
+    'untouched-translations': check_untouched_translations,
 }
 
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "format/ScriptDecoder.h"
 #include "listing/DecodeReport.h"
 #include "listing/ListingPrinter.h"
@@ -148,6 +150,35 @@ TEST(ScriptBytesTest, ReadErrorIsNotTheEndOfTheFile) {
   outcome = decodeFile({{0x03, 0x00}, 1, true});
   EXPECT_EQ(outcome.status, -1);
   EXPECT_EQ(outcome.err, "Failed to read script.kr\n");
+}
+
+// A mapped file that another program cuts short: every byte of the mapping
+// still reads, zeros past the cut, where it would otherwise end the process
+// with SIGBUS, and the bytes say they changed. Untouched, they do not.
+TEST(ScriptBytesTest, MappedFileCutShortReadsOnAndSaysItChanged) {
+  char name[] = "/tmp/krlist-cut-XXXXXX";
+  const int descriptor = mkstemp(name);
+  ASSERT_NE(descriptor, -1);
+  const std::string bytes(1 << 20, '\x03');
+  ASSERT_EQ(write(descriptor, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ASSERT_EQ(lseek(descriptor, 0, SEEK_SET), 0);
+  std::FILE* file = fdopen(descriptor, "rb");
+  ScriptBytes script;
+  ASSERT_TRUE(script.load(file));
+  std::fclose(file);
+  ASSERT_EQ(script.size(), bytes.size());
+  EXPECT_TRUE(script.unchanged("cut.kr"));
+
+  ASSERT_EQ(truncate(name, 4096), 0);
+  std::size_t sum = 0;
+  for (std::size_t i = 0; i < script.size(); ++i) {
+    sum += script.data()[i];
+  }
+  EXPECT_EQ(sum, 4096u * 3);
+  const Expected<void> unchanged = script.unchanged("cut.kr");
+  ASSERT_FALSE(unchanged);
+  EXPECT_EQ(unchanged.problem().describe(), "cut.kr: the file changed while it was read");
+  unlink(name);
 }
 
 }  // namespace

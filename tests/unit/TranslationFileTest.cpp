@@ -141,6 +141,7 @@ TEST(TranslationFileTest, PoAndCsvGiveBackWhatTheyWrite) {
   }
   const std::string csv = writeCsv(written);
   const TranslationFile fromCsv = readOrFail(readCsv, csv);
+  EXPECT_EQ(fromCsv.scriptEncoding, "cp932");
   expectSameEntries(fromCsv, forCsv);
   const std::vector<std::string> csvLines = linesOf(csv);
   for (const TranslationEntry& entry : fromCsv.entries) {
@@ -187,7 +188,7 @@ TEST(TranslationFileTest, PoReadsWhatEditorsAndGettextWrite) {
       "msgid \"\"\r\n"
       "\"one \\x41\\102\\0033\"\r\n"
       "\"\x01two\\n\"\r\n"
-      "msgstr \"eins\"\r\n"
+      "msgstr \"ei\" \t\"ns\"\r\n"
       "#, fuzzy\r\n"
       "#~ msgctxt \"00000000\"\r\n"
       "#~ msgid \"gone\"\r\n"
@@ -227,6 +228,7 @@ TEST(TranslationFileTest, CsvReadsWhatSpreadsheetsWrite) {
                  "\"zwei\nZeilen\",,b.kr:00000020,\"two \"\"lines\"\"\",x\n"
                  ",,,,\n"
                  "\n");
+  EXPECT_EQ(file.scriptEncoding, "");  // written before the encoding had a column
   ASSERT_EQ(file.entries.size(), 2u);
   EXPECT_EQ(file.entries[0].target, "Hallo");
   EXPECT_EQ(file.entries[0].comment, "opcode 1B");
@@ -239,6 +241,18 @@ TEST(TranslationFileTest, CsvReadsWhatSpreadsheetsWrite) {
       readOrFail(readCsv, "location;source;target;context\r\n\"a.kr:0000001A\";\"a;b\";;");
   ASSERT_EQ(semicolons.entries.size(), 1u);
   EXPECT_EQ(semicolons.entries[0].source, "a;b");
+
+  // Lines ended by carriage returns alone; a line feed is then only ever
+  // part of a field, and a carriage return inside quotes stays in it.
+  const TranslationFile carriageReturns = readOrFail(readCsv,
+                                                     "location,source,target,context,encoding\r"
+                                                     "a.kr:0000001A,\"two\rlines\",,,cp932\r"
+                                                     "a.kr:00000030,\"line\nfeed\",,,\r");
+  EXPECT_EQ(carriageReturns.scriptEncoding, "cp932");
+  ASSERT_EQ(carriageReturns.entries.size(), 2u);
+  EXPECT_EQ(carriageReturns.entries[0].source, "two\rlines");
+  EXPECT_EQ(carriageReturns.entries[1].source, "line\nfeed");
+  EXPECT_EQ(carriageReturns.entries[1].line, 4u);
 }
 
 struct Refusal {
@@ -296,6 +310,9 @@ TEST(TranslationFileTest, CsvRefusesWithTheLine) {
                               {header + "a:00000001,\xC0\xAF,b,c\n", 2, "invalid UTF-8"},
                               {header + "a.kr,a,b,c\n", 2, "location"},
                               {header + "a:00000001,a,,\n\na:00000001,b,,\n", 4, "first at line 2"},
+                              {"location,source,target,context,encoding\n"
+                               "a:00000001,a,,,utf-8\na:00000002,b,,,cp932\n",
+                               3, "a script has one encoding"},
                           });
 }
 
