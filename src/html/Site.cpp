@@ -58,19 +58,15 @@ Problem problemIn(std::string file, std::string message) {
 // Writes one file of the site whole, through a temporary file.
 Expected<void> writeFile(const fs::path& path, const std::function<void(TextOutput&)>& write) {
   OutputFile file;
-  std::string error;
-  if (!file.open(path, error)) {
-    return problemIn({}, error);
+  if (Expected<void> opened = file.open(path); !opened) {
+    return opened;
   }
   TextOutput out(file.stream());
   write(out);
   if (!out.flush()) {
     return problemIn(pathToUtf8(path), "cannot write: " + std::generic_category().message(errno));
   }
-  if (!file.commit(error)) {
-    return problemIn({}, error);
-  }
-  return {};
+  return file.commit();
 }
 
 // "../" for each folder between a page at `path` and the site's top.
@@ -520,9 +516,8 @@ Expected<ScriptSummary> writeScriptPages(const InstructionList& listing, Encodin
 }
 
 bool isSite(const std::filesystem::path& folder) {
-  std::string text;
-  std::string error;
-  return readFile(folder / "index.html", text, error) && text.find(kGenerator) != std::string::npos;
+  const Expected<std::string> text = readFile(folder / "index.html");
+  return text && text->find(kGenerator) != std::string::npos;
 }
 
 Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
