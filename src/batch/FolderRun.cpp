@@ -199,8 +199,10 @@ const std::filesystem::path* InputFiles::replacedBy(const std::filesystem::path&
   return nullptr;
 }
 
-void refuseOutputsOverInputs(std::vector<Job>& jobs, const InputFiles& inputs) {
-  for (Job& job : jobs) {
+std::vector<std::string> outputsOverInputs(const std::vector<Job>& jobs, const InputFiles& inputs) {
+  std::vector<std::string> refusals(jobs.size());
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const Job& job = jobs[i];
     if (job.output.empty() || !job.failure.empty()) {
       continue;
     }
@@ -214,9 +216,10 @@ void refuseOutputsOverInputs(std::vector<Job>& jobs, const InputFiles& inputs) {
         failure += pathToUtf8(*input);
       }
       failure += '\n';
-      job.failure = std::move(failure);
+      refusals[i] = std::move(failure);
     }
   }
+  return refusals;
 }
 
 int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Job&)>& run,

@@ -76,9 +76,10 @@ class InputFiles {
   std::unordered_map<std::filesystem::path::string_type, std::filesystem::path> byPath_;
 };
 
-// Makes every job whose output is an input of the run fail, before anything
-// is written, with "NAME: the output OUT would replace the input IN".
-void refuseOutputsOverInputs(std::vector<Job>& jobs, const InputFiles& inputs);
+// For each job, in order, why it must fail before anything is written,
+// "NAME: the output OUT would replace the input IN" and a line feed, or
+// nothing when its output is none of the inputs.
+std::vector<std::string> outputsOverInputs(const std::vector<Job>& jobs, const InputFiles& inputs);
 
 struct RunOptions {
   unsigned jobs = 0;  // files at once; 0 for one per core

@@ -63,7 +63,8 @@ int runPlan(const Plan& plan, const Options& options,
     return 2;
   }
   std::fputs(plan.notes.c_str(), stderr);
-  std::vector<Job> jobs = plan.jobs;
+  const std::vector<Job>& jobs = plan.jobs;
+  std::vector<std::string> refusals;
   if (std::any_of(jobs.begin(), jobs.end(), [](const Job& job) { return !job.output.empty(); })) {
     InputFiles inputs;
     for (const Job& job : jobs) {
@@ -72,13 +73,24 @@ int runPlan(const Plan& plan, const Options& options,
     for (const fs::path& input : plan.otherInputs) {
       inputs.add(input);
     }
-    refuseOutputsOverInputs(jobs, inputs);
+    refusals = outputsOverInputs(jobs, inputs);
   }
   RunOptions runOptions;
   runOptions.jobs = options.jobs;
   runOptions.failFast = options.failFast;
   runOptions.summary = plan.folder || plan.jobs.size() > 1;
-  return runJobs(jobs, run, runOptions);
+  // The jobs run as the plan holds them: a command may find a job's place
+  // in the plan from its address.
+  return runJobs(
+      jobs,
+      [&](const Job& job) {
+        const auto index = static_cast<std::size_t>(&job - jobs.data());
+        if (index < refusals.size() && !refusals[index].empty()) {
+          return JobResult{false, "", refusals[index]};
+        }
+        return run(job);
+      },
+      runOptions);
 }
 
 Expected<void> decodeScriptFile(const Job& job, DecodedScript& script) {
