@@ -1,6 +1,7 @@
 // krscript: turns compiled scripts into an editable JSON form and back, and
 // their strings into translation files and back, for one script or a folder.
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
