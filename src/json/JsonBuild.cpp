@@ -28,7 +28,7 @@ namespace {
 // megabytes): running out of it throws, as everywhere else, instead of
 // handing the parser a null pointer.
 struct ParserMemory {
-  static constexpr bool kNeedFree = true;
+  [[maybe_unused]] static constexpr bool kNeedFree = true;  // asked for by the parser
   void* Malloc(std::size_t size) {
     if (size == 0) {
       return nullptr;
