@@ -122,7 +122,15 @@ std::string build(std::string_view json, std::optional<krlist::Problem>& error) 
 
 [[maybe_unused]] void fuzzTranslations(std::string_view text, bool po) {
   auto read = po ? krlist::readPo(text) : krlist::readCsv(text);
-  const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  // Line ends as the readers take them: a line feed, a carriage return and
+  // line feed, or a carriage return alone (which a CSV file may end its
+  // lines with).
+  std::size_t lines = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) {
+      ++lines;
+    }
+  }
   if (const auto* error = std::get_if<krlist::TranslationError>(&read)) {
     check(error->line >= 1 && error->line <= lines + 1, "a refusal names no line of the file");
     check(!error->message.empty(), "a refusal without a message");
