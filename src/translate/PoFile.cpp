@@ -612,9 +612,13 @@ class PoReader {
     }
     translation::toUpperAscii(entry.context);
     restoreOffset(entry.reference, entry.context);
-    if (const std::size_t first = lines_.firstLine(entry.context, pending.contextLine)) {
-      return fail(pending.contextLine, "msgctxt " + quoted(entry.context) +
-                                           " again, first at line " + std::to_string(first));
+    // Without msgctxt the offset came from the reference: the entry's msgid
+    // line stands for it.
+    const std::size_t offsetLine = pending.hasContext ? pending.contextLine : pending.idLine;
+    if (const std::size_t first = lines_.firstLine(entry.context, offsetLine)) {
+      return fail(offsetLine, std::string(pending.hasContext ? "msgctxt " : "offset ") +
+                                  quoted(entry.context) + " again, first at line " +
+                                  std::to_string(first));
     }
     take_(entry);
     return true;
