@@ -46,6 +46,19 @@ bool isDirectory(std::FILE* file) {
   struct _stat64 status {};
   return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFDIR) != 0;
 }
+
+std::uint64_t regularFileSize(std::FILE* file) {
+  struct _stat64 status {};
+  if (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFREG) == 0 ||
+      status.st_size <= 0) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
+bool seekTo(std::FILE* file, std::uint64_t offset) {
+  return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+}
 #else
 std::filesystem::path pathFromUtf8(std::string_view name) {
   return std::filesystem::path(std::string(name));
@@ -62,6 +75,18 @@ std::FILE* openFile(const std::filesystem::path& path, const char* mode) {
 bool isDirectory(std::FILE* file) {
   struct stat status {};
   return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::uint64_t regularFileSize(std::FILE* file) {
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
+bool seekTo(std::FILE* file, std::uint64_t offset) {
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 #endif
 

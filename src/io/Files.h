@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -32,5 +33,12 @@ Expected<std::string> readFile(const std::filesystem::path& path);
 // and only fail at the first read. The stream itself is asked, not the name,
 // which may since have come to mean another file.
 bool isDirectory(std::FILE* file);
+
+// The size of an open regular file, and 0 for anything else (a pipe, a
+// terminal) or an empty file.
+std::uint64_t regularFileSize(std::FILE* file);
+
+// Moves an open file to `offset`, also past 2 GiB where `long` is 32 bits.
+bool seekTo(std::FILE* file, std::uint64_t offset);
 
 }  // namespace krlist

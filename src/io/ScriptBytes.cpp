@@ -14,6 +14,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "io/Files.h"
 #include "io/OutputFile.h"
 #endif
 
@@ -63,7 +64,7 @@ bool ScriptBytes::load(std::FILE* file, std::size_t blockSize) {
   // length costs time in proportion to it. Nothing is cleared first, and
   // growing moves a large buffer's pages rather than its bytes.
   blockSize = std::max<std::size_t>(blockSize, 1);
-  reserve(regularFileSize(file) + 1);
+  reserve(static_cast<std::size_t>(regularFileSize(file)) + 1);
   std::size_t size = 0;
   for (;;) {
     if (size == capacity_) {
@@ -103,15 +104,6 @@ void ScriptBytes::Free::operator()(std::uint8_t* bytes) const {
 }
 
 #ifdef _WIN32
-std::size_t ScriptBytes::regularFileSize(std::FILE* file) {
-  struct _stat64 status {};
-  if (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFREG) == 0 ||
-      status.st_size <= 0) {
-    return 0;
-  }
-  return static_cast<std::size_t>(status.st_size);
-}
-
 ScriptBytes::FileState ScriptBytes::stateOf(int descriptor) {
   struct _stat64 status {};
   if (_fstat64(descriptor, &status) != 0 || (status.st_mode & _S_IFREG) == 0) {
@@ -213,18 +205,10 @@ ScriptBytes::FileState ScriptBytes::stateOf(int descriptor) {
           static_cast<long long>(status.st_mtim.tv_nsec)};
 }
 
-std::size_t ScriptBytes::regularFileSize(std::FILE* file) {
-  struct stat status {};
-  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) {
-    return 0;
-  }
-  return static_cast<std::size_t>(status.st_size);
-}
-
 bool ScriptBytes::map(std::FILE* file) {
   // Only a regular file with something in it; some, such as those under
   // /proc, say they are empty and still have bytes to read.
-  const std::size_t size = regularFileSize(file);
+  const auto size = static_cast<std::size_t>(regularFileSize(file));
   if (size == 0 || std::ftell(file) != 0) {
     return false;
   }

@@ -55,9 +55,6 @@ class ScriptBytes {
     void operator()(std::uint8_t* bytes) const;
   };
 
-  // The size of `file` when it is a regular file, and 0 when that is not
-  // known.
-  static std::size_t regularFileSize(std::FILE* file);
   // Makes room for `capacity` bytes, keeping those read.
   void reserve(std::size_t capacity);
   bool map(std::FILE* file);

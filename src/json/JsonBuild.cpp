@@ -4,12 +4,15 @@
 #include <rapidjson/reader.h>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <system_error>
@@ -264,6 +267,70 @@ bool parseFloat(const Scalar& value, float& result) {
   return true;
 }
 
+// A large document is read on two cores. A second reader takes the code
+// from a line near the middle of the file and makes its part of the script
+// on its own; the first reads up to that line, takes the second part over,
+// and reads on from where the second reader stopped, at the "]" that ends
+// the code. The second reader reads the same bytes in the same state as one
+// reader would, so it finds the same script and the same first problem.
+constexpr std::uint64_t kTwoReadersFrom = std::uint64_t{4} << 20;
+constexpr std::uint64_t kCutSearchedAtMost = std::uint64_t{1} << 20;
+
+// Where the second reader starts: after a line that ends an instruction
+// with "}," and at the next line, which opens one with "{". A line ends only
+// between tokens (a string holds no line feed), so such a cut lies between
+// two values of an array; only the code holds objects.
+struct Cut {
+  std::uint64_t objectEnd = 0;  // just after the "}" of the last instruction before it
+  std::uint64_t lineStart = 0;
+};
+
+std::optional<Cut> findCut(const JsonSource& source) {
+  const std::uint64_t size = source.sizeToReadAgain();
+  if (size < kTwoReadersFrom) {
+    return {};
+  }
+  const std::unique_ptr<JsonSource> probe = source.readerFrom(std::max(size / 2, source.offset()));
+  if (!probe) {
+    return {};
+  }
+  char last = 0;  // the last two bytes of the line but spaces
+  char beforeLast = 0;
+  std::uint64_t closeAt = 0;
+  for (std::uint64_t read = 0; read < kCutSearchedAtMost && !probe->atEnd(); ++read) {
+    const std::uint64_t at = probe->offset();
+    const char c = probe->Take();
+    if (c == ' ' || c == '\t' || c == '\r') {
+      continue;
+    }
+    if (c != '\n') {
+      beforeLast = last;
+      last = c;
+      closeAt = c == '}' ? at : closeAt;
+      continue;
+    }
+    if (beforeLast == '}' && last == ',') {
+      while (probe->Peek() == ' ' || probe->Peek() == '\t' || probe->Peek() == '\r') {
+        probe->Take();
+      }
+      if (probe->Peek() == '{') {
+        return Cut{closeAt + 1, at + 1};
+      }
+    }
+    last = beforeLast = 0;
+  }
+  return {};
+}
+
+// What the second reader made of the code from the cut on.
+struct SecondPart {
+  std::unique_ptr<JsonSource> source;
+  TextOutput script{nullptr};
+  std::optional<Problem> problem;  // its line counted from the cut's
+  JsonPlace codeEnd;               // the "]" where it stopped
+  std::uint64_t lastValue = 0;     // where its last string or number started
+};
+
 // An instruction read before the document named its encoding: written once
 // the encoding is known, in the order read. One without a text is checked
 // and made at once.
@@ -293,6 +360,22 @@ class ScriptBuilder {
     }
     source_.keepPlaces(std::move(kept));
     after_ = source_.placeOf(source_.offset());
+  }
+  // The second reader's, which reads the code as an array of its own ("["
+  // stands for the text before the cut) and stops when `stop` is set.
+  ScriptBuilder(JsonSource& source, TextOutput& script, Encoding encoding,
+                const std::atomic<bool>& stop)
+      : ScriptBuilder(source, script) {
+    encoding_ = encoding;
+    place_ = Place::Top;
+    field_ = Field::Code;
+    stop_ = &stop;
+  }
+  ScriptBuilder(const ScriptBuilder&) = delete;
+  ScriptBuilder& operator=(const ScriptBuilder&) = delete;
+  ~ScriptBuilder() {
+    // Waits for a second reader whose part was not needed.
+    stopSecond_ = true;
   }
 
   // The parser's callbacks. Numbers come only as text.
@@ -328,6 +411,13 @@ class ScriptBuilder {
 
   // What went wrong when the parser stopped at a place that is not JSON.
   Problem syntaxError(rapidjson::ParseResult result);
+  // How the parse ended.
+  Expected<void> outcome(rapidjson::ParseResult result);
+  // Where the second reader stopped.
+  void handOver(SecondPart& part) const {
+    part.codeEnd = codeEnd_;
+    part.lastValue = lastValue_;
+  }
 
   std::optional<Problem> problem;
 
@@ -397,6 +487,8 @@ class ScriptBuilder {
   bool writeWaiting();
   bool finishDocument();
   bool startField(std::string_view name, std::uint32_t allowed, std::uint32_t& seen);
+  void startSecondReader();
+  bool takeSecondPart();
 
   JsonSource& source_;
   TextOutput& script_;
@@ -415,6 +507,15 @@ class ScriptBuilder {
   std::string rest_;
   Pending pending_;
   std::vector<WaitingInstruction> waiting_;
+  JsonPlace codeEnd_;
+
+  // The first reader's second reader, which starts at the cut, and the
+  // second reader's stop.
+  std::optional<Cut> cut_;
+  std::unique_ptr<SecondPart> second_;
+  std::atomic<bool> stopSecond_ = false;
+  std::future<void> secondDone_;
+  const std::atomic<bool>* stop_ = nullptr;
 };
 
 constexpr std::uint32_t kTopFields =
@@ -600,6 +701,9 @@ bool ScriptBuilder::StartArray() {
   next_ = JsonNext::ValueOrEnd;
   if (place_ == Place::Top && field_ == Field::Code) {
     place_ = Place::Code;
+    if (stop_ == nullptr && encoding_) {
+      startSecondReader();
+    }
     return took(true);
   }
   if (place_ == Place::Instruction &&
@@ -612,6 +716,9 @@ bool ScriptBuilder::StartArray() {
 }
 
 bool ScriptBuilder::EndArray(rapidjson::SizeType) {
+  if (place_ == Place::Code) {
+    codeEnd_ = here();
+  }
   place_ = place_ == Place::Code ? Place::Top : Place::Instruction;
   next_ = afterValue();
   return took(true);
@@ -623,6 +730,12 @@ bool ScriptBuilder::EndObject(rapidjson::SizeType) {
     case Place::Instruction:
       place_ = Place::Code;
       ok = finishInstruction();
+      if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) {
+        return false;
+      }
+      if (ok && cut_ && source_.offset() == cut_->objectEnd) {
+        ok = takeSecondPart();
+      }
       break;
     case Place::Rest:
       place_ = Place::Top;
@@ -975,6 +1088,43 @@ bool ScriptBuilder::finishDocument() {
   return true;
 }
 
+void readSecondPart(SecondPart& part, Encoding encoding, const std::atomic<bool>& stop);
+
+void ScriptBuilder::startSecondReader() {
+  const std::optional<Cut> cut = findCut(source_);
+  if (!cut) {
+    return;
+  }
+  second_ = std::make_unique<SecondPart>();
+  second_->source = source_.readerFrom(cut->lineStart, '[');
+  if (!second_->source) {
+    return;
+  }
+  cut_ = cut;
+  secondDone_ = std::async(std::launch::async, readSecondPart, std::ref(*second_), *encoding_,
+                           std::cref(stopSecond_));
+}
+
+// At the cut, in the code: the script goes on with the second part, and the
+// reading from the "]" where the second reader stopped.
+bool ScriptBuilder::takeSecondPart() {
+  secondDone_.get();
+  cut_.reset();
+  SecondPart& part = *second_;
+  // The cut's line is the one after that of this instruction's "}".
+  const std::uint64_t lineBase = here().line;
+  if (part.problem) {
+    part.problem->where.line += lineBase;
+    problem = std::move(part.problem);
+    return false;
+  }
+  script_.write(part.script.text());
+  source_.continueFrom(std::move(*part.source), part.codeEnd, lineBase);
+  lastValue_ = part.lastValue;
+  second_.reset();
+  return true;
+}
+
 Problem ScriptBuilder::syntaxError(rapidjson::ParseResult result) {
   // Read again from just after the last token taken, which is still in
   // memory, with the reader's own rules, to say what is wrong and where.
@@ -994,24 +1144,41 @@ Problem ScriptBuilder::syntaxError(rapidjson::ParseResult result) {
   return *problem;
 }
 
+Expected<void> ScriptBuilder::outcome(rapidjson::ParseResult result) {
+  if (source_.readFailed()) {
+    return problemAt(source_.positionOf(source_.placeOf(source_.offset())), "cannot read the file");
+  }
+  if (problem) {
+    return *problem;
+  }
+  if (result.IsError()) {
+    return syntaxError(result);
+  }
+  return {};
+}
+
+void readSecondPart(SecondPart& part, Encoding encoding, const std::atomic<bool>& stop) {
+  ScriptBuilder builder(*part.source, part.script, encoding, stop);
+  Parser parser;
+  const rapidjson::ParseResult result =
+      parser.Parse<kParseFlags | rapidjson::kParseStopWhenDoneFlag>(*part.source, builder);
+  if (stop) {
+    return;  // not needed
+  }
+  Expected<void> read = builder.outcome(result);
+  if (!read) {
+    part.problem = std::move(read.problem());
+  }
+  builder.handOver(part);
+}
+
 }  // namespace
 
 Expected<void> buildScript(JsonSource& source, TextOutput& script) {
   source.skipByteOrderMark();
   ScriptBuilder builder(source, script);
   Parser parser;
-  const rapidjson::ParseResult result = parser.Parse<kParseFlags>(source, builder);
-  if (source.readFailed()) {
-    const JsonSource::Position at = source.positionOf(source.placeOf(source.offset()));
-    return problemAt(at, "cannot read the file");
-  }
-  if (builder.problem) {
-    return *builder.problem;
-  }
-  if (result.IsError()) {
-    return builder.syntaxError(result);
-  }
-  return {};
+  return builder.outcome(parser.Parse<kParseFlags>(source, builder));
 }
 
 }  // namespace krlist

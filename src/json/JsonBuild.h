@@ -12,7 +12,8 @@ namespace krlist {
 // are checked for their type and otherwise ignored. A problem names the line
 // and column (in characters) where the text goes wrong, with no file: the
 // caller names it. On a problem `script` holds part of a script, which the
-// caller throws away.
+// caller throws away. A large regular file that `source` can read again is
+// read on two cores, with the same result.
 [[nodiscard]] Expected<void> buildScript(JsonSource& source, TextOutput& script);
 
 }  // namespace krlist

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "io/Files.h"
+
 namespace krlist {
 
 namespace {
@@ -11,7 +13,12 @@ constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
 }  // namespace
 
-JsonSource::JsonSource(std::FILE* file) : file_(file) {}
+JsonSource::JsonSource(std::FILE* file, std::filesystem::path path) : file_(file) {
+  if (!path.empty()) {
+    size_ = regularFileSize(file);
+    path_ = std::move(path);
+  }
+}
 
 JsonSource::JsonSource(std::string_view text)
     : block_(text.data()), next_(text.data()), end_(text.data() + text.size()), ended_(true) {}
@@ -85,6 +92,50 @@ void JsonSource::countColumns(std::uint64_t to) {
   for (JsonPlace* place : places_) {
     countColumns(*place, to);
   }
+}
+
+std::unique_ptr<JsonSource> JsonSource::readerFrom(std::uint64_t offset, char opener) const {
+  if (offset == 0 || offset >= size_) {
+    return nullptr;
+  }
+  const Expected<std::FILE*> file = openInput(path_);
+  if (!file) {
+    return nullptr;
+  }
+  auto reader = std::make_unique<JsonSource>(*file);
+  reader->ownFile_.reset(*file);
+  if (!seekTo(*file, offset)) {
+    return nullptr;
+  }
+  reader->blockOffset_ = offset;
+  reader->baseOffset_ = offset;
+  reader->token_ = reader->placeOf(offset);
+  if (opener != 0) {
+    reader->buffer_.assign(1, opener);
+    reader->block_ = reader->buffer_.data();
+    reader->next_ = reader->block_;
+    reader->end_ = reader->block_ + 1;
+    reader->blockOffset_ = offset - 1;
+  }
+  return reader;
+}
+
+void JsonSource::continueFrom(JsonSource&& other, const JsonPlace& place, std::uint64_t lineBase) {
+  countColumns(offset());
+  file_ = other.file_;
+  ownFile_ = std::move(other.ownFile_);
+  buffer_ = std::move(other.buffer_);
+  block_ = other.block_;
+  end_ = other.end_;
+  blockOffset_ = other.blockOffset_;
+  keptFrom_ = other.keptFrom_;
+  ended_ = other.ended_;
+  readFailed_ = other.readFailed_;
+  next_ = block_ + (place.offset - blockOffset_);
+  line_ = place.line + lineBase;
+  base_ = place.base;
+  baseOffset_ = place.baseOffset;
+  token_ = placeOf(place.offset);
 }
 
 bool JsonSource::rewind(const JsonPlace& place) {

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -30,8 +32,9 @@ struct JsonPlace {
 // dropped from memory has its column counted first.
 class JsonSource {
  public:
-  // Reads `file`, which the caller keeps open and closes.
-  explicit JsonSource(std::FILE* file);
+  // Reads `file`, which the caller keeps open and closes. `path`, when
+  // given, names the file again, so that a second reader can open it.
+  explicit JsonSource(std::FILE* file, std::filesystem::path path = {});
   // Reads text that the caller keeps alive.
   explicit JsonSource(std::string_view text);
 
@@ -109,6 +112,18 @@ class JsonSource {
   // False when those bytes are no longer in memory.
   bool rewind(const JsonPlace& place);
 
+  // The size of the text, when a second reader can read it from any offset
+  // (a regular file named by its path), and 0 otherwise.
+  std::uint64_t sizeToReadAgain() const { return size_; }
+  // A second reader of the same text from `offset`, which counts its lines
+  // from 1 there and, when `opener` is not 0, first reads `opener` as if it
+  // stood just before `offset`. Null when the file cannot be opened again.
+  std::unique_ptr<JsonSource> readerFrom(std::uint64_t offset, char opener = 0) const;
+  // Reads on from `place` of `other`, a second reader of the same text, whose
+  // line 1 is line `lineBase` + 1 here. The places kept here are counted
+  // first, since the bytes behind them leave memory.
+  void continueFrom(JsonSource&& other, const JsonPlace& place, std::uint64_t lineBase);
+
   // The line and column (both from 1) of a place.
   struct Position {
     std::uint64_t line = 0;
@@ -134,7 +149,14 @@ class JsonSource {
   void countColumns(JsonPlace& place, std::uint64_t to) const;
   std::uint64_t charactersBetween(std::uint64_t from, std::uint64_t to) const;
 
+  struct Close {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+
   std::FILE* file_ = nullptr;
+  std::unique_ptr<std::FILE, Close> ownFile_;  // a file a second reader opened
+  std::filesystem::path path_;
+  std::uint64_t size_ = 0;
   std::vector<char> buffer_;     // the blocks read from a file
   const char* block_ = nullptr;  // the bytes in memory, from blockOffset_
   const char* next_ = nullptr;   // the next byte to read

@@ -56,7 +56,7 @@ JobResult buildScriptFile(const Job& job) {
   if (!file) {
     return failure(file.problem());
   }
-  JsonSource source(*file);
+  JsonSource source(*file, job.input);
   const Expected<void> written = writeOutput(job, [&](TextOutput& script) -> Expected<void> {
     Expected<void> built = buildScript(source, script);
     if (!built) {

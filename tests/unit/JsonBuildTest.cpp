@@ -5,11 +5,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "format/ScriptDecoder.h"
+#include "io/Files.h"
 #include "io/ScriptBytes.h"
 #include "json/JsonDump.h"
 #include "json/JsonSource.h"
@@ -39,6 +43,22 @@ std::string buildFromFile(std::string_view json) {
   std::rewind(file.get());
   JsonSource source(file.get());
   return build(source);
+}
+
+// The same, read from a file that is named, which a large document is read
+// from on two cores.
+std::string buildFromNamedFile(std::string_view json) {
+  const std::filesystem::path path = testing::TempDir() + "krscript-json-build-" +
+                                     std::to_string(std::random_device()()) + ".json";
+  std::FILE* written = openFile(path, "wb");
+  EXPECT_EQ(std::fwrite(json.data(), 1, json.size(), written), json.size());
+  std::fclose(written);
+  std::FILE* file = openFile(path, "rb");
+  JsonSource source(file, path);
+  std::string built = build(source);
+  std::fclose(file);
+  std::filesystem::remove(path);
+  return built;
 }
 
 constexpr std::string_view kHead =
@@ -284,6 +304,40 @@ TEST(JsonBuildTest, LargeDumpBuildsBackInAnyLayout) {
                                          "syntax error while parsing object - invalid literal; "
                                          "last read: '\"03\"@'; expected '}'");
   }
+}
+
+// Read on two cores, a document gives what one reader makes of it, whatever
+// is broken around the line near the middle where the second reader starts,
+// before it or after it: the same script, or the same first problem at the
+// same line and column.
+TEST(JsonBuildTest, TwoReadersFindWhatOneFinds) {
+  const std::string json = dump(largeScript(std::size_t{1} << 20));
+  ASSERT_GT(json.size(), std::size_t{4} << 20);
+  const std::string expected = "built " + largeScript(std::size_t{1} << 20);
+  ASSERT_TRUE(buildFromNamedFile(json) == expected);
+  const std::string_view edits[] = {"", "@", "\n", "}", ",", "{", "]", "\"", " "};
+  std::vector<std::size_t> offsets;
+  for (std::size_t at = json.size() / 2 - 48; at < json.size() / 2 + 240; at += 4) {
+    offsets.push_back(at);
+  }
+  for (std::size_t at = json.size() / 8; at < json.size(); at += json.size() / 8) {
+    offsets.push_back(at);
+  }
+  offsets.push_back(json.rfind(']'));
+  std::size_t refused = 0;
+  for (std::size_t i = 0; i < offsets.size(); ++i) {
+    // Each edit in turn: a byte taken out, or replaced by one that matters
+    // to JSON or to where the second reader starts.
+    std::string broken = json;
+    const std::string_view edit = edits[i % std::size(edits)];
+    broken.replace(offsets[i], i % 2 == 0 ? 1 : 0, edit);
+    const std::string once = buildFromFile(broken);
+    EXPECT_EQ(buildFromNamedFile(broken), once) << "edit " << i << " at " << offsets[i];
+    refused += once.starts_with(":");
+  }
+  // Both kinds of outcome were met.
+  EXPECT_GT(refused, 0u);
+  EXPECT_LT(refused, offsets.size());
 }
 
 }  // namespace
