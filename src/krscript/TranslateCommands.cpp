@@ -3,7 +3,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <variant>
 
 #include "batch/FolderRun.h"
 #include "io/Files.h"
@@ -85,7 +84,7 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
   // pasted from another script's file) is refused, as its offsets would
   // land on this script's strings. Files of a folder name their script by
   // its path in the folder; a single script is known only by its name.
-  std::optional<TranslationError> foreign;
+  std::optional<Problem> foreign;
   const EntrySink take = [&](const TranslationEntry& entry) {
     translations.add(entry);
     if (!csv || script == nullptr || foreign) {
@@ -97,18 +96,19 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
       named.remove_prefix(named.rfind('/') + 1);
     }
     if (named != script->name) {
-      foreign = TranslationError{entry.line, "location \"" + entry.reference +
-                                                 "\" names another script than " + script->name};
+      foreign =
+          translation::lineProblem(entry.line, "location \"" + entry.reference +
+                                                   "\" names another script than " + script->name);
     }
   };
   const auto read = csv ? readCsvEntries(text, take) : readPoEntries(text, take);
-  if (const auto* problem = std::get_if<TranslationError>(&read)) {
-    return fileProblem(name, problem->line, problem->message);
+  if (!read) {
+    return fileProblem(name, read.problem().where.line, read.problem().message);
   }
   if (foreign) {
-    return fileProblem(name, foreign->line, foreign->message);
+    return fileProblem(name, foreign->where.line, foreign->message);
   }
-  const std::string& scriptEncoding = std::get<TranslationFile>(read).scriptEncoding;
+  const std::string& scriptEncoding = read->scriptEncoding;
   // The file names the encoding its strings were taken from. It must be the
   // run's when the run's is known; when nothing told the run's, it tells.
   if (!scriptEncoding.empty()) {

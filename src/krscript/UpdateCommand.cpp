@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <variant>
 
 #include "batch/FolderRun.h"
 #include "io/Files.h"
@@ -84,13 +83,14 @@ bool readOldFiles(const fs::path& old, bool folder, const Options& options,
     entries.reserve(text.size() / 64);
     const EntrySink take = [&entries](const TranslationEntry& entry) { entries.push_back(entry); };
     const auto entriesRead = isCsv(path) ? readCsvEntries(text, take) : readPoEntries(text, take);
-    if (const auto* problem = std::get_if<TranslationError>(&entriesRead)) {
-      std::fprintf(stderr, "%s:%zu: %s\n", name.c_str(), problem->line, problem->message.c_str());
+    if (!entriesRead) {
+      Problem problem = entriesRead.problem();
+      problem.where.file = name;
+      std::fprintf(stderr, "%s\n", problem.describe().c_str());
       ok = false;
       continue;
     }
-    files.push_back(
-        {path, script, std::move(entries), std::get<TranslationFile>(entriesRead).language});
+    files.push_back({path, script, std::move(entries), entriesRead->language});
   }
   return ok;
 }

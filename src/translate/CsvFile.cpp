@@ -89,7 +89,7 @@ class CsvReader {
  public:
   CsvReader(std::string_view text, const EntrySink& take) : text_(text), take_(take) {}
 
-  std::variant<TranslationFile, TranslationError> read() {
+  Expected<TranslationFile> read() {
     if (text_.starts_with(kByteOrderMark)) {
       text_.remove_prefix(kByteOrderMark.size());
     }
@@ -100,8 +100,8 @@ class CsvReader {
     carriageReturns_ = firstEnd != npos && text_[firstEnd] == '\r' &&
                        (firstEnd + 1 == text_.size() || text_[firstEnd + 1] != '\n');
     if (const std::size_t bad = findInvalidUtf8Text(text_); bad != npos) {
-      return TranslationError{lineAt(bad),
-                              text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8"};
+      return translation::lineProblem(lineAt(bad),
+                                      text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8");
     }
     // Spreadsheets in locales that write decimal commas separate fields with
     // semicolons; the header row, whose names hold neither, tells which.
@@ -113,7 +113,7 @@ class CsvReader {
     std::vector<std::string> fields;
     std::size_t recordLine = 0;
     if (text_.empty()) {
-      return TranslationError{1, "no header row"};
+      return translation::lineProblem(1, "no header row");
     }
     if (!readRecord(fields, recordLine)) {
       return std::move(error_);
@@ -126,16 +126,16 @@ class CsvReader {
           continue;
         }
         if (columns[c] != npos) {
-          return TranslationError{recordLine,
-                                  "column \"" + std::string(kColumnNames[c]) + "\" twice"};
+          return translation::lineProblem(recordLine,
+                                          "column \"" + std::string(kColumnNames[c]) + "\" twice");
         }
         columns[c] = i;
       }
     }
     for (std::size_t c = 0; c < kRequiredColumns; ++c) {
       if (columns[c] == npos) {
-        return TranslationError{
-            recordLine, "no column \"" + std::string(kColumnNames[c]) + "\" in the header row"};
+        return translation::lineProblem(
+            recordLine, "no column \"" + std::string(kColumnNames[c]) + "\" in the header row");
       }
     }
     const std::size_t width = fields.size();
@@ -151,10 +151,10 @@ class CsvReader {
         continue;
       }
       if (fields.size() != width) {
-        return TranslationError{recordLine,
-                                std::string(fields.size() < width ? "missing" : "extra") +
-                                    " column: the row has " + std::to_string(fields.size()) +
-                                    " fields, the header " + std::to_string(width)};
+        return translation::lineProblem(
+            recordLine, std::string(fields.size() < width ? "missing" : "extra") +
+                            " column: the row has " + std::to_string(fields.size()) +
+                            " fields, the header " + std::to_string(width));
       }
       TranslationEntry entry;
       entry.reference = std::move(fields[columns[kLocation]]);
@@ -174,15 +174,16 @@ class CsvReader {
       if (entry.obsolete && !translation::isOffsetContext(entry.context)) {
         entry.context.clear();
       } else if (!translation::isOffsetContext(entry.context)) {
-        return TranslationError{recordLine, "location \"" +
-                                                std::string(translation::excerpt(entry.reference)) +
-                                                "\" does not end in ':' and a script offset"};
+        return translation::lineProblem(
+            recordLine, "location \"" + std::string(translation::excerpt(entry.reference)) +
+                            "\" does not end in ':' and a script offset");
       }
       translation::toUpperAscii(entry.context);
       if (const std::size_t first =
               entry.obsolete ? 0 : lines.firstLine(entry.context, recordLine)) {
-        return TranslationError{recordLine, "offset " + entry.context + " again, first at line " +
-                                                std::to_string(first)};
+        return translation::lineProblem(
+            recordLine,
+            "offset " + entry.context + " again, first at line " + std::to_string(first));
       }
       entry.source = std::move(fields[columns[kSource]]);
       entry.target = std::move(fields[columns[kTarget]]);
@@ -195,11 +196,11 @@ class CsvReader {
           file.scriptEncoding = std::move(encoding);
           encodingLine = recordLine;
         } else if (encoding != file.scriptEncoding) {
-          return TranslationError{recordLine,
-                                  "encoding \"" + std::string(translation::excerpt(encoding)) +
-                                      "\", where line " + std::to_string(encodingLine) + " has \"" +
-                                      std::string(translation::excerpt(file.scriptEncoding)) +
-                                      "\": a script has one encoding"};
+          return translation::lineProblem(
+              recordLine, "encoding \"" + std::string(translation::excerpt(encoding)) +
+                              "\", where line " + std::to_string(encodingLine) + " has \"" +
+                              std::string(translation::excerpt(file.scriptEncoding)) +
+                              "\": a script has one encoding");
         }
       }
       entry.line = recordLine;
@@ -210,7 +211,7 @@ class CsvReader {
 
  private:
   bool fail(std::size_t line, std::string message) {
-    error_ = {line, std::move(message)};
+    error_ = translation::lineProblem(line, std::move(message));
     return false;
   }
 
@@ -292,7 +293,7 @@ class CsvReader {
   bool carriageReturns_ = false;
   std::size_t position_ = 0;
   std::size_t line_ = 1;
-  TranslationError error_;
+  Problem error_;
 };
 
 }  // namespace
@@ -333,12 +334,11 @@ std::string writeCsv(const TranslationFile& file) {
   return out;
 }
 
-std::variant<TranslationFile, TranslationError> readCsvEntries(std::string_view text,
-                                                               const EntrySink& take) {
+Expected<TranslationFile> readCsvEntries(std::string_view text, const EntrySink& take) {
   return CsvReader(text, take).read();
 }
 
-std::variant<TranslationFile, TranslationError> readCsv(std::string_view text) {
+Expected<TranslationFile> readCsv(std::string_view text) {
   return readAllEntries(text, readCsvEntries);
 }
 

@@ -2,7 +2,6 @@
 
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "translate/TranslationFile.h"
 
@@ -56,12 +55,11 @@ void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review
 // twice, and rows that give different encodings. The encoding column may
 // be missing (files written before it had one) or empty; the file's
 // scriptEncoding is the one its rows give.
-std::variant<TranslationFile, TranslationError> readCsv(std::string_view text);
+Expected<TranslationFile> readCsv(std::string_view text);
 
 // readCsv, handing each entry to `take` as it is read instead of keeping it:
 // the file returned holds no entries. Entries before a refusal have been
 // handed over by the time it is returned.
-std::variant<TranslationFile, TranslationError> readCsvEntries(std::string_view text,
-                                                               const EntrySink& take);
+Expected<TranslationFile> readCsvEntries(std::string_view text, const EntrySink& take);
 
 }  // namespace krlist

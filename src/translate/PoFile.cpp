@@ -235,13 +235,13 @@ class PoReader {
  public:
   PoReader(std::string_view text, const EntrySink& take) : text_(text), take_(take) {}
 
-  std::variant<TranslationFile, TranslationError> read() {
+  Expected<TranslationFile> read() {
     if (text_.starts_with(kByteOrderMark)) {
       text_.remove_prefix(kByteOrderMark.size());
     }
     if (const std::size_t bad = findInvalidUtf8Text(text_); bad != npos) {
-      return TranslationError{translation::lineAt(text_, bad),
-                              text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8"};
+      return translation::lineProblem(translation::lineAt(text_, bad),
+                                      text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8");
     }
     std::size_t position = 0;
     while (position < text_.size()) {
@@ -269,7 +269,7 @@ class PoReader {
   enum class Field { none, context, id, str };
 
   bool fail(std::size_t line, std::string message) {
-    error_ = {line, std::move(message)};
+    error_ = translation::lineProblem(line, std::move(message));
     return false;
   }
 
@@ -676,7 +676,7 @@ class PoReader {
   std::string scratch_;              // a previous msgctxt, read and dropped
   translation::OffsetLines lines_;   // of each msgctxt read
   TranslationFile file_;             // without its entries, handed to `take_`
-  TranslationError error_;
+  Problem error_;
 };
 
 }  // namespace
@@ -731,8 +731,7 @@ std::string writePo(const TranslationFile& file) {
   return out;
 }
 
-std::variant<TranslationFile, TranslationError> readPoEntries(std::string_view text,
-                                                              const EntrySink& take) {
+Expected<TranslationFile> readPoEntries(std::string_view text, const EntrySink& take) {
   // Even a script without strings has a header: a file with nothing in it
   // was cut short or never written.
   std::string_view content = text;
@@ -740,12 +739,12 @@ std::variant<TranslationFile, TranslationError> readPoEntries(std::string_view t
     content.remove_prefix(3);
   }
   if (content.find_first_not_of(" \t\r\n") == std::string_view::npos) {
-    return TranslationError{1, "the file is empty"};
+    return translation::lineProblem(1, "the file is empty");
   }
   return PoReader(text, take).read();
 }
 
-std::variant<TranslationFile, TranslationError> readPo(std::string_view text) {
+Expected<TranslationFile> readPo(std::string_view text) {
   return readAllEntries(text, readPoEntries);
 }
 

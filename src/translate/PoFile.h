@@ -2,7 +2,6 @@
 
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "translate/TranslationFile.h"
 
@@ -48,12 +47,11 @@ void appendPoEntry(std::string& out, const TranslationEntry& entry);
 // anything it cannot take back faithfully: bad syntax, invalid UTF-8, a
 // charset other than UTF-8, plural forms, an entry without a msgctxt offset,
 // the same offset twice.
-std::variant<TranslationFile, TranslationError> readPo(std::string_view text);
+Expected<TranslationFile> readPo(std::string_view text);
 
 // readPo, handing each entry to `take` as it is read instead of keeping it:
 // the file returned holds no entries. Entries before a refusal have been
 // handed over by the time it is returned.
-std::variant<TranslationFile, TranslationError> readPoEntries(std::string_view text,
-                                                              const EntrySink& take);
+Expected<TranslationFile> readPoEntries(std::string_view text, const EntrySink& take);
 
 }  // namespace krlist

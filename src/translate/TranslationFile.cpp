@@ -7,6 +7,13 @@
 
 namespace krlist::translation {
 
+Problem lineProblem(std::size_t line, std::string message) {
+  Problem problem;
+  problem.where.line = line;
+  problem.message = std::move(message);
+  return problem;
+}
+
 std::size_t lineAt(std::string_view text, std::size_t offset) {
   offset = std::min(offset, text.size());
   return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
@@ -95,12 +102,11 @@ std::string_view excerpt(std::string_view text) {
 
 namespace krlist {
 
-std::variant<TranslationFile, TranslationError> readAllEntries(std::string_view text,
-                                                               EntryReader read) {
+Expected<TranslationFile> readAllEntries(std::string_view text, EntryReader read) {
   std::vector<TranslationEntry> entries;
   auto result = read(text, [&entries](const TranslationEntry& entry) { entries.push_back(entry); });
-  if (auto* file = std::get_if<TranslationFile>(&result)) {
-    file->entries = std::move(entries);
+  if (result) {
+    result->entries = std::move(entries);
   }
   return result;
 }

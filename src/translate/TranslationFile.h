@@ -7,8 +7,9 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
-#include <variant>
 #include <vector>
+
+#include "io/Problem.h"
 
 namespace krlist {
 
@@ -58,23 +59,18 @@ struct TranslationFile {
 // TranslationFile. The entry handed over may be reused for the next one.
 using EntrySink = std::function<void(const TranslationEntry&)>;
 
-// Why a translation file cannot be read: what is wrong, on which line
-// (1-based). Callers print it after "FILE:LINE: ".
-struct TranslationError {
-  std::size_t line = 0;
-  std::string message;
-};
-
-// A reader that hands each entry to a sink as it reads it.
-using EntryReader = std::variant<TranslationFile, TranslationError> (*)(std::string_view,
-                                                                        const EntrySink&);
+// A reader that hands each entry to a sink as it reads it. A problem names
+// the line (from 1) and no file: the caller names it.
+using EntryReader = Expected<TranslationFile> (*)(std::string_view, const EntrySink&);
 
 // Reads with `read` and keeps every entry in the file it returns.
-std::variant<TranslationFile, TranslationError> readAllEntries(std::string_view text,
-                                                               EntryReader read);
+Expected<TranslationFile> readAllEntries(std::string_view text, EntryReader read);
 
 // Shared by the readers.
 namespace translation {
+
+// A problem on line `line` (from 1) of a file the caller names.
+Problem lineProblem(std::size_t line, std::string message);
 
 // The 1-based number of the line holding `text[offset]`.
 std::size_t lineAt(std::string_view text, std::size_t offset);

@@ -131,12 +131,14 @@ std::string build(std::string_view json, std::optional<krlist::Problem>& error) 
       ++lines;
     }
   }
-  if (const auto* error = std::get_if<krlist::TranslationError>(&read)) {
-    check(error->line >= 1 && error->line <= lines + 1, "a refusal names no line of the file");
-    check(!error->message.empty(), "a refusal without a message");
+  if (!read) {
+    const krlist::Problem& error = read.problem();
+    check(error.where.line >= 1 && error.where.line <= lines + 1,
+          "a refusal names no line of the file");
+    check(!error.message.empty(), "a refusal without a message");
     return;
   }
-  const krlist::TranslationFile& translations = std::get<krlist::TranslationFile>(read);
+  const krlist::TranslationFile& translations = *read;
   Decoded original;
   decode(scriptBytes(), original);
   krlist::TextOutput script(nullptr);

@@ -127,11 +127,11 @@ void checkTranslationRoundTrip(const ScriptDecoder& decoder, bool endMarker, std
   std::size_t leftOut = 0;
   TranslationFile file = extractStrings(decoder.instructions(), encoding, "fuzz.kr", po, leftOut);
   auto read = po ? readPo(writePo(file)) : readCsv(writeCsv(file));
-  if (const auto* error = std::get_if<TranslationError>(&read)) {
-    std::fprintf(stderr, "line %zu: %s\n", error->line, error->message.c_str());
+  if (!read) {
+    std::fprintf(stderr, "%s\n", read.problem().describe().c_str());
   }
-  check(std::holds_alternative<TranslationFile>(read), "a written file cannot be read", 0);
-  TranslationFile& translations = std::get<TranslationFile>(read);
+  check(static_cast<bool>(read), "a written file cannot be read", 0);
+  TranslationFile& translations = *read;
   check(translations.entries.size() == file.entries.size(), "entries lost on the way", 0);
   checkInjectKeeps(decoder, endMarker, input, translations, encoding);
   for (TranslationEntry& entry : translations.entries) {

@@ -111,11 +111,11 @@ std::vector<std::string> linesOf(const std::string& text) {
 template <typename Read>
 TranslationFile readOrFail(Read read, std::string_view text) {
   auto result = read(text);
-  if (const auto* error = std::get_if<TranslationError>(&result)) {
-    ADD_FAILURE() << "line " << error->line << ": " << error->message;
+  if (!result) {
+    ADD_FAILURE() << result.problem().describe();
     return {};
   }
-  return std::get<TranslationFile>(std::move(result));
+  return std::move(*result);
 }
 
 TEST(TranslationFileTest, PoAndCsvGiveBackWhatTheyWrite) {
@@ -266,10 +266,10 @@ void expectRefusals(Read read, const std::vector<Refusal>& refusals) {
   for (const Refusal& refusal : refusals) {
     SCOPED_TRACE(refusal.text);
     const auto result = read(refusal.text);
-    const auto* error = std::get_if<TranslationError>(&result);
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->line, refusal.line);
-    EXPECT_NE(error->message.find(refusal.message), std::string::npos) << error->message;
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.problem().where.line, refusal.line);
+    EXPECT_NE(result.problem().message.find(refusal.message), std::string::npos)
+        << result.problem().message;
   }
 }
 

@@ -181,11 +181,11 @@ std::vector<TranslationEntry> throughPo(const std::vector<TranslationEntry>& ent
     std::ofstream(keep, std::ios::binary) << po;
   }
   auto read = readPo(po);
-  if (const auto* error = std::get_if<TranslationError>(&read)) {
-    ADD_FAILURE() << "line " << error->line << ": " << error->message;
+  if (!read) {
+    ADD_FAILURE() << read.problem().describe();
     return {};
   }
-  return std::get<TranslationFile>(read).entries;
+  return std::move(read->entries);
 }
 
 bool gettextInstalled() {
