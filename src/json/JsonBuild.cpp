@@ -1101,6 +1101,10 @@ void ScriptBuilder::startSecondReader() {
     return;
   }
   cut_ = cut;
+  // Room for the second part at once, rather than grown and copied: a
+  // script is about an eighth of its JSON form as dump lays it out.
+  second_->script.reserve(static_cast<std::size_t>(
+      std::min((source_.sizeToReadAgain() - cut->lineStart) / 6, std::uint64_t{1} << 28)));
   secondDone_ = std::async(std::launch::async, readSecondPart, std::ref(*second_), *encoding_,
                            std::cref(stopSecond_));
 }
