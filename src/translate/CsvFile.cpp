@@ -24,12 +24,14 @@ enum Column {
   kContext,
   kFuzzy,
   kPreviousSource,
+  kTranslatorComments,
   kEncoding,
   kColumnCount
 };
 constexpr std::size_t kRequiredColumns = kContext;
 constexpr std::array<std::string_view, kColumnCount> kColumnNames = {
-    "location", "source", "target", "context", "fuzzy", "previous source", "encoding"};
+    "location", "source", "target", "context", "fuzzy", "previous source", "translator comments",
+    "encoding"};
 constexpr std::string_view kObsolete = "obsolete";
 
 // A spreadsheet user marks a row fuzzy with whatever comes to hand; only an
@@ -78,10 +80,12 @@ std::string_view trimSpaces(std::string_view text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+// In any case, and with "_" for a space as some tools write them
+// ("translator_comments").
 bool isColumnName(std::string_view field, std::string_view name) {
   field = trimSpaces(field);
   return std::equal(field.begin(), field.end(), name.begin(), name.end(), [](char a, char b) {
-    return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b;
+    return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a == '_' ? ' ' : a) == b;
   });
 }
 
@@ -168,6 +172,9 @@ class CsvReader {
       }
       if (columns[kPreviousSource] != npos) {
         entry.previousSource = std::move(fields[columns[kPreviousSource]]);
+      }
+      if (columns[kTranslatorComments] != npos) {
+        entry.translatorComment = std::move(fields[columns[kTranslatorComments]]);
       }
       // An obsolete row names no string of the script: the offset it had, if
       // any, may come again.
@@ -303,7 +310,7 @@ std::string csvHeader(bool review, std::string_view scriptEncoding) {
   const auto& n = kColumnNames;
   const std::string_view encoding = scriptEncoding.empty() ? "" : n[kEncoding];
   if (review) {
-    appendRecord(out, {n[0], n[1], n[2], n[3], n[4], n[5]}, encoding);
+    appendRecord(out, {n[0], n[1], n[2], n[3], n[4], n[5], n[6]}, encoding);
   } else {
     appendRecord(out, {n[0], n[1], n[2], n[3]}, encoding);
   }
@@ -317,15 +324,17 @@ void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review
     return;
   }
   const std::string_view mark = entry.obsolete ? kObsolete : entry.fuzzy ? "fuzzy" : "";
-  appendRecord(
-      out, {entry.reference, entry.source, entry.target, entry.comment, mark, entry.previousSource},
-      scriptEncoding);
+  appendRecord(out,
+               {entry.reference, entry.source, entry.target, entry.comment, mark,
+                entry.previousSource, entry.translatorComment},
+               scriptEncoding);
 }
 
 std::string writeCsv(const TranslationFile& file) {
   const bool review =
       std::any_of(file.entries.begin(), file.entries.end(), [](const TranslationEntry& entry) {
-        return entry.fuzzy || entry.obsolete || !entry.previousSource.empty();
+        return entry.fuzzy || entry.obsolete || !entry.previousSource.empty() ||
+               !entry.translatorComment.empty();
       });
   std::string out = csvHeader(review, file.scriptEncoding);
   for (const TranslationEntry& entry : file.entries) {

@@ -20,10 +20,10 @@ namespace krlist {
 //
 // The script's encoding ends each row as a column of its own, "encoding"
 // (written last, after any others). An update, or a file with fuzzy
-// or obsolete entries, has two more columns for
+// or obsolete entries or translator comments, has three more columns for
 // what a reviewer needs,
 //
-//   location,source,target,context,fuzzy,previous source
+//   location,source,target,context,fuzzy,previous source,translator comments
 //
 // where fuzzy is "fuzzy" for a target to review, "obsolete" for a
 // translation whose string went away (kept for when it comes back), and
@@ -32,7 +32,7 @@ std::string writeCsv(const TranslationFile& file);
 
 // writeCsv in pieces, for a file written as its entries are made: the
 // byte-order mark and header row, then each entry's row appended; with
-// `review`, with the two columns of an update.
+// `review`, with the three columns of an update.
 // With `scriptEncoding`, an encoding column ends every row: the script's
 // encoding, the same on every row, as a spreadsheet keeps columns and rows
 // whatever it does to a file and nothing else (a comment line, a header

@@ -116,11 +116,13 @@ void appendString(std::string& out, std::string_view keyword, std::string_view t
   }
 }
 
-void appendComment(std::string& out, std::string_view comment) {
+// A comment, one line of the file per line of it, each behind `marker`:
+// "#." for what the tool says of a string, "#" for what translators say.
+void appendComment(std::string& out, std::string_view marker, std::string_view comment) {
   for (;;) {
     const std::size_t lineFeed = comment.find('\n');
     const std::string_view line = comment.substr(0, lineFeed);
-    out += "#.";
+    out += marker;
     if (!line.empty()) {
       out += ' ';
       for (const char c : line) {
@@ -202,6 +204,7 @@ std::string decimalReference(std::string_view reference, std::string_view contex
 struct PendingEntry {
   TranslationEntry entry;  // its source and target are the msgid and msgstr
   bool hasComment = false;
+  bool hasTranslatorComment = false;
   bool hasContext = false;
   bool hasId = false;
   bool hasStr = false;
@@ -216,6 +219,7 @@ struct PendingEntry {
   void clear() {
     entry.context.clear();
     entry.comment.clear();
+    entry.translatorComment.clear();
     entry.reference.clear();
     entry.source.clear();
     entry.target.clear();
@@ -223,7 +227,7 @@ struct PendingEntry {
     entry.previousSource.clear();
     entry.obsolete = false;
     entry.line = 0;
-    hasComment = hasContext = hasId = hasStr = escapedHighByte = false;
+    hasComment = hasTranslatorComment = hasContext = hasId = hasStr = escapedHighByte = false;
     contextLine = idLine = strLine = 0;
   }
 };
@@ -421,8 +425,19 @@ class PoReader {
         }
         line.remove_prefix(comma + 1);
       }
+    } else {
+      // A translator comment: "#", a space and the text, as gettext writes
+      // it and reads any other line that starts with "#".
+      line.remove_prefix(1);
+      if (line.starts_with(' ')) {
+        line.remove_prefix(1);
+      }
+      if (pending_.hasTranslatorComment) {
+        pending_.entry.translatorComment += '\n';
+      }
+      pending_.entry.translatorComment += line;
+      pending_.hasTranslatorComment = true;
     }
-    // Translator comments ("# ") are not kept.
     return true;
   }
 
@@ -705,8 +720,11 @@ std::string poHeader(std::string_view scriptEncoding, std::string_view language)
 
 void appendPoEntry(std::string& out, const TranslationEntry& entry) {
   out += '\n';
+  if (!entry.translatorComment.empty()) {
+    appendComment(out, "#", entry.translatorComment);
+  }
   if (!entry.comment.empty()) {
-    appendComment(out, entry.comment);
+    appendComment(out, "#.", entry.comment);
   }
   appendReference(out, decimalReference(entry.reference, entry.context));
   if (entry.fuzzy) {

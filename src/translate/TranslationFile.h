@@ -23,6 +23,10 @@ struct TranslationEntry {
   std::string context;
   // What the string is, for the translator ("opcode 1B").
   std::string comment;
+  // What translators wrote about the entry for each other (PO "# " lines,
+  // the CSV column "translator comments"): carried through an update, never
+  // put into a script.
+  std::string translatorComment;
   // Where the string is, "SCRIPT:OFFSET".
   std::string reference;
   std::string source;  // UTF-8

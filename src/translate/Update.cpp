@@ -493,6 +493,7 @@ class Updater {
         }
         const TranslationEntry& old = in_.oldFiles[match.file][match.entry];
         entry.target = old.target;
+        entry.translatorComment = old.translatorComment;
         if (match.kind == Kind::fuzzy) {
           ++script.counts.fuzzy;
           entry.fuzzy = true;

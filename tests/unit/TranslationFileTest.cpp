@@ -57,7 +57,7 @@ std::string matchLineFeeds(std::string target, const std::string& source) {
 }
 
 // With `review`, also what an update writes: previous texts of fuzzy entries
-// and obsolete entries.
+// and obsolete entries. Translators' comments come in any file.
 TranslationFile randomFile(std::mt19937& random, std::size_t count, bool review = false) {
   static const std::vector<std::string> comments = {"opcode 1B", "name definition, key 01000000",
                                                     "two\nlines", " spaced ", ""};
@@ -69,6 +69,7 @@ TranslationFile randomFile(std::mt19937& random, std::size_t count, bool review 
     std::snprintf(context, sizeof context, "%08zX", i * 0x2F + (random() % 0x2F));
     entry.context = context;
     entry.comment = comments[random() % comments.size()];
+    entry.translatorComment = comments[random() % comments.size()];
     entry.reference = "scenes/" + scripts[random() % scripts.size()] + ":" + context;
     entry.source = randomText(random);
     entry.target = random() % 2 ? matchLineFeeds(randomText(random), entry.source) : "";
@@ -90,6 +91,7 @@ void expectSameEntries(const TranslationFile& read, const TranslationFile& writt
     SCOPED_TRACE("entry " + want.context);
     EXPECT_EQ(got.context, want.context);
     EXPECT_EQ(got.comment, want.comment);
+    EXPECT_EQ(got.translatorComment, want.translatorComment);
     EXPECT_EQ(got.reference, want.reference);
     EXPECT_EQ(got.source, want.source);
     EXPECT_EQ(got.target, want.target);

@@ -83,6 +83,10 @@ Patch randomPatch(std::mt19937& random) {
       // takes its translation from shows.
       if (repeated || random() % 5 != 0) {
         entry.target = "T" + std::to_string(tag++);
+        if (random() % 3 == 0) {
+          entry.translatorComment =
+              "note on " + entry.target + (random() % 2 ? "\n\n  second" : "");
+        }
         if (random() % 8 == 0) {
           entry.fuzzy = true;
           entry.previousSource = random() % 2 ? randomLine(random) : "";
@@ -93,6 +97,7 @@ Patch randomPatch(std::mt19937& random) {
     if (random() % 3 == 0) {
       TranslationEntry gone = entryAt(name, 999, randomLine(random));
       gone.target = "T" + std::to_string(tag++);
+      gone.translatorComment = "note on " + gone.target;
       gone.obsolete = true;
       file.push_back(std::move(gone));
     }
@@ -209,11 +214,13 @@ TEST(UpdateTest, EveryTranslationGoesWhereItsTextWentAndStaysThere) {
     // Which old translations are the same text's, to check a repeated line
     // against.
     std::map<std::string, std::string> textOf;  // translation -> source
+    std::map<std::string, std::string> noteOf;  // translation -> translator comment
     std::size_t translations = 0;
     for (const auto& file : patch.oldFiles) {
       for (const TranslationEntry& entry : file) {
         if (!entry.target.empty()) {
           textOf[entry.target] = entry.source;
+          noteOf[entry.target] = entry.translatorComment;
           ++translations;
         }
       }
@@ -227,6 +234,8 @@ TEST(UpdateTest, EveryTranslationGoesWhereItsTextWentAndStaysThere) {
         const TranslationEntry& got = entries[j];
         if (!got.target.empty()) {
           ++seen[got.target];
+          // A translation keeps what its translators wrote about it.
+          EXPECT_EQ(got.translatorComment, noteOf[got.target]);
         }
         if (j >= lines.size()) {
           EXPECT_TRUE(got.obsolete) << got.source;
@@ -268,9 +277,10 @@ TEST(UpdateTest, EveryTranslationGoesWhereItsTextWentAndStaysThere) {
     // Once more on its own output, written and read back: nothing changes.
     std::vector<std::vector<TranslationEntry>> again;
     for (std::size_t s = 0; s < updated.size(); ++s) {
-      const std::string keep =
-          gettext && seed == 1 ? testing::TempDir() + "krscript-update-" + std::to_string(s) + ".po"
-                               : "";
+      const std::string keep = gettext && seed == 1
+                                   ? testing::TempDir() + "krscript-update-" +
+                                         std::to_string(std::random_device()()) + ".po"
+                                   : "";
       again.push_back(throughPo(updated[s].entries, keep));
       if (!keep.empty()) {
         EXPECT_EQ(std::system(("msgfmt --check -o /dev/null '" + keep + "' 2>/dev/null").c_str()),
@@ -286,8 +296,10 @@ TEST(UpdateTest, EveryTranslationGoesWhereItsTextWentAndStaysThere) {
       for (std::size_t j = 0; j < fixed[s].entries.size(); ++j) {
         const TranslationEntry& a = updated[s].entries[j];
         const TranslationEntry& b = fixed[s].entries[j];
-        EXPECT_EQ(a.context + a.comment + a.reference + a.source + a.target + a.previousSource,
-                  b.context + b.comment + b.reference + b.source + b.target + b.previousSource);
+        EXPECT_EQ(a.context + a.comment + a.reference + a.source + a.target + a.previousSource +
+                      a.translatorComment,
+                  b.context + b.comment + b.reference + b.source + b.target + b.previousSource +
+                      b.translatorComment);
         EXPECT_EQ(a.fuzzy, b.fuzzy);
         EXPECT_EQ(a.obsolete, b.obsolete);
       }
