@@ -40,6 +40,8 @@ struct OldFile {
   std::string script;  // the script it was made for: its path in the folder, with '/'
   std::vector<TranslationEntry> entries;
   std::string language;
+  std::string headerFields;
+  std::string headerComment;
 };
 
 // Reads the old translation files: the one named, or every .po and .csv
@@ -82,7 +84,7 @@ bool readOldFiles(const fs::path& old, bool folder, const Options& options,
     // An entry takes a few lines of at least a few bytes each.
     entries.reserve(text.size() / 64);
     const EntrySink take = [&entries](const TranslationEntry& entry) { entries.push_back(entry); };
-    const auto entriesRead = isCsv(path) ? readCsvEntries(text, take) : readPoEntries(text, take);
+    auto entriesRead = isCsv(path) ? readCsvEntries(text, take) : readPoEntries(text, take);
     if (!entriesRead) {
       Problem problem = entriesRead.problem();
       problem.where.file = name;
@@ -90,7 +92,8 @@ bool readOldFiles(const fs::path& old, bool folder, const Options& options,
       ok = false;
       continue;
     }
-    files.push_back({path, script, std::move(entries), entriesRead->language});
+    files.push_back({path, script, std::move(entries), entriesRead->language,
+                     std::move(entriesRead->headerFields), std::move(entriesRead->headerComment)});
   }
   return ok;
 }
@@ -101,6 +104,9 @@ struct NewScript {
   std::size_t leftOut = 0;
   std::vector<TranslationEntry> entries;
   std::string language;  // the old file's, unless --language gives one
+  // The header of the script's own old PO file, which goes on.
+  std::string headerFields;
+  std::string headerComment;
 };
 
 std::string describeCounts(const UpdateCounts& c) {
@@ -236,6 +242,8 @@ int runUpdate(const Options& options) {
     if (at != scriptAt.end()) {
       here = at->second;
       scripts[here].language = file.language;
+      scripts[here].headerFields = std::move(file.headerFields);
+      scripts[here].headerComment = std::move(file.headerComment);
       scriptAt.erase(at);  // one old file per script: a second is taken as moved away
     }
     update.scriptAtPath.push_back(here);
@@ -265,7 +273,8 @@ int runUpdate(const Options& options) {
         const Expected<void> written = writeOutput(job, [&](TextOutput& out) -> Expected<void> {
           std::string text =
               script.po ? poHeader(script.encoding,
-                                   options.language.empty() ? script.language : options.language)
+                                   options.language.empty() ? script.language : options.language,
+                                   script.headerFields, script.headerComment)
                         : csvHeader(true, script.encoding);
           for (const TranslationEntry& entry : result.entries) {
             if (script.po) {

@@ -648,6 +648,8 @@ class PoReader {
                       std::to_string(headerLine_));
     }
     headerLine_ = header.idLine;
+    file_.headerFields = header.entry.target;
+    file_.headerComment = header.entry.translatorComment;
     std::string_view fields = header.entry.target;
     while (!fields.empty()) {
       const std::size_t lineFeed = fields.find('\n');
@@ -694,9 +696,49 @@ class PoReader {
   Problem error_;
 };
 
+// `fields` with the value of each field called `name` set to `value`, and
+// the field added at the end when there is none.
+std::string withField(std::string_view fields, std::string_view name, std::string_view value) {
+  std::string out;
+  bool found = false;
+  while (!fields.empty()) {
+    const std::size_t lineFeed = fields.find('\n');
+    const std::string_view field = fields.substr(0, lineFeed);
+    fields.remove_prefix(lineFeed == npos ? fields.size() : lineFeed + 1);
+    const std::size_t colon = field.find(':');
+    if (colon != npos && equalsIgnoringCase(trim(field.substr(0, colon)), name)) {
+      found = true;
+      out.append(name).append(": ").append(value) += '\n';
+    } else {
+      out.append(field) += '\n';
+    }
+  }
+  if (!found) {
+    out.append(name).append(": ").append(value) += '\n';
+  }
+  return out;
+}
+
 }  // namespace
 
-std::string poHeader(std::string_view scriptEncoding, std::string_view language) {
+std::string poHeader(std::string_view scriptEncoding, std::string_view language,
+                     std::string_view fields, std::string_view comment) {
+  std::string out;
+  if (!comment.empty()) {
+    appendComment(out, "#", comment);
+  }
+  out += "msgid \"\"\n";
+  if (!fields.empty()) {
+    std::string kept(fields);
+    if (!scriptEncoding.empty()) {
+      kept = withField(kept, "X-Script-Encoding", scriptEncoding);
+    }
+    if (!language.empty()) {
+      kept = withField(kept, "Language", language);
+    }
+    appendString(out, "msgstr", kept);
+    return out;
+  }
   // Empty revision, translator and team fields keep msgfmt --check from
   // warning that they are missing; editors fill them in.
   std::string header =
@@ -713,7 +755,6 @@ std::string poHeader(std::string_view scriptEncoding, std::string_view language)
   if (!scriptEncoding.empty()) {
     header += "X-Script-Encoding: " + std::string(scriptEncoding) + "\n";
   }
-  std::string out = "msgid \"\"\n";
   appendString(out, "msgstr", header);
   return out;
 }
@@ -742,7 +783,8 @@ void appendPoEntry(std::string& out, const TranslationEntry& entry) {
 }
 
 std::string writePo(const TranslationFile& file) {
-  std::string out = poHeader(file.scriptEncoding, file.language);
+  std::string out =
+      poHeader(file.scriptEncoding, file.language, file.headerFields, file.headerComment);
   for (const TranslationEntry& entry : file.entries) {
     appendPoEntry(out, entry);
   }

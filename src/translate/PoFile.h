@@ -35,8 +35,12 @@ namespace krlist {
 std::string writePo(const TranslationFile& file);
 
 // writePo in pieces, for a file written as its entries are made: the header
-// of a file of strings in `scriptEncoding`, then each entry appended.
-std::string poHeader(std::string_view scriptEncoding, std::string_view language = {});
+// of a file of strings in `scriptEncoding`, then each entry appended. The
+// header has the fields of a file made afresh, or `fields` as read from an
+// older file with its X-Script-Encoding set, and its Language too when
+// `language` is given; and `comment` before it.
+std::string poHeader(std::string_view scriptEncoding, std::string_view language = {},
+                     std::string_view fields = {}, std::string_view comment = {});
 void appendPoEntry(std::string& out, const TranslationEntry& entry);
 
 // Reads what writePo writes and what the gettext tools and translators'

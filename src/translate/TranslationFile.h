@@ -56,6 +56,12 @@ struct TranslationFile {
   // The language of the translations ("es", "pt_BR"), the PO header's
   // Language; empty when not given, and when read from CSV.
   std::string language;
+  // A PO file's header as read, which an update carries over: its fields
+  // ("Name: value" lines, the translators' editors fill in Last-Translator,
+  // Language-Team and more) and the translators' comment before it (their
+  // credits). Empty when read from CSV, and for a file made afresh.
+  std::string headerFields;
+  std::string headerComment;
   std::vector<TranslationEntry> entries;  // in file order
 };
 

@@ -62,7 +62,14 @@ TranslationFile randomFile(std::mt19937& random, std::size_t count, bool review 
   static const std::vector<std::string> comments = {"opcode 1B", "name definition, key 01000000",
                                                     "two\nlines", " spaced ", ""};
   static const std::vector<std::string> scripts = {"a.kr", "with space.kr", "日本/b.kr"};
-  TranslationFile file{"cp932", "pt_BR", {}};
+  TranslationFile file;
+  file.scriptEncoding = "cp932";
+  file.language = "pt_BR";
+  // A header as translators' editors leave it, and their credits.
+  file.headerFields =
+      "Project-Id-Version: krscript\nLast-Translator: Marta <marta@example.org>\n"
+      "Language: pt_BR\nContent-Type: text/plain; charset=UTF-8\nX-Script-Encoding: cp932\n";
+  file.headerComment = "Portuguese translation.\n\n  Marta, 2026.";
   for (std::size_t i = 0; i < count; ++i) {
     TranslationEntry entry;
     char context[16];
@@ -128,6 +135,8 @@ TEST(TranslationFileTest, PoAndCsvGiveBackWhatTheyWrite) {
   const TranslationFile fromPo = readOrFail(readPo, po);
   EXPECT_EQ(fromPo.scriptEncoding, "cp932");
   EXPECT_EQ(fromPo.language, "pt_BR");
+  EXPECT_EQ(fromPo.headerFields, written.headerFields);
+  EXPECT_EQ(fromPo.headerComment, written.headerComment);
   expectSameEntries(fromPo, written);
   const std::vector<std::string> poLines = linesOf(po);
   for (const TranslationEntry& entry : fromPo.entries) {
@@ -351,7 +360,9 @@ TEST(TranslationFileTest, GettextToolsKeepTheEntries) {
         entry.target = entry.target.empty() ? entry.source : entry.target;
       }
     }
-    expectSameEntries(readOrFail(readPo, text), expected);
+    const TranslationFile read = readOrFail(readPo, text);
+    EXPECT_EQ(read.headerComment, written.headerComment);
+    expectSameEntries(read, expected);
   }
   std::remove(in.c_str());
   std::remove(out.c_str());
@@ -368,7 +379,8 @@ TEST(TranslationFileTest, TranslateToolkitFilesReadBack) {
   if (std::system("csv2po --version >/dev/null 2>&1 && po2csv --version >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "translate-toolkit not installed";
   }
-  TranslationFile written{"utf-8", "", {}};
+  TranslationFile written;
+  written.scriptEncoding = "utf-8";
   const std::vector<std::string> texts = {"Hello.", "はい。", "Bye.", "はい。", "two\nlines"};
   for (std::size_t i = 0; i < texts.size(); ++i) {
     TranslationEntry entry;
