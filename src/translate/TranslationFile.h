@@ -66,8 +66,9 @@ struct TranslationFile {
 };
 
 // Where entries go one at a time, as they are made or read, instead of into a
-// TranslationFile. The entry handed over may be reused for the next one.
-using EntrySink = std::function<void(const TranslationEntry&)>;
+// TranslationFile. A sink that keeps an entry may take its contents (move
+// from it): whoever hands entries over sets every field of the next afresh.
+using EntrySink = std::function<void(TranslationEntry&)>;
 
 // A reader that hands each entry to a sink as it reads it. A problem names
 // the line (from 1) and no file: the caller names it.
