@@ -14,9 +14,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "io/Files.h"
 #include "io/OutputFile.h"
 #endif
+
+#include "io/Files.h"
 
 namespace krlist {
 
