@@ -34,16 +34,16 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
     std::string text = po ? poHeader(encodingName(encoding), options.language)
                           : csvHeader(false, encodingName(encoding));
     out.write(text);
-    leftOut =
-        extractStringEntries(listing, encoding, folderPath(job), po, [&](TranslationEntry& entry) {
-          text.clear();
-          if (po) {
-            appendPoEntry(text, entry);
-          } else {
-            appendCsvEntry(text, entry, false, encodingName(encoding));
-          }
-          out.write(text);
-        });
+    leftOut = extractStringEntries(listing, encoding, folderPath(job), po,
+                                   [&](const TranslationEntry& entry) {
+                                     text.clear();
+                                     if (po) {
+                                       appendPoEntry(text, entry);
+                                     } else {
+                                       appendCsvEntry(text, entry, false, encodingName(encoding));
+                                     }
+                                     out.write(text);
+                                   });
     return script.bytes.unchanged(job.name);
   };
   if (const Expected<void> written = writeOutput(job, write); !written) {
@@ -85,7 +85,7 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
   // land on this script's strings. Files of a folder name their script by
   // its path in the folder; a single script is known only by its name.
   std::optional<Problem> foreign;
-  const EntrySink take = [&](TranslationEntry& entry) {
+  const EntrySink take = [&](const TranslationEntry& entry) {
     translations.add(entry);
     if (!csv || script == nullptr || foreign) {
       return;

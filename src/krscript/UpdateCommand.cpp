@@ -83,9 +83,7 @@ bool readOldFiles(const fs::path& old, bool folder, const Options& options,
     std::vector<TranslationEntry> entries;
     // An entry takes a few lines of at least a few bytes each.
     entries.reserve(text.size() / 64);
-    const EntrySink take = [&entries](TranslationEntry& entry) {
-      entries.push_back(std::move(entry));
-    };
+    const EntrySink take = [&entries](const TranslationEntry& entry) { entries.push_back(entry); };
     auto entriesRead = isCsv(path) ? readCsvEntries(text, take) : readPoEntries(text, take);
     if (!entriesRead) {
       Problem problem = entriesRead.problem();

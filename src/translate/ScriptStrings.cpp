@@ -99,14 +99,9 @@ TranslationFile extractStrings(const InstructionList& listing, Encoding encoding
                                std::string_view scriptName, bool forPo, std::size_t& leftOut) {
   TranslationFile file;
   file.scriptEncoding = encodingName(encoding);
-  // Room for every string at once: an entry is large, and a script may have
-  // tens of thousands.
-  file.entries.reserve(static_cast<std::size_t>(std::count_if(
-      listing.begin(), listing.end(),
-      [](const Instruction& instruction) { return instruction.kind() == OperandKind::String; })));
   leftOut = extractStringEntries(
       listing, encoding, scriptName, forPo,
-      [&file](TranslationEntry& entry) { file.entries.push_back(std::move(entry)); });
+      [&file](const TranslationEntry& entry) { file.entries.push_back(entry); });
   return file;
 }
 

@@ -104,8 +104,7 @@ namespace krlist {
 
 Expected<TranslationFile> readAllEntries(std::string_view text, EntryReader read) {
   std::vector<TranslationEntry> entries;
-  auto result =
-      read(text, [&entries](TranslationEntry& entry) { entries.push_back(std::move(entry)); });
+  auto result = read(text, [&entries](const TranslationEntry& entry) { entries.push_back(entry); });
   if (result) {
     result->entries = std::move(entries);
   }

@@ -66,9 +66,8 @@ struct TranslationFile {
 };
 
 // Where entries go one at a time, as they are made or read, instead of into a
-// TranslationFile. A sink that keeps an entry may take its contents (move
-// from it): whoever hands entries over sets every field of the next afresh.
-using EntrySink = std::function<void(TranslationEntry&)>;
+// TranslationFile. The entry handed over may be reused for the next one.
+using EntrySink = std::function<void(const TranslationEntry&)>;
 
 // A reader that hands each entry to a sink as it reads it. A problem names
 // the line (from 1) and no file: the caller names it.
