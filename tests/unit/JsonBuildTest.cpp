@@ -315,6 +315,11 @@ TEST(JsonBuildTest, TwoReadersFindWhatOneFinds) {
   ASSERT_GT(json.size(), std::size_t{4} << 20);
   const std::string expected = "built " + largeScript(std::size_t{1} << 20);
   ASSERT_TRUE(buildFromNamedFile(json) == expected);
+  std::string crlf;
+  for (const char c : json) {
+    crlf += c == '\n' ? "\r\n" : std::string(1, c);
+  }
+  EXPECT_TRUE(buildFromNamedFile(crlf) == expected);
   const std::string_view edits[] = {"", "@", "\n", "}", ",", "{", "]", "\"", " "};
   std::vector<std::size_t> offsets;
   for (std::size_t at = json.size() / 2 - 48; at < json.size() / 2 + 240; at += 4) {
