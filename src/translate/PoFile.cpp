@@ -385,15 +385,7 @@ class PoReader {
     }
     previous_ = nullptr;
     if (line.starts_with("#.")) {
-      line.remove_prefix(2);
-      if (line.starts_with(' ')) {
-        line.remove_prefix(1);
-      }
-      if (pending_.hasComment) {
-        pending_.entry.comment += '\n';
-      }
-      pending_.entry.comment += line;
-      pending_.hasComment = true;
+      addCommentLine(pending_.entry.comment, pending_.hasComment, line.substr(2));
     } else if (line.starts_with("#:")) {
       // gettext splits references at white space and wraps them over as many
       // lines as it likes.
@@ -428,17 +420,23 @@ class PoReader {
     } else {
       // A translator comment: "#", a space and the text, as gettext writes
       // it and reads any other line that starts with "#".
-      line.remove_prefix(1);
-      if (line.starts_with(' ')) {
-        line.remove_prefix(1);
-      }
-      if (pending_.hasTranslatorComment) {
-        pending_.entry.translatorComment += '\n';
-      }
-      pending_.entry.translatorComment += line;
-      pending_.hasTranslatorComment = true;
+      addCommentLine(pending_.entry.translatorComment, pending_.hasTranslatorComment,
+                     line.substr(1));
     }
     return true;
+  }
+
+  // Adds a comment line, its text after the marker and one space, to
+  // `comment`, which `started` says already holds a line.
+  static void addCommentLine(std::string& comment, bool& started, std::string_view text) {
+    if (text.starts_with(' ')) {
+      text.remove_prefix(1);
+    }
+    if (started) {
+      comment += '\n';
+    }
+    comment += text;
+    started = true;
   }
 
   // A line of the text an entry had when it was translated ("#| msgid"),
