@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "io/HugePages.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -113,7 +115,7 @@ Expected<std::string> readFile(const std::filesystem::path& path) {
   std::error_code sizeError;
   const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
   if (!sizeError) {
-    bytes.reserve(static_cast<std::size_t>(size));
+    reserveRoom(bytes, static_cast<std::size_t>(size));
   }
   char block[1 << 16];
   std::size_t got = 0;

@@ -5,31 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
+#include "io/HugePages.h"
 
 namespace krlist {
-
-namespace {
-
-// Asks for a large buffer kept in memory to be backed by huge pages, where
-// the system gives them on request: written once from end to end, it would
-// otherwise take a page fault every 4 KiB, which in a virtual machine costs
-// more than the writing.
-void adviseHugePages([[maybe_unused]] char* buffer, [[maybe_unused]] std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-  const auto start = reinterpret_cast<std::uintptr_t>(buffer);
-  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
-  if (first < end) {
-    madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);  // a hint only
-  }
-#endif
-}
-
-}  // namespace
 
 const char TextOutput::kHexPairs[513] =
     "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F"

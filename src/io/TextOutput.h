@@ -76,8 +76,6 @@ class TextOutput {
   static const char kHexPairs[513];
 
   static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
-  // Text kept in memory that grows to this size asks for huge pages.
-  static constexpr std::size_t kHugePagesFrom = std::size_t{8} << 20;
 
   std::FILE* stream_;
   std::unique_ptr<char[]> buffer_;
