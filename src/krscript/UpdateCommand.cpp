@@ -38,7 +38,7 @@ bool isCsv(const fs::path& path) {
 struct OldFile {
   fs::path path;
   std::string script;  // the script it was made for: its path in the folder, with '/'
-  std::vector<TranslationEntry> entries;
+  EntryList entries;
   std::string language;
   std::string headerFields;
   std::string headerComment;
@@ -80,10 +80,11 @@ bool readOldFiles(const fs::path& old, bool folder, const Options& options,
       continue;
     }
     const std::string& text = *read;
-    std::vector<TranslationEntry> entries;
-    // An entry takes a few lines of at least a few bytes each.
-    entries.reserve(text.size() / 64);
-    const EntrySink take = [&entries](const TranslationEntry& entry) { entries.push_back(entry); };
+    EntryList entries;
+    // An entry takes a few lines of at least a few bytes each, and its texts
+    // take no more room than they do in the file.
+    entries.reserve(text.size() / 64, text.size());
+    const EntrySink take = [&entries](const TranslationEntry& entry) { entries.add(entry); };
     auto entriesRead = isCsv(path) ? readCsvEntries(text, take) : readPoEntries(text, take);
     if (!entriesRead) {
       Problem problem = entriesRead.problem();
@@ -102,7 +103,7 @@ struct NewScript {
   bool po = true;
   std::string encoding;
   std::size_t leftOut = 0;
-  std::vector<TranslationEntry> entries;
+  EntryList entries;
   std::string language;  // the old file's, unless --language gives one
   // The header of the script's own old PO file, which goes on.
   std::string headerFields;
@@ -206,9 +207,9 @@ int runUpdate(const Options& options) {
         const Encoding encoding = runEncoding.encoding;
         script.po = poFor(job.relative);
         script.encoding = encodingName(encoding);
-        script.entries =
-            extractStrings(listing, encoding, slashed(job.relative), script.po, script.leftOut)
-                .entries;
+        script.leftOut = extractStringEntries(
+            listing, encoding, slashed(job.relative), script.po,
+            [&script](const TranslationEntry& entry) { script.entries.add(entry); });
         return result;
       },
       quiet);
@@ -257,7 +258,7 @@ int runUpdate(const Options& options) {
     update.nearestScript.push_back(nearest);
     update.oldFiles.push_back(std::move(file.entries));
   }
-  std::vector<UpdatedScript> updated = updateTranslations(std::move(update));
+  const std::vector<UpdatedScript> updated = updateTranslations(update);
 
   UpdateCounts total;
   RunOptions writing;
@@ -276,7 +277,7 @@ int runUpdate(const Options& options) {
                                    options.language.empty() ? script.language : options.language,
                                    script.headerFields, script.headerComment)
                         : csvHeader(true, script.encoding);
-          for (const TranslationEntry& entry : result.entries) {
+          result.entries(update, [&](const TranslationEntry& entry) {
             if (script.po) {
               appendPoEntry(text, entry);
             } else {
@@ -286,7 +287,7 @@ int runUpdate(const Options& options) {
               out.write(text);
               text.clear();
             }
-          }
+          });
           out.write(text);
           return {};
         });

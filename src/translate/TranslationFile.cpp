@@ -5,6 +5,43 @@
 #include <cstdint>
 #include <string>
 
+#include "io/HugePages.h"
+
+namespace krlist {
+
+void EntryList::reserve(std::size_t entries, std::size_t textBytes) {
+  reserveRoom(entries_, entries);
+  reserveRoom(texts_, textBytes);
+}
+
+void EntryList::add(const TranslationEntry& entry) {
+  std::size_t bytes = 0;
+  for (std::size_t f = 0; f < kFields; ++f) {
+    bytes += (entry.*kMembers[f]).size();
+  }
+  growRoom(texts_, bytes);
+  growRoom(entries_, 1);
+  Packed& packed = entries_.emplace_back();
+  packed.at = texts_.size();
+  packed.fuzzy = entry.fuzzy;
+  packed.obsolete = entry.obsolete;
+  for (std::size_t f = 0; f < kFields; ++f) {
+    texts_ += entry.*kMembers[f];
+    packed.end[f] = texts_.size() - packed.at;
+  }
+}
+
+void EntryList::get(std::size_t i, TranslationEntry& entry) const {
+  for (std::size_t f = 0; f < kFields; ++f) {
+    entry.*kMembers[f] = field(i, static_cast<Field>(f));
+  }
+  entry.fuzzy = entries_[i].fuzzy;
+  entry.obsolete = entries_[i].obsolete;
+  entry.line = 0;
+}
+
+}  // namespace krlist
+
 namespace krlist::translation {
 
 Problem lineProblem(std::size_t line, std::string message) {

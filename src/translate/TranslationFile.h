@@ -69,6 +69,63 @@ struct TranslationFile {
 // TranslationFile. The entry handed over may be reused for the next one.
 using EntrySink = std::function<void(const TranslationEntry&)>;
 
+// Entries kept compactly, for a run that holds many of them at once (an
+// update holds every line of two versions of a game): the texts of all of
+// them lie in one string, so that an entry costs no allocation and little
+// memory of its own. The line an entry was read on is not kept.
+class EntryList {
+ public:
+  // Room for `entries` entries whose texts take `textBytes` bytes in all.
+  void reserve(std::size_t entries, std::size_t textBytes);
+  // Keeps a copy of `entry`, as an EntrySink does.
+  void add(const TranslationEntry& entry);
+
+  std::size_t size() const { return entries_.size(); }
+  std::string_view source(std::size_t i) const { return field(i, kSource); }
+  std::string_view target(std::size_t i) const { return field(i, kTarget); }
+  bool fuzzy(std::size_t i) const { return entries_[i].fuzzy; }
+  bool obsolete(std::size_t i) const { return entries_[i].obsolete; }
+  // Entry `i` whole, into `entry`, whose strings' room is used again.
+  void get(std::size_t i, TranslationEntry& entry) const;
+
+ private:
+  enum Field : std::size_t {
+    kContext,
+    kComment,
+    kTranslatorComment,
+    kReference,
+    kSource,
+    kTarget,
+    kPreviousSource,
+    kFields
+  };
+  // The entry's text fields, in the order of Field.
+  static constexpr std::string TranslationEntry::*kMembers[kFields] = {
+      &TranslationEntry::context,
+      &TranslationEntry::comment,
+      &TranslationEntry::translatorComment,
+      &TranslationEntry::reference,
+      &TranslationEntry::source,
+      &TranslationEntry::target,
+      &TranslationEntry::previousSource};
+  struct Packed {
+    std::size_t at = 0;  // where the entry's first field starts in texts_
+    // Where each field ends, from `at`: the fields lie one after the other.
+    std::size_t end[kFields] = {};
+    bool fuzzy = false;
+    bool obsolete = false;
+  };
+
+  std::string_view field(std::size_t i, Field f) const {
+    const Packed& entry = entries_[i];
+    const std::size_t from = f == 0 ? 0 : entry.end[f - 1];
+    return std::string_view(texts_).substr(entry.at + from, entry.end[f] - from);
+  }
+
+  std::vector<Packed> entries_;
+  std::string texts_;
+};
+
 // A reader that hands each entry to a sink as it reads it. A problem names
 // the line (from 1) and no file: the caller names it.
 using EntryReader = Expected<TranslationFile> (*)(std::string_view, const EntrySink&);

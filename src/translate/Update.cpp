@@ -1,6 +1,8 @@
 #include "translate/Update.h"
 
 #include <algorithm>
+#include <bit>
+#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -94,29 +96,42 @@ std::vector<Pair> commonSubsequence(std::span<const std::uint32_t> a,
     }
     // Lines found exactly once on each side are the same line, unless they
     // crossed; the longest chain of them that did not cross anchors the rest.
+    // How often each value of `a` comes on each side is counted in a table
+    // open to linear probing, at least half empty.
     struct Seen {
-      std::size_t aCount = 0, aAt = 0, bCount = 0, bAt = 0;
+      std::uint32_t value = 0, aCount = 0, bCount = 0;
+      std::size_t bAt = 0;
     };
-    std::unordered_map<std::uint32_t, Seen> seen;
+    const int bits = std::bit_width(2 * n - 1);
+    std::vector<Seen> seen(std::size_t{1} << bits);
+    const auto slot = [&seen, bits](std::uint32_t value) {
+      const std::size_t mask = seen.size() - 1;
+      std::size_t at =
+          static_cast<std::size_t>((std::uint64_t{value} * 0x9E3779B97F4A7C15u) >> (64 - bits));
+      while (seen[at].aCount != 0 && seen[at].value != value) {
+        at = (at + 1) & mask;
+      }
+      return at;
+    };
     for (std::size_t i = r.aFrom; i < r.aTo; ++i) {
-      Seen& s = seen[a[i]];
+      Seen& s = seen[slot(a[i])];
+      s.value = a[i];
       ++s.aCount;
-      s.aAt = i;
     }
     for (std::size_t j = r.bFrom; j < r.bTo; ++j) {
-      const auto found = seen.find(b[j]);
-      if (found != seen.end()) {
-        ++found->second.bCount;
-        found->second.bAt = j;
+      Seen& s = seen[slot(b[j])];
+      if (s.aCount != 0) {
+        ++s.bCount;
+        s.bAt = j;
       }
     }
-    std::vector<Pair> unique;
-    for (const auto& [id, s] : seen) {
+    std::vector<Pair> unique;  // in order of a
+    for (std::size_t i = r.aFrom; i < r.aTo; ++i) {
+      const Seen& s = seen[slot(a[i])];
       if (s.aCount == 1 && s.bCount == 1) {
-        unique.emplace_back(s.aAt, s.bAt);
+        unique.emplace_back(i, s.bAt);
       }
     }
-    std::sort(unique.begin(), unique.end());
     std::vector<Pair> anchors = longestChain(unique);
     if (anchors.empty()) {
       // Only repeated lines: cut both sides in the middle and compare the
@@ -201,17 +216,12 @@ double similarity(const std::u32string& a, const std::u32string& b) {
   return 2.0 * static_cast<double>(commonLength(a, b)) / static_cast<double>(a.size() + b.size());
 }
 
-enum class Kind : std::uint8_t { none, kept, moved, fuzzy };
-
-struct Match {
-  Kind kind = Kind::none;
-  std::size_t file = 0;
-  std::size_t entry = 0;  // in the old file's entries
-};
+using Kind = UpdatedScript::Kind;
+using Match = UpdatedScript::Origin;
 
 class Updater {
  public:
-  explicit Updater(UpdateInput& input) : in_(input) {}
+  explicit Updater(const UpdateInput& input) : in_(input) {}
 
   std::vector<UpdatedScript> run() {
     number();
@@ -227,21 +237,33 @@ class Updater {
   }
 
  private:
-  bool translated(std::size_t f, std::size_t e) const { return !in_.oldFiles[f][e].target.empty(); }
+  bool translated(std::size_t f, std::size_t e) const { return !in_.oldFiles[f].target(e).empty(); }
 
-  // Every text as a number, the same number for the same text.
+  // Every text as a number, the same number for the same text, found in a
+  // table open to linear probing by the text's hash: a run holds every line
+  // of two versions of a game, too many for a node of its own each.
   void number() {
-    std::unordered_map<std::string_view, std::uint32_t> ids;
     std::size_t texts = 0;
-    for (const auto& entries : in_.oldFiles) {
+    for (const EntryList& entries : in_.oldFiles) {
       texts += entries.size();
     }
-    for (const auto& entries : in_.newScripts) {
+    for (const EntryList& entries : in_.newScripts) {
       texts += entries.size();
     }
-    ids.reserve(texts);
-    const auto id = [&ids](std::string_view text) {
-      return ids.try_emplace(text, static_cast<std::uint32_t>(ids.size())).first->second;
+    const std::size_t slots = std::bit_ceil(2 * texts + 1);
+    std::vector<std::uint32_t> table(slots);  // a number + 1, or 0 for none
+    std::vector<std::string_view> textOf;     // by number
+    textOf.reserve(texts);
+    const auto id = [&table, &textOf, slots](std::string_view text) {
+      std::size_t at = std::hash<std::string_view>()(text) & (slots - 1);
+      for (; table[at] != 0; at = (at + 1) & (slots - 1)) {
+        if (textOf[table[at] - 1] == text) {
+          return table[at] - 1;
+        }
+      }
+      textOf.push_back(text);
+      table[at] = static_cast<std::uint32_t>(textOf.size());
+      return table[at] - 1;
     };
     oldLive_.resize(in_.oldFiles.size());
     oldIds_.resize(in_.oldFiles.size());
@@ -252,8 +274,8 @@ class Updater {
       taken_[f].assign(entries.size(), false);
       oldId_[f].resize(entries.size());
       for (std::size_t e = 0; e < entries.size(); ++e) {
-        oldId_[f][e] = id(entries[e].source);
-        if (!entries[e].obsolete) {
+        oldId_[f][e] = id(entries.source(e));
+        if (!entries.obsolete(e)) {
           oldLive_[f].push_back(e);
           oldIds_[f].push_back(oldId_[f][e]);
         }
@@ -262,8 +284,10 @@ class Updater {
     newIds_.resize(in_.newScripts.size());
     matches_.resize(in_.newScripts.size());
     for (std::size_t s = 0; s < in_.newScripts.size(); ++s) {
-      for (const TranslationEntry& entry : in_.newScripts[s]) {
-        newIds_[s].push_back(id(entry.source));
+      const EntryList& entries = in_.newScripts[s];
+      newIds_[s].reserve(entries.size());
+      for (std::size_t j = 0; j < entries.size(); ++j) {
+        newIds_[s].push_back(id(entries.source(j)));
       }
       matches_[s].resize(in_.newScripts[s].size());
     }
@@ -309,7 +333,7 @@ class Updater {
           continue;
         }
         for (std::size_t e = 0; e < in_.oldFiles[f].size(); ++e) {
-          if (!taken_[f][e] && translated(f, e) && in_.oldFiles[f][e].obsolete == obsolete) {
+          if (!taken_[f][e] && translated(f, e) && in_.oldFiles[f].obsolete(e) == obsolete) {
             candidates[oldId_[f][e]].emplace_back(f, e);
           }
         }
@@ -403,7 +427,7 @@ class Updater {
     std::vector<Pair> matched;
     for (std::size_t j = 0; j < matches_[s].size(); ++j) {
       const Match& match = matches_[s][j];
-      if (match.kind != Kind::none && match.file == f && !in_.oldFiles[f][match.entry].obsolete) {
+      if (match.kind != Kind::none && match.file == f && !in_.oldFiles[f].obsolete(match.entry)) {
         matched.emplace_back(positionOf[match.entry], j);
       }
     }
@@ -437,10 +461,10 @@ class Updater {
     }
     std::vector<std::u32string> oldText(olds.size()), newText(news.size());
     for (std::size_t k = 0; k < olds.size(); ++k) {
-      oldText[k] = codePoints(in_.oldFiles[f][olds[k]].source);
+      oldText[k] = codePoints(in_.oldFiles[f].source(olds[k]));
     }
     for (std::size_t k = 0; k < news.size(); ++k) {
-      newText[k] = codePoints(in_.newScripts[s][news[k]].source);
+      newText[k] = codePoints(in_.newScripts[s].source(news[k]));
     }
     struct Candidate {
       double score;
@@ -483,30 +507,14 @@ class Updater {
     std::vector<UpdatedScript> out(in_.newScripts.size());
     for (std::size_t s = 0; s < out.size(); ++s) {
       UpdatedScript& script = out[s];
-      script.entries = std::move(in_.newScripts[s]);
-      for (std::size_t j = 0; j < script.entries.size(); ++j) {
-        const Match& match = matches_[s][j];
-        TranslationEntry& entry = script.entries[j];
-        if (match.kind == Kind::none) {
-          ++script.counts.added;
-          continue;
-        }
-        const TranslationEntry& old = in_.oldFiles[match.file][match.entry];
-        entry.target = old.target;
-        entry.translatorComment = old.translatorComment;
-        if (match.kind == Kind::fuzzy) {
-          ++script.counts.fuzzy;
-          entry.fuzzy = true;
-          // A translation already under review was made for its previous
-          // text, not for the one it had.
-          entry.previousSource =
-              old.fuzzy && !old.previousSource.empty() ? old.previousSource : old.source;
-          continue;
-        }
-        ++(match.kind == Kind::kept ? script.counts.kept : script.counts.moved);
-        entry.fuzzy = old.fuzzy;
-        entry.previousSource = old.fuzzy ? old.previousSource : std::string();
+      script.script = s;
+      for (const Match& match : matches_[s]) {
+        ++(match.kind == Kind::none    ? script.counts.added
+           : match.kind == Kind::fuzzy ? script.counts.fuzzy
+           : match.kind == Kind::kept  ? script.counts.kept
+                                       : script.counts.moved);
       }
+      script.lines = std::move(matches_[s]);
     }
     for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
       const std::size_t s = home[f] != kNoScript ? home[f] : in_.nearestScript[f];
@@ -514,16 +522,14 @@ class Updater {
         if (taken_[f][e] || !translated(f, e) || s == kNoScript) {
           continue;
         }
-        TranslationEntry& entry = out[s].entries.emplace_back(std::move(in_.oldFiles[f][e]));
-        entry.obsolete = true;
-        entry.line = 0;
+        out[s].obsolete.push_back({Kind::none, f, e});
         ++out[s].counts.obsolete;
       }
     }
     return out;
   }
 
-  UpdateInput& in_;
+  const UpdateInput& in_;
   std::vector<std::vector<std::size_t>> oldLive_;   // per old file: its live entries
   std::vector<std::vector<std::uint32_t>> oldIds_;  // their texts
   std::vector<std::vector<std::uint32_t>> oldId_;   // per old entry, obsolete ones too
@@ -547,8 +553,40 @@ double textSimilarity(std::string_view a, std::string_view b) {
   return similarity(codePoints(a), codePoints(b));
 }
 
-std::vector<UpdatedScript> updateTranslations(UpdateInput input) {
+std::vector<UpdatedScript> updateTranslations(const UpdateInput& input) {
   return Updater(input).run();
+}
+
+void UpdatedScript::entries(const UpdateInput& input, const EntrySink& take) const {
+  TranslationEntry entry, old;
+  const EntryList& own = input.newScripts[script];
+  for (std::size_t j = 0; j < own.size(); ++j) {
+    own.get(j, entry);
+    const Origin& origin = lines[j];
+    if (origin.kind != Kind::none) {
+      input.oldFiles[origin.file].get(origin.entry, old);
+      entry.target = old.target;
+      entry.translatorComment = old.translatorComment;
+      if (origin.kind == Kind::fuzzy) {
+        entry.fuzzy = true;
+        // A translation already under review was made for its previous
+        // text, not for the one it had.
+        entry.previousSource =
+            old.fuzzy && !old.previousSource.empty() ? old.previousSource : old.source;
+      } else {
+        entry.fuzzy = old.fuzzy;
+        if (old.fuzzy) {
+          entry.previousSource = old.previousSource;
+        }
+      }
+    }
+    take(entry);
+  }
+  for (const Origin& origin : obsolete) {
+    input.oldFiles[origin.file].get(origin.entry, entry);
+    entry.obsolete = true;
+    take(entry);
+  }
 }
 
 }  // namespace krlist

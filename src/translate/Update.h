@@ -42,28 +42,41 @@ struct UpdateCounts {
 struct UpdateInput {
   // The entries of each old translation file as read, obsolete ones
   // included, in file order.
-  std::vector<std::vector<TranslationEntry>> oldFiles;
+  std::vector<EntryList> oldFiles;
   // For each old file, the new script at its path, or kNoScript; and the new
   // script to hold its obsolete entries when there is none at its path and
   // none of its texts is found anywhere.
   std::vector<std::size_t> scriptAtPath;
   std::vector<std::size_t> nearestScript;
   // The entries of each new script as extract makes them: no translations.
-  std::vector<std::vector<TranslationEntry>> newScripts;
+  std::vector<EntryList> newScripts;
   // How alike, in characters, an edited text must be to its old one (0 to 1)
   // to take its translation.
   double similarity = 0.6;
 };
 
+// What an update made of one new script: where each of its lines takes its
+// translation from, and the obsolete entries it keeps.
 struct UpdatedScript {
-  // The new script's entries in order, with the translations carried over,
-  // then the obsolete entries it keeps.
-  std::vector<TranslationEntry> entries;
+  enum class Kind : std::uint8_t { none, kept, moved, fuzzy };
+  struct Origin {
+    Kind kind = Kind::none;  // none: nothing carried over
+    std::size_t file = 0;    // in UpdateInput::oldFiles
+    std::size_t entry = 0;   // in that file
+  };
+
+  std::size_t script = 0;  // in UpdateInput::newScripts
+  std::vector<Origin> lines;
+  std::vector<Origin> obsolete;
   UpdateCounts counts;
+
+  // Hands the script's entries to `take` in order: its lines with the
+  // translations carried over, then the obsolete entries it keeps.
+  void entries(const UpdateInput& input, const EntrySink& take) const;
 };
 
 // One result per new script, in the order of `input.newScripts`.
-std::vector<UpdatedScript> updateTranslations(UpdateInput input);
+std::vector<UpdatedScript> updateTranslations(const UpdateInput& input);
 
 // The longest sequence of positions (i, j), increasing in both, where
 // a[i] == b[j], or one close to it: equal runs at the ends are taken as they

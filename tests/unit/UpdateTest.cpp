@@ -159,7 +159,12 @@ Patch randomPatch(std::mt19937& random) {
 UpdateInput inputFor(const Patch& patch, std::vector<std::vector<TranslationEntry>> oldFiles,
                      const std::vector<std::string>& oldNames) {
   UpdateInput input;
-  input.oldFiles = std::move(oldFiles);
+  for (const std::vector<TranslationEntry>& entries : oldFiles) {
+    EntryList& file = input.oldFiles.emplace_back();
+    for (const TranslationEntry& entry : entries) {
+      file.add(entry);
+    }
+  }
   for (const std::string& name : oldNames) {
     const auto at = std::find(patch.newNames.begin(), patch.newNames.end(), name);
     input.scriptAtPath.push_back(at == patch.newNames.end()
@@ -168,12 +173,29 @@ UpdateInput inputFor(const Patch& patch, std::vector<std::vector<TranslationEntr
     input.nearestScript.push_back(0);
   }
   for (std::size_t s = 0; s < patch.newScripts.size(); ++s) {
-    std::vector<TranslationEntry>& entries = input.newScripts.emplace_back();
+    EntryList& entries = input.newScripts.emplace_back();
     for (std::size_t j = 0; j < patch.newScripts[s].size(); ++j) {
-      entries.push_back(entryAt(patch.newNames[s], j, patch.newScripts[s][j].source));
+      entries.add(entryAt(patch.newNames[s], j, patch.newScripts[s][j].source));
     }
   }
   return input;
+}
+
+// An updated script's counts, and its entries in order.
+struct Updated {
+  UpdateCounts counts;
+  std::vector<TranslationEntry> entries;
+};
+
+std::vector<Updated> update(const UpdateInput& input) {
+  std::vector<Updated> out;
+  for (const UpdatedScript& script : updateTranslations(input)) {
+    Updated& updated = out.emplace_back();
+    updated.counts = script.counts;
+    script.entries(input,
+                   [&updated](const TranslationEntry& entry) { updated.entries.push_back(entry); });
+  }
+  return out;
 }
 
 std::vector<TranslationEntry> throughPo(const std::vector<TranslationEntry>& entries,
@@ -207,8 +229,7 @@ TEST(UpdateTest, EveryTranslationGoesWhereItsTextWentAndStaysThere) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     const Patch patch = randomPatch(random);
-    const std::vector<UpdatedScript> updated =
-        updateTranslations(inputFor(patch, patch.oldFiles, patch.oldNames));
+    const std::vector<Updated> updated = update(inputFor(patch, patch.oldFiles, patch.oldNames));
     ASSERT_EQ(updated.size(), patch.newScripts.size());
 
     // Which old translations are the same text's, to check a repeated line
@@ -288,8 +309,7 @@ TEST(UpdateTest, EveryTranslationGoesWhereItsTextWentAndStaysThere) {
         std::remove(keep.c_str());
       }
     }
-    const std::vector<UpdatedScript> fixed =
-        updateTranslations(inputFor(patch, std::move(again), patch.newNames));
+    const std::vector<Updated> fixed = update(inputFor(patch, std::move(again), patch.newNames));
     for (std::size_t s = 0; s < updated.size(); ++s) {
       ASSERT_EQ(fixed[s].entries.size(), updated[s].entries.size());
       EXPECT_EQ(fixed[s].counts.moved + fixed[s].counts.fuzzy, 0u);
