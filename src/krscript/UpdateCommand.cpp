@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <string>
 
@@ -44,59 +45,56 @@ struct OldFile {
   std::string headerComment;
 };
 
-// Reads the old translation files: the one named, or every .po and .csv
-// file in the folder named. Every file that cannot be read is reported.
-bool readOldFiles(const fs::path& old, bool folder, const Options& options,
+// Finds the old translation files: the one named, or every .po and .csv file
+// in the folder named. False, reported, when the folder cannot be listed.
+bool findOldFiles(const fs::path& old, bool folder, const Options& options,
                   std::vector<OldFile>& files) {
-  std::vector<std::pair<fs::path, std::string>> found;  // path, script
-  if (folder) {
-    std::string notes;
-    const fs::path output = pathFromUtf8(*options.output);
-    for (const Job& job : listFolder(
-             old, output,
-             [](const fs::path& relative) { return std::optional<fs::path>(relative); },
-             // --include and --exclude choose scripts, not their old files.
-             PathFilter(), notes)) {
-      if (!job.failure.empty()) {
-        std::fputs(job.failure.c_str(), stderr);
-        return false;
-      }
-      if (job.input.extension() == ".po" || isCsv(job.input)) {
-        fs::path script = job.relative;
-        script.replace_extension();
-        found.emplace_back(job.input, slashed(script));
-      }
-    }
-  } else {
-    found.emplace_back(old, "");
+  if (!folder) {
+    files.emplace_back().path = old;
+    return true;
   }
-  bool ok = true;
-  for (auto& [path, script] : found) {
-    const std::string name = pathToUtf8(path);
-    const Expected<std::string> read = readFile(path);
-    if (!read) {
-      std::fprintf(stderr, "%s\n", read.problem().describe().c_str());
-      ok = false;
-      continue;
+  std::string notes;
+  const fs::path output = pathFromUtf8(*options.output);
+  for (const Job& job : listFolder(
+           old, output, [](const fs::path& relative) { return std::optional<fs::path>(relative); },
+           // --include and --exclude choose scripts, not their old files.
+           PathFilter(), notes)) {
+    if (!job.failure.empty()) {
+      std::fputs(job.failure.c_str(), stderr);
+      return false;
     }
-    const std::string& text = *read;
-    EntryList entries;
-    // An entry takes a few lines of at least a few bytes each, and its texts
-    // take no more room than they do in the file.
-    entries.reserve(text.size() / 64, text.size());
-    const EntrySink take = [&entries](const TranslationEntry& entry) { entries.add(entry); };
-    auto entriesRead = isCsv(path) ? readCsvEntries(text, take) : readPoEntries(text, take);
-    if (!entriesRead) {
-      Problem problem = entriesRead.problem();
-      problem.where.file = name;
-      std::fprintf(stderr, "%s\n", problem.describe().c_str());
-      ok = false;
-      continue;
+    if (job.input.extension() == ".po" || isCsv(job.input)) {
+      fs::path script = job.relative;
+      script.replace_extension();
+      OldFile& file = files.emplace_back();
+      file.path = job.input;
+      file.script = slashed(script);
     }
-    files.push_back({path, script, std::move(entries), entriesRead->language,
-                     std::move(entriesRead->headerFields), std::move(entriesRead->headerComment)});
   }
-  return ok;
+  return true;
+}
+
+// Reads an old file's entries and header; the problem names the file.
+Expected<void> readOldFile(OldFile& file) {
+  const Expected<std::string> read = readFile(file.path);
+  if (!read) {
+    return read.problem();
+  }
+  const std::string& text = *read;
+  // An entry takes a few lines of at least a few bytes each, and its texts
+  // take no more room than they do in the file.
+  file.entries.reserve(text.size() / 64, text.size());
+  const EntrySink take = [&file](const TranslationEntry& entry) { file.entries.add(entry); };
+  auto entriesRead = isCsv(file.path) ? readCsvEntries(text, take) : readPoEntries(text, take);
+  if (!entriesRead) {
+    Problem problem = entriesRead.problem();
+    problem.where.file = pathToUtf8(file.path);
+    return problem;
+  }
+  file.language = entriesRead->language;
+  file.headerFields = std::move(entriesRead->headerFields);
+  file.headerComment = std::move(entriesRead->headerComment);
+  return {};
 }
 
 struct NewScript {
@@ -138,7 +136,7 @@ int runUpdate(const Options& options) {
   }
 
   std::vector<OldFile> oldFiles;
-  if (!readOldFiles(old, folder, options, oldFiles)) {
+  if (!findOldFiles(old, folder, options, oldFiles)) {
     std::fputs("krscript: nothing written\n", stderr);
     return 1;
   }
@@ -190,6 +188,17 @@ int runUpdate(const Options& options) {
     plan.notes += kEncodingGuessed;
   }
   std::fputs(plan.notes.c_str(), stderr);
+  // The old files are read on a core of their own while the scripts are
+  // decoded. Every file that cannot be read is reported.
+  std::future<std::vector<Problem>> oldRead = std::async(std::launch::async, [&oldFiles] {
+    std::vector<Problem> problems;
+    for (OldFile& file : oldFiles) {
+      if (Expected<void> read = readOldFile(file); !read) {
+        problems.push_back(read.problem());
+      }
+    }
+    return problems;
+  });
   std::vector<NewScript> scripts(plan.jobs.size());
   RunOptions quiet;
   quiet.jobs = options.jobs;
@@ -213,7 +222,11 @@ int runUpdate(const Options& options) {
         return result;
       },
       quiet);
-  if (decoded != 0) {
+  const std::vector<Problem> oldProblems = oldRead.get();
+  for (const Problem& problem : oldProblems) {
+    std::fprintf(stderr, "%s\n", problem.describe().c_str());
+  }
+  if (decoded != 0 || !oldProblems.empty()) {
     std::fputs("krscript: nothing written\n", stderr);
     return 1;
   }
