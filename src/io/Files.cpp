@@ -115,7 +115,10 @@ Expected<std::string> readFile(const std::filesystem::path& path) {
   std::error_code sizeError;
   const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
   if (!sizeError) {
-    reserveRoom(bytes, static_cast<std::size_t>(size));
+    bytes.reserve(static_cast<std::size_t>(size));
+    if (bytes.capacity() >= kHugePagesFrom) {
+      adviseHugePages(bytes.data(), bytes.capacity());
+    }
   }
   char block[1 << 16];
   std::size_t got = 0;

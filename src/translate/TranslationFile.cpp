@@ -5,22 +5,14 @@
 #include <cstdint>
 #include <string>
 
-#include "io/HugePages.h"
-
 namespace krlist {
 
 void EntryList::reserve(std::size_t entries, std::size_t textBytes) {
-  reserveRoom(entries_, entries);
-  reserveRoom(texts_, textBytes);
+  entries_.reserve(entries);
+  texts_.reserve(textBytes);
 }
 
 void EntryList::add(const TranslationEntry& entry) {
-  std::size_t bytes = 0;
-  for (std::size_t f = 0; f < kFields; ++f) {
-    bytes += (entry.*kMembers[f]).size();
-  }
-  growRoom(texts_, bytes);
-  growRoom(entries_, 1);
   Packed& packed = entries_.emplace_back();
   packed.at = texts_.size();
   packed.fuzzy = entry.fuzzy;

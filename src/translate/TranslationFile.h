@@ -3,12 +3,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "io/HugePages.h"
 #include "io/Problem.h"
 
 namespace krlist {
@@ -72,7 +74,8 @@ using EntrySink = std::function<void(const TranslationEntry&)>;
 // Entries kept compactly, for a run that holds many of them at once (an
 // update holds every line of two versions of a game): the texts of all of
 // them lie in one string, so that an entry costs no allocation and little
-// memory of its own. The line an entry was read on is not kept.
+// memory of its own, and both grow on huge pages. The line an entry was read
+// on is not kept.
 class EntryList {
  public:
   // Room for `entries` entries whose texts take `textBytes` bytes in all.
@@ -122,8 +125,8 @@ class EntryList {
     return std::string_view(texts_).substr(entry.at + from, entry.end[f] - from);
   }
 
-  std::vector<Packed> entries_;
-  std::string texts_;
+  std::pmr::vector<Packed> entries_{hugePageMemory()};
+  std::pmr::string texts_{hugePageMemory()};
 };
 
 // A reader that hands each entry to a sink as it reads it. A problem names
