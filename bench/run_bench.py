@@ -386,6 +386,8 @@ def measure_update(krscript, directory, seed):
     if not extract.timed_out and not update.timed_out:
         ratio = update.seconds / extract.seconds
         row("time update / time extract", f"{ratio:.2f}", target_text(ratio <= 5.0, "<= 5.0"))
+
+
 def measure_html(krlist, krscript, generator, directory, seed):
     """Times `krscript html` on a script of about HTML_INSTRUCTIONS
     instructions against `krscript extract` on it."""
