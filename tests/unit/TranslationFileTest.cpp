@@ -162,6 +162,25 @@ TEST(TranslationFileTest, PoAndCsvGiveBackWhatTheyWrite) {
 
 // An entry without msgctxt takes its offset from its reference: decimal as
 // gettext keeps it, or eight hexadecimal digits as earlier versions wrote.
+TEST(TranslationFileTest, EntryListGivesBackWhatItKeeps) {
+  std::mt19937 random(11);
+  // Texts of a few MiB in all: the list's memory moves to huge pages on the
+  // way, and is handed back from there.
+  const TranslationFile written = randomFile(random, 10000, true);
+  EntryList list;
+  for (const TranslationEntry& entry : written.entries) {
+    list.add(entry);
+  }
+  ASSERT_EQ(list.size(), written.entries.size());
+  TranslationFile back;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    list.get(i, back.entries.emplace_back());
+    EXPECT_EQ(list.source(i), written.entries[i].source);
+    EXPECT_EQ(list.target(i), written.entries[i].target);
+  }
+  expectSameEntries(back, written);
+}
+
 TEST(TranslationFileTest, ReferenceGivesTheOffset) {
   const struct {
     const char* reference;
