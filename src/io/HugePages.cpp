@@ -41,7 +41,7 @@ class HugePageMemory : public std::pmr::memory_resource {
     if (bytes < kHugePage) {
       std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
     } else {
-      ::operator delete (block, rounded(bytes), std::align_val_t{kHugePage});
+      ::operator delete (block, std::align_val_t{kHugePage});
     }
   }
 
