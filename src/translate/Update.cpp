@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <functional>
+#include <limits>
 #include <string>
 #include <unordered_map>
 
@@ -17,6 +18,9 @@ constexpr std::size_t kWholeComparison = 1 << 20;
 // Similar texts are looked for among this many old lines either side of
 // where a new line would fall, in a stretch too long to compare whole.
 constexpr std::size_t kSimilarWindow = 12;
+// Similar texts are looked for again around the old places of the lines
+// matched before and after a new line, when they are no further apart.
+constexpr std::size_t kSecondLook = 1024;
 
 // The longest chain of `pairs` (sorted by first) increasing in second.
 std::vector<Pair> longestChain(const std::vector<Pair>& pairs) {
@@ -316,7 +320,8 @@ class Updater {
   // old file, then among the obsolete entries. Of several old lines with the
   // text, the one after the last taken from the same file comes first, so
   // that a block moved whole keeps each of its repeated lines' translations
-  // in order.
+  // in order. Last, a line moved with no translation is matched too, so that
+  // it stays untranslated rather than take a similar line's translation.
   void matchMoved() {
     std::vector<std::size_t> fileAt(in_.newScripts.size(), kNoScript);
     for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
@@ -326,14 +331,15 @@ class Updater {
     }
     // Candidates by text: (file, entry), in file order.
     using Candidates = std::unordered_map<std::uint32_t, std::vector<Pair>>;
-    const auto gather = [this](std::size_t onlyFile, bool obsolete) {
+    const auto gather = [this](std::size_t onlyFile, bool obsolete, bool withTranslation) {
       Candidates candidates;
       for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
         if (onlyFile != kNoScript && f != onlyFile) {
           continue;
         }
         for (std::size_t e = 0; e < in_.oldFiles[f].size(); ++e) {
-          if (!taken_[f][e] && translated(f, e) && in_.oldFiles[f].obsolete(e) == obsolete) {
+          if (!taken_[f][e] && translated(f, e) == withTranslation &&
+              in_.oldFiles[f].obsolete(e) == obsolete) {
             candidates[oldId_[f][e]].emplace_back(f, e);
           }
         }
@@ -377,12 +383,13 @@ class Updater {
     };
     for (std::size_t s = 0; s < in_.newScripts.size(); ++s) {
       if (fileAt[s] != kNoScript) {
-        Candidates own = gather(fileAt[s], false);
+        Candidates own = gather(fileAt[s], false, true);
         matchFrom(s, own);
       }
     }
-    for (const bool obsolete : {false, true}) {
-      Candidates any = gather(kNoScript, obsolete);
+    for (const auto& [obsolete, withTranslation] :
+         {std::pair(false, true), std::pair(true, true), std::pair(false, false)}) {
+      Candidates any = gather(kNoScript, obsolete, withTranslation);
       for (std::size_t s = 0; s < in_.newScripts.size(); ++s) {
         matchFrom(s, any);
       }
@@ -431,32 +438,64 @@ class Updater {
         matched.emplace_back(positionOf[match.entry], j);
       }
     }
-    std::sort(matched.begin(), matched.end());
-    std::vector<Pair> anchors = longestChain(matched);
-    anchors.emplace_back(oldLive_[f].size(), matches_[s].size());
+    matched.emplace_back(oldLive_[f].size(), matches_[s].size());
+    std::vector<Pair> anchors = matched;
+    std::sort(anchors.begin(), anchors.end());
+    anchors = longestChain(anchors);
     std::size_t iFrom = 0, jFrom = 0;
     for (const auto& [iTo, jTo] : anchors) {
       matchStretch(f, iFrom, iTo, s, jFrom, jTo);
       iFrom = iTo + 1;
       jFrom = jTo + 1;
     }
+    // Two chains can be equally long, and where a line moved past an edited
+    // one, the chain taken may leave the edited line out of the stretch of
+    // its old line. So what is left is looked for again among the old lines
+    // around those of the lines from `f` just before and after it.
+    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    std::vector<std::size_t> oldAt(matches_[s].size() + 1, kNone);
+    for (const auto& [i, j] : matched) {
+      oldAt[j] = i;
+    }
+    std::size_t before = 0;
+    for (std::size_t j = 0; j < matches_[s].size();) {
+      if (oldAt[j] != kNone || matches_[s][j].kind != Kind::none) {
+        before = oldAt[j] != kNone ? oldAt[j] : before;
+        ++j;
+        continue;
+      }
+      std::size_t end = j;
+      while (oldAt[end] == kNone) {
+        ++end;
+      }
+      const std::size_t low = std::min(before, oldAt[end]);
+      const std::size_t high = std::max(before, oldAt[end]);
+      if (high - low <= kSecondLook) {
+        matchStretch(f, low > kSimilarWindow ? low - kSimilarWindow : 0,
+                     std::min(high + kSimilarWindow + 1, oldLive_[f].size()), s, j, end);
+      }
+      j = end;
+    }
   }
 
   void matchStretch(std::size_t f, std::size_t iFrom, std::size_t iTo, std::size_t s,
                     std::size_t jFrom, std::size_t jTo) {
     std::vector<std::size_t> olds, news;  // entries of f, lines of s
+    for (std::size_t j = jFrom; j < jTo; ++j) {
+      if (matches_[s][j].kind == Kind::none) {
+        news.push_back(j);
+      }
+    }
+    if (news.empty()) {
+      return;
+    }
     for (std::size_t i = iFrom; i < iTo; ++i) {
       const std::size_t e = oldLive_[f][i];
       if (!taken_[f][e] && translated(f, e)) {
         olds.push_back(e);
       }
     }
-    for (std::size_t j = jFrom; j < jTo; ++j) {
-      if (matches_[s][j].kind == Kind::none) {
-        news.push_back(j);
-      }
-    }
-    if (olds.empty() || news.empty()) {
+    if (olds.empty()) {
       return;
     }
     std::vector<std::u32string> oldText(olds.size()), newText(news.size());
