@@ -1,0 +1,230 @@
+#!/usr/bin/env python3
+"""Carries the translation of a generated game over to a generated patch with
+`krscript update`, where the fate of every line is known, and checks what
+came through: an unchanged or moved line keeps its own translation and its
+flag, an edited one its old translation marked fuzzy, a new one nothing, and
+every translation whose line went away is kept as an obsolete entry. The
+patch inserts, deletes, edits and rewrites lines, moves lines within and
+between scripts and moves a script to another folder; some translations are
+fuzzy, some lines untranslated, and a line said several times has a
+translation for each place.
+
+Every output must pass `msgfmt --check`, go back in with `inject`, and come
+out the same from a second update on itself; the old files rewrapped by
+`msgcat` must give the same entries. Exits 77 (skipped) without gettext.
+"""
+
+import argparse
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SKIPPED = 77
+WORDS = ["the", "station", "rain", "tomorrow", "we", "go", "night", "train", "late", "again",
+         "駅", "雨", "明日", "行こう", "夜"]
+REPEATED = ["はい。", "……", "What?"]
+
+
+def script_bytes(lines):
+    """One 0x1B string per line, a name reference 0x16 before each."""
+    out = bytearray()
+    for number, line in enumerate(lines):
+        out += b"\x16" + (number % 5).to_bytes(4, "little")
+        out += b"\x1b\x00\x00\x00\x00" + line.encode() + b"\x00"
+    return bytes(out)
+
+
+def unquote(text):
+    return text[1:-1].replace('\\"', '"').replace("\\n", "\n").replace("\\\\", "\\")
+
+
+def read_po(path):
+    """The entries of a PO file: text, translation, fuzzy, obsolete."""
+    entries = []
+    with open(path, encoding="utf-8") as f:
+        blocks = f.read().strip().split("\n\n")
+    for block in blocks:
+        entry = {"msgid": "", "msgstr": "", "fuzzy": False, "obsolete": False}
+        key = None
+        for line in block.split("\n"):
+            if line.startswith("#~ "):
+                entry["obsolete"] = True
+                line = line[3:]
+            if line.startswith("#,"):
+                entry["fuzzy"] = "fuzzy" in line
+            elif line.startswith('"') and key:
+                entry[key] += unquote(line)
+            elif line.startswith("msg"):
+                key, rest = line.split(" ", 1)
+                entry[key] = unquote(rest)
+            elif not line.startswith("#"):
+                key = None
+        if "msgctxt" in entry or entry["msgid"]:
+            entries.append(entry)
+    return entries
+
+
+def translate(path, translation_of, rng, untranslated):
+    """Fills the msgstr of each entry of an extracted PO file, leaving some
+    empty and marking some fuzzy; the translations in file order."""
+    with open(path, encoding="utf-8") as f:
+        blocks = f.read().split("\n\n")
+    for i in range(1, len(blocks)):
+        target = translation_of(i - 1)
+        if target in untranslated:
+            continue
+        if rng.random() < 0.1:
+            blocks[i] = blocks[i].replace("#: ", "#, fuzzy\n#: ", 1)
+        blocks[i] = blocks[i].replace('msgstr ""', f'msgstr "{target}"')
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n\n".join(blocks))
+
+
+def patch(rng, old):
+    """The new version of the scripts `old` (name -> lines), and for each new
+    line its fate and the old (name, index) it comes from."""
+    new = {}
+    fates = {}
+    taken = []  # lines moved away from their script, to be put into another
+    for name, lines in old.items():
+        out, fate = [], []
+        for i, text in enumerate(lines):
+            roll = rng.random()
+            if text in REPEATED or roll < 0.75:
+                out.append(text)
+                fate.append(("unchanged", (name, i)))
+            elif roll < 0.8:
+                pass  # deleted
+            elif roll < 0.85:
+                words = text.split(" ")
+                words[rng.randrange(len(words))] = "CHANGED"
+                out.append(" ".join(words))
+                fate.append(("edited", (name, i)))
+            elif roll < 0.9:
+                taken.append((name, i))
+            elif roll < 0.95:
+                out.append(f"XYZZY PLUGH {i}")  # rewritten, as nothing like it: the old one went away
+                fate.append(("new", None))
+            else:
+                out += [text, f"QUUX WIBBLE {i}"]
+                fate += [("unchanged", (name, i)), ("new", None)]
+        new[name], fates[name] = out, fate
+    names = sorted(new)
+    for origin in taken:
+        to = rng.choice(names)
+        at = rng.randrange(len(new[to]) + 1)
+        new[to].insert(at, old[origin[0]][origin[1]])
+        fates[to].insert(at, ("moved", origin))
+    # A script moved to another folder, whole.
+    moved = names[-1]
+    new["elsewhere/" + moved.split("/")[-1]] = new.pop(moved)
+    fates["elsewhere/" + moved.split("/")[-1]] = fates.pop(moved)
+    return new, fates
+
+
+def write_scripts(folder, scripts):
+    for name, lines in scripts.items():
+        path = os.path.join(folder, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(script_bytes(lines))
+
+
+def run(*command):
+    result = subprocess.run(command, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise SystemExit(f"{' '.join(command)}: exit {result.returncode}\n{result.stderr}")
+    return result
+
+
+def check_seed(krscript, work, seed):
+    rng = random.Random(seed)
+    old = {}
+    for name in ("a.kr", "b.kr", "scene/c.kr", "scene/d.kr"):
+        lines = []
+        for i in range(rng.randrange(20, 60)):
+            if rng.random() < 0.1:
+                lines.append(rng.choice(REPEATED))
+            else:
+                words = [rng.choice(WORDS) for _ in range(rng.randrange(6, 12))]
+                lines.append(" ".join(words) + f" {name} {i}.")
+        old[name] = lines
+    v1, po1, v2, po2 = (os.path.join(work, d) for d in ("v1", "po1", "v2", "po2"))
+    write_scripts(v1, old)
+    run(krscript, "extract", v1, "-o", po1, "--encoding", "utf-8")
+    translation = {(name, i): f"T{seed}:{name}:{i}" for name, lines in old.items()
+                   for i in range(len(lines))}
+    untranslated = {t for t in translation.values() if rng.random() < 0.1}
+    for name in old:
+        translate(os.path.join(po1, name + ".po"), lambda i, n=name: translation[(n, i)], rng,
+                  untranslated)
+    fuzzy = {e["msgstr"]: e["fuzzy"] for name in old
+             for e in read_po(os.path.join(po1, name + ".po")) if e["msgstr"]}
+
+    new, fates = patch(rng, old)
+    write_scripts(v2, new)
+    run(krscript, "update", v2, po1, "-o", po2, "--encoding", "utf-8")
+
+    outputs = {name: read_po(os.path.join(po2, name + ".po")) for name in new}
+    carried = []
+    for name, fate in fates.items():
+        live = [e for e in outputs[name] if not e["obsolete"]]
+        assert [e["msgid"] for e in live] == new[name], name
+        for (kind, origin), entry in zip(fate, live):
+            want = translation[origin] if origin else ""
+            want = "" if want in untranslated else want
+            where = f"seed {seed}, {name}: {entry['msgid']!r} ({kind})"
+            if kind in ("unchanged", "moved") and old[origin[0]][origin[1]] not in REPEATED:
+                assert entry["msgstr"] == want, f"{where}: {entry['msgstr']!r}, not {want!r}"
+                assert entry["fuzzy"] == fuzzy.get(want, False), where
+            elif kind == "edited" and want:
+                assert entry["msgstr"] == want and entry["fuzzy"], where
+            elif kind == "new":
+                assert entry["msgstr"] == "", where
+        carried += [e["msgstr"] for e in outputs[name] if e["msgstr"]]
+    # Every translation is somewhere, live or obsolete, and only once.
+    translated = set(translation.values()) - untranslated
+    assert sorted(carried) == sorted(translated), f"seed {seed}: translations lost or doubled"
+
+    for name in new:
+        run("msgfmt", "--check", "-o", os.devnull, os.path.join(po2, name + ".po"))
+    run(krscript, "inject", v2, po2, "-o", os.path.join(work, "v2-translated"))
+    again = os.path.join(work, "po2-again")
+    run(krscript, "update", v2, po2, "-o", again, "--encoding", "utf-8")
+    for name in new:
+        with open(os.path.join(po2, name + ".po"), "rb") as a, \
+                open(os.path.join(again, name + ".po"), "rb") as b:
+            assert a.read() == b.read(), f"seed {seed}, {name}: a second update changed it"
+
+    # The old files as msgcat rewraps them give the same entries.
+    wrapped = os.path.join(work, "po1-wrapped")
+    for name in old:
+        path = os.path.join(wrapped, name + ".po")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        run("msgcat", "--width=24", "-o", path, os.path.join(po1, name + ".po"))
+    rewrapped = os.path.join(work, "po2-wrapped")
+    run(krscript, "update", v2, wrapped, "-o", rewrapped, "--encoding", "utf-8")
+    for name in new:
+        assert read_po(os.path.join(rewrapped, name + ".po")) == outputs[name], name
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--krscript", required=True)
+    parser.add_argument("--seeds", type=int, default=40)
+    args = parser.parse_args()
+    if shutil.which("msgfmt") is None or shutil.which("msgcat") is None:
+        print("gettext is not installed: skipped")
+        return SKIPPED
+    for seed in range(1, args.seeds + 1):
+        with tempfile.TemporaryDirectory() as work:
+            check_seed(os.path.abspath(args.krscript), work, seed)
+    print(f"{args.seeds} generated patches carried over")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
