@@ -10,11 +10,13 @@ fuzzy, some lines untranslated, and a line said several times has a
 translation for each place.
 
 Every output must pass `msgfmt --check`, go back in with `inject`, and come
-out the same from a second update on itself; the old files rewrapped by
-`msgcat` must give the same entries. Exits 77 (skipped) without gettext.
+out the same from a second update on itself; the same game translated in
+CSV files, and the old files rewrapped by `msgcat`, must give the same
+entries. Exits 77 (skipped) without gettext.
 """
 
 import argparse
+import csv
 import os
 import random
 import shutil
@@ -198,6 +200,31 @@ def check_seed(krscript, work, seed):
         with open(os.path.join(po2, name + ".po"), "rb") as a, \
                 open(os.path.join(again, name + ".po"), "rb") as b:
             assert a.read() == b.read(), f"seed {seed}, {name}: a second update changed it"
+
+    # The same from CSV files: the same entries, a fuzzy or obsolete row
+    # marked so in the column "fuzzy".
+    csv1, csv2 = os.path.join(work, "csv1"), os.path.join(work, "csv2")
+    run(krscript, "extract", v1, "-o", csv1, "--format", "csv", "--encoding", "utf-8")
+    for name in old:
+        path = os.path.join(csv1, name + ".csv")
+        with open(path, encoding="utf-8-sig", newline="") as f:
+            rows = list(csv.DictReader(f))
+        for i, row in enumerate(rows):
+            target = translation[(name, i)]
+            row["target"] = "" if target in untranslated else target
+            row["fuzzy"] = "fuzzy" if fuzzy.get(row["target"]) else ""
+        with open(path, "w", encoding="utf-8-sig", newline="") as f:
+            writer = csv.DictWriter(f, fieldnames=list(rows[0]), quoting=csv.QUOTE_ALL)
+            writer.writeheader()
+            writer.writerows(rows)
+    run(krscript, "update", v2, csv1, "-o", csv2, "--encoding", "utf-8")
+    for name in new:
+        with open(os.path.join(csv2, name + ".csv"), encoding="utf-8-sig", newline="") as f:
+            rows = [(r["source"], r["target"], r["fuzzy"]) for r in csv.DictReader(f)]
+        want = [(e["msgid"], e["msgstr"],
+                 "obsolete" if e["obsolete"] else "fuzzy" if e["fuzzy"] else "")
+                for e in outputs[name]]
+        assert rows == want, f"seed {seed}, {name}: CSV and PO differ"
 
     # The old files as msgcat rewraps them give the same entries.
     wrapped = os.path.join(work, "po1-wrapped")
