@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <functional>
-#include <limits>
 #include <string>
 #include <unordered_map>
 
@@ -452,29 +451,17 @@ class Updater {
     // one, the chain taken may leave the edited line out of the stretch of
     // its old line. So what is left is looked for again among the old lines
     // around those of the lines from `f` just before and after it.
-    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-    std::vector<std::size_t> oldAt(matches_[s].size() + 1, kNone);
-    for (const auto& [i, j] : matched) {
-      oldAt[j] = i;
-    }
     std::size_t before = 0;
-    for (std::size_t j = 0; j < matches_[s].size();) {
-      if (oldAt[j] != kNone || matches_[s][j].kind != Kind::none) {
-        before = oldAt[j] != kNone ? oldAt[j] : before;
-        ++j;
-        continue;
-      }
-      std::size_t end = j;
-      while (oldAt[end] == kNone) {
-        ++end;
-      }
-      const std::size_t low = std::min(before, oldAt[end]);
-      const std::size_t high = std::max(before, oldAt[end]);
+    jFrom = 0;
+    for (const auto& [i, j] : matched) {
+      const std::size_t low = std::min(before, i);
+      const std::size_t high = std::max(before, i);
       if (high - low <= kSecondLook) {
         matchStretch(f, low > kSimilarWindow ? low - kSimilarWindow : 0,
-                     std::min(high + kSimilarWindow + 1, oldLive_[f].size()), s, j, end);
+                     std::min(high + kSimilarWindow + 1, oldLive_[f].size()), s, jFrom, j);
       }
-      j = end;
+      before = i;
+      jFrom = j + 1;
     }
   }
 
