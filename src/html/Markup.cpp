@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text/Utf8.h"
+
 namespace krlist::html {
 
 namespace {
@@ -106,10 +108,7 @@ void writeTranslationChart(TextOutput& out, const std::vector<ScriptSummary>& sc
     const std::size_t most = 40;
     std::string_view label = script.path;
     if (label.size() > most) {
-      label = label.substr(label.size() - most);
-      while (!label.empty() && (static_cast<unsigned char>(label[0]) & 0xC0) == 0x80) {
-        label.remove_prefix(1);
-      }
+      label = lastBetweenCharacters(label, most);
       out.write("\u2026");
     }
     writeEscaped(out, label);
@@ -154,16 +153,6 @@ std::size_t escapedLength(std::string_view text) {
     length += size > 0 ? size - 1 : 0;
   }
   return length;
-}
-
-std::string_view cutText(std::string_view text, std::size_t most) {
-  if (text.size() <= most) {
-    return text;
-  }
-  while (most > 0 && (static_cast<unsigned char>(text[most]) & 0xC0) == 0x80) {
-    --most;
-  }
-  return text.substr(0, most);
 }
 
 void writeMore(TextOutput& out, std::size_t count, std::string_view what) {

@@ -18,8 +18,6 @@ void writeEscaped(TextOutput& out, std::string_view text);
 // The bytes writeEscaped writes for `text`.
 std::size_t escapedLength(std::string_view text);
 
-// The start of UTF-8 `text`, at most `most` bytes, cut between characters.
-std::string_view cutText(std::string_view text, std::size_t most);
 // " … and N more WHAT" after text or links shown in part; nothing for 0.
 void writeMore(TextOutput& out, std::size_t count, std::string_view what = "bytes");
 

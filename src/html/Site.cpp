@@ -12,6 +12,7 @@
 #include "io/OutputFile.h"
 #include "io/TextOutput.h"
 #include "listing/ListingPrinter.h"
+#include "text/Utf8.h"
 
 namespace krlist::html {
 
@@ -196,7 +197,7 @@ void ScriptPages::indexNames(ScriptSummary& summary) {
     const std::string_view name = Instruction(base_, place.offset).textView();
     decoded_.clear();
     nameLengths_.push_back(decodeExactText(encoding_, name, decoded_)
-                               ? escapedLength(cutText(decoded_, kShownName))
+                               ? escapedLength(cutBetweenCharacters(decoded_, kShownName))
                                : 2 * std::min(name.size(), kShownName));
   }
   if (translations_ != nullptr) {
@@ -348,9 +349,9 @@ bool ScriptPages::writeString(TextOutput& out, std::string_view bytes, std::size
   decoded_.clear();
   if (decodeExactText(encoding_, bytes, decoded_)) {
     out.write("<span class=\"s\">");
-    writeEscaped(out, cutText(decoded_, most));
+    writeEscaped(out, cutBetweenCharacters(decoded_, most));
     out.write("</span>");
-    writeMore(out, decoded_.size() - cutText(decoded_, most).size());
+    writeMore(out, decoded_.size() - cutBetweenCharacters(decoded_, most).size());
     return true;
   }
   out.write("<span class=\"x\">");
@@ -395,7 +396,7 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
     if (entry != nullptr && entry->targetSize > 0) {
       target = translations_->target(*entry);
       out.write(entry->fuzzy ? "<span class=\"t fz\"><i>fuzzy</i> " : "<span class=\"t\">");
-      const std::string_view shown = cutText(target, kShownText);
+      const std::string_view shown = cutBetweenCharacters(target, kShownText);
       writeEscaped(out, shown);
       writeMore(out, target.size() - shown.size());
       out.write("</span>");
@@ -407,9 +408,10 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
       strings += "[\"";
       strings += hexOffset(instruction.offset());
       strings += "\",";
-      appendJsString(strings, text ? cutText(decoded_, kShownText) : std::string_view());
+      appendJsString(strings,
+                     text ? cutBetweenCharacters(decoded_, kShownText) : std::string_view());
       strings += ',';
-      appendJsString(strings, cutText(target, kShownText));
+      appendJsString(strings, cutBetweenCharacters(target, kShownText));
       strings += entry != nullptr && entry->fuzzy ? ",1],\n" : ",0],\n";
     }
   }
@@ -427,7 +429,7 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
       const std::string_view name = definition.textView();
       decoded_.clear();
       if (decodeExactText(encoding_, name, decoded_)) {
-        writeEscaped(out, cutText(decoded_, kShownName));
+        writeEscaped(out, cutBetweenCharacters(decoded_, kShownName));
       } else {
         for (char c : name.substr(0, kShownName)) {
           out.writeHexByte(static_cast<std::uint8_t>(c));

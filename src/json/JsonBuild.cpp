@@ -22,6 +22,7 @@
 #include "format/ScriptEncoder.h"
 #include "json/JsonSyntax.h"
 #include "text/Encoding.h"
+#include "text/Utf8.h"
 
 namespace krlist {
 
@@ -136,11 +137,7 @@ std::string excerpt(std::string_view text, std::size_t longest = 60) {
   if (text.size() <= longest) {
     return std::string(text);
   }
-  std::size_t end = longest;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-    --end;
-  }
-  return std::string(text.substr(0, end)) + "...";
+  return std::string(cutBetweenCharacters(text, longest)) + "...";
 }
 
 std::string quote(std::string_view name) {
@@ -541,44 +538,6 @@ bool ScriptBuilder::numberOverflow(std::string_view number, const JsonPlace& las
   return fail(last, excerpt("number overflow parsing '" + std::string(number) + "'", 200));
 }
 
-// True when `text` is UTF-8 as JSON text must be: no overlong forms, no
-// surrogates, nothing past U+10FFFF.
-bool isUtf8(std::string_view text) {
-  const auto* at = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* end = at + text.size();
-  while (at < end) {
-    const unsigned char c = *at++;
-    if (c < 0x80) {
-      continue;
-    }
-    int more = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      more = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      more = 2;
-      low = c == 0xE0 ? 0xA0 : 0x80;
-      high = c == 0xED ? 0x9F : 0xBF;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      more = 3;
-      low = c == 0xF0 ? 0x90 : 0x80;
-      high = c == 0xF4 ? 0x8F : 0xBF;
-    } else {
-      return false;
-    }
-    if (end - at < more || *at < low || *at > high) {
-      return false;
-    }
-    for (++at, --more; more > 0; --more, ++at) {
-      if (*at < 0x80 || *at > 0xBF) {
-        return false;
-      }
-    }
-  }
-  return true;
-}
-
 // The parser copies a string's bytes as they are, and writes a "\uDC00" to
 // "\uDFFF" escape that follows no "\uD800" to "\uDBFF" as if it were a
 // character: a string that is not UTF-8 is read again from its start, which
@@ -589,7 +548,7 @@ bool ScriptBuilder::checkString(std::string_view text) {
   for (const char c : text) {
     any |= static_cast<unsigned char>(c);
   }
-  if (any < 0x80 || isUtf8(text)) {
+  if (any < 0x80 || findInvalidUtf8(text) == std::string_view::npos) {
     return true;
   }
   if (source_.rewind(after_)) {

@@ -4,15 +4,12 @@
 #include <string_view>
 
 #include "text/Encoding.h"
+#include "text/Utf8.h"
 
 namespace krlist {
 
 // How wide text is on a game's screen, in cells: the width of a half-width
 // character. A text box of monospace text holds so many cells a line.
-
-// The character of UTF-8 text that starts at `at`, moving `at` past it. A
-// byte that starts no well-formed character gives U+FFFD and is passed alone.
-char32_t nextCharacter(std::string_view text, std::size_t& at);
 
 // Whether a character is two cells wide by its East Asian Width: Wide (W) or
 // Fullwidth (F), as ideographs, kana, fullwidth forms and most emoji are.

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "text/Utf8.h"
+
 namespace krlist {
 
 namespace {
@@ -40,61 +42,17 @@ std::size_t asciiRun(const Byte* begin, const Byte* end) {
 
 constexpr char32_t kMalformed = 0xFFFFFFFF;
 
-// Reads the UTF-8 character at `at` (before `end`) and moves past it. Bytes
-// that are not the shortest form of a scalar value (no surrogates, nothing
-// above U+10FFFF) give kMalformed and leave `at` where it was.
+// Reads the UTF-8 character at `at` (before `end`) and moves past it; bytes
+// that start no well-formed character give kMalformed and leave `at` where
+// it was.
 char32_t readUtf8(const Byte*& at, const Byte* end) {
-  static constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
-  const Byte lead = *at;
-  if (lead < 0x80) {
-    ++at;
-    return lead;
-  }
-  std::ptrdiff_t length;
-  char32_t character;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, character = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, character = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, character = lead & 0x07;
-  } else {
+  const Utf8Character read =
+      krlist::readUtf8({reinterpret_cast<const char*>(at), static_cast<std::size_t>(end - at)}, 0);
+  if (read.length == 0) {
     return kMalformed;
   }
-  if (end - at < length) {
-    return kMalformed;
-  }
-  for (std::ptrdiff_t i = 1; i < length; ++i) {
-    if ((at[i] & 0xC0) != 0x80) {
-      return kMalformed;
-    }
-    character = character << 6 | (at[i] & 0x3F);
-  }
-  if (character < kShortest[length] || (character >= 0xD800 && character <= 0xDFFF) ||
-      character > 0x10FFFF) {
-    return kMalformed;
-  }
-  at += length;
-  return character;
-}
-
-char* putUtf8(char* out, char32_t character) {
-  if (character < 0x80) {
-    *out++ = static_cast<char>(character);
-  } else if (character < 0x800) {
-    *out++ = static_cast<char>(0xC0 | character >> 6);
-    *out++ = static_cast<char>(0x80 | (character & 0x3F));
-  } else if (character < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | character >> 12);
-    *out++ = static_cast<char>(0x80 | (character >> 6 & 0x3F));
-    *out++ = static_cast<char>(0x80 | (character & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | character >> 18);
-    *out++ = static_cast<char>(0x80 | (character >> 12 & 0x3F));
-    *out++ = static_cast<char>(0x80 | (character >> 6 & 0x3F));
-    *out++ = static_cast<char>(0x80 | (character & 0x3F));
-  }
-  return out;
+  at += read.length;
+  return read.code;
 }
 
 // The first character of `utf8` that is not UTF-8 text: a malformed sequence

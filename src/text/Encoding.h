@@ -35,7 +35,7 @@ bool decodeExactText(Encoding encoding, std::string_view bytes, std::string& utf
 // UTF-8 text: the start of a malformed sequence (a stray continuation byte,
 // an overlong form, a surrogate, a code point past U+10FFFF, a sequence cut
 // short) or a U+0000, which no script string can hold; npos when there is
-// none. The one UTF-8 check of the tools.
+// none. UTF-8 itself is read by text/Utf8.h.
 std::size_t findInvalidUtf8Text(std::string_view text);
 
 // A character of a text that cannot be written in an encoding.

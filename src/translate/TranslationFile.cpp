@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "text/Utf8.h"
+
 namespace krlist {
 
 void EntryList::reserve(std::size_t entries, std::size_t textBytes) {
@@ -120,11 +122,7 @@ std::string offsetAfterColon(std::string_view text) {
 }
 
 std::string_view excerpt(std::string_view text) {
-  std::size_t length = std::min<std::size_t>(text.size(), 40);
-  while (length < text.size() && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-    --length;
-  }
-  return text.substr(0, length);
+  return cutBetweenCharacters(text, 40);
 }
 
 }  // namespace krlist::translation

@@ -6,6 +6,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "text/Utf8.h"
+
 namespace krlist {
 
 namespace {
@@ -163,15 +165,8 @@ namespace {
 std::u32string codePoints(std::string_view text) {
   std::u32string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
-      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    }
-    out.push_back(c);
-    i += length;
+  for (std::size_t at = 0; at < text.size();) {
+    out.push_back(nextCharacter(text, at));
   }
   return out;
 }

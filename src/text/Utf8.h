@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace krlist {
+
+// The one reader and writer of UTF-8 in the tools. Well-formed means the
+// shortest form of a Unicode scalar value: no overlong forms, no surrogates
+// (U+D800 to U+DFFF), nothing past U+10FFFF.
+
+// A character read from UTF-8 text: its code point and the bytes it takes.
+// `length` is 0 when the bytes at that place start no well-formed character
+// (a stray continuation byte, a lead byte that no character has, a sequence
+// cut short or malformed).
+struct Utf8Character {
+  char32_t code = 0;
+  std::size_t length = 0;
+};
+
+// The character that starts at byte `at` of `text` (which must be inside it).
+Utf8Character readUtf8(std::string_view text, std::size_t at);
+
+// The character of UTF-8 text that starts at `at`, moving `at` past it. A
+// byte that starts no well-formed character gives U+FFFD and is passed alone,
+// so that a walk over any bytes ends and sees each byte once.
+char32_t nextCharacter(std::string_view text, std::size_t& at);
+
+// The offset of the first byte of `text` that starts no well-formed
+// character; npos when the whole text is UTF-8.
+std::size_t findInvalidUtf8(std::string_view text);
+
+// Writes the UTF-8 form of a scalar value at `out` (room for four bytes) and
+// returns the end of what it wrote.
+char* putUtf8(char* out, char32_t character);
+void appendUtf8(std::string& out, char32_t character);
+
+// The longest start of `text` of at most `most` bytes that does not end
+// inside a character: the place to cut a text for a message or a label.
+std::string_view cutBetweenCharacters(std::string_view text, std::size_t most);
+
+// The same from the other end: the longest end of `text` of at most `most`
+// bytes that does not start inside a character.
+std::string_view lastBetweenCharacters(std::string_view text, std::size_t most);
+
+}  // namespace krlist
