@@ -148,7 +148,8 @@ class Rebase:
     def __init__(self, path, sections):
         self.path = path
         self.sections = sections
-        self.edits = []  # (first line, last line, new lines): lines numbered from 1
+        # (first line, last line, order given, new lines), lines numbered from 1.
+        self.edits = []
 
     def find(self, name, value=None):
         found = [s for s in self.sections if s[1] == name and (value is None or s[2] == value)]
@@ -164,7 +165,7 @@ class Rebase:
             if not lines:
                 return
             at = self.find('EXIT')[0]
-            self.edits.append((at, at - 1, [header or f';;; {name}'] + lines))
+            self.edits.append((at, at - 1, len(self.edits), [header or f';;; {name}'] + lines))
             return
         number, _, _, old = section
         for _, line in old:
@@ -173,16 +174,18 @@ class Rebase:
                     raise CaseError(f'line {number}: {name} is written with {form.strip()}: '
                                     'rebase it by hand')
         last = old[-1][0] if old else number
-        self.edits.append((number + 1, last, lines))
+        self.edits.append((number + 1, last, len(self.edits), lines))
 
     def setting(self, name, value):
         number, _, _, _ = self.find(name)
-        self.edits.append((number, number, [f';;; {name}: {value}']))
+        self.edits.append((number, number, len(self.edits), [f';;; {name}: {value}']))
 
     def write(self):
         with open(self.path, encoding='utf-8') as f:
             lines = f.read().split('\n')
-        for first, last, new in sorted(self.edits, reverse=True):
+        # From the end, so that the line numbers of those still to make hold;
+        # sections added at one place come in the order given.
+        for first, last, _, new in sorted(self.edits, reverse=True):
             lines[first - 1:last] = new
         temporary = self.path + '.rebase.tmp'
         with open(temporary, 'w', encoding='utf-8') as f:
