@@ -32,8 +32,11 @@ class Instruction {
     }
   }
 
-  // The offset as the listing shows it: 32 bits, wrapping past 4 GiB.
-  std::uint32_t offset() const { return static_cast<std::uint32_t>(offset_); }
+  // The offset as the listing shows it, in eight hexadecimal digits: the
+  // low 32 bits of the file offset, wrapping past 4 GiB. Translation files
+  // name a string by it, as the listing does.
+  std::uint32_t listingOffset() const { return static_cast<std::uint32_t>(offset_); }
+  // Where the opcode byte lies in the file, in full.
   std::uint64_t fileOffset() const { return offset_; }
   std::uint8_t opcode() const { return *opcode_; }
   OperandKind kind() const { return kOpcodeTable[*opcode_].kind; }

@@ -237,7 +237,7 @@ ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction) const 
     // marks of a fuzzy or missing translation, what was left out of each.
     bound.page += 256 + std::max(escaped, 2 * shown);
     bound.data += 32 + 6 * std::min((encoding_ == Encoding::Cp932 ? 3 : 1) * shown, kShownText + 4);
-    if (const Translations::Entry* entry = translationAt(instruction.offset())) {
+    if (const Translations::Entry* entry = translationAt(instruction.listingOffset())) {
       const std::size_t target = std::min(entry->targetSize, kShownText + 4);
       bound.page += 6 * target;
       bound.data += 6 * target;
@@ -370,13 +370,13 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
   constexpr std::uint8_t kBlankLineAfter = 0x04;
   const std::uint8_t opcode = instruction.opcode();
   out.write("<div id=\"");
-  out.writeHexOffset(instruction.offset());
+  out.writeHexOffset(instruction.listingOffset());
   out.write(opcode == kBlankLineBefore  ? "\" class=\"b\">"
             : opcode == kBlankLineAfter ? "\" class=\"a\">"
                                         : "\">");
   // The line as krlist lists it, up to its operand.
   char* line = out.reserve(16 + 12 + kOperandRoom);
-  line = TextOutput::putHexOffset(line, instruction.offset());
+  line = TextOutput::putHexOffset(line, instruction.listingOffset());
   *line++ = ':';
   line = TextOutput::putHexByte(line, opcode);
   *line++ = ' ';
@@ -391,7 +391,7 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
     out.write(":: ");
     const bool text = writeString(out, instruction.textView(), kShownText);
     const Translations::Entry* entry =
-        translations_ != nullptr ? translationAt(instruction.offset()) : nullptr;
+        translations_ != nullptr ? translationAt(instruction.listingOffset()) : nullptr;
     std::string_view target;
     if (entry != nullptr && entry->targetSize > 0) {
       target = translations_->target(*entry);
@@ -406,7 +406,7 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
     if (text || !target.empty()) {
       // [offset, text, translation, 1 when fuzzy]
       strings += "[\"";
-      strings += hexOffset(instruction.offset());
+      strings += hexOffset(instruction.listingOffset());
       strings += "\",";
       appendJsString(strings,
                      text ? cutBetweenCharacters(decoded_, kShownText) : std::string_view());

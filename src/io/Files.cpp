@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "io/HugePages.h"
+#include "text/Utf8.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -39,6 +40,18 @@ std::string pathToUtf8(const std::filesystem::path& path) {
   return name;
 }
 
+std::string pathToArgument(const std::filesystem::path& path) {
+  return pathToUtf8(path);
+}
+
+std::string slashedPathToUtf8(const std::filesystem::path& relative) {
+  std::string name = pathToUtf8(relative);
+  for (char& c : name) {
+    c = c == '\\' ? '/' : c;
+  }
+  return name;
+}
+
 std::FILE* openFile(const std::filesystem::path& path, const char* mode) {
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
   return _wfopen(path.c_str(), wideMode.c_str());
@@ -66,8 +79,39 @@ std::filesystem::path pathFromUtf8(std::string_view name) {
   return std::filesystem::path(std::string(name));
 }
 
-std::string pathToUtf8(const std::filesystem::path& path) {
+std::string pathToArgument(const std::filesystem::path& path) {
   return path.native();
+}
+
+std::string pathToUtf8(const std::filesystem::path& path) {
+  const std::string& name = path.native();
+  if (findInvalidUtf8(name) == std::string::npos && name.find('\\') == std::string::npos) {
+    return name;
+  }
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::size_t at = 0; at < name.size();) {
+    const Utf8Character character = readUtf8(name, at);
+    const auto byte = static_cast<unsigned char>(name[at]);
+    if (character.length == 0) {
+      text += "\\x";
+      text += kHex[byte >> 4];
+      text += kHex[byte & 0xF];
+      ++at;
+    } else if (byte == '\\') {
+      text += "\\\\";
+      ++at;
+    } else {
+      text.append(name, at, character.length);
+      at += character.length;
+    }
+  }
+  return text;
+}
+
+// A backslash is part of a name here, and pathToUtf8 writes it as two.
+std::string slashedPathToUtf8(const std::filesystem::path& relative) {
+  return pathToUtf8(relative);
 }
 
 std::FILE* openFile(const std::filesystem::path& path, const char* mode) {

@@ -327,7 +327,7 @@ Expected<void> OutputFile::open(const std::filesystem::path& path) {
 
 Expected<void> OutputFile::openTemporary(const std::filesystem::path& path) {
   std::string name = ".";
-  name += pathToUtf8(path.filename());
+  name += pathToArgument(path.filename());
   name += kTemporaryMark;
   name += std::to_string(getpid());
   name += '-';

@@ -1,135 +1,29 @@
 #include "json/JsonBuild.h"
 
 #include <rapidjson/error/en.h>
-#include <rapidjson/reader.h>
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
-#include <charconv>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <future>
 #include <limits>
 #include <memory>
-#include <new>
+#include <optional>
+#include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "format/OpcodeTable.h"
 #include "format/ScriptEncoder.h"
+#include "json/JsonFields.h"
+#include "json/JsonParser.h"
+#include "json/JsonScalar.h"
 #include "json/JsonSyntax.h"
+#include "json/SecondReader.h"
 #include "text/Encoding.h"
 #include "text/Utf8.h"
 
 namespace krlist {
-
 namespace {
-
-// The parser's memory, for the text of a string (which may be hundreds of
-// megabytes): running out of it throws, as everywhere else, instead of
-// handing the parser a null pointer.
-struct ParserMemory {
-  [[maybe_unused]] static constexpr bool kNeedFree = true;  // asked for by the parser
-  void* Malloc(std::size_t size) {
-    if (size == 0) {
-      return nullptr;
-    }
-    void* memory = std::malloc(size);
-    if (memory == nullptr) {
-      throw std::bad_alloc();
-    }
-    return memory;
-  }
-  void* Realloc(void* original, std::size_t, std::size_t size) {
-    if (size == 0) {
-      std::free(original);
-      return nullptr;
-    }
-    void* memory = std::realloc(original, size);
-    if (memory == nullptr) {
-      throw std::bad_alloc();
-    }
-    return memory;
-  }
-  static void Free(void* memory) { std::free(memory); }
-};
-
-using Parser = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, ParserMemory>;
-
-}  // namespace
-}  // namespace krlist
-
-namespace rapidjson {
-
-// The parser skips whitespace through this one function, where the source
-// counts lines and takes the place of the token that follows.
-template <>
-inline void SkipWhitespace(krlist::JsonSource& source) {
-  source.skipWhitespace();
-}
-
-// And it copies the plain bytes of a string through this one, here a run at
-// a time rather than a byte at a time.
-template <>
-template <>
-inline void krlist::Parser::ScanCopyUnescapedString(krlist::JsonSource& source,
-                                                    StackStream<char>& out) {
-  const std::string_view plain = source.takePlainString();
-  if (!plain.empty()) {
-    std::memcpy(out.Push(static_cast<SizeType>(plain.size())), plain.data(), plain.size());
-  }
-}
-
-}  // namespace rapidjson
-
-namespace krlist {
-namespace {
-
-// Numbers are handed over as their text, read here with from_chars; strings
-// are checked to be UTF-8 here too, faster than the parser does.
-constexpr unsigned kParseFlags = rapidjson::kParseNumbersAsStringsFlag;
-
-enum class Field : std::uint8_t {
-  // An instruction's.
-  At,
-  Op,
-  Key,
-  Data,
-  Int,
-  Float,
-  Floats,
-  Words,
-  Text,
-  Bytes,
-  Names,
-  // The document's.
-  Format,
-  Version,
-  Encoding,
-  Code,
-  End,
-  Rest,
-  // The rest's: "at", "reason" and "bytes", with the instruction's names.
-  Reason,
-  Count,
-};
-
-constexpr std::size_t kFieldCount = static_cast<std::size_t>(Field::Count);
-
-constexpr std::array<std::string_view, kFieldCount> kFieldNames = {
-    "at",    "op",    "key",    "data",    "int",      "float", "floats", "words", "text",
-    "bytes", "names", "format", "version", "encoding", "code",  "end",    "rest",  "reason"};
-
-std::string_view nameOf(Field field) {
-  return kFieldNames[static_cast<std::size_t>(field)];
-}
-
-std::uint32_t bitOf(Field field) {
-  return std::uint32_t{1} << static_cast<unsigned>(field);
-}
 
 // The start of a text from the document, short enough for a message (a key
 // or a number may be megabytes long), cut between two UTF-8 characters.
@@ -144,63 +38,6 @@ std::string quote(std::string_view name) {
   return '"' + excerpt(name) + '"';
 }
 
-// The value of each hexadecimal digit, -1 for any other byte.
-constexpr std::array<std::int8_t, 256> kHexDigits = [] {
-  std::array<std::int8_t, 256> digits{};
-  digits.fill(-1);
-  for (int i = 0; i < 10; ++i) {
-    digits['0' + i] = static_cast<std::int8_t>(i);
-  }
-  for (int i = 0; i < 6; ++i) {
-    digits['A' + i] = digits['a' + i] = static_cast<std::int8_t>(10 + i);
-  }
-  return digits;
-}();
-
-int hexDigit(char c) {
-  return kHexDigits[static_cast<unsigned char>(c)];
-}
-
-// Appends the bytes that `hex` spells, two digits each, in file order.
-bool appendHex(std::string_view hex, std::string& out) {
-  if (hex.size() % 2 != 0) {
-    return false;
-  }
-  const std::size_t start = out.size();
-  out.resize(start + hex.size() / 2);
-  char* byte = out.data() + start;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int high = hexDigit(hex[i]);
-    const int low = hexDigit(hex[i + 1]);
-    if (high < 0 || low < 0) {
-      out.resize(start);
-      return false;
-    }
-    *byte++ = static_cast<char>(high << 4 | low);
-  }
-  return true;
-}
-
-void appendWord(std::uint32_t word, std::string& out) {
-  for (int shift = 0; shift < 32; shift += 8) {
-    out.push_back(static_cast<char>(word >> shift));
-  }
-}
-
-// One JSON value that is not an object or an array.
-struct Scalar {
-  enum class Type : std::uint8_t { Null, Boolean, Integer, Float, String };
-  Type type = Type::Null;
-  bool boolean = false;
-  // An integer that fits 64 bits: signed, or unsigned above the signed range.
-  std::int64_t integer = 0;
-  bool unsignedHigh = false;
-  std::uint64_t unsignedValue = 0;
-  // The text of a number with a fraction or exponent or too many digits, or a
-  // string's value.
-  std::string_view text = {};
-};
-
 Problem problemAt(JsonSource::Position where, std::string message) {
   Problem problem;
   problem.where.line = where.line;
@@ -208,125 +45,6 @@ Problem problemAt(JsonSource::Position where, std::string message) {
   problem.message = std::move(message);
   return problem;
 }
-
-bool looksIntegral(std::string_view number) {
-  return number.find_first_of(".eE") == std::string_view::npos;
-}
-
-// A number as JSON readers take it: an integer when it is written as one and
-// fits 64 bits, otherwise a float, kept as its text.
-Scalar numberOf(std::string_view text) {
-  Scalar number{Scalar::Type::Float};
-  number.text = text;
-  if (looksIntegral(text)) {
-    const char* end = text.data() + text.size();
-    if (text[0] == '-') {
-      if (std::from_chars(text.data(), end, number.integer).ec == std::errc()) {
-        number.type = Scalar::Type::Integer;
-      }
-    } else if (std::from_chars(text.data(), end, number.unsignedValue).ec == std::errc()) {
-      number.type = Scalar::Type::Integer;
-      number.unsignedHigh = number.unsignedValue > static_cast<std::uint64_t>(INT64_MAX);
-      number.integer = number.unsignedHigh ? 0 : static_cast<std::int64_t>(number.unsignedValue);
-    }
-  }
-  return number;
-}
-
-// A number read as the nearest single-precision float, from its text: a
-// double conversion first would round twice. False when it is too large.
-bool parseFloat(const Scalar& value, float& result) {
-  if (value.type == Scalar::Type::Integer) {
-    result = value.unsignedHigh ? static_cast<float>(value.unsignedValue)
-                                : static_cast<float>(value.integer);
-    return true;
-  }
-  const std::string_view text = value.text;
-  const char* end = text.data() + text.size();
-  const std::from_chars_result read = std::from_chars(text.data(), end, result);
-  if (read.ec == std::errc()) {
-    return true;
-  }
-  // Out of range either way: a number too close to zero is read as zero, as
-  // the nearest float; one too large has no float.
-  const bool negative = !text.empty() && text[0] == '-';
-  long double wide = 0;
-  const std::from_chars_result readWide = std::from_chars(text.data(), end, wide);
-  const std::size_t exponent = text.find_first_of("eE");
-  const bool tiny = readWide.ec == std::errc()
-                        ? std::fabs(wide) < 1
-                        : exponent != std::string_view::npos &&
-                              text.find('-', exponent) != std::string_view::npos;
-  if (!tiny) {
-    return false;
-  }
-  result = negative ? -0.0f : 0.0f;
-  return true;
-}
-
-// A large document is read on two cores. A second reader takes the code
-// from a line near the middle of the file and makes its part of the script
-// on its own; the first reads up to that line, takes the second part over,
-// and reads on from where the second reader stopped, at the "]" that ends
-// the code. The second reader reads the same bytes in the same state as one
-// reader would, so it finds the same script and the same first problem.
-constexpr std::uint64_t kTwoReadersFrom = std::uint64_t{4} << 20;
-constexpr std::uint64_t kCutSearchedAtMost = std::uint64_t{1} << 20;
-
-// Where the second reader starts: after a line that ends an instruction
-// with "}," and at the next line, which opens one with "{". A line ends only
-// between tokens (a string holds no line feed), so such a cut lies between
-// two values of an array; only the code holds objects.
-struct Cut {
-  std::uint64_t objectEnd = 0;  // just after the "}" of the last instruction before it
-  std::uint64_t lineStart = 0;
-};
-
-std::optional<Cut> findCut(const JsonSource& source) {
-  const std::uint64_t size = source.sizeToReadAgain();
-  if (size < kTwoReadersFrom) {
-    return {};
-  }
-  const std::unique_ptr<JsonSource> probe = source.readerFrom(std::max(size / 2, source.offset()));
-  if (!probe) {
-    return {};
-  }
-  char last = 0;  // the last two bytes of the line but spaces
-  char beforeLast = 0;
-  std::uint64_t closeAt = 0;
-  for (std::uint64_t read = 0; read < kCutSearchedAtMost && !probe->atEnd(); ++read) {
-    const std::uint64_t at = probe->offset();
-    const char c = probe->Take();
-    if (c == ' ' || c == '\t' || c == '\r') {
-      continue;
-    }
-    if (c != '\n') {
-      beforeLast = last;
-      last = c;
-      closeAt = c == '}' ? at : closeAt;
-      continue;
-    }
-    if (beforeLast == '}' && last == ',') {
-      while (probe->Peek() == ' ' || probe->Peek() == '\t' || probe->Peek() == '\r') {
-        probe->Take();
-      }
-      if (probe->Peek() == '{') {
-        return Cut{closeAt + 1, at + 1};
-      }
-    }
-    last = beforeLast = 0;
-  }
-  return {};
-}
-
-// What the second reader made of the code from the cut on.
-struct SecondPart {
-  std::unique_ptr<JsonSource> source;
-  TextOutput script{nullptr};
-  std::optional<Problem> problem;  // its line counted from the cut's
-  JsonPlace codeEnd;               // the "]" where it stopped
-  std::uint64_t lastValue = 0;     // where its last string or number started
-};
 
 // An instruction read before the document named its encoding: written once
 // the encoding is known, in the order read. One without a text is checked
@@ -345,6 +63,8 @@ struct WaitingInstruction {
 // since they may come in any order, and then written through the opcode
 // table. Every token is known by its place (see JsonSource), and a place the
 // reader keeps for later messages is counted before its bytes leave memory.
+// A large document's code is read from its middle on by a second builder, on
+// a thread of its own (SecondReader.h), and handed over at the cut.
 class ScriptBuilder {
  public:
   ScriptBuilder(JsonSource& source, TextOutput& script) : source_(source), script_(script) {
@@ -365,20 +85,19 @@ class ScriptBuilder {
       : ScriptBuilder(source, script) {
     encoding_ = encoding;
     place_ = Place::Top;
-    field_ = Field::Code;
+    field_ = JsonField::Code;
     stop_ = &stop;
   }
   ScriptBuilder(const ScriptBuilder&) = delete;
   ScriptBuilder& operator=(const ScriptBuilder&) = delete;
-  ~ScriptBuilder() {
-    // Waits for a second reader whose part was not needed.
-    stopSecond_ = true;
-  }
+  // A second reader whose part was not needed is stopped and joined as
+  // second_ goes (see SecondReader).
+  ~ScriptBuilder() = default;
 
   // The parser's callbacks. Numbers come only as text.
   bool Null() { return took(scalar({})); }
   bool Bool(bool value) {
-    Scalar scalar{Scalar::Type::Boolean};
+    JsonScalar scalar{JsonScalar::Type::Boolean};
     scalar.boolean = value;
     return took(this->scalar(scalar));
   }
@@ -389,14 +108,14 @@ class ScriptBuilder {
   bool Double(double) { return false; }
   bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
     const std::string_view number(text, length);
-    const Scalar value = numberOf(number);
-    if (value.type == Scalar::Type::Float && overflowsDouble(number)) {
+    const JsonScalar value = numberOf(number);
+    if (value.type == JsonScalar::Type::Float && overflowsDouble(number)) {
       return numberOverflow(number, source_.placeOf(source_.offset() - 1));
     }
     return tookValue(scalar(value));
   }
   bool String(const char* text, rapidjson::SizeType length, bool) {
-    Scalar scalar{Scalar::Type::String};
+    JsonScalar scalar{JsonScalar::Type::String};
     scalar.text = std::string_view(text, length);
     return checkString(scalar.text) && tookValue(this->scalar(scalar));
   }
@@ -424,7 +143,7 @@ class ScriptBuilder {
   // An instruction whose fields are being read.
   struct Pending {
     JsonPlace start;
-    std::uint32_t seen = 0;  // bits of Field
+    std::uint32_t seen = 0;  // bits of JsonField
     std::array<JsonPlace, kFieldCount> keys{};
     std::uint8_t opcode = 0;
     std::string data;          // the four data bytes, from "key", "data", "int" or "float"
@@ -473,13 +192,13 @@ class ScriptBuilder {
 
   bool numberOverflow(std::string_view number, const JsonPlace& last);
   bool checkString(std::string_view text);
-  bool scalar(const Scalar& value);
-  bool topScalar(const Scalar& value);
-  bool instructionScalar(const Scalar& value);
-  bool listScalar(const Scalar& value);
-  bool restScalar(const Scalar& value);
-  bool readData(const Scalar& value);
-  bool readFloat(const Scalar& value, const char* what, std::string& out);
+  bool scalar(const JsonScalar& value);
+  bool topScalar(const JsonScalar& value);
+  bool instructionScalar(const JsonScalar& value);
+  bool listScalar(const JsonScalar& value);
+  bool restScalar(const JsonScalar& value);
+  bool readData(const JsonScalar& value);
+  bool readFloat(const JsonScalar& value, const char* what, std::string& out);
   bool finishInstruction();
   bool writeWaiting();
   bool finishDocument();
@@ -492,10 +211,10 @@ class ScriptBuilder {
   std::optional<Encoding> encoding_;
   Place place_ = Place::Document;
   JsonNext next_ = JsonNext::Value;
-  JsonPlace after_;              // just after the last token taken
-  std::uint64_t lastValue_ = 0;  // where the last string or number started
-  Field field_ = Field::Format;  // the field whose value comes next
-  JsonPlace keyPlace_;           // where its key starts
+  JsonPlace after_;                      // just after the last token taken
+  std::uint64_t lastValue_ = 0;          // where the last string or number started
+  JsonField field_ = JsonField::Format;  // the field whose value comes next
+  JsonPlace keyPlace_;                   // where its key starts
   std::uint32_t topSeen_ = 0;
   std::array<JsonPlace, kFieldCount> topKeys_{};
   JsonPlace documentStart_;
@@ -506,31 +225,19 @@ class ScriptBuilder {
   std::vector<WaitingInstruction> waiting_;
   JsonPlace codeEnd_;
 
-  // The first reader's second reader, which starts at the cut, and the
-  // second reader's stop.
-  std::optional<Cut> cut_;
-  std::unique_ptr<SecondPart> second_;
-  std::atomic<bool> stopSecond_ = false;
-  std::future<void> secondDone_;
+  // The first reader's second reader, until its part is taken over, and
+  // the second reader's stop.
+  std::unique_ptr<SecondReader> second_;
   const std::atomic<bool>* stop_ = nullptr;
 };
-
-constexpr std::uint32_t kTopFields =
-    1u << static_cast<unsigned>(Field::Format) | 1u << static_cast<unsigned>(Field::Version) |
-    1u << static_cast<unsigned>(Field::Encoding) | 1u << static_cast<unsigned>(Field::Code) |
-    1u << static_cast<unsigned>(Field::End) | 1u << static_cast<unsigned>(Field::Rest);
-constexpr std::uint32_t kInstructionFields = (1u << static_cast<unsigned>(Field::Names) << 1) - 1;
-constexpr std::uint32_t kRestFields = 1u << static_cast<unsigned>(Field::At) |
-                                      1u << static_cast<unsigned>(Field::Reason) |
-                                      1u << static_cast<unsigned>(Field::Bytes);
 
 bool ScriptBuilder::numberOverflow(std::string_view number, const JsonPlace& last) {
   // Where a number belongs, said as for any number out of range.
   if (place_ == Place::Instruction || place_ == Place::List) {
-    if (field_ == Field::Int) {
+    if (field_ == JsonField::Int) {
       return fail(keyPlace_, "\"int\": " + excerpt(number) + " is outside 32 bits");
     }
-    if (field_ == Field::Float || field_ == Field::Floats) {
+    if (field_ == JsonField::Float || field_ == JsonField::Floats) {
       return fail(keyPlace_, quote(nameOf(field_)) + ": " + excerpt(number) +
                                  " is too large for a single-precision float");
     }
@@ -559,38 +266,9 @@ bool ScriptBuilder::checkString(std::string_view text) {
   return fail(here(), "invalid UTF-8");
 }
 
-// The fields by the first letter of their names, since every key of every
-// instruction is looked up: at most three share one (Field::Count ends a row).
-constexpr auto kFieldsByLetter = [] {
-  std::array<std::array<Field, 3>, 26> table{};
-  for (auto& row : table) {
-    row.fill(Field::Count);
-  }
-  for (std::size_t i = 0; i < kFieldCount; ++i) {
-    auto& row = table[static_cast<std::size_t>(kFieldNames[i][0] - 'a')];
-    *std::find(row.begin(), row.end(), Field::Count) = static_cast<Field>(i);
-  }
-  return table;
-}();
-
-std::optional<Field> fieldNamed(std::string_view name) {
-  if (name.empty() || name[0] < 'a' || name[0] > 'z') {
-    return std::nullopt;
-  }
-  for (const Field field : kFieldsByLetter[static_cast<std::size_t>(name[0] - 'a')]) {
-    if (field == Field::Count) {
-      break;
-    }
-    if (name == nameOf(field)) {
-      return field;
-    }
-  }
-  return std::nullopt;
-}
-
 bool ScriptBuilder::startField(std::string_view name, std::uint32_t allowed, std::uint32_t& seen) {
   keyPlace_ = here();
-  const std::optional<Field> field = fieldNamed(name);
+  const std::optional<JsonField> field = fieldNamed(name);
   if (!field || (allowed & bitOf(*field)) == 0) {
     return fail(keyPlace_, "unknown field " + quote(name));
   }
@@ -645,7 +323,7 @@ bool ScriptBuilder::StartObject() {
       pending_.listLength = 0;
       return took(true);
     case Place::Top:
-      if (field_ == Field::Rest) {
+      if (field_ == JsonField::Rest) {
         place_ = Place::Rest;
         return took(true);
       }
@@ -658,7 +336,7 @@ bool ScriptBuilder::StartObject() {
 
 bool ScriptBuilder::StartArray() {
   next_ = JsonNext::ValueOrEnd;
-  if (place_ == Place::Top && field_ == Field::Code) {
+  if (place_ == Place::Top && field_ == JsonField::Code) {
     place_ = Place::Code;
     if (stop_ == nullptr && encoding_) {
       startSecondReader();
@@ -666,7 +344,7 @@ bool ScriptBuilder::StartArray() {
     return took(true);
   }
   if (place_ == Place::Instruction &&
-      (field_ == Field::Floats || field_ == Field::Words || field_ == Field::Names)) {
+      (field_ == JsonField::Floats || field_ == JsonField::Words || field_ == JsonField::Names)) {
     place_ = Place::List;
     pending_.listLength = 0;
     return took(true);
@@ -692,14 +370,15 @@ bool ScriptBuilder::EndObject(rapidjson::SizeType) {
       if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) {
         return false;
       }
-      if (ok && cut_ && source_.offset() == cut_->objectEnd) {
+      if (ok && second_ && source_.offset() == second_->handOverAt()) {
         ok = takeSecondPart();
       }
       break;
     case Place::Rest:
       place_ = Place::Top;
-      if ((restSeen_ & bitOf(Field::Bytes)) == 0) {
-        return fail(topKeys_[static_cast<std::size_t>(Field::Rest)], "\"rest\" has no \"bytes\"");
+      if ((restSeen_ & bitOf(JsonField::Bytes)) == 0) {
+        return fail(topKeys_[static_cast<std::size_t>(JsonField::Rest)],
+                    "\"rest\" has no \"bytes\"");
       }
       break;
     default:
@@ -711,7 +390,7 @@ bool ScriptBuilder::EndObject(rapidjson::SizeType) {
   return took(ok);
 }
 
-bool ScriptBuilder::scalar(const Scalar& value) {
+bool ScriptBuilder::scalar(const JsonScalar& value) {
   bool ok = false;
   switch (place_) {
     case Place::Document:
@@ -737,20 +416,20 @@ bool ScriptBuilder::scalar(const Scalar& value) {
   return ok;
 }
 
-bool ScriptBuilder::topScalar(const Scalar& value) {
-  const bool isString = value.type == Scalar::Type::String;
+bool ScriptBuilder::topScalar(const JsonScalar& value) {
+  const bool isString = value.type == JsonScalar::Type::String;
   switch (field_) {
-    case Field::Format:
+    case JsonField::Format:
       if (!isString || value.text != "krscript") {
         return failType("\"krscript\"");
       }
       return true;
-    case Field::Version:
-      if (value.type != Scalar::Type::Integer || value.integer != 1 || value.unsignedHigh) {
+    case JsonField::Version:
+      if (value.type != JsonScalar::Type::Integer || value.integer != 1 || value.unsignedHigh) {
         return failType("1, the only version this krscript reads");
       }
       return true;
-    case Field::Encoding: {
+    case JsonField::Encoding: {
       const std::optional<Encoding> named =
           isString ? encodingFromName(value.text) : std::optional<Encoding>();
       if (!named) {
@@ -759,31 +438,31 @@ bool ScriptBuilder::topScalar(const Scalar& value) {
       encoding_ = named;
       return writeWaiting();
     }
-    case Field::End:
-      if (value.type != Scalar::Type::Boolean) {
+    case JsonField::End:
+      if (value.type != JsonScalar::Type::Boolean) {
         return failType("true or false");
       }
       endMarker_ = value.boolean;
       return true;
-    case Field::Code:
+    case JsonField::Code:
       return failType("an array of instructions");
     default:
       return failType("an object");
   }
 }
 
-bool ScriptBuilder::restScalar(const Scalar& value) {
-  if (value.type != Scalar::Type::String) {
+bool ScriptBuilder::restScalar(const JsonScalar& value) {
+  if (value.type != JsonScalar::Type::String) {
     return failType("a string");
   }
-  if (field_ == Field::Bytes && !appendHex(value.text, rest_)) {
+  if (field_ == JsonField::Bytes && !appendHex(value.text, rest_)) {
     return failType("hexadecimal digits, two per byte");
   }
   return true;
 }
 
-bool ScriptBuilder::readFloat(const Scalar& value, const char* what, std::string& out) {
-  if (value.type == Scalar::Type::String) {
+bool ScriptBuilder::readFloat(const JsonScalar& value, const char* what, std::string& out) {
+  if (value.type == JsonScalar::Type::String) {
     std::string bytes;
     if (value.text.size() != 8 || !appendHex(value.text, bytes)) {
       return failType(what);
@@ -791,7 +470,7 @@ bool ScriptBuilder::readFloat(const Scalar& value, const char* what, std::string
     out += bytes;
     return true;
   }
-  if (value.type != Scalar::Type::Integer && value.type != Scalar::Type::Float) {
+  if (value.type != JsonScalar::Type::Integer && value.type != JsonScalar::Type::Float) {
     return failType(what);
   }
   float result = 0;
@@ -803,21 +482,21 @@ bool ScriptBuilder::readFloat(const Scalar& value, const char* what, std::string
   return true;
 }
 
-bool ScriptBuilder::readData(const Scalar& value) {
+bool ScriptBuilder::readData(const JsonScalar& value) {
   std::string& data = pending_.data;
   switch (field_) {
-    case Field::Key:
-    case Field::Data:
-      if (value.type != Scalar::Type::String || value.text.size() != 8 ||
+    case JsonField::Key:
+    case JsonField::Data:
+      if (value.type != JsonScalar::Type::String || value.text.size() != 8 ||
           !appendHex(value.text, data)) {
         return failType("4 bytes in hexadecimal, 8 digits");
       }
       return true;
-    case Field::Int: {
-      if (value.type == Scalar::Type::Float && looksIntegral(value.text)) {
+    case JsonField::Int: {
+      if (value.type == JsonScalar::Type::Float && looksIntegral(value.text)) {
         return fail(keyPlace_, "\"int\": " + excerpt(value.text) + " is outside 32 bits");
       }
-      if (value.type != Scalar::Type::Integer) {
+      if (value.type != JsonScalar::Type::Integer) {
         return failType("an integer");
       }
       if (value.unsignedHigh || value.integer < std::numeric_limits<std::int32_t>::min() ||
@@ -834,12 +513,12 @@ bool ScriptBuilder::readData(const Scalar& value) {
   }
 }
 
-bool ScriptBuilder::instructionScalar(const Scalar& value) {
-  const bool isString = value.type == Scalar::Type::String;
+bool ScriptBuilder::instructionScalar(const JsonScalar& value) {
+  const bool isString = value.type == JsonScalar::Type::String;
   switch (field_) {
-    case Field::At:
+    case JsonField::At:
       return isString || failType("a string");
-    case Field::Op: {
+    case JsonField::Op: {
       std::string opcode;
       if (!isString || value.text.size() != 2 || !appendHex(value.text, opcode)) {
         return failType("an opcode, 2 hexadecimal digits");
@@ -850,12 +529,12 @@ bool ScriptBuilder::instructionScalar(const Scalar& value) {
       }
       return true;
     }
-    case Field::Key:
-    case Field::Data:
-    case Field::Int:
-    case Field::Float:
+    case JsonField::Key:
+    case JsonField::Data:
+    case JsonField::Int:
+    case JsonField::Float:
       return readData(value);
-    case Field::Text: {
+    case JsonField::Text: {
       if (!isString) {
         return failType("a string");
       }
@@ -876,7 +555,7 @@ bool ScriptBuilder::instructionScalar(const Scalar& value) {
       return fail(keyPlace_, "\"text\" holds " + describeCharacter(bad->character) + ", which " +
                                  std::string(encodingName(*encoding_)) + " cannot hold");
     }
-    case Field::Bytes:
+    case JsonField::Bytes:
       if (!isString || !appendHex(value.text, pending_.operand)) {
         return failType("hexadecimal digits, two per byte");
       }
@@ -886,42 +565,42 @@ bool ScriptBuilder::instructionScalar(const Scalar& value) {
   }
 }
 
-bool ScriptBuilder::listScalar(const Scalar& value) {
+bool ScriptBuilder::listScalar(const JsonScalar& value) {
   ++pending_.listLength;
   switch (field_) {
-    case Field::Floats:
+    case JsonField::Floats:
       return readFloat(value, "an array of numbers, or of 4 bytes in hexadecimal for a NaN",
                        pending_.operand);
-    case Field::Words:
-      if (value.type != Scalar::Type::String || value.text.size() != 8 ||
+    case JsonField::Words:
+      if (value.type != JsonScalar::Type::String || value.text.size() != 8 ||
           !appendHex(value.text, pending_.operand)) {
         return failType("an array of words, each 4 bytes in hexadecimal");
       }
       return true;
     default:
-      return value.type == Scalar::Type::String || failType("an array of strings");
+      return value.type == JsonScalar::Type::String || failType("an array of strings");
   }
 }
 
 bool ScriptBuilder::finishInstruction() {
   const JsonPlace& start = pending_.start;
-  if ((pending_.seen & bitOf(Field::Op)) == 0) {
+  if ((pending_.seen & bitOf(JsonField::Op)) == 0) {
     return fail(start, "instruction without \"op\"");
   }
   const std::uint8_t opcode = pending_.opcode;
   const OpcodeInfo& info = kOpcodeTable[opcode];
   char opcodeHex[3] = {};
   TextOutput::putHexByte(opcodeHex, opcode);
-  const auto keyOf = [&](Field field) -> const JsonPlace& {
+  const auto keyOf = [&](JsonField field) -> const JsonPlace& {
     return pending_.keys[static_cast<std::size_t>(field)];
   };
 
   // The fields this opcode takes: its data bytes by their meaning, its
   // operand by its kind.
-  std::uint32_t required = bitOf(Field::Op);
+  std::uint32_t required = bitOf(JsonField::Op);
   if (info.dataLength == 4) {
-    static constexpr std::array<Field, 4> kDataFields = {Field::Data, Field::Key, Field::Int,
-                                                         Field::Float};
+    static constexpr std::array<JsonField, 4> kDataFields = {JsonField::Data, JsonField::Key,
+                                                             JsonField::Int, JsonField::Float};
     required |= bitOf(kDataFields[static_cast<std::size_t>(info.meaning)]);
   }
   switch (info.kind) {
@@ -929,26 +608,26 @@ bool ScriptBuilder::finishInstruction() {
     case OperandKind::String:  // "text" or "bytes", below
       break;
     case OperandKind::WordList:
-      required |= bitOf(Field::Words);
+      required |= bitOf(JsonField::Words);
       break;
     case OperandKind::FloatPair:
     case OperandKind::FloatTriple:
-      required |= bitOf(Field::Floats);
+      required |= bitOf(JsonField::Floats);
       break;
   }
-  std::uint32_t allowed = required | bitOf(Field::At);
+  std::uint32_t allowed = required | bitOf(JsonField::At);
   if (info.kind == OperandKind::String) {
-    allowed |= bitOf(Field::Text) | bitOf(Field::Bytes);
+    allowed |= bitOf(JsonField::Text) | bitOf(JsonField::Bytes);
   }
   if (opcode == kNameReference) {
-    allowed |= bitOf(Field::Names);
+    allowed |= bitOf(JsonField::Names);
   }
-  // The first field, in the order of Field, that is there but not allowed
+  // The first field, in the order of JsonField, that is there but not allowed
   // or needed but not there.
   const std::uint32_t extra = pending_.seen & ~allowed;
   const std::uint32_t missing = required & ~pending_.seen;
   if ((extra | missing) != 0) {
-    const auto field = static_cast<Field>(std::countr_zero(extra | missing));
+    const auto field = static_cast<JsonField>(std::countr_zero(extra | missing));
     if ((extra & bitOf(field)) != 0) {
       return fail(keyOf(field),
                   "opcode " + std::string(opcodeHex) + " has no " + quote(nameOf(field)));
@@ -956,25 +635,26 @@ bool ScriptBuilder::finishInstruction() {
     return fail(start, "opcode " + std::string(opcodeHex) + " needs " + quote(nameOf(field)));
   }
   if (info.kind == OperandKind::String) {
-    const std::uint32_t strings = pending_.seen & (bitOf(Field::Text) | bitOf(Field::Bytes));
+    const std::uint32_t strings =
+        pending_.seen & (bitOf(JsonField::Text) | bitOf(JsonField::Bytes));
     if (strings == 0) {
       return fail(start, "opcode " + std::string(opcodeHex) + " needs \"text\" or \"bytes\"");
     }
-    if (strings == (bitOf(Field::Text) | bitOf(Field::Bytes))) {
-      return fail(keyOf(Field::Bytes), "a string has \"text\" or \"bytes\", not both");
+    if (strings == (bitOf(JsonField::Text) | bitOf(JsonField::Bytes))) {
+      return fail(keyOf(JsonField::Bytes), "a string has \"text\" or \"bytes\", not both");
     }
   }
   if (info.kind == OperandKind::FloatPair || info.kind == OperandKind::FloatTriple) {
     const std::size_t wanted = info.kind == OperandKind::FloatPair ? 2 : 3;
     if (pending_.listLength != wanted) {
-      return fail(keyOf(Field::Floats), "opcode " + std::string(opcodeHex) + " takes " +
-                                            std::to_string(wanted) + " floats, not " +
-                                            std::to_string(pending_.listLength));
+      return fail(keyOf(JsonField::Floats), "opcode " + std::string(opcodeHex) + " takes " +
+                                                std::to_string(wanted) + " floats, not " +
+                                                std::to_string(pending_.listLength));
     }
   }
   if (pending_.waitingText) {
     waiting_.push_back({true, "", opcode, pending_.data, pending_.operand,
-                        source_.positionOf(keyOf(Field::Text))});
+                        source_.positionOf(keyOf(JsonField::Text))});
     return true;
   }
   // Once an instruction waits for the encoding, those after it wait too, so
@@ -988,12 +668,13 @@ bool ScriptBuilder::finishInstruction() {
       }
       return true;
     case EncodeProblem::WordCount:
-      return fail(keyOf(Field::Words),
+      return fail(keyOf(JsonField::Words),
                   "\"words\" holds " + std::to_string(pending_.listLength) +
                       " words, but the count byte (the first data byte) says " +
                       std::to_string(static_cast<std::uint8_t>(pending_.data[0])));
     case EncodeProblem::NulInString:
-      return fail(keyOf(Field::Bytes), "\"bytes\" holds 00, but a string ends at its first 0x00");
+      return fail(keyOf(JsonField::Bytes),
+                  "\"bytes\" holds 00, but a string ends at its first 0x00");
     default:
       // The checks above leave nothing else to go wrong.
       return fail(start, "instruction does not fit opcode " + std::string(opcodeHex));
@@ -1031,13 +712,14 @@ bool ScriptBuilder::finishDocument() {
       return failAt(instruction.textAt, "a text needs the document's \"encoding\"");
     }
   }
-  for (Field field : {Field::Format, Field::Version, Field::Encoding, Field::Code, Field::End}) {
+  for (JsonField field : {JsonField::Format, JsonField::Version, JsonField::Encoding,
+                          JsonField::Code, JsonField::End}) {
     if ((topSeen_ & bitOf(field)) == 0) {
       return fail(documentStart_, "missing field " + quote(nameOf(field)));
     }
   }
-  if ((topSeen_ & bitOf(Field::Rest)) != 0 && endMarker_) {
-    return fail(topKeys_[static_cast<std::size_t>(Field::End)],
+  if ((topSeen_ & bitOf(JsonField::Rest)) != 0 && endMarker_) {
+    return fail(topKeys_[static_cast<std::size_t>(JsonField::End)],
                 "\"end\" is true, but the bytes of the \"rest\" end the file");
   }
   script_.write(rest_);
@@ -1050,30 +732,18 @@ bool ScriptBuilder::finishDocument() {
 void readSecondPart(SecondPart& part, Encoding encoding, const std::atomic<bool>& stop);
 
 void ScriptBuilder::startSecondReader() {
-  const std::optional<Cut> cut = findCut(source_);
-  if (!cut) {
-    return;
-  }
-  second_ = std::make_unique<SecondPart>();
-  second_->source = source_.readerFrom(cut->lineStart, '[');
-  if (!second_->source) {
-    return;
-  }
-  cut_ = cut;
-  // Room for the second part at once, rather than grown and copied: a
-  // script is about an eighth of its JSON form as dump lays it out.
-  second_->script.reserve(static_cast<std::size_t>(
-      std::min((source_.sizeToReadAgain() - cut->lineStart) / 6, std::uint64_t{1} << 28)));
-  secondDone_ = std::async(std::launch::async, readSecondPart, std::ref(*second_), *encoding_,
-                           std::cref(stopSecond_));
+  const Encoding encoding = *encoding_;
+  second_ =
+      SecondReader::start(source_, [encoding](SecondPart& part, const std::atomic<bool>& stop) {
+        readSecondPart(part, encoding, stop);
+      });
 }
 
 // At the cut, in the code: the script goes on with the second part, and the
 // reading from the "]" where the second reader stopped.
 bool ScriptBuilder::takeSecondPart() {
-  secondDone_.get();
-  cut_.reset();
-  SecondPart& part = *second_;
+  const std::unique_ptr<SecondReader> second = std::move(second_);
+  SecondPart& part = second->finish();
   // The cut's line is the one after that of this instruction's "}".
   const std::uint64_t lineBase = here().line;
   if (part.problem) {
@@ -1084,7 +754,6 @@ bool ScriptBuilder::takeSecondPart() {
   script_.write(part.script.text());
   source_.continueFrom(std::move(*part.source), part.codeEnd, lineBase);
   lastValue_ = part.lastValue;
-  second_.reset();
   return true;
 }
 
@@ -1122,7 +791,7 @@ Expected<void> ScriptBuilder::outcome(rapidjson::ParseResult result) {
 
 void readSecondPart(SecondPart& part, Encoding encoding, const std::atomic<bool>& stop) {
   ScriptBuilder builder(*part.source, part.script, encoding, stop);
-  Parser parser;
+  JsonParser parser;
   const rapidjson::ParseResult result =
       parser.Parse<kParseFlags | rapidjson::kParseStopWhenDoneFlag>(*part.source, builder);
   if (stop) {
@@ -1140,7 +809,7 @@ void readSecondPart(SecondPart& part, Encoding encoding, const std::atomic<bool>
 Expected<void> buildScript(JsonSource& source, TextOutput& script) {
   source.skipByteOrderMark();
   ScriptBuilder builder(source, script);
-  Parser parser;
+  JsonParser parser;
   return builder.outcome(parser.Parse<kParseFlags>(source, builder));
 }
 

@@ -127,7 +127,7 @@ void writeInstruction(TextOutput& out, const Instruction& instruction, const Nam
   const OpcodeInfo& info = kOpcodeTable[instruction.opcode()];
   char* head = out.reserve(40);
   std::memcpy(head, "  {\"at\": \"", 10);
-  head = TextOutput::putHexOffset(head + 10, instruction.offset());
+  head = TextOutput::putHexOffset(head + 10, instruction.listingOffset());
   std::memcpy(head, "\", \"op\": \"", 10);
   head = TextOutput::putHexByte(head + 10, instruction.opcode());
   *head++ = '"';

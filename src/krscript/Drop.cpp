@@ -40,7 +40,7 @@ Options dropCommand(const std::string& dropped) {
     output = input;
     output += ".json";
   }
-  options.output = pathToUtf8(output);
+  options.output = pathToArgument(output);
   return options;
 }
 

@@ -142,7 +142,7 @@ int runHtml(const Options& options) {
   // end, so that an interrupted or failed run leaves the old site, or none.
   // One left by an interrupted run is removed first.
   const fs::path parent = site.parent_path();
-  const std::string name = pathToUtf8(site.filename());
+  const std::string name = pathToArgument(site.filename());
   const fs::path building = parent / pathFromUtf8("." + name + ".krscript-html");
   const fs::path replaced = parent / pathFromUtf8("." + name + ".krscript-old");
   fs::remove_all(building, error);

@@ -44,7 +44,7 @@ Plan planJobs(const Options& options, const std::string& input,
                            PathFilter(options.include, options.exclude), plan.notes);
     return plan;
   }
-  Job job{inputPath, {}, input, inputPath.filename()};
+  Job job{inputPath, {}, pathToUtf8(inputPath), inputPath.filename()};
   if (output && options.command != Command::Check) {
     job.output = *output;
     if (fs::is_directory(*output, error)) {
@@ -173,11 +173,7 @@ RunEncoding chooseRunEncoding(const Plan& plan, const Options& options) {
 }
 
 std::string folderPath(const Job& job) {
-  std::string name = pathToUtf8(job.relative);
-  for (char& c : name) {
-    c = c == '\\' ? '/' : c;
-  }
-  return name;
+  return slashedPathToUtf8(job.relative);
 }
 
 fs::path translationsFor(const Job& job, const fs::path& translations, bool folder) {

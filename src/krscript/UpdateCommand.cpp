@@ -27,9 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string slashed(const fs::path& path) {
-  std::string name = pathToUtf8(path);
-  std::replace(name.begin(), name.end(), '\\', '/');
-  return name;
+  return slashedPathToUtf8(path);
 }
 
 bool isCsv(const fs::path& path) {

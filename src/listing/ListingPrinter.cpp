@@ -129,7 +129,7 @@ InstructionList::const_iterator printLines(InstructionList::const_iterator from,
     if (opcode == kBlankLineBefore) {
       *line++ = '\n';
     }
-    line = TextOutput::putHexOffset(line, instruction.offset());
+    line = TextOutput::putHexOffset(line, instruction.listingOffset());
     *line++ = ':';
     line = TextOutput::putHexByte(line, opcode);
     line = put(line, "  ");

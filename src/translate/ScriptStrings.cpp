@@ -83,7 +83,7 @@ std::size_t extractStringEntries(const InstructionList& listing, Encoding encodi
       continue;
     }
     entry.context.resize(8);
-    TextOutput::putHexOffset(entry.context.data(), instruction.offset());
+    TextOutput::putHexOffset(entry.context.data(), instruction.listingOffset());
     describeString(instruction, entry.comment);
     if (!speakers.empty()) {
       entry.comment.append(1, '\n').append(speakers);
@@ -146,15 +146,15 @@ void matchEntries(const InstructionList& listing, const Translations& translatio
       continue;
     }
     // Past 4 GiB the offsets start again from 0.
-    if (instruction.offset() < lastOffset) {
+    if (instruction.listingOffset() < lastOffset) {
       next = 0;
     }
-    lastOffset = instruction.offset();
-    while (next < byOffset.size() && entries[byOffset[next]].offset < instruction.offset()) {
+    lastOffset = instruction.listingOffset();
+    while (next < byOffset.size() && entries[byOffset[next]].offset < instruction.listingOffset()) {
       ++next;
     }
     // Of entries with the same offset, the first names the string.
-    if (next == byOffset.size() || entries[byOffset[next]].offset != instruction.offset()) {
+    if (next == byOffset.size() || entries[byOffset[next]].offset != instruction.listingOffset()) {
       visit(instruction, nullptr);
       continue;
     }

@@ -4,8 +4,8 @@ case: a text field of hundreds of megabytes, memory that runs out, a disk
 that fills up, an output folder that cannot be written, a folder that links
 back to itself or cannot be read, a run ended by a signal in the middle of a
 folder or killed outright, outputs that are FIFOs and devices, a script cut
-short while it is read, and untouched translation files of generated
-scripts put back.
+short while it is read, untouched translation files of generated
+scripts put back, and file names that are not UTF-8.
 
 Each check is one CTest test (`--check NAME`). Linux only; a check the
 machine cannot set up (no tmpfs and no file-size limit for a full disk) exits
@@ -573,6 +573,67 @@ def check_untouched_translations(options, work):
     print(f'{len(originals)} generated scripts: every untouched PO and CSV injects back')
 
 
+def check_non_utf8_names(options, work):
+    """A script whose name is not UTF-8 (a Shift-JIS name unpacked on Linux),
+    beside one whose UTF-8 name holds what its escape looks like: every
+    command names each by the same UTF-8 text, a translation of it comes
+    back, an untouched one puts back the same script, and the site shows
+    and finds it."""
+    scripts = os.path.join(work, 'scripts')
+    os.mkdir(scripts)
+    shift_jis = '第一章.kr'.encode('cp932')
+    # As text: each byte of the Shift-JIS name that is not part of UTF-8 as
+    # \xNN, and a backslash of a name doubled, so the two never meet.
+    named = {shift_jis: '\\x91\\xE6\\x88\\xEA\\x8F\\xCD.kr', b'\\x91.kr': '\\\\x91.kr'}
+    originals = {shift_jis: string_script([b'Hello', 'こんにちは'.encode('cp932')]),
+                 b'\\x91.kr': string_script([b'Bye'])}
+    for name, script in originals.items():
+        with open(os.path.join(os.fsencode(scripts), name), 'wb') as f:
+            f.write(script)
+
+    def krscript(*args):
+        status, out, err = run(options.krscript, list(args), work)
+        expect(status == 0, f'{" ".join(map(os.fsdecode, args))}: status {status}, {err[-2000:]!r}')
+        expect('\ufffd' not in out + err, f'{args}: a name was not shown as UTF-8: {err!r}')
+        return out + err
+
+    def read(*parts):
+        with open(os.path.join(*(os.fsencode(p) for p in parts)), 'rb') as f:
+            return f.read()
+
+    for form in ('po', 'csv'):
+        krscript('extract', 'scripts', '-o', form, '--format', form)
+        for name, text in named.items():
+            found = read(work, form, name + b'.' + form.encode())
+            expect(text.encode() + b':' in found, f'{form}: {text} is not named in {found!r}')
+        krscript('lint', 'scripts', form)
+        krscript('update', 'scripts', form, '-o', f'updated-{form}')
+        out = krscript('inject', 'scripts', form, '-o', f'back-{form}')
+        for name, script in originals.items():
+            expect(read(work, f'back-{form}', name) == script,
+                   f'{form}: {os.fsdecode(name)} did not come back the same: {out!r}')
+    # A translation of the Shift-JIS script's first string, one script alone.
+    alone = os.path.join(os.fsencode(scripts), shift_jis)
+    krscript('extract', alone, '-o', 'one.po')
+    po = read(work, 'one.po')
+    expect(named[shift_jis].encode() + b':0' in po, f'one.po names no {named[shift_jis]}: {po!r}')
+    with open(os.path.join(work, 'one.po'), 'wb') as f:
+        f.write(po.replace(b'msgid "Hello"\nmsgstr ""', b'msgid "Hello"\nmsgstr "Hi"'))
+    krscript('lint', alone, 'one.po')
+    krscript('inject', alone, 'one.po', '-o', 'one.kr')
+    expect(read(work, 'one.kr').startswith(b'\x1b\x00\x00\x00\x00Hi\x00'),
+           f'the translation was not put in: {read(work, "one.kr")!r}')
+    krscript('html', 'scripts', '-o', 'site')
+    index = read(work, 'site', 'index.html')
+    for text in named.values():
+        expect(text.encode() in index, f'the site does not show {text}')
+        pages = [page for page in os.listdir(os.path.join(work, 'site')) if page.startswith(text)]
+        expect(pages, f'the site has no page for {text}: {os.listdir(os.path.join(work, "site"))}')
+    for page in os.listdir(os.path.join(work, 'site')):
+        expect('\ufffd'.encode() not in read(work, 'site', page), f'{page} shows U+FFFD')
+    print('a name that is not UTF-8 is written as the same UTF-8 text by every command')
+
+
 CHECKS = {
     'huge-text': check_huge_text,
     'out-of-memory': check_out_of_memory,
@@ -589,6 +650,7 @@ CHECKS = {
     'device-outputs': check_device_outputs,
     'changed-while-read': check_changed_while_read,
     'untouched-translations': check_untouched_translations,
+    'non-utf8-names': check_non_utf8_names,
 }
 
 

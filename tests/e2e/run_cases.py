@@ -98,13 +98,126 @@ def read_sections(path, settings, blocks):
     return sections
 
 
+def escape_expected(data):
+    """The lines of an expected text (see parse_expected) that read back as
+    `data`: UTF-8 text as it is, other bytes and control characters as \\xNN."""
+    text = []
+    for piece in re.split(rb'([\x80-\xff]+)', data):
+        if piece and piece[0] >= 0x80:
+            # Well-formed UTF-8 stays readable; the rest is written byte by byte.
+            decoded = piece.decode('utf-8', errors='surrogateescape')
+            text += [f'\\x{ord(c) - 0xDC00:02X}' if 0xDC80 <= ord(c) <= 0xDCFF else c
+                     for c in decoded]
+            continue
+        for byte in piece:
+            c = chr(byte)
+            if c == '\\':
+                text.append('\\\\')
+            elif c == '\n' or ' ' <= c < '\x7f':
+                text.append(c)
+            else:
+                text.append(f'\\x{byte:02X}')
+    lines = ''.join(text).split('\n')
+    # A '$' that ends a line is the newline's mark, and '{repeat' starts a
+    # repeat: as text they are written as bytes.
+    lines = [re.sub(r'\{(?=repeat \d+ )', r'\\x7B', line) for line in lines]
+    lines = [line[:-1] + '\\x24' if line.endswith('$') else line for line in lines]
+    return [line + '$' for line in lines[:-1]] + ([lines[-1]] if lines[-1] else [])
+
+
+def escape_literal(data):
+    """The lines of a literal expected text that read back as `data`, or None
+    when it is not UTF-8, which a literal text cannot hold."""
+    try:
+        lines = data.decode('utf-8').split('\n')
+    except UnicodeDecodeError:
+        return None
+    return [line + '$' for line in lines[:-1]] + ([lines[-1]] if lines[-1] else [])
+
+
+# Hand-written forms that a run's output cannot give back: a section that uses
+# one is rebased by hand.
+HAND_WRITTEN = ('{NUMBER}', '{repeat ', '@repeat ', '{/}')
+
+
+class Rebase:
+    """Rewrites the expectation sections of a case file from what a run gave,
+    and nothing else: free text, comments and the other sections stay as they
+    are, byte for byte."""
+
+    def __init__(self, path, sections):
+        self.path = path
+        self.sections = sections
+        # (first line, last line, order given, new lines), lines numbered from 1.
+        self.edits = []
+
+    def find(self, name, value=None):
+        found = [s for s in self.sections if s[1] == name and (value is None or s[2] == value)]
+        if len(found) > 1:
+            raise CaseError(f'line {found[1][0]}: {name} is there twice: rebase it by hand')
+        return found[0] if found else None
+
+    def block(self, name, lines, value=None, header=None):
+        """Gives the block `name` (with `value`) the lines `lines`; one that is
+        not there is written before the EXIT line, with `header`."""
+        section = self.find(name, value)
+        if section is None:
+            if not lines:
+                return
+            at = self.find('EXIT')[0]
+            self.edits.append((at, at - 1, len(self.edits), [header or f';;; {name}'] + lines))
+            return
+        number, _, _, old = section
+        for _, line in old:
+            for form in HAND_WRITTEN:
+                if form in line:
+                    raise CaseError(f'line {number}: {name} is written with {form.strip()}: '
+                                    'rebase it by hand')
+        last = old[-1][0] if old else number
+        self.edits.append((number + 1, last, len(self.edits), lines))
+
+    def setting(self, name, value):
+        number, _, _, _ = self.find(name)
+        self.edits.append((number, number, len(self.edits), [f';;; {name}: {value}']))
+
+    def write(self):
+        with open(self.path, encoding='utf-8') as f:
+            lines = f.read().split('\n')
+        # From the end, so that the line numbers of those still to make hold;
+        # sections added at one place come in the order given.
+        for first, last, _, new in sorted(self.edits, reverse=True):
+            lines[first - 1:last] = new
+        temporary = self.path + '.rebase.tmp'
+        with open(temporary, 'w', encoding='utf-8') as f:
+            f.write('\n'.join(lines))
+        os.replace(temporary, self.path)
+        print(f'{self.path}: rebased')
+
+
+def unfill(data, places):
+    """The output of a run with its places written back as placeholders,
+    the longest first ('{input}' lies in '{dir}''s folder)."""
+    for key, value in sorted(places.items(), key=lambda item: -len(item[1])):
+        data = data.replace(value.encode(), key.encode())
+    return data
+
+
+def rebase_text(rebase, name, actual, places, fill):
+    """Rewrites STDOUT or STDERR with `actual`, checked to read back as it."""
+    lines = escape_expected(unfill(actual, places))
+    if fill(parse_expected(list(enumerate(lines, 1)))) != actual:
+        raise CaseError(f'{name} cannot be written back as it was read: rebase it by hand')
+    rebase.block(name, lines)
+
+
 def parse_case(path):
     case = {'args': '{input}', 'stdin': 'empty', 'stdout-file': None, 'only': None, 'input': None,
             'input-name': 'input.kr', 'stdout': b'', 'stderr': b'', 'exit': None,
             'memory-limit-mb': None}
     sections = {}
     settings = ('ARGS', 'STDIN', 'STDOUT-FILE', 'EXIT', 'ONLY', 'INPUT-NAME', 'MEMORY-LIMIT-MB')
-    for _, name, value, lines in read_sections(path, settings, ('INPUT', 'STDOUT', 'STDERR')):
+    case['sections'] = read_sections(path, settings, ('INPUT', 'STDOUT', 'STDERR'))
+    for _, name, value, lines in case['sections']:
         if name in settings:
             case[name.lower()] = value
         else:
@@ -230,12 +343,23 @@ def run_case(path, options):
         if options.crlf:
             expected_out = expected_out.replace(b'\n', b'\r\n')
             expected_err = expected_err.replace(b'\n', b'\r\n')
-        ok = compare('standard output', expected_out, stdout)
-        ok = compare('standard error', expected_err, stderr) and ok
+        out_ok = compare('standard output', expected_out, stdout)
+        err_ok = compare('standard error', expected_err, stderr)
         if status != case['exit']:
             print(f'--- exit status {status}, expected {case["exit"]}')
-            ok = False
-        return 0 if ok else 1
+        if out_ok and err_ok and status == case['exit']:
+            return 0
+        if not options.rebase:
+            return 1
+        rebase = Rebase(path, case['sections'])
+        if not out_ok:
+            rebase_text(rebase, 'STDOUT', stdout, places, fill)
+        if not err_ok:
+            rebase_text(rebase, 'STDERR', stderr, places, fill)
+        if status != case['exit']:
+            rebase.setting('EXIT', status)
+        rebase.write()
+        return 0
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -277,6 +401,9 @@ def main():
                         help='expect newlines written as carriage return and line feed')
     parser.add_argument('--sanitized', action='store_true',
                         help='the program runs under sanitizers: skip cases that limit memory')
+    parser.add_argument('--rebase', action='store_true',
+                        help='rewrite the expected output and status of each failing case with '
+                        'what the run gave, keeping the rest of its file')
     parser.add_argument('--example', help='check examples/NAME (.hex, .kr, .listing)')
     parser.add_argument('--write-example', metavar='STEM',
                         help='write STEM.kr from the commented hex in STEM.hex')
@@ -304,10 +431,22 @@ def main():
         return 0
     if not options.krlist:
         parser.error('--krlist is required')
+    check_rebase(parser, options)
 
     if options.example:
         return run_example(options.example, options)
     return run_all(options.cases, lambda path: run_case(path, options))
+
+
+def check_rebase(parser, options):
+    # Expectations are what the program writes here, as it is: a run through
+    # an emulator or with CRLF newlines tells how that run differs, not what
+    # to expect.
+    if options.rebase and (options.wrapper or options.crlf):
+        parser.error('--rebase rewrites cases from the program run as it is, '
+                     'not through --wrapper or --crlf')
+    if options.rebase and getattr(options, 'example', None):
+        parser.error('--rebase rewrites cases, not examples')
 
 
 def run_all(paths, run_one):

@@ -13,8 +13,9 @@ import shutil
 import sys
 import tempfile
 
-from run_cases import (SKIPPED, CaseError, compare, parse_expected, parse_hex, read_sections,
-                       run, run_all, windows_path)
+from run_cases import (SKIPPED, CaseError, Rebase, check_rebase, compare, escape_literal,
+                       parse_expected, parse_hex, read_sections, rebase_text, run, run_all,
+                       windows_path)
 
 SETTINGS = ('ARGS', 'STDIN', 'STDOUT-FILE', 'STDOUT-MODE', 'EXIT', 'ONLY')
 BLOCKS = ('FILE', 'TEXT-FILE', 'STDOUT', 'STDERR', 'EXPECT-FILE', 'EXPECT-HEX', 'EXPECT-NO-FILE')
@@ -52,7 +53,8 @@ def expand_repeats(lines):
 def parse_case(path):
     case = {'args': None, 'stdin': 'empty', 'stdout-file': None, 'stdout-mode': 'text', 'only': None, 'exit': None,
             'stdout': b'', 'stderr': b'', 'files': {}, 'expect': {}, 'absent': []}
-    for number, name, value, lines in read_sections(path, SETTINGS, BLOCKS):
+    case['sections'] = read_sections(path, SETTINGS, BLOCKS)
+    for number, name, value, lines in case['sections']:
         if name in SETTINGS:
             case[name.lower()] = value
         elif name in ('STDOUT', 'STDERR'):
@@ -95,7 +97,19 @@ def temporary_files(folder):
     return sorted(left)
 
 
-def check_files(case, work):
+def literal_lines(place, data):
+    """An EXPECT-FILE's lines for `data`, checked to read back as it."""
+    lines = escape_literal(data)
+    if lines is None or parse_expected(expand_repeats(list(enumerate(lines, 1))),
+                                       literal=True) != data:
+        raise CaseError(f'{place} cannot be written as a literal text: rebase it by hand')
+    return lines
+
+
+def check_files(case, work, rebase=None):
+    """True when the files are as the case expects; with `rebase`, an expected
+    file that differs is rewritten instead. A missing or changed file is never
+    rebased: what a run must leave is not read from what it left."""
     ok = True
     for place, (is_hex, expected) in sorted(case['expect'].items()):
         full = os.path.join(work, place)
@@ -106,9 +120,15 @@ def check_files(case, work):
         with open(full, 'rb') as f:
             actual = f.read()
         if is_hex:
-            ok = compare(place, hex_lines(expected), hex_lines(actual)) and ok
+            same = compare(place, hex_lines(expected), hex_lines(actual))
         else:
-            ok = compare(place, expected, actual) and ok
+            same = compare(place, expected, actual)
+        if not same and rebase:
+            lines = (hex_lines(actual).decode().splitlines() if is_hex
+                     else literal_lines(place, actual))
+            rebase.block('EXPECT-HEX' if is_hex else 'EXPECT-FILE', lines, value=place)
+        elif not same:
+            ok = False
     for place in case['absent']:
         if os.path.lexists(os.path.join(work, place)):
             print(f'--- {place} exists, but should not')
@@ -164,13 +184,28 @@ def run_case(path, options):
             if case['stdout-mode'] == 'text':
                 expected_out = expected_out.replace(b'\n', b'\r\n')
             expected_err = expected_err.replace(b'\n', b'\r\n')
-        ok = compare('standard output', expected_out, stdout)
-        ok = compare('standard error', expected_err, stderr) and ok
+        out_ok = compare('standard output', expected_out, stdout)
+        err_ok = compare('standard error', expected_err, stderr)
         if status != case['exit']:
             print(f'--- exit status {status}, expected {case["exit"]}')
-            ok = False
-        ok = check_files(case, work) and ok
-        return 0 if ok else 1
+        if not options.rebase:
+            files_ok = check_files(case, work)
+            return 0 if out_ok and err_ok and status == case['exit'] and files_ok else 1
+        rebase = Rebase(path, case['sections'])
+        if not check_files(case, work, rebase):
+            return 1
+        # '{/}' is not written back: a '/' in a message need not be one a
+        # folder run put there, and HAND_WRITTEN keeps a section with one.
+        named = {'{dir}': places['{dir}']}
+        if not out_ok:
+            rebase_text(rebase, 'STDOUT', stdout, named, fill)
+        if not err_ok:
+            rebase_text(rebase, 'STDERR', stderr, named, fill)
+        if status != case['exit']:
+            rebase.setting('EXIT', status)
+        if rebase.edits:
+            rebase.write()
+        return 0
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -181,8 +216,12 @@ def main():
     parser.add_argument('--wrapper', help='a command to run the program through')
     parser.add_argument('--crlf', action='store_true',
                         help='expect each newline of a message as carriage return and line feed')
+    parser.add_argument('--rebase', action='store_true',
+                        help='rewrite the expected output, status and files of each failing '
+                        'case with what the run gave, keeping the rest of its file')
     parser.add_argument('cases', nargs='+')
     options = parser.parse_args()
+    check_rebase(parser, options)
     return run_all(options.cases, lambda path: run_case(path, options))
 
 

@@ -26,8 +26,8 @@ namespace {
 // it ends.
 std::size_t checkInstruction(const Instruction& instruction, const std::uint8_t* input,
                              std::size_t size, std::size_t offset) {
-  check(instruction.offset() == offset, "instruction does not start where the last one ended",
-        offset);
+  check(instruction.listingOffset() == offset,
+        "instruction does not start where the last one ended", offset);
   check(offset < size, "instruction starts past the end of the input", offset);
   const OpcodeInfo& info = kOpcodeTable[input[offset]];
   check(instruction.opcode() == input[offset], "opcode is not the input byte", offset);

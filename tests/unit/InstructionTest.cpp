@@ -31,12 +31,12 @@ TEST(InstructionTest, ReadsEveryKindInPlace) {
                                         decoder.instructions().end());
   ASSERT_EQ(instructions.size(), 6u);
 
-  EXPECT_EQ(instructions[0].offset(), 0x00u);
+  EXPECT_EQ(instructions[0].listingOffset(), 0x00u);
   EXPECT_EQ(instructions[0].dataLength, 0);
   EXPECT_EQ(instructions[0].extra(), nullptr);
   EXPECT_EQ(instructions[0].text(), nullptr);
 
-  EXPECT_EQ(instructions[1].offset(), 0x01u);
+  EXPECT_EQ(instructions[1].listingOffset(), 0x01u);
   EXPECT_EQ(instructions[1].opcode(), 0x17);
   ASSERT_EQ(instructions[1].dataLength, 4);
   EXPECT_EQ(instructions[1].dataByte(0), 0xF6);
@@ -45,7 +45,7 @@ TEST(InstructionTest, ReadsEveryKindInPlace) {
   EXPECT_STREQ(instructions[2].text(), "Bob");
   EXPECT_STREQ(instructions[3].text(), "");
 
-  EXPECT_EQ(instructions[4].offset(), 0x15u);
+  EXPECT_EQ(instructions[4].listingOffset(), 0x15u);
   ASSERT_EQ(instructions[4].extraLength, 8);  // only the first data byte counts
   EXPECT_EQ(std::memcmp(instructions[4].extra(), bytes.data() + 0x1A, 8), 0);
 

@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "format/ScriptDecoder.h"
@@ -17,6 +20,7 @@
 #include "io/ScriptBytes.h"
 #include "json/JsonDump.h"
 #include "json/JsonSource.h"
+#include "json/SecondReader.h"
 
 namespace krlist {
 namespace {
@@ -343,6 +347,53 @@ TEST(JsonBuildTest, TwoReadersFindWhatOneFinds) {
   // Both kinds of outcome were met.
   EXPECT_GT(refused, 0u);
   EXPECT_LT(refused, offsets.size());
+}
+
+// The second reader's thread is joined before it is gone, whichever way the
+// first reader ends: what it made is handed over once it has ended, what it
+// threw is thrown to the first reader, and one whose part is not needed is
+// told to stop and waited for.
+TEST(JsonBuildTest, SecondReaderIsJoinedWhicheverWayTheFirstEnds) {
+  const std::filesystem::path path = testing::TempDir() + "krscript-second-reader-" +
+                                     std::to_string(std::random_device()()) + ".json";
+  const std::string json = "[1,\n2]";
+  std::FILE* written = openFile(path, "wb");
+  ASSERT_EQ(std::fwrite(json.data(), 1, json.size(), written), json.size());
+  std::fclose(written);
+  std::FILE* file = openFile(path, "rb");
+  JsonSource source(file, path);
+  const auto start = [&](SecondReader::Read read) {
+    return SecondReader::startAt(source, 3, 4, std::move(read));
+  };
+
+  std::unique_ptr<SecondReader> reader = start([](SecondPart& part, const std::atomic<bool>&) {
+    // Its own source, from the cut's line, with the "[" that stands for what
+    // is before it.
+    while (!part.source->atEnd()) {
+      part.script.write(part.source->Take());
+    }
+  });
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(reader->handOverAt(), 3u);
+  EXPECT_EQ(reader->finish().script.text(), "[2]");
+
+  reader = start([](SecondPart&, const std::atomic<bool>&) { throw std::bad_alloc(); });
+  ASSERT_TRUE(reader);
+  EXPECT_THROW(reader->finish(), std::bad_alloc);
+
+  std::atomic<bool> stopped = false;
+  reader = start([&](SecondPart&, const std::atomic<bool>& stop) {
+    while (!stop) {
+      std::this_thread::yield();
+    }
+    stopped = true;
+  });
+  ASSERT_TRUE(reader);
+  reader.reset();
+  EXPECT_TRUE(stopped);
+
+  std::fclose(file);
+  std::filesystem::remove(path);
 }
 
 }  // namespace
