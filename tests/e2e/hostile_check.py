@@ -466,7 +466,8 @@ def check_device_outputs(options, work):
                                 stdout=stdout, stderr=subprocess.PIPE, timeout=60)
     err = result.stderr.decode('utf-8', 'replace')
     expect(result.returncode == 1 and
-           err == 'krscript: cannot write to standard output\nPress enter to exit...',
+           err == 'total: 1 ok, 0 failed\nkrscript: cannot write to standard output\n'
+                  'Press enter to exit...',
            f'drop mode reporting into {full}: status {result.returncode}, {err!r}')
 
 
