@@ -186,12 +186,16 @@ int runUpdate(const Options& options) {
     std::fprintf(stderr, "%s: no scripts to update\n", options.inputs[0].c_str());
     return 1;
   }
-  // A script refused for its output fails to decode below: nothing is
-  // written then.
   for (const OldFile& file : oldFiles) {
     plan.otherInputs.push_back(file.path);
   }
-  guardOutputs(plan);
+  if (guardOutputs(plan)) {
+    for (const Job& job : plan.jobs) {
+      std::fputs(job.failure.c_str(), stderr);
+    }
+    std::fputs("krscript: nothing written\n", stderr);
+    return 1;
+  }
 
   // Every script decoded and its strings taken, as extract would.
   const RunEncoding runEncoding = chooseRunEncoding(plan, options);
