@@ -25,9 +25,10 @@ namespace krlist {
 
 namespace {
 
-bool isInside(const std::filesystem::path& path, const std::filesystem::path& folder) {
+// The two paths name one existing file or folder, however each is spelt.
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
   std::error_code error;
-  return std::filesystem::equivalent(path, folder, error);
+  return std::filesystem::equivalent(a, b, error);
 }
 
 // A path in the folder as a pattern sees it: '/' between names on every
@@ -111,7 +112,7 @@ std::vector<Job> listFolder(
         }
         if (link) {
           skipped.emplace_back(path, "a link to a folder");
-        } else if (!isInside(path, outputFolder)) {
+        } else if (!sameFile(path, outputFolder)) {
           pending.push_back(path);
         }
         continue;
@@ -187,6 +188,24 @@ void InputFiles::add(const std::filesystem::path& input) {
   byPath_.emplace(normalised(input), input);
 }
 
+const std::filesystem::path* InputFiles::inside(const std::filesystem::path& folder) const {
+  const std::filesystem::path::string_type root = normalised(folder);
+  const std::filesystem::path* first = nullptr;
+  for (const auto& [path, input] : byPath_) {
+    const bool under = path.size() == root.size() ||
+                       (path.size() > root.size() &&
+                        (path[root.size()] == '/' ||
+                         path[root.size()] == std::filesystem::path::preferred_separator));
+    // The first in path order, so that the message does not depend on the
+    // order of a hash table.
+    if (under && path.compare(0, root.size(), root) == 0 &&
+        (first == nullptr || input.native() < first->native())) {
+      first = &input;
+    }
+  }
+  return first;
+}
+
 const std::filesystem::path* InputFiles::replacedBy(const std::filesystem::path& output) const {
   if (const std::string identity = identityOf(output); !identity.empty()) {
     if (const auto found = byIdentity_.find(identity); found != byIdentity_.end()) {
@@ -199,6 +218,20 @@ const std::filesystem::path* InputFiles::replacedBy(const std::filesystem::path&
   return nullptr;
 }
 
+std::string wouldReplace(const Job& job, const std::filesystem::path& output,
+                         const std::filesystem::path& input) {
+  std::string failure = job.name;
+  failure += ": the output ";
+  failure += pathToUtf8(output);
+  failure += " would replace the input";
+  if (input != job.input) {
+    failure += ' ';
+    failure += pathToUtf8(input);
+  }
+  failure += '\n';
+  return failure;
+}
+
 std::vector<std::string> outputsOverInputs(const std::vector<Job>& jobs, const InputFiles& inputs) {
   std::vector<std::string> refusals(jobs.size());
   for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -207,22 +240,14 @@ std::vector<std::string> outputsOverInputs(const std::vector<Job>& jobs, const I
       continue;
     }
     if (const std::filesystem::path* input = inputs.replacedBy(job.output)) {
-      std::string failure = job.name;
-      failure += ": the output ";
-      failure += pathToUtf8(job.output);
-      failure += " would replace the input";
-      if (*input != job.input) {
-        failure += ' ';
-        failure += pathToUtf8(*input);
-      }
-      failure += '\n';
-      refusals[i] = std::move(failure);
+      refusals[i] = wouldReplace(job, job.output, *input);
     }
   }
   return refusals;
 }
 
-int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Job&)>& run,
+int runJobs(const std::vector<Job>& jobs,
+            const std::function<JobResult(const Job&, std::size_t)>& run,
             const RunOptions& options) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   // Never more workers than temporary files can be kept track of at once.
@@ -251,7 +276,7 @@ int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Jo
       }
       JobResult result;
       try {
-        result = jobs[index].failure.empty() ? run(jobs[index])
+        result = jobs[index].failure.empty() ? run(jobs[index], index)
                                              : JobResult{false, "", jobs[index].failure};
       } catch (const std::bad_alloc&) {
         result = {false, "", jobs[index].name + ": not enough memory\n"};
@@ -312,6 +337,10 @@ int runJobs(const std::vector<Job>& jobs, const std::function<JobResult(const Jo
   if (options.summary) {
     std::fprintf(stderr, "%zu ok, %zu failed\n", ok, failed);
   }
+  if (options.count != nullptr) {
+    options.count->ok += ok;
+    options.count->failed += failed;
+  }
   return ok == jobs.size() ? 0 : 1;
 }
 
@@ -324,11 +353,6 @@ Expected<void> writeOutput(const Job& job,
       return Problem::about(job.name, "cannot write to standard output");
     }
     return written;
-  }
-  std::error_code ignored;
-  if (std::filesystem::equivalent(job.input, job.output, ignored)) {
-    return Problem::about(job.name,
-                          "the output " + pathToUtf8(job.output) + " would replace the input");
   }
   OutputFile file;
   const auto named = [&job](Problem problem) {

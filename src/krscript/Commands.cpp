@@ -93,20 +93,22 @@ PlannedCommand planDump(const Options& options) {
     plan.notes += kEncodingGuessed;
   }
   const Encoding chosen = encoding.encoding;
-  return {std::move(plan), [chosen](const Job& job) { return dumpScript(job, chosen); }};
+  return {std::move(plan),
+          [chosen](const Job& job, std::size_t) { return dumpScript(job, chosen); }};
 }
 
 PlannedCommand planBuild(const Options& options) {
-  return {planJobs(options, options.inputs[0], withoutJsonSuffix), buildScriptFile};
+  return {planJobs(options, options.inputs[0], withoutJsonSuffix),
+          [](const Job& job, std::size_t) { return buildScriptFile(job); }};
 }
 
 int runDump(const Options& options) {
-  const PlannedCommand dump = planDump(options);
+  PlannedCommand dump = planDump(options);
   return runPlan(dump.plan, options, dump.run);
 }
 
 int runBuild(const Options& options) {
-  const PlannedCommand build = planBuild(options);
+  PlannedCommand build = planBuild(options);
   return runPlan(build.plan, options, build.run);
 }
 
@@ -120,7 +122,7 @@ int runCheck(const Options& options) {
     plan.notes += more.notes;
     plan.folder = plan.folder || more.folder;
   }
-  return runPlan(plan, options, checkScript);
+  return runPlan(plan, options, [](const Job& job, std::size_t) { return checkScript(job); });
 }
 
 }  // namespace krlist

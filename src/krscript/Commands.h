@@ -23,7 +23,7 @@ int runHtml(const Options& options);
 // dropped path before it runs any (runPlan runs them).
 struct PlannedCommand {
   Plan plan;
-  std::function<JobResult(const Job&)> run;
+  std::function<JobResult(const Job&, std::size_t)> run;
 };
 PlannedCommand planDump(const Options& options);
 PlannedCommand planBuild(const Options& options);

@@ -62,15 +62,18 @@ int runDrop(const std::vector<std::string>& paths) {
     }
   }
   int status = 0;
+  RunCount total;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     planned[i].plan.otherInputs = inputs;
-    const bool ok = runPlan(planned[i].plan, commands[i], planned[i].run) == 0;
+    const bool ok = runPlan(planned[i].plan, commands[i], planned[i].run, &total) == 0;
     // What went wrong with a file has been said on standard error already.
     std::printf("%s: %s -> %s\n", ok ? "ok" : "failed", paths[i].c_str(),
                 commands[i].output->c_str());
     std::fflush(stdout);
     status = ok ? status : 1;
   }
+  // One total for every file of every path, after the lines of each folder.
+  std::fprintf(stderr, "total: %zu ok, %zu failed\n", total.ok, total.failed);
   // The report is what the window shows: a report that cannot be written
   // fails the run.
   if (std::ferror(stdout) != 0) {

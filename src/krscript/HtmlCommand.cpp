@@ -133,6 +133,30 @@ int runHtml(const Options& options) {
     say(options.inputs[1] + ": no such file or folder");
     return 1;
   }
+  Plan plan = planJobs(options, options.inputs[0], [](const fs::path& relative) {
+    fs::path output = relative;
+    output += ".html";
+    return std::optional<fs::path>(output);
+  });
+  if (!plan.usageError.empty()) {
+    return usageFailure(Command::Html, plan.usageError);
+  }
+  if (translations) {
+    if (const std::string twoFiles = declareTranslationFiles(plan, *translations);
+        !twoFiles.empty()) {
+      std::fputs(twoFiles.c_str(), stderr);
+      return 1;
+    }
+  }
+  // The site is replaced whole: an input in it would go with it, so that
+  // no page is made then.
+  plan.replacedWhole = site;
+  if (guardOutputs(plan)) {
+    for (const Job& job : plan.jobs) {
+      std::fputs(job.failure.c_str(), stderr);
+    }
+    return 1;
+  }
   // A site replaces the one a previous run made, and nothing else.
   if (fs::exists(site, error) && !html::isSite(site)) {
     say(pathToUtf8(site) + ": exists and is not a site made by krscript html: not replaced");
@@ -147,18 +171,13 @@ int runHtml(const Options& options) {
   const fs::path replaced = parent / pathFromUtf8("." + name + ".krscript-old");
   fs::remove_all(building, error);
 
-  Plan plan = planJobs(options, options.inputs[0], [](const fs::path& relative) {
-    fs::path output = relative;
-    output += ".html";
-    return std::optional<fs::path>(output);
-  });
   // As for inject, a translation file tells the encoding when the strings
   // do not, and nothing is said for the run then.
   const RunEncoding encoding = chooseRunEncoding(plan, options);
   if (encoding.guessed && !translations) {
     plan.notes += kEncodingGuessed;
   }
-  if (plan.usageError.empty() && !fs::create_directories(building, error) && error) {
+  if (!fs::create_directories(building, error) && error) {
     say("cannot create the folder " + pathToUtf8(building) + ": " + error.message());
     return 1;
   }
@@ -167,15 +186,12 @@ int runHtml(const Options& options) {
   for (const Job& job : plan.jobs) {
     scripts.insert(folderPath(job));
   }
-  const int status = runPlan(plan, options, [&](const Job& job) {
+  const int status = runPlan(plan, options, [&](const Job& job, std::size_t index) {
     const fs::path path =
         translations ? translationsFor(job, *translations, plan.folder) : fs::path();
     return writePages(job, encoding, translations ? &path : nullptr, plan.folder, scripts, building,
-                      summaries[static_cast<std::size_t>(&job - plan.jobs.data())]);
+                      summaries[index]);
   });
-  if (!plan.usageError.empty()) {
-    return status;
-  }
   if (status != 0 && options.failFast) {
     fs::remove_all(building, error);
     return status;

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -124,21 +123,22 @@ int runLint(const Options& options) {
     return 1;
   }
   const TextFit fit{substitutions ? &*substitutions : nullptr, options.wrap};
-  const Plan plan = planJobs(options, options.inputs[0],
-                             [](const fs::path&) { return std::optional<fs::path>(fs::path()); });
+  Plan plan = planJobs(options, options.inputs[0],
+                       [](const fs::path&) { return std::optional<fs::path>(fs::path()); });
   if (!plan.usageError.empty()) {
-    std::fprintf(stderr, "krscript: %s\n%s", plan.usageError.c_str(), usage(Command::Lint).c_str());
-    return 2;
+    return usageFailure(Command::Lint, plan.usageError);
   }
   std::fputs(plan.notes.c_str(), stderr);
   const fs::path translations = pathFromUtf8(options.inputs[1]);
+  if (const std::string twoFiles = declareTranslationFiles(plan, translations); !twoFiles.empty()) {
+    std::fputs(twoFiles.c_str(), stderr);
+    return 1;
+  }
   const RunEncoding encoding = chooseRunEncoding(plan, options);
   // As inject does, a script of a translated folder that has no translation
   // file is passed over; a folder with none at all is a mistake.
-  std::map<fs::path, std::size_t> slot;
   std::set<fs::path> untranslated;
   for (const Job& job : plan.jobs) {
-    slot.emplace(job.input, slot.size());
     std::error_code error;
     if (plan.folder && !fs::exists(translationsFor(job, translations, true), error)) {
       untranslated.insert(job.input);
@@ -147,16 +147,17 @@ int runLint(const Options& options) {
   if (untranslated.size() == plan.jobs.size()) {
     untranslated.clear();
   }
-  // Each job fills its own slot; the report is written once all are done.
+  // Each job fills the slot at its place in the plan; the report is written
+  // once all are done.
   std::vector<FileLint> files(plan.jobs.size());
   RunOptions runOptions;
   runOptions.jobs = options.jobs;
   runJobs(
       plan.jobs,
-      [&](const Job& job) {
+      [&](const Job& job, std::size_t index) {
         if (untranslated.count(job.input) == 0) {
-          files[slot.at(job.input)] = lintFile(
-              job, encoding, options, translationsFor(job, translations, plan.folder), fit);
+          files[index] = lintFile(job, encoding, options,
+                                  translationsFor(job, translations, plan.folder), fit);
         }
         return JobResult{};
       },

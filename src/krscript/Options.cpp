@@ -1,6 +1,5 @@
 #include "krscript/Options.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
@@ -16,20 +15,48 @@ namespace {
 
 constexpr std::size_t kAny = SIZE_MAX;
 
+// The options a command may take, one bit each. --help and --version go
+// with every command.
+enum Option : unsigned {
+  kOutput = 1u << 0,
+  kEncoding = 1u << 1,
+  kFileFormat = 1u << 2,    // --format po|csv, the kind of translation file
+  kReportFormat = 1u << 3,  // --format text|json, the kind of report
+  kWidth = 1u << 4,
+  kLines = 1u << 5,
+  kWrap = 1u << 6,
+  kSubstitute = 1u << 7,
+  kLanguage = 1u << 8,
+  kSimilarity = 1u << 9,
+  kJobs = 1u << 10,
+  kFailFast = 1u << 11,
+  kInclude = 1u << 12,
+  kExclude = 1u << 13,
+  kEveryCommand = 1u << 14,  // --help, --version
+};
+
+// What a run over a folder takes, whatever it does with the files.
+constexpr unsigned kFolderRun = kJobs | kFailFast | kInclude | kExclude;
+
 // A command: its name, how many input paths it takes, whether it needs -o,
-// and its usage for `krscript COMMAND --help`.
+// the options it takes (any other is a usage error), whether "-o -" writes
+// to standard output (otherwise it is a usage error), and its usage for
+// `krscript COMMAND --help`.
 struct CommandInfo {
   Command command;
   const char* name;
   std::size_t fewestInputs;
   std::size_t mostInputs;
   bool needsOutput;
+  unsigned takes;
+  bool standardOutput;
   const char* inputsError;  // when the count of inputs is wrong
   const char* usage;
 };
 
 constexpr CommandInfo kCommands[] = {
-    {Command::Dump, "dump", 1, 1, false, "dump takes one input path",
+    {Command::Dump, "dump", 1, 1, false, kOutput | kEncoding | kFolderRun, true,
+     "dump takes one input path",
      "Usage: krscript dump SCRIPT|DIR [-o OUT] [--encoding auto|utf-8|cp932] [-j N] "
      "[--fail-fast]\n"
      "                [--include GLOB] [--exclude GLOB]\n"
@@ -38,24 +65,28 @@ constexpr CommandInfo kCommands[] = {
      "A string is \"text\" when it reads back exactly in the encoding (auto: the one\n"
      "that holds the most string bytes of all the run's scripts together, cp932 when\n"
      "none tells), otherwise \"bytes\" in hexadecimal.\n"},
-    {Command::Build, "build", 1, 1, true, "build takes one input path",
+    {Command::Build, "build", 1, 1, true, kOutput | kFolderRun, false, "build takes one input path",
      "Usage: krscript build JSON|DIR -o OUT [-j N] [--fail-fast] [--include GLOB] "
      "[--exclude GLOB]\n"
      "Writes the script a JSON form describes; for a folder, OUT/x.kr for every x.kr.json\n"
      "in it. A JSON form that is not valid is reported with its line and column, and\n"
      "nothing is written for it.\n"},
-    {Command::Check, "check", 1, kAny, false, "check takes one or more input path",
+    {Command::Check, "check", 1, kAny, false, kFolderRun, false,
+     "check takes one or more input path",
      "Usage: krscript check SCRIPT|DIR... [-j N] [--fail-fast] [--include GLOB] "
      "[--exclude GLOB]\n"
      "Decodes scripts and prints one line for each that does not decode:\n"
      "PATH: 0xOFFSET: REASON.\n"},
-    {Command::Extract, "extract", 1, 1, true, "extract takes one input path",
+    {Command::Extract, "extract", 1, 1, true,
+     kOutput | kFileFormat | kEncoding | kLanguage | kFolderRun, false,
+     "extract takes one input path",
      "Usage: krscript extract SCRIPT|DIR -o OUT [--format po|csv] [--encoding "
      "auto|utf-8|cp932] [--language LL] [-j N] [--fail-fast]\n"
      "                [--include GLOB] [--exclude GLOB]\n"
      "Writes every string of a script into a translation file (x.kr gives x.kr.po or\n"
      "x.kr.csv), for translators to fill in; --language fills the PO header's Language.\n"},
-    {Command::Inject, "inject", 2, 2, true, "inject takes a script or folder and its translations",
+    {Command::Inject, "inject", 2, 2, true, kOutput | kWrap | kSubstitute | kEncoding | kFolderRun,
+     false, "inject takes a script or folder and its translations",
      "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [--wrap N] [--substitute TABLE] "
      "[-j N] [--fail-fast]\n"
      "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB]\n"
@@ -67,6 +98,7 @@ constexpr CommandInfo kCommands[] = {
      "--substitute TABLE replaces characters first (a UTF-8 file, CHARACTER<TAB>REPLACEMENT\n"
      "a line, # for comments); --wrap N then breaks lines wider than N cells.\n"},
     {Command::Update, "update", 2, 2, true,
+     kOutput | kSimilarity | kLanguage | kEncoding | kFolderRun, false,
      "update takes a script or folder and its old translations",
      "Usage: krscript update SCRIPT|DIR OLD -o OUT [--similarity 0.6] [--language LL] "
      "[--encoding auto|utf-8|cp932] [-j N] [--fail-fast]\n"
@@ -78,16 +110,19 @@ constexpr CommandInfo kCommands[] = {
      "as --similarity (in characters, 0 to 1); a translation whose text went away is\n"
      "kept as obsolete. Says per script how many were kept, moved, fuzzy, new and\n"
      "obsolete. Nothing is written unless every old file and script can be read.\n"},
-    {Command::Lint, "lint", 2, 2, false, "lint takes a script or folder and its translations",
+    {Command::Lint, "lint", 2, 2, false,
+     kWidth | kWrap | kLines | kSubstitute | kReportFormat | kEncoding | kJobs | kInclude |
+         kExclude,
+     false, "lint takes a script or folder and its translations",
      "Usage: krscript lint SCRIPT|DIR TRANSLATIONS [--width N] [--wrap N] [--lines N] "
      "[--substitute TABLE] [--format text|json] [-j N]\n"
-     "                [--include GLOB] [--exclude GLOB]\n"
+     "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB]\n"
      "Checks translations against their scripts and writes nothing. Errors: stale (the\n"
      "source is not the script's text), unencodable (a character the encoding cannot\n"
      "hold). Warnings: width (a line wider than --width cells), lines (more than --lines\n"
      "lines, after --wrap), markers (placeholders differ), whitespace (leading or\n"
      "trailing spaces differ). Exit status 1 when there is an error.\n"},
-    {Command::Html, "html", 1, 2, true,
+    {Command::Html, "html", 1, 2, true, kOutput | kEncoding | kFolderRun, false,
      "html takes a script or folder and, if any, its translations",
      "Usage: krscript html SCRIPT|DIR [TRANSLATIONS] -o SITE [--encoding auto|utf-8|cp932] "
      "[-j N] [--fail-fast]\n"
@@ -127,13 +162,16 @@ enum class Takes {
   Values,   // a value each time it is given: --include GLOB
 };
 
-// An option: its long name, its short one (or none), what it takes, what a
-// missing value should have been ("a path": "-o needs a path"), and how its
-// value is set. A short option that takes a value may have the value
-// attached, "-j1" as "-j 1"; a long one after '=', "--jobs=1".
+// An option: its long name, its short one (or none), its bit in the
+// options of a command, what it takes, what a missing value should have
+// been ("a path": "-o needs a path"), and how its value is set. A short
+// option that takes a value may have the value attached, "-j1" as "-j 1"; a
+// long one after '=', "--jobs=1". One name may stand for options of
+// different commands (--format): each command takes the one of its own.
 struct OptionInfo {
   const char* longName;
   const char* shortName;
+  Option option;
   Takes takes;
   const char* needs;
   Setter set;
@@ -161,19 +199,21 @@ std::optional<std::string> setEncoding(Options& options, const std::string&,
   return std::nullopt;
 }
 
-// --format names a kind of translation file for extract and a kind of report
-// for lint; which of the two it may name is checked once the command is known.
-std::optional<std::string> setFormat(Options& options, const std::string& word,
-                                     const std::string& value) {
-  if (value == "po" || value == "csv") {
-    options.format = value == "po" ? TranslationFormat::Po : TranslationFormat::Csv;
-    options.formatNamesReport = false;
-  } else if (value == "text" || value == "json") {
-    options.report = value == "text" ? ReportFormat::Text : ReportFormat::Json;
-    options.formatNamesReport = true;
-  } else {
-    return word + " needs po or csv (extract), text or json (lint)";
+std::optional<std::string> setFileFormat(Options& options, const std::string& word,
+                                         const std::string& value) {
+  if (value != "po" && value != "csv") {
+    return word + " needs po or csv";
   }
+  options.format = value == "po" ? TranslationFormat::Po : TranslationFormat::Csv;
+  return std::nullopt;
+}
+
+std::optional<std::string> setReportFormat(Options& options, const std::string& word,
+                                           const std::string& value) {
+  if (value != "text" && value != "json") {
+    return "lint " + word + " needs text or json";
+  }
+  options.report = value == "text" ? ReportFormat::Text : ReportFormat::Json;
   return std::nullopt;
 }
 
@@ -236,56 +276,58 @@ std::optional<std::string> addPattern(std::vector<std::string>& patterns, const 
 }
 
 constexpr OptionInfo kOptions[] = {
-    {"--output", "-o", Takes::Value, "a path", setOutput},
-    {"--encoding", nullptr, Takes::Value, "auto, utf-8 or cp932", setEncoding},
-    {"--format", nullptr, Takes::Value, "po or csv (extract), text or json (lint)", setFormat},
-    {"--width", nullptr, Takes::Value, "a number of cells, 1 to 100000",
+    {"--output", "-o", kOutput, Takes::Value, "a path", setOutput},
+    {"--encoding", nullptr, kEncoding, Takes::Value, "auto, utf-8 or cp932", setEncoding},
+    {"--format", nullptr, kFileFormat, Takes::Value, "po or csv", setFileFormat},
+    {"--format", nullptr, kReportFormat, Takes::Value, "text or json", setReportFormat},
+    {"--width", nullptr, kWidth, Takes::Value, "a number of cells, 1 to 100000",
      [](Options& options, const std::string& word, const std::string& value) {
        return setCount(options.width, word, value);
      }},
-    {"--lines", nullptr, Takes::Value, "a number of lines, 1 to 100000",
+    {"--lines", nullptr, kLines, Takes::Value, "a number of lines, 1 to 100000",
      [](Options& options, const std::string& word, const std::string& value) {
        return setCount(options.lines, word, value);
      }},
-    {"--wrap", nullptr, Takes::Value, "a number of cells, 1 to 100000",
+    {"--wrap", nullptr, kWrap, Takes::Value, "a number of cells, 1 to 100000",
      [](Options& options, const std::string& word, const std::string& value) {
        return setCount(options.wrap, word, value);
      }},
-    {"--substitute", nullptr, Takes::Value, "a table",
+    {"--substitute", nullptr, kSubstitute, Takes::Value, "a table",
      [](Options& options, const std::string&,
         const std::string& value) -> std::optional<std::string> {
        options.substitute = value;
        return std::nullopt;
      }},
-    {"--language", nullptr, Takes::Value, "a language code such as es or pt_BR", setLanguage},
-    {"--similarity", nullptr, Takes::Value, "a number from 0 to 1", setSimilarity},
-    {"--jobs", "-j", Takes::Value, "a number of files at once, 1 to 256", setJobs},
-    {"--fail-fast", nullptr, Takes::Nothing, nullptr,
+    {"--language", nullptr, kLanguage, Takes::Value, "a language code such as es or pt_BR",
+     setLanguage},
+    {"--similarity", nullptr, kSimilarity, Takes::Value, "a number from 0 to 1", setSimilarity},
+    {"--jobs", "-j", kJobs, Takes::Value, "a number of files at once, 1 to 256", setJobs},
+    {"--fail-fast", nullptr, kFailFast, Takes::Nothing, nullptr,
      [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
        options.failFast = true;
        return std::nullopt;
      }},
-    {"--include", nullptr, Takes::Values, "a pattern",
+    {"--include", nullptr, kInclude, Takes::Values, "a pattern",
      [](Options& options, const std::string& word, const std::string& value) {
        return addPattern(options.include, word, value);
      }},
-    {"--exclude", nullptr, Takes::Values, "a pattern",
+    {"--exclude", nullptr, kExclude, Takes::Values, "a pattern",
      [](Options& options, const std::string& word, const std::string& value) {
        return addPattern(options.exclude, word, value);
      }},
-    {"--help", "-h", Takes::Nothing, nullptr,
+    {"--help", "-h", kEveryCommand, Takes::Nothing, nullptr,
      [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
        options.help = true;
        return std::nullopt;
      }},
-    {"--version", nullptr, Takes::Nothing, nullptr,
+    {"--version", nullptr, kEveryCommand, Takes::Nothing, nullptr,
      [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
        options.version = true;
        return std::nullopt;
      }},
 };
 
-// The option a word names, with the value attached to it if any.
+// The first option a word names, with the value attached to it if any.
 const OptionInfo* findOption(std::string& word, std::optional<std::string>& attached) {
   if (word.rfind("--", 0) == 0) {
     const std::size_t equals = word.find('=');
@@ -308,21 +350,46 @@ const OptionInfo* findOption(std::string& word, std::optional<std::string>& atta
   return nullptr;
 }
 
+// Of the options named as `found` is, the one `command` takes (any, with no
+// command); null when it takes none of them.
+const OptionInfo* optionFor(const CommandInfo* command, const OptionInfo& found) {
+  for (const OptionInfo& option : kOptions) {
+    if (std::string_view(option.longName) == found.longName &&
+        (command == nullptr || option.option == kEveryCommand ||
+         (command->takes & option.option) != 0)) {
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
 Problem usageError(std::string message) {
   return Problem{{}, std::move(message)};
 }
+
+// An option as the command line gives it: the word that names it and its
+// value, before the command it goes with is known.
+struct GivenOption {
+  const OptionInfo* named;
+  std::string word;
+  std::optional<std::string> value;
+  bool attached = false;
+};
 
 }  // namespace
 
 Expected<Options> parseOptions(const std::vector<std::string>& arguments) {
   Options options;
   const CommandInfo* command = nullptr;
-  std::set<const OptionInfo*> given;
+  std::vector<GivenOption> given;
+  bool helpOrVersion = false;
   bool optionsEnded = false;
+  // First the words are sorted out, options and their values from the
+  // command and its inputs: an option may come before its command.
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::string word = arguments[i];
     if (optionsEnded || word.empty() || word[0] != '-' || word == "-") {
-      if (command != nullptr || options.help || options.version) {
+      if (command != nullptr || helpOrVersion) {
         options.inputs.push_back(word);
         continue;
       }
@@ -350,22 +417,36 @@ Expected<Options> parseOptions(const std::vector<std::string>& arguments) {
     if (option == nullptr) {
       return usageError("unknown option '" + word + "'");
     }
-    std::string value;
+    helpOrVersion = helpOrVersion || option->option == kEveryCommand;
+    GivenOption& added =
+        given.emplace_back(GivenOption{option, word, attached, attached.has_value()});
+    if (option->takes != Takes::Nothing && !attached && i + 1 < arguments.size()) {
+      added.value = arguments[++i];
+    }
+  }
+  // Then each option is taken as its command takes it, in the order given.
+  std::set<const OptionInfo*> set;
+  for (const GivenOption& item : given) {
+    const OptionInfo* option = optionFor(command, *item.named);
+    if (option == nullptr) {
+      return usageError(std::string(command->name) + " does not take " + item.word);
+    }
     if (option->takes == Takes::Nothing) {
-      if (attached) {
-        return usageError(word + " takes no value");
+      if (item.attached) {
+        return usageError(item.word + " takes no value");
       }
-    } else if (attached) {
-      value = *attached;
-    } else if (i + 1 < arguments.size()) {
-      value = arguments[++i];
-    } else {
-      return usageError(word + " needs " + option->needs);
+    } else if (!item.value) {
+      return usageError(item.word + " needs " + option->needs);
     }
-    if (option->takes == Takes::Value && !given.insert(option).second) {
-      return usageError(word + " is given twice");
+    if (option->takes == Takes::Value && !set.insert(option).second) {
+      return usageError(item.word + " is given twice");
     }
-    if (std::optional<std::string> error = option->set(options, word, value)) {
+    if (option->option == kOutput && *item.value == "-" && command != nullptr &&
+        !command->standardOutput) {
+      return usageError(std::string(command->name) + " writes files, not standard output");
+    }
+    if (std::optional<std::string> error =
+            option->set(options, item.word, item.value.value_or(std::string()))) {
       return usageError(*error);
     }
   }
@@ -381,22 +462,6 @@ Expected<Options> parseOptions(const std::vector<std::string>& arguments) {
   }
   if (!options.output && command->needsOutput) {
     return usageError(std::string(command->name) + " needs -o OUT");
-  }
-  const bool lint = options.command == Command::Lint;
-  const bool formatGiven = std::any_of(given.begin(), given.end(), [](const OptionInfo* option) {
-    return std::string_view(option->longName) == "--format";
-  });
-  if (lint && formatGiven && !options.formatNamesReport) {
-    return usageError("lint --format needs text or json");
-  }
-  if (!lint && options.formatNamesReport) {
-    return usageError("--format needs po or csv");
-  }
-  if (!lint && (options.width != 0 || options.lines != 0)) {
-    return usageError("--width and --lines are for lint");
-  }
-  if (!lint && options.command != Command::Inject && (options.wrap != 0 || options.substitute)) {
-    return usageError("--wrap and --substitute are for inject and lint");
   }
   return options;
 }

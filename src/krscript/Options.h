@@ -21,23 +21,23 @@ enum class TranslationFormat { Po, Csv };
 enum class ReportFormat { Text, Json };
 
 // A krscript command line, parsed. An option is one field here and one row
-// of the option table in Options.cpp.
+// of the option table in Options.cpp; which options a command takes is said
+// where the command is declared there, and any other is a usage error.
 struct Options {
   Command command = Command::None;
   std::vector<std::string> inputs;
-  std::optional<std::string> output;                 // -o, never empty
+  std::optional<std::string> output;                 // -o, never empty; "-" for standard output
   std::optional<Encoding> encoding;                  // --encoding; none for auto
   TranslationFormat format = TranslationFormat::Po;  // --format, for extract
   ReportFormat report = ReportFormat::Text;          // --format, for lint
-  bool formatNamesReport = false;  // --format named a report (lint's), not a file (extract's)
-  std::size_t width = 0;           // --width, for lint; 0 for none
-  std::size_t lines = 0;           // --lines, for lint; 0 for none
-  std::size_t wrap = 0;            // --wrap, for inject and lint; 0 for none
-  std::optional<std::string> substitute;  // --substitute, for inject and lint
-  double similarity = 0.6;                // --similarity, for update
-  std::string language;                   // --language, for extract and update
-  unsigned jobs = 0;                      // -j; 0 for one per core
-  bool failFast = false;                  // --fail-fast
+  std::size_t width = 0;                             // --width, for lint; 0 for none
+  std::size_t lines = 0;                             // --lines, for lint; 0 for none
+  std::size_t wrap = 0;                              // --wrap, for inject and lint; 0 for none
+  std::optional<std::string> substitute;             // --substitute, for inject and lint
+  double similarity = 0.6;                           // --similarity, for update
+  std::string language;                              // --language, for extract and update
+  unsigned jobs = 0;                                 // -j; 0 for one per core
+  bool failFast = false;                             // --fail-fast
   // --include and --exclude, in the order given: which files of a folder a
   // run takes (batch/PathFilter.h).
   std::vector<std::string> include;

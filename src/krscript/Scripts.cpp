@@ -30,11 +30,18 @@ Plan planJobs(const Options& options, const std::string& input,
               const std::function<std::optional<fs::path>(const fs::path&)>& outputFor) {
   Plan plan;
   const fs::path inputPath = pathFromUtf8(input);
+  const bool standardOutput = options.output && *options.output == "-";
   const std::optional<fs::path> output =
-      options.output ? std::optional<fs::path>(pathFromUtf8(*options.output)) : std::nullopt;
+      options.output && !standardOutput ? std::optional<fs::path>(pathFromUtf8(*options.output))
+                                        : std::nullopt;
   std::error_code error;
   if (fs::is_directory(inputPath, error)) {
     plan.folder = true;
+    if (standardOutput) {
+      plan.usageError = std::string(commandName(options.command)) +
+                        " of a folder writes files, not standard output";
+      return plan;
+    }
     // check and lint read a folder and write nothing.
     if (!output && options.command != Command::Check && options.command != Command::Lint) {
       plan.usageError = std::string(commandName(options.command)) + " of a folder needs -o OUTDIR";
@@ -45,7 +52,7 @@ Plan planJobs(const Options& options, const std::string& input,
     return plan;
   }
   Job job{inputPath, {}, pathToUtf8(inputPath), inputPath.filename()};
-  if (output && options.command != Command::Check) {
+  if (output) {
     job.output = *output;
     if (fs::is_directory(*output, error)) {
       job.output /= outputFor(inputPath.filename()).value_or(inputPath.filename());
@@ -55,42 +62,63 @@ Plan planJobs(const Options& options, const std::string& input,
   return plan;
 }
 
-int runPlan(const Plan& plan, const Options& options,
-            const std::function<JobResult(const Job&)>& run) {
+bool guardOutputs(Plan& plan) {
+  if (plan.guarded) {
+    return false;
+  }
+  plan.guarded = true;
+  std::vector<Job>& jobs = plan.jobs;
+  if (plan.replacedWhole.empty() &&
+      std::none_of(jobs.begin(), jobs.end(), [](const Job& job) { return !job.output.empty(); })) {
+    return false;  // nothing is written but to standard output
+  }
+  InputFiles inputs;
+  for (const Job& job : jobs) {
+    inputs.add(job.input);
+  }
+  for (const fs::path& input : plan.otherInputs) {
+    inputs.add(input);
+  }
+  std::vector<std::string> refusals = outputsOverInputs(jobs, inputs);
+  if (!plan.replacedWhole.empty()) {
+    if (const fs::path* lost = inputs.inside(plan.replacedWhole)) {
+      // The folder goes whole: every job is refused, for none can be
+      // written without the others.
+      for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (jobs[i].failure.empty() && refusals[i].empty()) {
+          refusals[i] = wouldReplace(jobs[i], plan.replacedWhole, *lost);
+        }
+      }
+    }
+  }
+  bool refused = false;
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    if (!refusals[i].empty()) {
+      jobs[i].failure = std::move(refusals[i]);
+      refused = true;
+    }
+  }
+  return refused;
+}
+
+int usageFailure(Command command, const std::string& error) {
+  std::fprintf(stderr, "krscript: %s\n%s", error.c_str(), usage(command).c_str());
+  return 2;
+}
+
+int runPlan(Plan& plan, const Options& options,
+            const std::function<JobResult(const Job&, std::size_t)>& run, RunCount* count) {
   if (!plan.usageError.empty()) {
-    std::fprintf(stderr, "krscript: %s\n%s", plan.usageError.c_str(),
-                 usage(options.command).c_str());
-    return 2;
+    return usageFailure(options.command, plan.usageError);
   }
   std::fputs(plan.notes.c_str(), stderr);
-  const std::vector<Job>& jobs = plan.jobs;
-  std::vector<std::string> refusals;
-  if (std::any_of(jobs.begin(), jobs.end(), [](const Job& job) { return !job.output.empty(); })) {
-    InputFiles inputs;
-    for (const Job& job : jobs) {
-      inputs.add(job.input);
-    }
-    for (const fs::path& input : plan.otherInputs) {
-      inputs.add(input);
-    }
-    refusals = outputsOverInputs(jobs, inputs);
-  }
+  guardOutputs(plan);
   RunOptions runOptions;
   runOptions.jobs = options.jobs;
   runOptions.failFast = options.failFast;
   runOptions.summary = plan.folder || plan.jobs.size() > 1;
-  // The jobs run as the plan holds them: a command may find a job's place
-  // in the plan from its address.
-  return runJobs(
-      jobs,
-      [&](const Job& job) {
-        const auto index = static_cast<std::size_t>(&job - jobs.data());
-        if (index < refusals.size() && !refusals[index].empty()) {
-          return JobResult{false, "", refusals[index]};
-        }
-        return run(job);
-      },
-      runOptions);
+  runOptions.count = count;
+  return runJobs(plan.jobs, run, runOptions);
 }
 
 Expected<void> decodeScriptFile(const Job& job, DecodedScript& script) {
@@ -191,6 +219,31 @@ fs::path translationsFor(const Job& job, const fs::path& translations, bool fold
   fs::path missing = translations / job.relative;
   missing += ".po";
   return missing;
+}
+
+std::string twoTranslationFiles(const fs::path& po, const fs::path& csv) {
+  return pathToUtf8(po) + " and " + pathToUtf8(csv) +
+         ": two translation files for one script: keep one\n";
+}
+
+std::string declareTranslationFiles(Plan& plan, const fs::path& translations) {
+  std::string refusals;
+  for (const Job& job : plan.jobs) {
+    plan.otherInputs.push_back(translationsFor(job, translations, plan.folder));
+    if (!plan.folder || !job.failure.empty()) {
+      continue;
+    }
+    fs::path po = translations / job.relative;
+    po += ".po";
+    fs::path csv = translations / job.relative;
+    csv += ".csv";
+    std::error_code error;
+    if (fs::exists(po, error) && fs::exists(csv, error)) {
+      plan.otherInputs.push_back(csv);
+      refusals += twoTranslationFiles(po, csv);
+    }
+  }
+  return refusals;
 }
 
 std::string describeStop(const DecodeStop& stop) {

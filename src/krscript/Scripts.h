@@ -18,30 +18,51 @@ namespace krlist {
 // What every command of krscript shares: the files a command runs on, and a
 // script read whole.
 
-// The jobs of a command: one input file, or every file of a folder.
+// The jobs of a command: one input file, or every file of a folder, and
+// every other file the run reads.
 struct Plan {
   std::vector<Job> jobs;
   std::string notes;       // what was passed over, one line each
   bool folder = false;     // the input was a folder
   std::string usageError;  // the command cannot run on this input as asked
-  // What the run reads besides its jobs' inputs (translation files, the
-  // other paths dropped with this one): no output may replace them either.
+  // Every file the run reads besides its jobs' inputs (translation files,
+  // old translation files, tables, the other paths dropped with this one):
+  // a command declares each here, for no output may replace any of them.
   std::vector<std::filesystem::path> otherInputs;
+  // A folder the run replaces whole at its end (a site), or empty: no input
+  // may lie in it.
+  std::filesystem::path replacedWhole;
+  bool guarded = false;  // guardOutputs has refused what it had to
 };
 
 // Plans a command on `input`. For a folder, `outputFor` names each file's
 // output relative to the -o folder, or leaves the file out; for a single
-// file whose -o is a folder, it names the output in it.
+// file whose -o is a folder, it names the output in it. "-o -" names
+// standard output, for a single file.
 Plan planJobs(
     const Options& options, const std::string& input,
     const std::function<std::optional<std::filesystem::path>(const std::filesystem::path&)>&
         outputFor);
 
-// Runs the plan's jobs as the options say, and returns the exit status. A
-// job whose output would replace an input of the run, its own or another's,
-// fails before anything is written.
-int runPlan(const Plan& plan, const Options& options,
-            const std::function<JobResult(const Job&)>& run);
+// The one guard of every command that writes: a job whose output would
+// replace an input of the run (its own, another job's, or one of
+// `otherInputs`, by whatever spelling, link or hard link), and every job
+// when an input lies in `replacedWhole`, fails with "NAME: the output OUT
+// would replace the input IN" before any job runs. Returns whether any job
+// was refused. Called again it does nothing more.
+bool guardOutputs(Plan& plan);
+
+// Says a usage error of `command` and its usage on standard error: 2, the
+// exit status.
+int usageFailure(Command command, const std::string& error);
+
+// Runs the plan's jobs as the options say, each given its place in the
+// plan, and returns the exit status: 2 for the plan's usage error. The
+// outputs are guarded first (guardOutputs). With `count`, how the jobs went
+// is added to it.
+int runPlan(Plan& plan, const Options& options,
+            const std::function<JobResult(const Job&, std::size_t)>& run,
+            RunCount* count = nullptr);
 
 // Opens, reads and decodes a job's input as far as it goes: a problem when
 // the file cannot be opened or read.
@@ -79,6 +100,15 @@ std::string folderPath(const Job& job);
 // the script's path with ".po" (or else ".csv") added.
 std::filesystem::path translationsFor(const Job& job, const std::filesystem::path& translations,
                                       bool folder);
+
+// What is said of two translation files of one script, x.kr.po and
+// x.kr.csv, of which none can be taken over the other: a line.
+std::string twoTranslationFiles(const std::filesystem::path& po, const std::filesystem::path& csv);
+
+// Declares the translation file of each job (translationsFor) as an input
+// of the run. Returns a line (twoTranslationFiles) for every script of a
+// folder run that has two, empty when none has: the run must then not go on.
+std::string declareTranslationFiles(Plan& plan, const std::filesystem::path& translations);
 
 // Why a decode stopped, in words: "unknown opcode 0x01".
 std::string describeStop(const DecodeStop& stop);

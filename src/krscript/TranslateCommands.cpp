@@ -199,10 +199,6 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& f
   if (!encoding) {
     return failure(encoding.problem());
   }
-  std::error_code ignored;
-  if (fs::equivalent(translationsPath, job.output, ignored)) {
-    return {false, "", pathToUtf8(job.output) + ": the output would replace the translations\n"};
-  }
   InjectReport report;
   const Expected<void> written = writeOutput(job, [&](TextOutput& out) -> Expected<void> {
     report = injectStrings(listing, script.stop.endMarker, translations, *encoding, fit, out);
@@ -259,7 +255,7 @@ int runExtract(const Options& options) {
   if (encoding.guessed) {
     plan.notes += kEncodingGuessed;
   }
-  return runPlan(plan, options, [&options, &encoding](const Job& job) {
+  return runPlan(plan, options, [&options, &encoding](const Job& job, std::size_t) {
     return extractStrings(job, options, encoding.encoding);
   });
 }
@@ -272,8 +268,13 @@ int runInject(const Options& options) {
   Plan plan = planJobs(options, options.inputs[0],
                        [](const fs::path& relative) { return std::optional<fs::path>(relative); });
   const fs::path translations = pathFromUtf8(options.inputs[1]);
-  for (const Job& job : plan.jobs) {
-    plan.otherInputs.push_back(translationsFor(job, translations, plan.folder));
+  const std::string twoFiles = declareTranslationFiles(plan, translations);
+  if (options.substitute) {
+    plan.otherInputs.push_back(pathFromUtf8(*options.substitute));
+  }
+  if (!twoFiles.empty()) {
+    std::fputs(twoFiles.c_str(), stderr);
+    return 1;
   }
   // Each translation file tells whatever the scripts do not: nothing is said
   // for the run.
@@ -294,7 +295,7 @@ int runInject(const Options& options) {
       untranslated.clear();
     }
   }
-  return runPlan(plan, options, [&](const Job& job) {
+  return runPlan(plan, options, [&](const Job& job, std::size_t) {
     if (untranslated.count(job.input) != 0) {
       return copyUnchanged(job);
     }

@@ -44,7 +44,9 @@ struct OldFile {
 };
 
 // Finds the old translation files: the one named, or every .po and .csv file
-// in the folder named. False, reported, when the folder cannot be listed.
+// in the folder named. False, reported, when the folder cannot be listed, or
+// when a script has two (x.kr.po and x.kr.csv): neither can be taken for
+// its translations over the other.
 bool findOldFiles(const fs::path& old, bool folder, const Options& options,
                   std::vector<OldFile>& files) {
   if (!folder) {
@@ -69,7 +71,21 @@ bool findOldFiles(const fs::path& old, bool folder, const Options& options,
       file.script = slashed(script);
     }
   }
-  return true;
+  // Listed in path order, so that one script's two files are neighbours.
+  std::map<std::string, const OldFile*> byScript;
+  bool two = false;
+  for (const OldFile& file : files) {
+    const auto [found, added] = byScript.emplace(file.script, &file);
+    if (!added) {
+      const bool firstIsPo = !isCsv(found->second->path);
+      std::fputs(twoTranslationFiles(firstIsPo ? found->second->path : file.path,
+                                     firstIsPo ? file.path : found->second->path)
+                     .c_str(),
+                 stderr);
+      two = true;
+    }
+  }
+  return !two;
 }
 
 // Reads an old file's entries and header; the problem names the file.
@@ -126,11 +142,9 @@ int runUpdate(const Options& options) {
   }
   const bool folder = fs::is_directory(input, error);
   if (folder != fs::is_directory(old, error)) {
-    std::fprintf(stderr, "krscript: %s\n%s",
-                 folder ? "update of a folder takes the folder of its old translation files"
-                        : "update of a script takes its old translation file, not a folder",
-                 usage(Command::Update).c_str());
-    return 2;
+    return usageFailure(Command::Update,
+                        folder ? "update of a folder takes the folder of its old translation files"
+                               : "update of a script takes its old translation file, not a folder");
   }
 
   std::vector<OldFile> oldFiles;
@@ -164,20 +178,21 @@ int runUpdate(const Options& options) {
     return std::optional<fs::path>(output);
   });
   if (!plan.usageError.empty()) {
-    return runPlan(plan, options, [](const Job&) { return JobResult{}; });
+    return usageFailure(Command::Update, plan.usageError);
   }
   if (plan.jobs.empty()) {
     std::fprintf(stderr, "%s: no scripts to update\n", options.inputs[0].c_str());
     return 1;
   }
-  for (const Job& job : plan.jobs) {
-    for (const OldFile& file : oldFiles) {
-      if (fs::equivalent(job.output, file.path, error)) {
-        std::fprintf(stderr, "%s: the output would replace the old translations\n",
-                     pathToUtf8(job.output).c_str());
-        return 1;
-      }
+  for (const OldFile& file : oldFiles) {
+    plan.otherInputs.push_back(file.path);
+  }
+  if (guardOutputs(plan)) {
+    for (const Job& job : plan.jobs) {
+      std::fputs(job.failure.c_str(), stderr);
     }
+    std::fputs("krscript: nothing written\n", stderr);
+    return 1;
   }
 
   // Every script decoded and its strings taken, as extract would.
@@ -203,8 +218,8 @@ int runUpdate(const Options& options) {
   quiet.failFast = options.failFast;
   const int decoded = runJobs(
       plan.jobs,
-      [&](const Job& job) {
-        NewScript& script = scripts[static_cast<std::size_t>(&job - plan.jobs.data())];
+      [&](const Job& job, std::size_t index) {
+        NewScript& script = scripts[index];
         DecodedScript decoded;
         JobResult result;
         if (Expected<void> read = decodeWholeScript(job, decoded); !read) {
@@ -278,8 +293,7 @@ int runUpdate(const Options& options) {
   writing.summary = plan.folder;
   const int status = runJobs(
       plan.jobs,
-      [&](const Job& job) {
-        const std::size_t s = static_cast<std::size_t>(&job - plan.jobs.data());
+      [&](const Job& job, std::size_t s) {
         const NewScript& script = scripts[s];
         const UpdatedScript& result = updated[s];
         const Expected<void> written = writeOutput(job, [&](TextOutput& out) -> Expected<void> {

@@ -466,7 +466,8 @@ def check_device_outputs(options, work):
                                 stdout=stdout, stderr=subprocess.PIPE, timeout=60)
     err = result.stderr.decode('utf-8', 'replace')
     expect(result.returncode == 1 and
-           err == 'krscript: cannot write to standard output\nPress enter to exit...',
+           err == 'total: 1 ok, 0 failed\nkrscript: cannot write to standard output\n'
+                  'Press enter to exit...',
            f'drop mode reporting into {full}: status {result.returncode}, {err!r}')
 
 
@@ -634,6 +635,83 @@ def check_non_utf8_names(options, work):
     print('a name that is not UTF-8 is written as the same UTF-8 text by every command')
 
 
+def snapshot(folder):
+    """Every file and link under `folder`: its bytes, or where a link points."""
+    files = {}
+    for root, dirs, names in os.walk(folder):
+        for name in dirs + names:
+            path = os.path.join(root, name)
+            if os.path.islink(path):
+                files[path] = ('link', os.readlink(path))
+            elif os.path.isfile(path):
+                with open(path, 'rb') as f:
+                    files[path] = ('file', f.read())
+    return files
+
+
+def check_outputs_over_inputs(options, work):
+    """Every command that writes refuses, before it writes anything, an -o
+    that names a file the run reads by another spelling (in/../in/x), a
+    link or a hard link: its script, its translation file, the old
+    translation file of update, the --substitute table, or for html a site
+    folder that holds the script. The run fails and every file stays as it
+    was."""
+    os.mkdir(os.path.join(work, 'in'))
+    os.mkdir(os.path.join(work, 'tr'))
+    with open(os.path.join(work, 'in', 'a.kr'), 'wb') as f:
+        f.write(string_script([b'Alice']))
+    with open(os.path.join(work, 'table.txt'), 'w', encoding='utf-8') as f:
+        f.write('\u00e9\te\n')
+    for args in (['dump', 'in/a.kr', '-o', 'in/a.kr.json'],
+                 ['extract', 'in/a.kr', '-o', 'tr/a.kr.po']):
+        status, _, err = run(options.krscript, args + ['--encoding', 'utf-8'], work)
+        expect(status == 0, f'{args}: status {status}, {err!r}')
+
+    spelt = [0]
+
+    def spellings(path, folder=False):
+        """The path as another spelling, a link to it and a hard link to it."""
+        spelt[0] += 1
+        head, tail = os.path.split(path)
+        yield f'{head}/../{head}/{tail}' if head else f'in/../{tail}'
+        link = f'link{spelt[0]}'
+        os.symlink(os.path.join(work, path), os.path.join(work, link))
+        yield link
+        if not folder:
+            hard = f'hard{spelt[0]}'
+            os.link(os.path.join(work, path), os.path.join(work, hard))
+            yield hard
+
+    # The command, the file its -o replaces, the job that says so, and the
+    # input named in the message when it is not the job's own.
+    cases = [
+        (['dump', 'in/a.kr'], 'in/a.kr', 'in/a.kr', None),
+        (['build', 'in/a.kr.json'], 'in/a.kr.json', 'in/a.kr.json', None),
+        (['extract', 'in/a.kr'], 'in/a.kr', 'in/a.kr', None),
+        (['inject', 'in/a.kr', 'tr/a.kr.po'], 'in/a.kr', 'in/a.kr', None),
+        (['inject', 'in/a.kr', 'tr/a.kr.po'], 'tr/a.kr.po', 'in/a.kr', 'tr/a.kr.po'),
+        (['inject', 'in/a.kr', 'tr/a.kr.po', '--substitute', 'table.txt'], 'table.txt',
+         'in/a.kr', 'table.txt'),
+        (['update', 'in/a.kr', 'tr/a.kr.po'], 'in/a.kr', 'in/a.kr', None),
+        (['update', 'in/a.kr', 'tr/a.kr.po'], 'tr/a.kr.po', 'in/a.kr', 'tr/a.kr.po'),
+        (['html', 'in/a.kr'], 'in/a.kr', 'in/a.kr', None),
+        (['html', 'in/a.kr', 'tr/a.kr.po'], 'tr/a.kr.po', 'in/a.kr', 'tr/a.kr.po'),
+        (['html', 'in/a.kr', 'tr/a.kr.po'], 'in', 'in/a.kr', None),
+    ]
+    runs = 0
+    for args, replaced, job, named in cases:
+        for output in spellings(replaced, folder=replaced == 'in'):
+            before = snapshot(work)
+            status, _, err = run(options.krscript, args + ['-o', output], work)
+            line = (f'{job}: the output {output} would replace the input'
+                    f'{" " + named if named else ""}\n')
+            command = ' '.join(args + ['-o', output])
+            expect(status == 1 and line in err, f'{command}: status {status}, {err!r}')
+            expect(snapshot(work) == before, f'{command}: a file was written or changed')
+            runs += 1
+    print(f'{runs} runs: every output over an input refused, nothing written')
+
+
 CHECKS = {
     'huge-text': check_huge_text,
     'out-of-memory': check_out_of_memory,
@@ -651,6 +729,7 @@ CHECKS = {
     'changed-while-read': check_changed_while_read,
     'untouched-translations': check_untouched_translations,
     'non-utf8-names': check_non_utf8_names,
+    'outputs-over-inputs': check_outputs_over_inputs,
 }
 
 
