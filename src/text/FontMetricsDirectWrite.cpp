@@ -64,7 +64,7 @@ class DirectWriteFace final : public FontMetrics {
     IDWriteFontFile* files[] = {file.get()};
     if (FAILED(factory_->CreateFontFace(faceType, 1, files, faceIndex, DWRITE_FONT_SIMULATIONS_NONE,
                                         face_.out()))) {
-      return "a damaged font: face " + std::to_string(faceIndex) + " cannot be read";
+      return "a damaged font: its tables cannot be read";
     }
     // A symbol font maps its glyphs to private code points rather than to
     // Unicode, which FreeType's reading refuses alike.

@@ -51,7 +51,7 @@ class FreeTypeFace final : public FontMetrics {
     }
     if (FT_New_Memory_Face(library_, data, size, static_cast<FT_Long>(faceIndex), &face_) != 0) {
       face_ = nullptr;
-      return "a damaged font: face " + std::to_string(faceIndex) + " cannot be read";
+      return "a damaged font: its tables cannot be read";
     }
     if (!FT_IS_SFNT(face_)) {
       return "not a TrueType or OpenType font, nor a collection of them";
