@@ -99,20 +99,17 @@ Expected<WidthsTable> WidthsTable::read(std::string_view text, const std::string
   return table;
 }
 
-std::optional<std::uint32_t> WidthsTable::advance(char32_t character) {
+std::optional<std::uint32_t> WidthsTable::readAdvance(char32_t character) {
   const auto found = widths_.find(character);
   return found == widths_.end() ? default_ : found->second;
 }
 
-TextMeasure::TextMeasure(std::shared_ptr<FontMetrics> face, std::uint32_t pixelsPerEm)
-    : face_(std::move(face)),
-      scale_(face_->fixedSize() ? 1 : std::clamp<std::uint32_t>(pixelsPerEm, 1, kMaxPixelsPerEm)),
-      perEm_(std::max<std::uint32_t>(face_->unitsPerEm(), 1)),
-      pages_(kCodePoints >> kPageBits) {}
-
-std::optional<std::uint32_t> TextMeasure::advance(char32_t character) {
+std::optional<std::uint32_t> FontMetrics::advance(char32_t character) {
   if (character >= kCodePoints) {
     return std::nullopt;
+  }
+  if (pages_.empty()) {
+    pages_.resize(kCodePoints >> kPageBits);
   }
   std::unique_ptr<Page>& page = pages_[character >> kPageBits];
   if (!page) {
@@ -121,7 +118,7 @@ std::optional<std::uint32_t> TextMeasure::advance(char32_t character) {
   }
   std::int32_t& known = (*page)[character & ((std::size_t{1} << kPageBits) - 1)];
   if (known == kUnknown) {
-    const std::optional<std::uint32_t> units = face_->advance(character);
+    const std::optional<std::uint32_t> units = readAdvance(character);
     known = units ? static_cast<std::int32_t>(std::min(*units, kMaxAdvance)) : kNoGlyph;
   }
   if (known == kNoGlyph) {
@@ -130,11 +127,16 @@ std::optional<std::uint32_t> TextMeasure::advance(char32_t character) {
   return static_cast<std::uint32_t>(known);
 }
 
-TextWidth TextMeasure::measure(std::string_view utf8) {
+TextMeasure::TextMeasure(std::shared_ptr<FontMetrics> face, std::uint32_t pixelsPerEm)
+    : face_(std::move(face)),
+      scale_(face_->fixedSize() ? 1 : std::clamp<std::uint32_t>(pixelsPerEm, 1, kMaxPixelsPerEm)),
+      perEm_(std::max<std::uint32_t>(face_->unitsPerEm(), 1)) {}
+
+TextWidth TextMeasure::measure(std::string_view utf8) const {
   TextWidth width;
   for (std::size_t at = 0; at < utf8.size();) {
     const char32_t character = nextCharacter(utf8, at);
-    if (const std::optional<std::uint32_t> units = advance(character)) {
+    if (const std::optional<std::uint32_t> units = face_->advance(character)) {
       width.units = std::min(width.units + *units, kMaxUnits);
     } else if (std::find(width.missing.begin(), width.missing.end(), character) ==
                width.missing.end()) {

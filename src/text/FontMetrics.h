@@ -25,6 +25,9 @@ namespace krlist {
 // worked out at the end, rounded up.
 class FontMetrics {
  public:
+  FontMetrics() = default;
+  FontMetrics(FontMetrics&&) = default;
+  FontMetrics& operator=(FontMetrics&&) = default;
   virtual ~FontMetrics() = default;
 
   // The design units in an em. A widths table gives 1: its units are pixels.
@@ -32,10 +35,26 @@ class FontMetrics {
   // True for a widths table, whose pixels are those of the one size the game
   // draws, so that a box's `size` does not scale them.
   virtual bool fixedSize() const { return false; }
+
   // The advance of a character in design units; nullopt when the face has no
   // glyph for it (a font maps it to glyph 0, or a widths table neither lists
-  // it nor has a default).
-  virtual std::optional<std::uint32_t> advance(char32_t character) = 0;
+  // it nor has a default). Each character is read from the face once and
+  // kept, so that every box and every size measured in the face shares what
+  // was read. Not to be called from two threads at once.
+  std::optional<std::uint32_t> advance(char32_t character);
+
+ protected:
+  // What advance() asks of the face, once a character.
+  virtual std::optional<std::uint32_t> readAdvance(char32_t character) = 0;
+
+ private:
+  static constexpr std::int32_t kUnknown = -1;
+  static constexpr std::int32_t kNoGlyph = -2;
+  static constexpr std::size_t kPageBits = 8;
+  using Page = std::array<std::int32_t, std::size_t{1} << kPageBits>;
+  // The advances read so far, by code point, in pages made when first
+  // needed: kUnknown for one not yet read, kNoGlyph for one the face lacks.
+  std::vector<std::unique_ptr<Page>> pages_;
 };
 
 // The largest advance and `size`, and the most design units in an em: what a
@@ -73,7 +92,9 @@ class WidthsTable final : public FontMetrics {
 
   std::uint32_t unitsPerEm() const override { return 1; }
   bool fixedSize() const override { return true; }
-  std::optional<std::uint32_t> advance(char32_t character) override;
+
+ protected:
+  std::optional<std::uint32_t> readAdvance(char32_t character) override;
 
  private:
   std::unordered_map<char32_t, std::uint32_t> widths_;
@@ -88,9 +109,8 @@ struct TextWidth {
   std::vector<char32_t> missing;
 };
 
-// Measures text in one face at one size, asking the face about each
-// character once: the answers are kept in a table by code point. Not to be
-// shared between threads.
+// Measures text in one face at one size: cheap to make, one per box, since
+// the face keeps what it has read.
 class TextMeasure {
  public:
   // `pixelsPerEm` is a box's `size`, from 1 to kMaxPixelsPerEm; a widths
@@ -100,11 +120,11 @@ class TextMeasure {
 
   // The advance of one character in design units, or nullopt when the face
   // has none.
-  std::optional<std::uint32_t> advance(char32_t character);
+  std::optional<std::uint32_t> advance(char32_t character) { return face_->advance(character); }
 
   // The width of `utf8`, every character counted, line feeds too: the caller
   // splits lines. A byte that starts no character counts as U+FFFD.
-  TextWidth measure(std::string_view utf8);
+  TextWidth measure(std::string_view utf8) const;
 
   // Whether a run of that width fits in `pixels`: units × size ≤ pixels ×
   // units per em, exactly.
@@ -114,17 +134,9 @@ class TextMeasure {
   std::uint64_t pixels(const TextWidth& width) const;
 
  private:
-  static constexpr std::int32_t kUnknown = -1;
-  static constexpr std::int32_t kNoGlyph = -2;
-  static constexpr std::size_t kPageBits = 8;
-  using Page = std::array<std::int32_t, std::size_t{1} << kPageBits>;
-
   std::shared_ptr<FontMetrics> face_;
   std::uint64_t scale_;  // pixels per em, or 1 for a widths table
   std::uint64_t perEm_;  // design units per em
-  // The advances asked for so far, by code point, in pages made when first
-  // needed: kUnknown for one not yet asked, kNoGlyph for one the face lacks.
-  std::vector<std::unique_ptr<Page>> pages_;
 };
 
 }  // namespace krlist

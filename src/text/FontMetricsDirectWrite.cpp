@@ -82,7 +82,8 @@ class DirectWriteFace final : public FontMetrics {
 
   std::uint32_t unitsPerEm() const override { return unitsPerEm_; }
 
-  std::optional<std::uint32_t> advance(char32_t character) override {
+ protected:
+  std::optional<std::uint32_t> readAdvance(char32_t character) override {
     const UINT32 codePoint = character;
     UINT16 glyph = 0;
     if (FAILED(face_->GetGlyphIndices(&codePoint, 1, &glyph)) || glyph == 0) {

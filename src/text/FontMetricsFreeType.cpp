@@ -67,7 +67,8 @@ class FreeTypeFace final : public FontMetrics {
 
   std::uint32_t unitsPerEm() const override { return face_->units_per_EM; }
 
-  std::optional<std::uint32_t> advance(char32_t character) override {
+ protected:
+  std::optional<std::uint32_t> readAdvance(char32_t character) override {
     const FT_UInt glyph = FT_Get_Char_Index(face_, character);
     if (glyph == 0) {
       return std::nullopt;

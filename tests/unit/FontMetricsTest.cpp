@@ -142,22 +142,25 @@ TEST(FontMetricsTest, RefusesWhatIsNoFont) {
 class CountingFace final : public FontMetrics {
  public:
   std::uint32_t unitsPerEm() const override { return 1000; }
-  std::optional<std::uint32_t> advance(char32_t character) override {
+  std::unordered_map<char32_t, int> asked;
+
+ protected:
+  std::optional<std::uint32_t> readAdvance(char32_t character) override {
     ++asked[character];
     if (character == U'x') {
       return std::nullopt;
     }
     return static_cast<std::uint32_t>(character % 700);
   }
-  std::unordered_map<char32_t, int> asked;
 };
 
 // Over random lines: each character is asked of the face once however often
-// it comes, a line's units are the sum of its characters', and fits() says
-// exactly what pixels() rounded up says.
+// it comes and in however many sizes, a line's units are the sum of its
+// characters', and fits() says exactly what pixels() rounded up says.
 TEST(FontMetricsTest, MeasuringProperties) {
   auto face = std::make_shared<CountingFace>();
   TextMeasure measure(face, 13);
+  const TextMeasure larger(face, 40);
   std::mt19937 random(11);
   const char32_t alphabet[] = {U'a', U'x', U'é', U'日', U'\U0001F600', U'\u3000', 0x10FFFF};
   for (int round = 0; round < 2000; ++round) {
@@ -171,6 +174,7 @@ TEST(FontMetricsTest, MeasuringProperties) {
     }
     const TextWidth width = measure.measure(line);
     ASSERT_EQ(width.units, units) << line;
+    ASSERT_EQ(larger.measure(line).units, units) << line;
     const std::uint64_t pixels = measure.pixels(width);
     // pixels() is the least whole number of pixels that holds the line.
     ASSERT_GE(pixels * 1000, width.units * 13);
