@@ -225,7 +225,10 @@ class ProfileReader {
   }
 
   bool readBox(const toml::table& table, BoxKeys& box, const toml::table** opcodes) {
-    for (const auto& [key, node] : table) {
+    for (const auto& entry : table) {
+      // Named apart rather than bound, for the lambdas below to capture.
+      const toml::key& key = entry.first;
+      const toml::node& node = entry.second;
       const std::string_view name = key.str();
       const auto number = [&](std::uint32_t least, std::uint32_t most) {
         return [&, least, most](std::uint32_t& out) {
