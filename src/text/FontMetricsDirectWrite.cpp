@@ -7,6 +7,7 @@
 #include <dwrite.h>
 
 #include <cstdio>
+#include <system_error>
 
 #include "io/Files.h"
 #include "text/FontMetrics.h"
@@ -44,8 +45,14 @@ class DirectWriteFace final : public FontMetrics {
                                    reinterpret_cast<IUnknown**>(factory_.out())))) {
       return "cannot start the font reader";
     }
+    // DirectWrite takes a font's full path alone.
+    std::error_code error;
+    std::filesystem::path full = std::filesystem::absolute(path, error);
+    if (error) {
+      full = path;
+    }
     Com<IDWriteFontFile> file;
-    if (FAILED(factory_->CreateFontFileReference(path.wstring().c_str(), nullptr, file.out()))) {
+    if (FAILED(factory_->CreateFontFileReference(full.wstring().c_str(), nullptr, file.out()))) {
       return "cannot open the font";
     }
     BOOL supported = FALSE;
