@@ -426,7 +426,11 @@ class ProfileReader {
     }
     box.placeholders = own.placeholders;
     box.placeholders.insert(from.placeholders.begin(), from.placeholders.end());
-    facePlaces_[&box] = face.font ? face.font.place : face.widths.place;
+    // Where a face that cannot be opened is told: where it is named, or
+    // where this box picks another face of [box]'s font.
+    facePlaces_[&box] = own.fontIndex && !ownFace ? own.fontIndex.place
+                        : face.font               ? face.font.place
+                                                  : face.widths.place;
     return true;
   }
 
