@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -114,6 +115,62 @@ TEST(ProfileTest, RefusesBadProfilesWithTheirPlace) {
     ++checked;
   }
   EXPECT_GE(checked, 16u);
+}
+
+// A profile cut short anywhere, or with any one byte changed, is read or
+// refused with a place: a line of the profile (or of the widths table it
+// names) and a message.
+TEST(ProfileTest, EveryRefusalSaysWhere) {
+  if (!std::filesystem::exists("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf")) {
+    GTEST_SKIP() << "DejaVuSans.ttf is not installed";
+  }
+  const std::string text =
+      "encoding = \"utf-8\"\n"
+      "include = [\"a/**\", \"*.kr\"]\n"
+      "[box]\n"
+      "font = \"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf\"\n"
+      "size = 24\n"
+      "width = 600\n"
+      "[box.placeholders]\n"
+      "\"%n%\" = \"Al\"\n"
+      "[box.opcode.1B]\n"
+      "widths = \"good/menu-widths.txt\"\n"
+      "default = 12\n";
+  const std::filesystem::path file = kCases / "krscript.toml";
+  ASSERT_TRUE(parseProfile(text, file)) << parseProfile(text, file).problem().describe();
+  const std::string widths = pathToUtf8(kCases / "good" / "menu-widths.txt");
+  std::size_t read = 0;
+  std::size_t refused = 0;
+  const auto check = [&](const std::string& changed) {
+    Expected<Profile> profile = parseProfile(changed, file);
+    if (profile) {
+      ++read;
+      return;
+    }
+    ++refused;
+    const Problem& problem = profile.problem();
+    EXPECT_FALSE(problem.message.empty()) << changed;
+    if (problem.where.file == pathToUtf8(file)) {
+      const auto lines =
+          static_cast<std::uint64_t>(std::count(changed.begin(), changed.end(), '\n'));
+      EXPECT_GE(problem.where.line, 1u) << problem.describe() << "\n" << changed;
+      EXPECT_LE(problem.where.line, lines + 1) << problem.describe() << "\n" << changed;
+    } else {
+      EXPECT_EQ(problem.where.file, widths) << problem.describe() << "\n" << changed;
+    }
+  };
+  for (std::size_t cut = 0; cut < text.size(); ++cut) {
+    check(text.substr(0, cut));
+  }
+  const char replacements[] = {'\0', '"', '=', '[', ']', '\n', 'x', '9', '\xFF', '.'};
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    std::string changed = text;
+    changed[at] = replacements[at % std::size(replacements)];
+    check(changed);
+  }
+  // Both kinds were seen: the changes make and break profiles.
+  EXPECT_GT(read, 10u);
+  EXPECT_GT(refused, 100u);
 }
 
 TEST(ProfileTest, FindsTheNearestProfileAbove) {
