@@ -22,7 +22,8 @@ namespace krlist {
 // hinting), the same on every system whichever library reads them, so that
 // a line measures the same everywhere. Widths are kept as whole units and a
 // line's sum compared with exact integer arithmetic; pixels are only ever
-// worked out at the end, rounded up.
+// worked out at the end, rounded up. A character the face lacks adds nothing
+// to a line and is listed (TextWidth::missing) for the checks to report.
 class FontMetrics {
  public:
   FontMetrics() = default;
@@ -57,8 +58,8 @@ class FontMetrics {
   std::vector<std::unique_ptr<Page>> pages_;
 };
 
-// The largest advance and `size`, and the most design units in an em: what a
-// font's 16-bit fields can hold. With the sum of a line kept below 2^47 units,
+// The largest advance and `size`: what a font's 16-bit fields hold (and an em
+// has at most 16384 units). With the sum of a line kept below 2^47 units,
 // every product below stays inside 64 bits.
 inline constexpr std::uint32_t kMaxAdvance = 0xFFFF;
 inline constexpr std::uint32_t kMaxPixelsPerEm = 0xFFFF;
