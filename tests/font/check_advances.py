@@ -132,6 +132,8 @@ def check(program, wrapper, path, face):
         return [f"{path}:{face}: font_advances failed ({run.returncode}): {run.stderr.strip()}"]
     lines = run.stdout.split("\n")
     lines = [line.strip() for line in lines if line.strip()]
+    if not lines:
+        return [f"{path}:{face}: font_advances printed nothing"]
     faults = []
     if lines[0] != f"units-per-em {units_per_em}":
         faults.append(f"{path}:{face}: {lines[0]!r}, but head says {units_per_em}")
