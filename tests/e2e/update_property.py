@@ -202,7 +202,7 @@ def check_seed(krscript, work, seed):
             assert a.read() == b.read(), f"seed {seed}, {name}: a second update changed it"
 
     # The same from CSV files: the same entries, a fuzzy or obsolete row
-    # marked so in the column "fuzzy".
+    # marked so in the column "fuzzy", one both "fuzzy obsolete".
     csv1, csv2 = os.path.join(work, "csv1"), os.path.join(work, "csv2")
     run(krscript, "extract", v1, "-o", csv1, "--format", "csv", "--encoding", "utf-8")
     for name in old:
@@ -222,7 +222,8 @@ def check_seed(krscript, work, seed):
         with open(os.path.join(csv2, name + ".csv"), encoding="utf-8-sig", newline="") as f:
             rows = [(r["source"], r["target"], r["fuzzy"]) for r in csv.DictReader(f)]
         want = [(e["msgid"], e["msgstr"],
-                 "obsolete" if e["obsolete"] else "fuzzy" if e["fuzzy"] else "")
+                 " ".join(m for m, on in (("fuzzy", e["fuzzy"]), ("obsolete", e["obsolete"]))
+                          if on))
                 for e in outputs[name]]
         assert rows == want, f"seed {seed}, {name}: CSV and PO differ"
 

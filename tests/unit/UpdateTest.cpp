@@ -48,7 +48,7 @@ TranslationEntry entryAt(const std::string& script, std::size_t position, std::s
   TranslationEntry entry;
   char offset[9];
   std::snprintf(offset, sizeof offset, "%08zX", position * 0x10);
-  entry.context = offset;
+  entry.offset = offset;
   entry.comment = "opcode 1B";
   entry.reference = script + ":" + offset;
   entry.source = std::move(source);
@@ -316,9 +316,9 @@ TEST(UpdateTest, EveryTranslationGoesWhereItsTextWentAndStaysThere) {
       for (std::size_t j = 0; j < fixed[s].entries.size(); ++j) {
         const TranslationEntry& a = updated[s].entries[j];
         const TranslationEntry& b = fixed[s].entries[j];
-        EXPECT_EQ(a.context + a.comment + a.reference + a.source + a.target + a.previousSource +
+        EXPECT_EQ(a.offset + a.comment + a.reference + a.source + a.target + a.previousSource +
                       a.translatorComment,
-                  b.context + b.comment + b.reference + b.source + b.target + b.previousSource +
+                  b.offset + b.comment + b.reference + b.source + b.target + b.previousSource +
                       b.translatorComment);
         EXPECT_EQ(a.fuzzy, b.fuzzy);
         EXPECT_EQ(a.obsolete, b.obsolete);
