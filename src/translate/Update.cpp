@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "text/Utf8.h"
 
@@ -581,6 +582,31 @@ std::vector<UpdatedScript> updateTranslations(const UpdateInput& input) {
 void UpdatedScript::entries(const UpdateInput& input, const EntrySink& take) const {
   TranslationEntry entry, old;
   const EntryList& own = input.newScripts[script];
+  // An obsolete entry keeps its offset only in the file it was in. One
+  // brought over from another script's file would share its offset with
+  // that file's other strings, and gettext refuses two entries of the same
+  // msgctxt and msgid: it is told apart by its old script's path, which its
+  // reference holds, before the offset ("b.kr:0000001A"). What still meets
+  // another entry's msgctxt and msgid (an old file that held both) gets a
+  // number after it. Both are read back as they are written, so a second
+  // update keeps them.
+  std::vector<TranslationEntry> gone(obsolete.size());
+  std::unordered_set<std::string> goneKeys, used;
+  const auto keyOf = [](const TranslationEntry& e) {
+    // An entry without msgctxt is another message than one with an empty one.
+    return (e.obsolete && e.offset.empty() ? std::string("\x05") : e.offset + '\x04') + e.source;
+  };
+  for (std::size_t k = 0; k < obsolete.size(); ++k) {
+    TranslationEntry& was = gone[k];
+    input.oldFiles[obsolete[k].file].get(obsolete[k].entry, was);
+    was.obsolete = true;
+    const bool ownFile = input.scriptAtPath[obsolete[k].file] == script;
+    if (!ownFile && !was.reference.empty() &&
+        (was.offset.empty() || translation::isOffsetContext(was.offset))) {
+      was.offset = was.reference;
+    }
+    goneKeys.insert(keyOf(was));
+  }
   for (std::size_t j = 0; j < own.size(); ++j) {
     own.get(j, entry);
     const Origin& origin = lines[j];
@@ -601,12 +627,19 @@ void UpdatedScript::entries(const UpdateInput& input, const EntrySink& take) con
         }
       }
     }
+    if (!goneKeys.empty()) {
+      if (std::string key = keyOf(entry); goneKeys.contains(key)) {
+        used.insert(std::move(key));
+      }
+    }
     take(entry);
   }
-  for (const Origin& origin : obsolete) {
-    input.oldFiles[origin.file].get(origin.entry, entry);
-    entry.obsolete = true;
-    take(entry);
+  for (TranslationEntry& was : gone) {
+    const std::string offset = was.offset;
+    for (std::size_t n = 2; !used.insert(keyOf(was)).second; ++n) {
+      was.offset = offset + " (" + std::to_string(n) + ")";
+    }
+    take(was);
   }
 }
 

@@ -327,6 +327,67 @@ TEST(UpdateTest, EveryTranslationGoesWhereItsTextWentAndStaysThere) {
   }
 }
 
+// What gettext reads back: each file written passes msgfmt --check, so no two
+// entries share msgctxt and msgid, also when obsolete entries of several
+// scripts end up in one file; and a second update on its output writes the
+// same file again.
+TEST(UpdateTest, ObsoleteEntriesOfSeveralScriptsStayApart) {
+  const auto translated = [](const std::string& script, std::size_t position, std::string source,
+                             std::string target) {
+    TranslationEntry entry = entryAt(script, position, std::move(source));
+    entry.target = std::move(target);
+    return entry;
+  };
+  Patch patch;
+  patch.oldNames = {"a.kr", "b.kr"};
+  // b.kr once held both a live "Yes." at 0 and an obsolete one.
+  TranslationEntry twice = translated("b.kr", 0, "Yes.", "Oui, déjà.");
+  twice.obsolete = true;
+  patch.oldFiles = {{translated("a.kr", 0, "Yes.", "Sí.")},
+                    {translated("b.kr", 0, "Yes.", "Oui."), twice}};
+  patch.newNames = {"a.kr"};
+  patch.newScripts = {{{"Something else.", Fate::inserted, nullptr}}};
+  std::vector<std::string> offsets;
+  std::string first;
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE("update " + std::to_string(round + 1));
+    const std::vector<Updated> updated =
+        update(inputFor(patch, patch.oldFiles, round == 0 ? patch.oldNames : patch.newNames));
+    ASSERT_EQ(updated.size(), 1u);
+    const std::vector<TranslationEntry>& entries = updated[0].entries;
+    ASSERT_EQ(entries.size(), 4u);
+    std::string po = poHeader("utf-8");
+    for (const TranslationEntry& entry : entries) {
+      appendPoEntry(po, entry);
+    }
+    if (round == 0) {
+      first = po;
+      // a.kr's own obsolete entry keeps its offset; b.kr's say where they
+      // were, the one that met another entry with a number after it.
+      for (std::size_t k = 1; k < entries.size(); ++k) {
+        offsets.push_back(entries[k].offset + "=" + entries[k].target);
+      }
+      EXPECT_EQ(offsets, (std::vector<std::string>{"00000000=Sí.", "b.kr:00000000=Oui.",
+                                                   "b.kr:00000000 (2)=Oui, déjà."}));
+    } else {
+      EXPECT_EQ(po, first);
+    }
+    if (gettextInstalled()) {
+      const std::string path = testing::TempDir() + "krscript-obsolete-" +
+                               std::to_string(std::random_device()()) + ".po";
+      std::ofstream(path, std::ios::binary) << po;
+      EXPECT_EQ(std::system(("msgfmt --check -o /dev/null '" + path + "'").c_str()), 0) << po;
+      std::remove(path.c_str());
+    }
+    const std::vector<TranslationEntry> back = throughPo(entries, "");
+    ASSERT_EQ(back.size(), entries.size());
+    for (std::size_t k = 0; k < back.size(); ++k) {
+      EXPECT_EQ(back[k].offset, entries[k].offset);
+    }
+    patch.oldFiles = {back};
+  }
+}
+
 TEST(UpdateTest, SimilarityCountsCharactersNotBytes) {
   EXPECT_DOUBLE_EQ(textSimilarity("abcd", "abcd"), 1.0);
   EXPECT_DOUBLE_EQ(textSimilarity("abcd", "abxd"), 0.75);
