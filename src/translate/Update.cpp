@@ -17,8 +17,11 @@ using Pair = std::pair<std::size_t, std::size_t>;
 
 // Stretches no longer than this many pairs of lines are compared whole.
 constexpr std::size_t kWholeComparison = 1 << 20;
-// Similar texts are looked for among this many old lines either side of
-// where a new line would fall, in a stretch too long to compare whole.
+// Between two matched lines, every new line left is compared with every old
+// one left while they make no more than this many pairs, so that edited
+// lines that also changed places find their old ones; in a longer stretch,
+// only with this many old lines either side of where it would fall.
+constexpr std::size_t kSimilarPairs = 1 << 16;
 constexpr std::size_t kSimilarWindow = 12;
 // Similar texts are looked for again around the old places of the lines
 // matched before and after a new line, when they are no further apart.
@@ -172,26 +175,39 @@ std::u32string codePoints(std::string_view text) {
   return out;
 }
 
+// Texts whose parts between their common start and common end are no longer
+// than this are compared whole; longer ones in pieces of at most this many
+// characters, which bounds the work for a pair to this many characters for
+// each character of the longer text.
+constexpr std::size_t kWholeText = 4096;
+
 // The length of the longest common subsequence, a bit per character of `a`
 // (Allison and Dix, as Hyyrö writes it): 64 characters compared at once.
-std::size_t commonLength(const std::u32string& a, const std::u32string& b) {
+std::size_t wholeCommonLength(std::u32string_view a, std::u32string_view b) {
   if (a.empty() || b.empty()) {
     return 0;
   }
   const std::size_t words = (a.size() + 63) / 64;
-  std::unordered_map<char32_t, std::vector<std::uint64_t>> where;
+  // The characters of `a`, sorted, each with the bits of where it is.
+  std::vector<char32_t> characters(a.begin(), a.end());
+  std::sort(characters.begin(), characters.end());
+  characters.erase(std::unique(characters.begin(), characters.end()), characters.end());
+  std::vector<std::uint64_t> masks(characters.size() * words);
+  const auto indexOf = [&characters](char32_t c) {
+    const auto at = std::lower_bound(characters.begin(), characters.end(), c);
+    return at != characters.end() && *at == c ? static_cast<std::size_t>(at - characters.begin())
+                                              : characters.size();
+  };
   for (std::size_t i = 0; i < a.size(); ++i) {
-    auto& mask = where[a[i]];
-    mask.resize(words);
-    mask[i / 64] |= std::uint64_t{1} << (i % 64);
+    masks[indexOf(a[i]) * words + i / 64] |= std::uint64_t{1} << (i % 64);
   }
   std::vector<std::uint64_t> v(words, ~std::uint64_t{0});
   for (const char32_t c : b) {
-    const auto found = where.find(c);
-    if (found == where.end()) {
+    const std::size_t found = indexOf(c);
+    if (found == characters.size()) {
       continue;
     }
-    const std::vector<std::uint64_t>& mask = found->second;
+    const std::uint64_t* mask = &masks[found * words];
     std::uint64_t carry = 0;
     for (std::size_t w = 0; w < words; ++w) {
       const std::uint64_t u = v[w] & mask[w];
@@ -201,9 +217,50 @@ std::size_t commonLength(const std::u32string& a, const std::u32string& b) {
       v[w] = sum | (v[w] - u);  // u lies within v[w]: the difference is v[w] without u
     }
   }
+  // A clear bit for each character of `a` in the subsequence; the bits past
+  // its end, which carries reach, are not counted.
   std::size_t common = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    common += ((v[i / 64] >> (i % 64)) & 1) == 0 ? 1 : 0;
+  for (std::size_t w = 0; w < words; ++w) {
+    const std::size_t bits = std::min<std::size_t>(64, a.size() - w * 64);
+    const std::uint64_t inside = bits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
+    common += static_cast<std::size_t>(std::popcount(~v[w] & inside));
+  }
+  return common;
+}
+
+// The characters two texts share in order: exactly, the common start and
+// end taken as they are and the rest compared whole, when that rest is no
+// longer than kWholeText on either side. Past that, the rests are cut into
+// as many pieces each as it takes to keep every piece that short, in
+// proportion (the k-th piece of one against the k-th of the other), and the
+// pieces' counts added: fewer shared characters than there are, at most, as
+// a piece cannot share with the next, but close to it where a long text had a
+// few edits, and no more than linear work in the longer text.
+std::size_t commonLength(std::u32string_view a, std::u32string_view b) {
+  std::size_t start = 0;
+  while (start < a.size() && start < b.size() && a[start] == b[start]) {
+    ++start;
+  }
+  a.remove_prefix(start);
+  b.remove_prefix(start);
+  std::size_t end = 0;
+  while (end < a.size() && end < b.size() && a[a.size() - 1 - end] == b[b.size() - 1 - end]) {
+    ++end;
+  }
+  a.remove_suffix(end);
+  b.remove_suffix(end);
+  const std::size_t longer = std::max(a.size(), b.size());
+  if (longer <= kWholeText) {
+    return start + end + wholeCommonLength(a, b);
+  }
+  const std::size_t pieces = (longer + kWholeText - 1) / kWholeText;
+  std::size_t common = start + end;
+  for (std::size_t k = 0; k < pieces; ++k) {
+    const auto piece = [k, pieces](std::u32string_view text) {
+      const std::size_t from = k * text.size() / pieces;
+      return text.substr(from, (k + 1) * text.size() / pieces - from);
+    };
+    common += wholeCommonLength(piece(a), piece(b));
   }
   return common;
 }
@@ -493,7 +550,7 @@ class Updater {
       std::size_t n, o;
     };
     std::vector<Candidate> candidates;
-    const bool whole = olds.size() * news.size() <= kSimilarWindow * kSimilarWindow;
+    const bool whole = olds.size() * news.size() <= kSimilarPairs;
     for (std::size_t n = 0; n < news.size(); ++n) {
       std::size_t from = 0, to = olds.size();
       if (!whole) {

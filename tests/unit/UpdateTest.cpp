@@ -388,6 +388,137 @@ TEST(UpdateTest, ObsoleteEntriesOfSeveralScriptsStayApart) {
   }
 }
 
+// Edited lines that also changed places, between two lines that stayed: each
+// takes the translation of its own old line, the most similar of all (one
+// character changed) though others share three words of four with it.
+TEST(UpdateTest, EditedLinesTakeTheMostSimilarOldOnesWhereverTheyWent) {
+  const std::vector<std::string> words = {"Tree",  "bird",  "sun",  "grass",
+                                          "stone", "whale", "rain", "moon"};
+  for (const std::size_t count : {40u, 200u}) {
+    SCOPED_TRACE(std::to_string(count) + " lines");
+    std::mt19937 random(static_cast<unsigned>(count));
+    std::vector<std::string> texts;
+    while (texts.size() < count) {
+      std::string text;
+      for (int w = 0; w < 4; ++w) {
+        text += (w == 0 ? "" : " ") + words[random() % words.size()];
+      }
+      if (std::find(texts.begin(), texts.end(), text + ".") == texts.end()) {
+        texts.push_back(text + ".");
+      }
+    }
+    Patch patch;
+    patch.oldNames = patch.newNames = {"a.kr"};
+    std::vector<TranslationEntry>& old = patch.oldFiles.emplace_back();
+    std::vector<Line>& lines = patch.newScripts.emplace_back();
+    old.push_back(entryAt("a.kr", 0, "First, unchanged."));
+    for (std::size_t i = 0; i < count; ++i) {
+      old.push_back(entryAt("a.kr", i + 1, texts[i]));
+    }
+    old.push_back(entryAt("a.kr", count + 1, "Last, unchanged."));
+    for (std::size_t i = 0; i < old.size(); ++i) {
+      old[i].target = "T" + std::to_string(i);
+    }
+    std::vector<std::size_t> order(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      order[i] = i + 1;
+    }
+    std::shuffle(order.begin(), order.end(), random);
+    lines.push_back({old.front().source, Fate::unchanged, &old.front()});
+    for (const std::size_t i : order) {
+      std::string text = old[i].source;
+      text.back() = '!';
+      lines.push_back({text, Fate::edited, &old[i]});
+    }
+    lines.push_back({old.back().source, Fate::unchanged, &old.back()});
+
+    const std::vector<Updated> updated = update(inputFor(patch, patch.oldFiles, patch.oldNames));
+    std::size_t wrong = 0;
+    for (std::size_t j = 0; j < lines.size(); ++j) {
+      const TranslationEntry& got = updated[0].entries[j];
+      wrong += got.target == lines[j].origin->target && got.fuzzy == (lines[j].fate == Fate::edited)
+                   ? 0
+                   : 1;
+    }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(updated[0].counts.fuzzy, count);
+  }
+}
+
+// The characters two texts share in order, the plain way: a table of every
+// prefix of one against every prefix of the other.
+std::size_t plainCommonLength(const std::u32string& a, const std::u32string& b) {
+  std::vector<std::size_t> row(b.size() + 1), next(b.size() + 1);
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      next[j] = a[i - 1] == b[j - 1] ? row[j - 1] + 1 : std::max(row[j], next[j - 1]);
+    }
+    std::swap(row, next);
+  }
+  return row[b.size()];
+}
+
+std::string utf8(const std::u32string& text) {
+  std::string out;
+  for (const char32_t c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Up to the length compared whole, the similarity is exactly twice the
+// characters shared in order over the characters of both, whatever the texts
+// share at their ends and wherever they cross a word of 64 characters. Past
+// it, long texts are compared in pieces: never more than they share, and all
+// of it where they differ only in characters changed in place.
+TEST(UpdateTest, SimilarityIsTwiceTheCharactersSharedInOrder) {
+  std::mt19937 random(5);
+  const std::u32string alphabet = U"abcdeあいう。";
+  const auto randomText = [&](std::size_t length) {
+    std::u32string text;
+    for (std::size_t i = 0; i < length; ++i) {
+      text += alphabet[random() % alphabet.size()];
+    }
+    return text;
+  };
+  for (int round = 0; round < 300; ++round) {
+    const std::u32string shared = randomText(random() % 3 == 0 ? random() % 100 : 0);
+    const std::u32string a = shared + randomText(random() % 200) + shared;
+    const std::u32string b = randomText(random() % 3) + shared + randomText(random() % 200);
+    const double want = a.empty() && b.empty()
+                            ? 1.0
+                            : 2.0 * static_cast<double>(plainCommonLength(a, b)) /
+                                  static_cast<double>(a.size() + b.size());
+    ASSERT_DOUBLE_EQ(textSimilarity(utf8(a), utf8(b)), want) << utf8(a) << " / " << utf8(b);
+  }
+  for (const std::size_t length : {4000u, 4096u, 4097u, 9000u}) {
+    SCOPED_TRACE("length " + std::to_string(length));
+    const std::u32string a = randomText(length);
+    std::u32string b = randomText(length - random() % 50);
+    const double exact = 2.0 * static_cast<double>(plainCommonLength(a, b)) /
+                         static_cast<double>(a.size() + b.size());
+    const double got = textSimilarity(utf8(a), utf8(b));
+    if (length <= 4096) {
+      EXPECT_DOUBLE_EQ(got, exact);
+    } else {
+      EXPECT_LE(got, exact);
+      EXPECT_GE(got, 0.95 * exact);
+    }
+    b = a;
+    for (std::size_t at : {std::size_t{1}, length / 3, length - 2}) {
+      b[at] = U'x';
+    }
+    EXPECT_DOUBLE_EQ(textSimilarity(utf8(a), utf8(b)),
+                     static_cast<double>(length - 3) / static_cast<double>(length));
+  }
+}
+
 TEST(UpdateTest, SimilarityCountsCharactersNotBytes) {
   EXPECT_DOUBLE_EQ(textSimilarity("abcd", "abcd"), 1.0);
   EXPECT_DOUBLE_EQ(textSimilarity("abcd", "abxd"), 0.75);
