@@ -347,6 +347,7 @@ class Updater {
       }
       matches_[s].resize(in_.newScripts[s].size());
     }
+    textCount_ = textOf.size();
   }
 
   void take(std::size_t s, std::size_t j, Kind kind, std::size_t f, std::size_t e) {
@@ -368,12 +369,14 @@ class Updater {
     }
   }
 
-  // Moved: the same text elsewhere, first in the same script, then in any
-  // old file, then among the obsolete entries. Of several old lines with the
-  // text, the one after the last taken from the same file comes first, so
-  // that a block moved whole keeps each of its repeated lines' translations
-  // in order. Last, a line moved with no translation is matched too, so that
-  // it stays untranslated rather than take a similar line's translation.
+  // Moved: the same text elsewhere. First a text found once on each side;
+  // then in the same script, then in any old file, then among the obsolete
+  // entries. Of several old lines with the text, the one right after the old
+  // line of the line before comes first, then one further after it in the
+  // same file, so that a block moved whole, or with a line deleted, keeps
+  // each of its repeated lines' translations in order. Last, a line moved
+  // with no translation is matched too, so that it stays untranslated rather
+  // than take a similar line's translation.
   void matchMoved() {
     std::vector<std::size_t> fileAt(in_.newScripts.size(), kNoScript);
     for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
@@ -404,6 +407,13 @@ class Updater {
         if (matches_[s][j].kind != Kind::none) {
           continue;
         }
+        // The line before, when it came from an old entry, says where to
+        // look first, however it was found.
+        if (const Match& before = j > 0 ? matches_[s][j - 1] : Match{};
+            before.kind == Kind::kept || before.kind == Kind::moved) {
+          lastFile = before.file;
+          lastEntry = before.entry;
+        }
         const auto found = candidates.find(newIds_[s][j]);
         if (found == candidates.end()) {
           continue;
@@ -433,17 +443,89 @@ class Updater {
         list.erase(list.begin() + static_cast<std::ptrdiff_t>(best));
       }
     };
+    matchUnique();
+    follow();
     for (std::size_t s = 0; s < in_.newScripts.size(); ++s) {
       if (fileAt[s] != kNoScript) {
         Candidates own = gather(fileAt[s], false, true);
         matchFrom(s, own);
       }
     }
+    follow();
     for (const auto& [obsolete, withTranslation] :
          {std::pair(false, true), std::pair(true, true), std::pair(false, false)}) {
       Candidates any = gather(kNoScript, obsolete, withTranslation);
       for (std::size_t s = 0; s < in_.newScripts.size(); ++s) {
         matchFrom(s, any);
+      }
+      follow();
+    }
+  }
+
+  // A text left once among the new lines and once among the old ones is the
+  // same line, wherever it went, translated or not: taken first, so that the
+  // lines that moved with it can follow it.
+  void matchUnique() {
+    static constexpr std::uint32_t kMany = 2;
+    const auto counted = [this](std::size_t f, std::size_t e) {
+      return !taken_[f][e] && (!in_.oldFiles[f].obsolete(e) || translated(f, e));
+    };
+    const auto countUp = [](std::uint8_t& count) {
+      count = static_cast<std::uint8_t>(std::min<std::uint32_t>(count + 1u, kMany));
+    };
+    // How often each text is left among the old entries that could give a
+    // line its translation (or none, for an untranslated one), and among the
+    // new lines.
+    std::vector<std::uint8_t> olds(textCount_), news(textCount_);
+    for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
+      for (std::size_t e = 0; e < in_.oldFiles[f].size(); ++e) {
+        if (counted(f, e)) {
+          countUp(olds[oldId_[f][e]]);
+        }
+      }
+    }
+    for (std::size_t s = 0; s < matches_.size(); ++s) {
+      for (std::size_t j = 0; j < matches_[s].size(); ++j) {
+        if (matches_[s][j].kind == Kind::none) {
+          countUp(news[newIds_[s][j]]);
+        }
+      }
+    }
+    std::vector<Pair> oldAt(textCount_, Pair(kNoScript, 0));
+    for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
+      for (const std::size_t e : oldLive_[f]) {
+        const std::uint32_t id = oldId_[f][e];
+        if (counted(f, e) && olds[id] == 1 && news[id] == 1) {
+          oldAt[id] = {f, e};
+        }
+      }
+    }
+    for (std::size_t s = 0; s < matches_.size(); ++s) {
+      for (std::size_t j = 0; j < matches_[s].size(); ++j) {
+        const Pair at = oldAt[newIds_[s][j]];
+        if (matches_[s][j].kind == Kind::none && at.first != kNoScript) {
+          take(s, j, Kind::moved, at.first, at.second);
+        }
+      }
+    }
+  }
+
+  // A line after one that came from an old entry, with the text of the entry
+  // after that one, is that entry moved with its neighbour: a block moved
+  // whole keeps each of its repeated lines' own translations.
+  void follow() {
+    for (std::size_t s = 0; s < matches_.size(); ++s) {
+      for (std::size_t j = 1; j < matches_[s].size(); ++j) {
+        const Match& before = matches_[s][j - 1];
+        if (matches_[s][j].kind != Kind::none ||
+            (before.kind != Kind::kept && before.kind != Kind::moved)) {
+          continue;
+        }
+        const std::size_t f = before.file, e = before.entry + 1;
+        if (e < in_.oldFiles[f].size() && !taken_[f][e] && !in_.oldFiles[f].obsolete(e) &&
+            !in_.oldFiles[f].obsolete(before.entry) && oldId_[f][e] == newIds_[s][j]) {
+          take(s, j, Kind::moved, f, e);
+        }
       }
     }
   }
@@ -609,6 +691,7 @@ class Updater {
   }
 
   const UpdateInput& in_;
+  std::size_t textCount_ = 0;                       // different texts
   std::vector<std::vector<std::size_t>> oldLive_;   // per old file: its live entries
   std::vector<std::vector<std::uint32_t>> oldIds_;  // their texts
   std::vector<std::vector<std::uint32_t>> oldId_;   // per old entry, obsolete ones too

@@ -520,10 +520,10 @@ TEST(UpdateTest, SimilarityIsTwiceTheCharactersSharedInOrder) {
 }
 
 // Two golden cases of the rules at their edges. A text said twice with two
-// translations, moved away with the line before each copy, goes with the
-// copy after the line it followed. A text exactly as similar as asked takes
-// the translation (2 x 3 characters of 10: 0.6, the default); one with a
-// character more does not (6 of 11).
+// translations, moved away with the line two before one copy, the line
+// between deleted, goes with the copy after the line it followed. A text exactly as similar as
+// asked takes the translation (2 x 3 characters of 10: 0.6, the default); one with a character more
+// does not (6 of 11).
 TEST(UpdateTest, RepeatedLinesMoveWithTheirNeighboursAndTheThresholdIsIncluded) {
   const auto translated = [](std::size_t position, std::string source) {
     TranslationEntry entry = entryAt("a.kr", position, source);
@@ -532,7 +532,7 @@ TEST(UpdateTest, RepeatedLinesMoveWithTheirNeighboursAndTheThresholdIsIncluded) 
   };
   Patch patch;
   patch.oldNames = {"a.kr"};
-  patch.oldFiles = {{translated(0, "First."), translated(1, "はい。"), translated(2, "Second."),
+  patch.oldFiles = {{translated(0, "はい。"), translated(1, "Second."), translated(2, "Deleted."),
                      translated(3, "はい。"), translated(4, "abcde"), translated(5, "vwxyz"),
                      translated(6, "Last.")}};
   patch.newNames = {"a.kr", "b.kr"};
@@ -540,10 +540,9 @@ TEST(UpdateTest, RepeatedLinesMoveWithTheirNeighboursAndTheThresholdIsIncluded) 
   patch.newScripts = {{{"abcxy", Fate::edited, &old[4]},
                        {"vwx123", Fate::inserted, nullptr},
                        {"Last.", Fate::unchanged, &old[6]}},
-                      {{"Second.", Fate::moved, &old[2]},
+                      {{"Second.", Fate::moved, &old[1]},
                        {"はい。", Fate::moved, &old[3]},
-                       {"First.", Fate::moved, &old[0]},
-                       {"はい。", Fate::moved, &old[1]}}};
+                       {"はい。", Fate::moved, &old[0]}}};
   const std::vector<Updated> updated = update(inputFor(patch, patch.oldFiles, patch.oldNames));
   for (std::size_t s = 0; s < patch.newScripts.size(); ++s) {
     for (std::size_t j = 0; j < patch.newScripts[s].size(); ++j) {
