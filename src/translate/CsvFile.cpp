@@ -21,14 +21,14 @@ enum Column {
   kLocation,
   kSource,
   kTarget,
-  kContext,
+  kComment,  // named "context"
   kFuzzy,
   kPreviousSource,
   kTranslatorComments,
   kEncoding,
   kColumnCount
 };
-constexpr std::size_t kRequiredColumns = kContext;
+constexpr std::size_t kRequiredColumns = kComment;
 constexpr std::array<std::string_view, kColumnCount> kColumnNames = {
     "location", "source", "target", "context", "fuzzy", "previous source", "translator comments",
     "encoding"};
@@ -38,6 +38,44 @@ constexpr std::string_view kObsolete = "obsolete";
 // empty cell or a plain no leaves it to be used.
 bool meansFuzzy(std::string_view value) {
   return !value.empty() && value != "no" && value != "0" && value != "false" && value != "FALSE";
+}
+
+std::string_view trimSpaces(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == npos) {
+    return {};
+  }
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The fuzzy column: "obsolete" among its words makes the row obsolete, and
+// the rest, if anything, says whether its target is to be reviewed: an
+// obsolete translation that was fuzzy stays fuzzy when it comes back.
+void readMark(std::string_view mark, TranslationEntry& entry) {
+  entry.obsolete = false;
+  std::string rest;
+  for (;;) {
+    mark = trimSpaces(mark);
+    const std::size_t end = mark.find_first_of(" \t");
+    const std::string_view word = mark.substr(0, end);
+    if (word == kObsolete) {
+      entry.obsolete = true;
+    } else if (!word.empty()) {
+      rest.append(rest.empty() ? "" : " ").append(word);
+    }
+    if (end == npos) {
+      break;
+    }
+    mark.remove_prefix(end);
+  }
+  entry.fuzzy = meansFuzzy(rest);
+}
+
+std::string_view markOf(const TranslationEntry& entry) {
+  if (entry.obsolete) {
+    return entry.fuzzy ? "fuzzy obsolete" : kObsolete;
+  }
+  return entry.fuzzy ? "fuzzy" : "";
 }
 
 void appendField(std::string& out, std::string_view text) {
@@ -70,14 +108,6 @@ void appendRecord(std::string& out, std::initializer_list<std::string_view> fiel
     appendField(out, last);
   }
   out += "\r\n";
-}
-
-std::string_view trimSpaces(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == npos) {
-    return {};
-  }
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // In any case, and with "_" for a space as some tools write them
@@ -164,11 +194,9 @@ class CsvReader {
       entry.reference = std::move(fields[columns[kLocation]]);
       // The offset in hexadecimal, or in decimal as in the reference of a PO
       // file that po2csv made the file from.
-      entry.context = translation::offsetAfterColon(entry.reference);
+      entry.offset = translation::offsetAfterColon(entry.reference);
       if (columns[kFuzzy] != npos) {
-        const std::string_view mark = trimSpaces(fields[columns[kFuzzy]]);
-        entry.obsolete = mark == kObsolete;
-        entry.fuzzy = !entry.obsolete && meansFuzzy(mark);
+        readMark(fields[columns[kFuzzy]], entry);
       }
       if (columns[kPreviousSource] != npos) {
         entry.previousSource = std::move(fields[columns[kPreviousSource]]);
@@ -178,24 +206,24 @@ class CsvReader {
       }
       // An obsolete row names no string of the script: the offset it had, if
       // any, may come again.
-      if (entry.obsolete && !translation::isOffsetContext(entry.context)) {
-        entry.context.clear();
-      } else if (!translation::isOffsetContext(entry.context)) {
+      if (entry.obsolete && !translation::isOffsetContext(entry.offset)) {
+        entry.offset.clear();
+      } else if (!translation::isOffsetContext(entry.offset)) {
         return translation::lineProblem(
             recordLine, "location \"" + std::string(translation::excerpt(entry.reference)) +
                             "\" does not end in ':' and a script offset");
       }
-      translation::toUpperAscii(entry.context);
+      translation::toUpperAscii(entry.offset);
       if (const std::size_t first =
-              entry.obsolete ? 0 : lines.firstLine(entry.context, recordLine)) {
+              entry.obsolete ? 0 : lines.firstLine(entry.offset, recordLine)) {
         return translation::lineProblem(
             recordLine,
-            "offset " + entry.context + " again, first at line " + std::to_string(first));
+            "offset " + entry.offset + " again, first at line " + std::to_string(first));
       }
       entry.source = std::move(fields[columns[kSource]]);
       entry.target = std::move(fields[columns[kTarget]]);
-      if (columns[kContext] != npos) {
-        entry.comment = std::move(fields[columns[kContext]]);
+      if (columns[kComment] != npos) {
+        entry.comment = std::move(fields[columns[kComment]]);
       }
       if (columns[kEncoding] != npos && !fields[columns[kEncoding]].empty()) {
         std::string& encoding = fields[columns[kEncoding]];
@@ -323,9 +351,8 @@ void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review
     appendRecord(out, {entry.reference, entry.source, entry.target, entry.comment}, scriptEncoding);
     return;
   }
-  const std::string_view mark = entry.obsolete ? kObsolete : entry.fuzzy ? "fuzzy" : "";
   appendRecord(out,
-               {entry.reference, entry.source, entry.target, entry.comment, mark,
+               {entry.reference, entry.source, entry.target, entry.comment, markOf(entry),
                 entry.previousSource, entry.translatorComment},
                scriptEncoding);
 }

@@ -13,10 +13,11 @@ namespace krlist {
 //   location,source,target,context,encoding
 //
 // where location is the entry's reference ("scenes/a.kr:0000001A"), whose
-// part after the last ':' is the offset that identifies the entry, and
-// context is its comment. Written in UTF-8 with a byte-order mark (without
-// it, spreadsheets take the file for a legacy code page), every field quoted
-// and CRLF line ends; a line break inside a field stays in the field.
+// part after the last ':' is the offset that identifies the entry (read
+// into TranslationEntry::offset), and the column named context holds the
+// entry's comment (TranslationEntry::comment), what the string is. Written in UTF-8 with a
+// byte-order mark (without it, spreadsheets take the file for a legacy code page), every field
+// quoted and CRLF line ends; a line break inside a field stays in the field.
 //
 // The script's encoding ends each row as a column of its own, "encoding"
 // (written last, after any others). An update, or a file with fuzzy
@@ -26,8 +27,8 @@ namespace krlist {
 //   location,source,target,context,fuzzy,previous source,translator comments
 //
 // where fuzzy is "fuzzy" for a target to review, "obsolete" for a
-// translation whose string went away (kept for when it comes back), and
-// empty otherwise.
+// translation whose string went away (kept for when it comes back),
+// "fuzzy obsolete" for one that was both, and empty otherwise.
 std::string writeCsv(const TranslationFile& file);
 
 // writeCsv in pieces, for a file written as its entries are made: the
@@ -48,8 +49,9 @@ void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review
 // ignored, and context may be missing, as po2csv leaves it out), separated by
 // commas or, as some locales save them, by semicolons. The offset ends the
 // location in hexadecimal, or in decimal as in a PO reference. Empty rows are
-// skipped. A row whose fuzzy column holds anything but nothing, "no", "0" or
-// "false" is fuzzy. Refuses, with the line, an unbalanced quote, text after a
+// skipped. A row whose fuzzy column holds the word "obsolete" is obsolete; one
+// whose fuzzy column holds anything else but nothing, "no", "0" or "false"
+// is fuzzy. Refuses, with the line, an unbalanced quote, text after a
 // closing quote, a row with more or fewer fields than the header, a missing
 // column, invalid UTF-8, a location without an offset and the same offset
 // twice, and rows that give different encodings. The encoding column may

@@ -217,7 +217,7 @@ struct PendingEntry {
   bool hasKeyword() const { return hasContext || hasId || hasStr; }
 
   void clear() {
-    entry.context.clear();
+    entry.offset.clear();
     entry.comment.clear();
     entry.translatorComment.clear();
     entry.reference.clear();
@@ -278,7 +278,7 @@ class PoReader {
   }
 
   std::string& fieldText() {
-    return field_ == Field::context ? pending_.entry.context
+    return field_ == Field::context ? pending_.entry.offset
            : field_ == Field::id    ? pending_.entry.source
                                     : pending_.entry.target;
   }
@@ -583,7 +583,7 @@ class PoReader {
     if (!pending.hasStr) {
       return fail(pending.idLine, "msgid without msgstr");
     }
-    if ((pending.hasContext && !checkText(entry.context, pending.contextLine, "msgctxt")) ||
+    if ((pending.hasContext && !checkText(entry.offset, pending.contextLine, "msgctxt")) ||
         !checkText(entry.source, pending.idLine, "msgid") ||
         !checkText(entry.target, pending.strLine, "msgstr")) {
       return false;
@@ -594,9 +594,9 @@ class PoReader {
       if (!checkText(entry.previousSource, pending.idLine, "the previous msgid")) {
         return false;
       }
-      if (translation::isOffsetContext(entry.context)) {
-        translation::toUpperAscii(entry.context);
-        restoreOffset(entry.reference, entry.context);
+      if (translation::isOffsetContext(entry.offset)) {
+        translation::toUpperAscii(entry.offset);
+        restoreOffset(entry.reference, entry.offset);
       }
       take_(entry);
       return true;
@@ -609,28 +609,28 @@ class PoReader {
     }
     // Tools that make PO files from a spreadsheet write the location as the
     // reference, and as msgctxt only where a text comes twice ("a.kr:26").
-    if (!translation::isOffsetContext(entry.context)) {
+    if (!translation::isOffsetContext(entry.offset)) {
       std::string offset = translation::offsetAfterColon(
-          pending.hasContext ? std::string_view(entry.context) : lastWord(entry.reference));
+          pending.hasContext ? std::string_view(entry.offset) : lastWord(entry.reference));
       if (!offset.empty()) {
-        entry.context = std::move(offset);
+        entry.offset = std::move(offset);
       } else if (!pending.hasContext) {
         return fail(pending.idLine,
                     "entry without msgctxt, and no offset at the end of its reference");
       }
     }
-    if (!translation::isOffsetContext(entry.context)) {
-      return fail(pending.contextLine, "msgctxt " + quoted(excerpt(entry.context)) +
+    if (!translation::isOffsetContext(entry.offset)) {
+      return fail(pending.contextLine, "msgctxt " + quoted(excerpt(entry.offset)) +
                                            " is not a script offset (eight hexadecimal digits)");
     }
-    translation::toUpperAscii(entry.context);
-    restoreOffset(entry.reference, entry.context);
+    translation::toUpperAscii(entry.offset);
+    restoreOffset(entry.reference, entry.offset);
     // Without msgctxt the offset came from the reference: the entry's msgid
     // line stands for it.
     const std::size_t offsetLine = pending.hasContext ? pending.contextLine : pending.idLine;
-    if (const std::size_t first = lines_.firstLine(entry.context, offsetLine)) {
+    if (const std::size_t first = lines_.firstLine(entry.offset, offsetLine)) {
       return fail(offsetLine, std::string(pending.hasContext ? "msgctxt " : "offset ") +
-                                  quoted(entry.context) + " again, first at line " +
+                                  quoted(entry.offset) + " again, first at line " +
                                   std::to_string(first));
     }
     take_(entry);
@@ -765,7 +765,7 @@ void appendPoEntry(std::string& out, const TranslationEntry& entry) {
   if (!entry.comment.empty()) {
     appendComment(out, "#.", entry.comment);
   }
-  appendReference(out, decimalReference(entry.reference, entry.context));
+  appendReference(out, decimalReference(entry.reference, entry.offset));
   if (entry.fuzzy) {
     out += "#, fuzzy\n";
   }
@@ -773,8 +773,8 @@ void appendPoEntry(std::string& out, const TranslationEntry& entry) {
   if (!entry.previousSource.empty()) {
     appendString(out, "msgid", entry.previousSource, entry.obsolete ? "#~| " : "#| ");
   }
-  if (!entry.obsolete || !entry.context.empty()) {
-    appendString(out, "msgctxt", entry.context, prefix);
+  if (!entry.obsolete || !entry.offset.empty()) {
+    appendString(out, "msgctxt", entry.offset, prefix);
   }
   appendString(out, "msgid", entry.source, prefix);
   appendString(out, "msgstr", entry.target, prefix);

@@ -82,14 +82,14 @@ std::size_t extractStringEntries(const InstructionList& listing, Encoding encodi
       speakers.clear();
       continue;
     }
-    entry.context.resize(8);
-    TextOutput::putHexOffset(entry.context.data(), instruction.listingOffset());
+    entry.offset.resize(8);
+    TextOutput::putHexOffset(entry.offset.data(), instruction.listingOffset());
     describeString(instruction, entry.comment);
     if (!speakers.empty()) {
       entry.comment.append(1, '\n').append(speakers);
       speakers.clear();
     }
-    entry.reference.assign(scriptName).append(1, ':').append(entry.context);
+    entry.reference.assign(scriptName).append(1, ':').append(entry.offset);
     take(entry);
   }
   return leftOut;
@@ -110,7 +110,7 @@ void Translations::add(const TranslationEntry& entry) {
     return;
   }
   Entry& added = entries.emplace_back();
-  added.offset = translation::offsetOf(entry.context);
+  added.offset = translation::offsetOf(entry.offset);
   added.fuzzy = entry.fuzzy;
   added.line = entry.line;
   added.textAt = texts.size();

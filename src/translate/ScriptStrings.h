@@ -47,7 +47,7 @@ struct Translations {
   std::vector<Entry> entries;  // in file order
   std::string texts;
 
-  // Takes an entry as the readers make them, whose context is eight
+  // Takes an entry as the readers make them, whose offset is eight
   // hexadecimal digits.
   void add(const TranslationEntry& entry);
   std::string_view source(const Entry& entry) const {

@@ -28,7 +28,7 @@ std::string_view checkName(Check check);
 bool isError(Check check);
 
 // One finding about one entry: its line in the translation file, and the
-// offset of its string (the entry's context) in `where.offset`.
+// offset of its string (the entry's offset field) in `where.offset`.
 struct EntryProblem {
   Check check;
   Problem problem;

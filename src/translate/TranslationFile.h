@@ -21,9 +21,14 @@ namespace krlist {
 
 struct TranslationEntry {
   // Eight uppercase hexadecimal digits: the string's offset in the script,
-  // which is how a translation finds its way back. Unique within a file.
-  std::string context;
-  // What the string is, for the translator ("opcode 1B").
+  // which is how a translation finds its way back. Unique within a file. A
+  // PO file keeps it as the msgctxt; a CSV file as the end of the location.
+  // An obsolete entry keeps what it had, which may be empty or, for one an
+  // update brought over from another script, that script's path and the
+  // offset ("b.kr:0000001A"), so that it stays apart from this script's own.
+  std::string offset;
+  // What the string is, for the translator ("opcode 1B"): PO "#." lines, and
+  // the CSV column named "context" (CsvFile.h).
   std::string comment;
   // What translators wrote about the entry for each other (PO "# " lines,
   // the CSV column "translator comments"): carried through an update, never
@@ -43,7 +48,6 @@ struct TranslationEntry {
   std::string previousSource;
   // A translation whose string is gone from the script, kept for when it
   // comes back (PO "#~"): it names no string and is never put into a script.
-  // Its context is the offset it had, or empty.
   bool obsolete = false;
   // Where the entry starts in the file it was read from (1-based; in a PO
   // file its first comment line), for messages; 0 for entries not read.
@@ -93,7 +97,7 @@ class EntryList {
 
  private:
   enum Field : std::size_t {
-    kContext,
+    kOffset,
     kComment,
     kTranslatorComment,
     kReference,
@@ -104,7 +108,7 @@ class EntryList {
   };
   // The entry's text fields, in the order of Field.
   static constexpr std::string TranslationEntry::*kMembers[kFields] = {
-      &TranslationEntry::context,
+      &TranslationEntry::offset,
       &TranslationEntry::comment,
       &TranslationEntry::translatorComment,
       &TranslationEntry::reference,

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "text/Utf8.h"
 
@@ -16,8 +17,11 @@ using Pair = std::pair<std::size_t, std::size_t>;
 
 // Stretches no longer than this many pairs of lines are compared whole.
 constexpr std::size_t kWholeComparison = 1 << 20;
-// Similar texts are looked for among this many old lines either side of
-// where a new line would fall, in a stretch too long to compare whole.
+// Between two matched lines, every new line left is compared with every old
+// one left while they make no more than this many pairs, so that edited
+// lines that also changed places find their old ones; in a longer stretch,
+// only with this many old lines either side of where it would fall.
+constexpr std::size_t kSimilarPairs = 1 << 16;
 constexpr std::size_t kSimilarWindow = 12;
 // Similar texts are looked for again around the old places of the lines
 // matched before and after a new line, when they are no further apart.
@@ -171,26 +175,39 @@ std::u32string codePoints(std::string_view text) {
   return out;
 }
 
+// Texts whose parts between their common start and common end are no longer
+// than this are compared whole; longer ones in pieces of at most this many
+// characters, which bounds the work for a pair to this many characters for
+// each character of the longer text.
+constexpr std::size_t kWholeText = 4096;
+
 // The length of the longest common subsequence, a bit per character of `a`
 // (Allison and Dix, as Hyyrö writes it): 64 characters compared at once.
-std::size_t commonLength(const std::u32string& a, const std::u32string& b) {
+std::size_t wholeCommonLength(std::u32string_view a, std::u32string_view b) {
   if (a.empty() || b.empty()) {
     return 0;
   }
   const std::size_t words = (a.size() + 63) / 64;
-  std::unordered_map<char32_t, std::vector<std::uint64_t>> where;
+  // The characters of `a`, sorted, each with the bits of where it is.
+  std::vector<char32_t> characters(a.begin(), a.end());
+  std::sort(characters.begin(), characters.end());
+  characters.erase(std::unique(characters.begin(), characters.end()), characters.end());
+  std::vector<std::uint64_t> masks(characters.size() * words);
+  const auto indexOf = [&characters](char32_t c) {
+    const auto at = std::lower_bound(characters.begin(), characters.end(), c);
+    return at != characters.end() && *at == c ? static_cast<std::size_t>(at - characters.begin())
+                                              : characters.size();
+  };
   for (std::size_t i = 0; i < a.size(); ++i) {
-    auto& mask = where[a[i]];
-    mask.resize(words);
-    mask[i / 64] |= std::uint64_t{1} << (i % 64);
+    masks[indexOf(a[i]) * words + i / 64] |= std::uint64_t{1} << (i % 64);
   }
   std::vector<std::uint64_t> v(words, ~std::uint64_t{0});
   for (const char32_t c : b) {
-    const auto found = where.find(c);
-    if (found == where.end()) {
+    const std::size_t found = indexOf(c);
+    if (found == characters.size()) {
       continue;
     }
-    const std::vector<std::uint64_t>& mask = found->second;
+    const std::uint64_t* mask = &masks[found * words];
     std::uint64_t carry = 0;
     for (std::size_t w = 0; w < words; ++w) {
       const std::uint64_t u = v[w] & mask[w];
@@ -200,9 +217,50 @@ std::size_t commonLength(const std::u32string& a, const std::u32string& b) {
       v[w] = sum | (v[w] - u);  // u lies within v[w]: the difference is v[w] without u
     }
   }
+  // A clear bit for each character of `a` in the subsequence; the bits past
+  // its end, which carries reach, are not counted.
   std::size_t common = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    common += ((v[i / 64] >> (i % 64)) & 1) == 0 ? 1 : 0;
+  for (std::size_t w = 0; w < words; ++w) {
+    const std::size_t bits = std::min<std::size_t>(64, a.size() - w * 64);
+    const std::uint64_t inside = bits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
+    common += static_cast<std::size_t>(std::popcount(~v[w] & inside));
+  }
+  return common;
+}
+
+// The characters two texts share in order: exactly, the common start and
+// end taken as they are and the rest compared whole, when that rest is no
+// longer than kWholeText on either side. Past that, the rests are cut into
+// as many pieces each as it takes to keep every piece that short, in
+// proportion (the k-th piece of one against the k-th of the other), and the
+// pieces' counts added: fewer shared characters than there are, at most, as
+// a piece cannot share with the next, but close to it where a long text had a
+// few edits, and no more than linear work in the longer text.
+std::size_t commonLength(std::u32string_view a, std::u32string_view b) {
+  std::size_t start = 0;
+  while (start < a.size() && start < b.size() && a[start] == b[start]) {
+    ++start;
+  }
+  a.remove_prefix(start);
+  b.remove_prefix(start);
+  std::size_t end = 0;
+  while (end < a.size() && end < b.size() && a[a.size() - 1 - end] == b[b.size() - 1 - end]) {
+    ++end;
+  }
+  a.remove_suffix(end);
+  b.remove_suffix(end);
+  const std::size_t longer = std::max(a.size(), b.size());
+  if (longer <= kWholeText) {
+    return start + end + wholeCommonLength(a, b);
+  }
+  const std::size_t pieces = (longer + kWholeText - 1) / kWholeText;
+  std::size_t common = start + end;
+  for (std::size_t k = 0; k < pieces; ++k) {
+    const auto piece = [k, pieces](std::u32string_view text) {
+      const std::size_t from = k * text.size() / pieces;
+      return text.substr(from, (k + 1) * text.size() / pieces - from);
+    };
+    common += wholeCommonLength(piece(a), piece(b));
   }
   return common;
 }
@@ -289,6 +347,7 @@ class Updater {
       }
       matches_[s].resize(in_.newScripts[s].size());
     }
+    textCount_ = textOf.size();
   }
 
   void take(std::size_t s, std::size_t j, Kind kind, std::size_t f, std::size_t e) {
@@ -310,12 +369,14 @@ class Updater {
     }
   }
 
-  // Moved: the same text elsewhere, first in the same script, then in any
-  // old file, then among the obsolete entries. Of several old lines with the
-  // text, the one after the last taken from the same file comes first, so
-  // that a block moved whole keeps each of its repeated lines' translations
-  // in order. Last, a line moved with no translation is matched too, so that
-  // it stays untranslated rather than take a similar line's translation.
+  // Moved: the same text elsewhere. First a text found once on each side;
+  // then in the same script, then in any old file, then among the obsolete
+  // entries. Of several old lines with the text, the one right after the old
+  // line of the line before comes first, then one further after it in the
+  // same file, so that a block moved whole, or with a line deleted, keeps
+  // each of its repeated lines' translations in order. Last, a line moved
+  // with no translation is matched too, so that it stays untranslated rather
+  // than take a similar line's translation.
   void matchMoved() {
     std::vector<std::size_t> fileAt(in_.newScripts.size(), kNoScript);
     for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
@@ -346,6 +407,13 @@ class Updater {
         if (matches_[s][j].kind != Kind::none) {
           continue;
         }
+        // The line before, when it came from an old entry, says where to
+        // look first, however it was found.
+        if (const Match& before = j > 0 ? matches_[s][j - 1] : Match{};
+            before.kind == Kind::kept || before.kind == Kind::moved) {
+          lastFile = before.file;
+          lastEntry = before.entry;
+        }
         const auto found = candidates.find(newIds_[s][j]);
         if (found == candidates.end()) {
           continue;
@@ -375,17 +443,89 @@ class Updater {
         list.erase(list.begin() + static_cast<std::ptrdiff_t>(best));
       }
     };
+    matchUnique();
+    follow();
     for (std::size_t s = 0; s < in_.newScripts.size(); ++s) {
       if (fileAt[s] != kNoScript) {
         Candidates own = gather(fileAt[s], false, true);
         matchFrom(s, own);
       }
     }
+    follow();
     for (const auto& [obsolete, withTranslation] :
          {std::pair(false, true), std::pair(true, true), std::pair(false, false)}) {
       Candidates any = gather(kNoScript, obsolete, withTranslation);
       for (std::size_t s = 0; s < in_.newScripts.size(); ++s) {
         matchFrom(s, any);
+      }
+      follow();
+    }
+  }
+
+  // A text left once among the new lines and once among the old ones is the
+  // same line, wherever it went, translated or not: taken first, so that the
+  // lines that moved with it can follow it.
+  void matchUnique() {
+    static constexpr std::uint32_t kMany = 2;
+    const auto counted = [this](std::size_t f, std::size_t e) {
+      return !taken_[f][e] && (!in_.oldFiles[f].obsolete(e) || translated(f, e));
+    };
+    const auto countUp = [](std::uint8_t& count) {
+      count = static_cast<std::uint8_t>(std::min<std::uint32_t>(count + 1u, kMany));
+    };
+    // How often each text is left among the old entries that could give a
+    // line its translation (or none, for an untranslated one), and among the
+    // new lines.
+    std::vector<std::uint8_t> olds(textCount_), news(textCount_);
+    for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
+      for (std::size_t e = 0; e < in_.oldFiles[f].size(); ++e) {
+        if (counted(f, e)) {
+          countUp(olds[oldId_[f][e]]);
+        }
+      }
+    }
+    for (std::size_t s = 0; s < matches_.size(); ++s) {
+      for (std::size_t j = 0; j < matches_[s].size(); ++j) {
+        if (matches_[s][j].kind == Kind::none) {
+          countUp(news[newIds_[s][j]]);
+        }
+      }
+    }
+    std::vector<Pair> oldAt(textCount_, Pair(kNoScript, 0));
+    for (std::size_t f = 0; f < in_.oldFiles.size(); ++f) {
+      for (const std::size_t e : oldLive_[f]) {
+        const std::uint32_t id = oldId_[f][e];
+        if (counted(f, e) && olds[id] == 1 && news[id] == 1) {
+          oldAt[id] = {f, e};
+        }
+      }
+    }
+    for (std::size_t s = 0; s < matches_.size(); ++s) {
+      for (std::size_t j = 0; j < matches_[s].size(); ++j) {
+        const Pair at = oldAt[newIds_[s][j]];
+        if (matches_[s][j].kind == Kind::none && at.first != kNoScript) {
+          take(s, j, Kind::moved, at.first, at.second);
+        }
+      }
+    }
+  }
+
+  // A line after one that came from an old entry, with the text of the entry
+  // after that one, is that entry moved with its neighbour: a block moved
+  // whole keeps each of its repeated lines' own translations.
+  void follow() {
+    for (std::size_t s = 0; s < matches_.size(); ++s) {
+      for (std::size_t j = 1; j < matches_[s].size(); ++j) {
+        const Match& before = matches_[s][j - 1];
+        if (matches_[s][j].kind != Kind::none ||
+            (before.kind != Kind::kept && before.kind != Kind::moved)) {
+          continue;
+        }
+        const std::size_t f = before.file, e = before.entry + 1;
+        if (e < in_.oldFiles[f].size() && !taken_[f][e] && !in_.oldFiles[f].obsolete(e) &&
+            !in_.oldFiles[f].obsolete(before.entry) && oldId_[f][e] == newIds_[s][j]) {
+          take(s, j, Kind::moved, f, e);
+        }
       }
     }
   }
@@ -492,7 +632,7 @@ class Updater {
       std::size_t n, o;
     };
     std::vector<Candidate> candidates;
-    const bool whole = olds.size() * news.size() <= kSimilarWindow * kSimilarWindow;
+    const bool whole = olds.size() * news.size() <= kSimilarPairs;
     for (std::size_t n = 0; n < news.size(); ++n) {
       std::size_t from = 0, to = olds.size();
       if (!whole) {
@@ -551,6 +691,7 @@ class Updater {
   }
 
   const UpdateInput& in_;
+  std::size_t textCount_ = 0;                       // different texts
   std::vector<std::vector<std::size_t>> oldLive_;   // per old file: its live entries
   std::vector<std::vector<std::uint32_t>> oldIds_;  // their texts
   std::vector<std::vector<std::uint32_t>> oldId_;   // per old entry, obsolete ones too
@@ -581,6 +722,31 @@ std::vector<UpdatedScript> updateTranslations(const UpdateInput& input) {
 void UpdatedScript::entries(const UpdateInput& input, const EntrySink& take) const {
   TranslationEntry entry, old;
   const EntryList& own = input.newScripts[script];
+  // An obsolete entry keeps its offset only in the file it was in. One
+  // brought over from another script's file would share its offset with
+  // that file's other strings, and gettext refuses two entries of the same
+  // msgctxt and msgid: it is told apart by its old script's path, which its
+  // reference holds, before the offset ("b.kr:0000001A"). What still meets
+  // another entry's msgctxt and msgid (an old file that held both) gets a
+  // number after it. Both are read back as they are written, so a second
+  // update keeps them.
+  std::vector<TranslationEntry> gone(obsolete.size());
+  std::unordered_set<std::string> goneKeys, used;
+  const auto keyOf = [](const TranslationEntry& e) {
+    // An entry without msgctxt is another message than one with an empty one.
+    return (e.obsolete && e.offset.empty() ? std::string("\x05") : e.offset + '\x04') + e.source;
+  };
+  for (std::size_t k = 0; k < obsolete.size(); ++k) {
+    TranslationEntry& was = gone[k];
+    input.oldFiles[obsolete[k].file].get(obsolete[k].entry, was);
+    was.obsolete = true;
+    const bool ownFile = input.scriptAtPath[obsolete[k].file] == script;
+    if (!ownFile && !was.reference.empty() &&
+        (was.offset.empty() || translation::isOffsetContext(was.offset))) {
+      was.offset = was.reference;
+    }
+    goneKeys.insert(keyOf(was));
+  }
   for (std::size_t j = 0; j < own.size(); ++j) {
     own.get(j, entry);
     const Origin& origin = lines[j];
@@ -601,12 +767,19 @@ void UpdatedScript::entries(const UpdateInput& input, const EntrySink& take) con
         }
       }
     }
+    if (!goneKeys.empty()) {
+      if (std::string key = keyOf(entry); goneKeys.contains(key)) {
+        used.insert(std::move(key));
+      }
+    }
     take(entry);
   }
-  for (const Origin& origin : obsolete) {
-    input.oldFiles[origin.file].get(origin.entry, entry);
-    entry.obsolete = true;
-    take(entry);
+  for (TranslationEntry& was : gone) {
+    const std::string offset = was.offset;
+    for (std::size_t n = 2; !used.insert(keyOf(was)).second; ++n) {
+      was.offset = offset + " (" + std::to_string(n) + ")";
+    }
+    take(was);
   }
 }
 

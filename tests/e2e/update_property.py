@@ -7,7 +7,8 @@ every translation whose line went away is kept as an obsolete entry. The
 patch inserts, deletes, edits and rewrites lines, moves lines within and
 between scripts and moves a script to another folder; some translations are
 fuzzy, some lines untranslated, and a line said several times has a
-translation for each place.
+translation for each place, which goes with it when it moves to another
+script with the line before it.
 
 Every output must pass `msgfmt --check`, go back in with `inject`, and come
 out the same from a second update on itself; the same game translated in
@@ -86,45 +87,70 @@ def translate(path, translation_of, rng, untranslated):
 
 
 def patch(rng, old):
-    """The new version of the scripts `old` (name -> lines), and for each new
-    line its fate and the old (name, index) it comes from."""
+    """The new version of the scripts `old` (name -> lines), for each new line
+    its fate and the old (name, index) it comes from, and for each repeated
+    line moved to another script right after the line before it, that line's
+    old (name, index)."""
     new = {}
     fates = {}
-    taken = []  # lines moved away from their script, to be put into another
+    taken = []  # blocks of lines moved away from their script, to go into another
     for name, lines in old.items():
         out, fate = [], []
-        for i, text in enumerate(lines):
+        i = 0
+        while i < len(lines):
+            text = lines[i]
             roll = rng.random()
-            if text in REPEATED or roll < 0.75:
+            # A line and a repeated line after it move together, as a block
+            # of a scene does, with the line between them deleted or none.
+            gap = next((g for g in (1, 2) if i + g < len(lines) and lines[i + g] in REPEATED
+                        and lines[i + 1] not in REPEATED or g == 1 and i + 1 < len(lines)
+                        and lines[i + 1] in REPEATED), None)
+            if text not in REPEATED and gap and rng.random() < 0.3:
+                taken.append([(name, i), (name, i + gap)])
+                i += gap
+            elif roll < 0.75:
                 out.append(text)
                 fate.append(("unchanged", (name, i)))
             elif roll < 0.8:
                 pass  # deleted
-            elif roll < 0.85:
+            elif roll < 0.85 and text not in REPEATED:
                 words = text.split(" ")
                 words[rng.randrange(len(words))] = "CHANGED"
                 out.append(" ".join(words))
                 fate.append(("edited", (name, i)))
+            elif roll < 0.85:
+                out.append(text)
+                fate.append(("unchanged", (name, i)))
             elif roll < 0.9:
-                taken.append((name, i))
+                taken.append([(name, i)])
             elif roll < 0.95:
                 out.append(f"XYZZY PLUGH {i}")  # rewritten, as nothing like it: the old one went away
                 fate.append(("new", None))
             else:
                 out += [text, f"QUUX WIBBLE {i}"]
                 fate += [("unchanged", (name, i)), ("new", None)]
+            i += 1
         new[name], fates[name] = out, fate
     names = sorted(new)
-    for origin in taken:
+    block_of = {name: [None] * len(new[name]) for name in names}
+    follows = {}
+    for number, block in enumerate(taken):
         to = rng.choice(names)
-        at = rng.randrange(len(new[to]) + 1)
-        new[to].insert(at, old[origin[0]][origin[1]])
-        fates[to].insert(at, ("moved", origin))
+        # Not into a block moved before.
+        places = [at for at in range(len(new[to]) + 1)
+                  if at in (0, len(new[to])) or block_of[to][at - 1] != block_of[to][at]
+                  or block_of[to][at] is None]
+        at = rng.choice(places)
+        new[to][at:at] = [old[o[0]][o[1]] for o in block]
+        fates[to][at:at] = [("moved", o) for o in block]
+        block_of[to][at:at] = [number] * len(block)
+        if block[1:] == [(block[0][0], block[0][1] + 1)] and to != block[0][0]:
+            follows[block[1]] = block[0]
     # A script moved to another folder, whole.
     moved = names[-1]
     new["elsewhere/" + moved.split("/")[-1]] = new.pop(moved)
     fates["elsewhere/" + moved.split("/")[-1]] = fates.pop(moved)
-    return new, fates
+    return new, fates, follows
 
 
 def write_scripts(folder, scripts):
@@ -166,7 +192,7 @@ def check_seed(krscript, work, seed):
     fuzzy = {e["msgstr"]: e["fuzzy"] for name in old
              for e in read_po(os.path.join(po1, name + ".po")) if e["msgstr"]}
 
-    new, fates = patch(rng, old)
+    new, fates, follows = patch(rng, old)
     write_scripts(v2, new)
     run(krscript, "update", v2, po1, "-o", po2, "--encoding", "utf-8")
 
@@ -187,6 +213,32 @@ def check_seed(krscript, work, seed):
             elif kind == "new":
                 assert entry["msgstr"] == "", where
         carried += [e["msgstr"] for e in outputs[name] if e["msgstr"]]
+    # A repeated line moved to another script right after the line before it
+    # takes the translation of its own copy, the one after that line's,
+    # unless the script it left kept that copy for a line of its own, or the
+    # script it went to had a copy in its place (the diff of that script
+    # finds it first). With the line between deleted, which of its text's
+    # translations it takes, other lines that moved may decide.
+    origin_of = {t: o for o, t in translation.items()}
+    old_name = {n if n in outputs else "elsewhere/" + n.split("/")[-1]: n for n in old}
+    kept = {name: {e["msgstr"] for e in outputs[name if name in outputs
+                                              else "elsewhere/" + name.split("/")[-1]]
+                   if not e["obsolete"]} for name in old}
+    for name, fate in fates.items():
+        live = [e for e in outputs[name] if not e["obsolete"]]
+        for (kind, origin), entry in zip(fate, live):
+            if kind != "moved" or origin not in follows:
+                continue
+            own, before = translation[origin], translation[follows[origin]]
+            if own in untranslated or before in untranslated or own in kept[origin[0]]:
+                continue
+            got = entry["msgstr"]
+            there = old_name.get(name)
+            from_there = (origin_of[got][0] == there if got else there is not None and any(
+                t == entry["msgid"] and translation[(there, i)] in untranslated
+                for i, t in enumerate(old[there])))
+            assert got == own or from_there, \
+                f"seed {seed}, {name}: {entry['msgid']!r} moved from {origin}: {got!r}, not {own!r}"
     # Every translation is somewhere, live or obsolete, and only once.
     translated = set(translation.values()) - untranslated
     assert sorted(carried) == sorted(translated), f"seed {seed}: translations lost or doubled"
@@ -202,7 +254,7 @@ def check_seed(krscript, work, seed):
             assert a.read() == b.read(), f"seed {seed}, {name}: a second update changed it"
 
     # The same from CSV files: the same entries, a fuzzy or obsolete row
-    # marked so in the column "fuzzy".
+    # marked so in the column "fuzzy", one both "fuzzy obsolete".
     csv1, csv2 = os.path.join(work, "csv1"), os.path.join(work, "csv2")
     run(krscript, "extract", v1, "-o", csv1, "--format", "csv", "--encoding", "utf-8")
     for name in old:
@@ -222,7 +274,8 @@ def check_seed(krscript, work, seed):
         with open(os.path.join(csv2, name + ".csv"), encoding="utf-8-sig", newline="") as f:
             rows = [(r["source"], r["target"], r["fuzzy"]) for r in csv.DictReader(f)]
         want = [(e["msgid"], e["msgstr"],
-                 "obsolete" if e["obsolete"] else "fuzzy" if e["fuzzy"] else "")
+                 " ".join(m for m, on in (("fuzzy", e["fuzzy"]), ("obsolete", e["obsolete"]))
+                          if on))
                 for e in outputs[name]]
         assert rows == want, f"seed {seed}, {name}: CSV and PO differ"
 

@@ -165,7 +165,7 @@ std::string build(std::string_view json, std::optional<krlist::Problem>& error) 
       for (const krlist::TranslationEntry& entry : translations.entries) {
         char offset[9] = {};
         std::snprintf(offset, sizeof offset, "%08X", static_cast<unsigned>(was->listingOffset()));
-        if (entry.context == offset && !entry.target.empty() && !entry.fuzzy && !entry.obsolete) {
+        if (entry.offset == offset && !entry.target.empty() && !entry.fuzzy && !entry.obsolete) {
           expected.clear();
           check(!krlist::encodeText(krlist::Encoding::Cp932, entry.target, expected),
                 "an accepted translation cannot be encoded");

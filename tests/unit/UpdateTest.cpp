@@ -48,7 +48,7 @@ TranslationEntry entryAt(const std::string& script, std::size_t position, std::s
   TranslationEntry entry;
   char offset[9];
   std::snprintf(offset, sizeof offset, "%08zX", position * 0x10);
-  entry.context = offset;
+  entry.offset = offset;
   entry.comment = "opcode 1B";
   entry.reference = script + ":" + offset;
   entry.source = std::move(source);
@@ -316,13 +316,240 @@ TEST(UpdateTest, EveryTranslationGoesWhereItsTextWentAndStaysThere) {
       for (std::size_t j = 0; j < fixed[s].entries.size(); ++j) {
         const TranslationEntry& a = updated[s].entries[j];
         const TranslationEntry& b = fixed[s].entries[j];
-        EXPECT_EQ(a.context + a.comment + a.reference + a.source + a.target + a.previousSource +
+        EXPECT_EQ(a.offset + a.comment + a.reference + a.source + a.target + a.previousSource +
                       a.translatorComment,
-                  b.context + b.comment + b.reference + b.source + b.target + b.previousSource +
+                  b.offset + b.comment + b.reference + b.source + b.target + b.previousSource +
                       b.translatorComment);
         EXPECT_EQ(a.fuzzy, b.fuzzy);
         EXPECT_EQ(a.obsolete, b.obsolete);
       }
+    }
+  }
+}
+
+// What gettext reads back: each file written passes msgfmt --check, so no two
+// entries share msgctxt and msgid, also when obsolete entries of several
+// scripts end up in one file; and a second update on its output writes the
+// same file again.
+TEST(UpdateTest, ObsoleteEntriesOfSeveralScriptsStayApart) {
+  const auto translated = [](const std::string& script, std::size_t position, std::string source,
+                             std::string target) {
+    TranslationEntry entry = entryAt(script, position, std::move(source));
+    entry.target = std::move(target);
+    return entry;
+  };
+  Patch patch;
+  patch.oldNames = {"a.kr", "b.kr"};
+  // b.kr once held both a live "Yes." at 0 and an obsolete one.
+  TranslationEntry twice = translated("b.kr", 0, "Yes.", "Oui, déjà.");
+  twice.obsolete = true;
+  patch.oldFiles = {{translated("a.kr", 0, "Yes.", "Sí.")},
+                    {translated("b.kr", 0, "Yes.", "Oui."), twice}};
+  patch.newNames = {"a.kr"};
+  patch.newScripts = {{{"Something else.", Fate::inserted, nullptr}}};
+  std::vector<std::string> offsets;
+  std::string first;
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE("update " + std::to_string(round + 1));
+    const std::vector<Updated> updated =
+        update(inputFor(patch, patch.oldFiles, round == 0 ? patch.oldNames : patch.newNames));
+    ASSERT_EQ(updated.size(), 1u);
+    const std::vector<TranslationEntry>& entries = updated[0].entries;
+    ASSERT_EQ(entries.size(), 4u);
+    std::string po = poHeader("utf-8");
+    for (const TranslationEntry& entry : entries) {
+      appendPoEntry(po, entry);
+    }
+    if (round == 0) {
+      first = po;
+      // a.kr's own obsolete entry keeps its offset; b.kr's say where they
+      // were, the one that met another entry with a number after it.
+      for (std::size_t k = 1; k < entries.size(); ++k) {
+        offsets.push_back(entries[k].offset + "=" + entries[k].target);
+      }
+      EXPECT_EQ(offsets, (std::vector<std::string>{"00000000=Sí.", "b.kr:00000000=Oui.",
+                                                   "b.kr:00000000 (2)=Oui, déjà."}));
+    } else {
+      EXPECT_EQ(po, first);
+    }
+    if (gettextInstalled()) {
+      const std::string path = testing::TempDir() + "krscript-obsolete-" +
+                               std::to_string(std::random_device()()) + ".po";
+      std::ofstream(path, std::ios::binary) << po;
+      EXPECT_EQ(std::system(("msgfmt --check -o /dev/null '" + path + "'").c_str()), 0) << po;
+      std::remove(path.c_str());
+    }
+    const std::vector<TranslationEntry> back = throughPo(entries, "");
+    ASSERT_EQ(back.size(), entries.size());
+    for (std::size_t k = 0; k < back.size(); ++k) {
+      EXPECT_EQ(back[k].offset, entries[k].offset);
+    }
+    patch.oldFiles = {back};
+  }
+}
+
+// Edited lines that also changed places, between two lines that stayed: each
+// takes the translation of its own old line, the most similar of all (one
+// character changed) though others share three words of four with it.
+TEST(UpdateTest, EditedLinesTakeTheMostSimilarOldOnesWhereverTheyWent) {
+  const std::vector<std::string> words = {"Tree",  "bird",  "sun",  "grass",
+                                          "stone", "whale", "rain", "moon"};
+  for (const std::size_t count : {40u, 200u}) {
+    SCOPED_TRACE(std::to_string(count) + " lines");
+    std::mt19937 random(static_cast<unsigned>(count));
+    std::vector<std::string> texts;
+    while (texts.size() < count) {
+      std::string text;
+      for (int w = 0; w < 4; ++w) {
+        text += (w == 0 ? "" : " ") + words[random() % words.size()];
+      }
+      if (std::find(texts.begin(), texts.end(), text + ".") == texts.end()) {
+        texts.push_back(text + ".");
+      }
+    }
+    Patch patch;
+    patch.oldNames = patch.newNames = {"a.kr"};
+    std::vector<TranslationEntry>& old = patch.oldFiles.emplace_back();
+    std::vector<Line>& lines = patch.newScripts.emplace_back();
+    old.push_back(entryAt("a.kr", 0, "First, unchanged."));
+    for (std::size_t i = 0; i < count; ++i) {
+      old.push_back(entryAt("a.kr", i + 1, texts[i]));
+    }
+    old.push_back(entryAt("a.kr", count + 1, "Last, unchanged."));
+    for (std::size_t i = 0; i < old.size(); ++i) {
+      old[i].target = "T" + std::to_string(i);
+    }
+    std::vector<std::size_t> order(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      order[i] = i + 1;
+    }
+    std::shuffle(order.begin(), order.end(), random);
+    lines.push_back({old.front().source, Fate::unchanged, &old.front()});
+    for (const std::size_t i : order) {
+      std::string text = old[i].source;
+      text.back() = '!';
+      lines.push_back({text, Fate::edited, &old[i]});
+    }
+    lines.push_back({old.back().source, Fate::unchanged, &old.back()});
+
+    const std::vector<Updated> updated = update(inputFor(patch, patch.oldFiles, patch.oldNames));
+    std::size_t wrong = 0;
+    for (std::size_t j = 0; j < lines.size(); ++j) {
+      const TranslationEntry& got = updated[0].entries[j];
+      wrong += got.target == lines[j].origin->target && got.fuzzy == (lines[j].fate == Fate::edited)
+                   ? 0
+                   : 1;
+    }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(updated[0].counts.fuzzy, count);
+  }
+}
+
+// The characters two texts share in order, the plain way: a table of every
+// prefix of one against every prefix of the other.
+std::size_t plainCommonLength(const std::u32string& a, const std::u32string& b) {
+  std::vector<std::size_t> row(b.size() + 1), next(b.size() + 1);
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      next[j] = a[i - 1] == b[j - 1] ? row[j - 1] + 1 : std::max(row[j], next[j - 1]);
+    }
+    std::swap(row, next);
+  }
+  return row[b.size()];
+}
+
+std::string utf8(const std::u32string& text) {
+  std::string out;
+  for (const char32_t c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Up to the length compared whole, the similarity is exactly twice the
+// characters shared in order over the characters of both, whatever the texts
+// share at their ends and wherever they cross a word of 64 characters. Past
+// it, long texts are compared in pieces: never more than they share, and all
+// of it where they differ only in characters changed in place.
+TEST(UpdateTest, SimilarityIsTwiceTheCharactersSharedInOrder) {
+  std::mt19937 random(5);
+  const std::u32string alphabet = U"abcdeあいう。";
+  const auto randomText = [&](std::size_t length) {
+    std::u32string text;
+    for (std::size_t i = 0; i < length; ++i) {
+      text += alphabet[random() % alphabet.size()];
+    }
+    return text;
+  };
+  for (int round = 0; round < 300; ++round) {
+    const std::u32string shared = randomText(random() % 3 == 0 ? random() % 100 : 0);
+    const std::u32string a = shared + randomText(random() % 200) + shared;
+    const std::u32string b = randomText(random() % 3) + shared + randomText(random() % 200);
+    const double want = a.empty() && b.empty()
+                            ? 1.0
+                            : 2.0 * static_cast<double>(plainCommonLength(a, b)) /
+                                  static_cast<double>(a.size() + b.size());
+    ASSERT_DOUBLE_EQ(textSimilarity(utf8(a), utf8(b)), want) << utf8(a) << " / " << utf8(b);
+  }
+  for (const std::size_t length : {4000u, 4096u, 4097u, 9000u}) {
+    SCOPED_TRACE("length " + std::to_string(length));
+    const std::u32string a = randomText(length);
+    std::u32string b = randomText(length - random() % 50);
+    const double exact = 2.0 * static_cast<double>(plainCommonLength(a, b)) /
+                         static_cast<double>(a.size() + b.size());
+    const double got = textSimilarity(utf8(a), utf8(b));
+    if (length <= 4096) {
+      EXPECT_DOUBLE_EQ(got, exact);
+    } else {
+      EXPECT_LE(got, exact);
+      EXPECT_GE(got, 0.95 * exact);
+    }
+    b = a;
+    for (std::size_t at : {std::size_t{1}, length / 3, length - 2}) {
+      b[at] = U'x';
+    }
+    EXPECT_DOUBLE_EQ(textSimilarity(utf8(a), utf8(b)),
+                     static_cast<double>(length - 3) / static_cast<double>(length));
+  }
+}
+
+// Two golden cases of the rules at their edges. A text said twice with two
+// translations, moved away with the line two before one copy, the line
+// between deleted, goes with the copy after the line it followed. A text exactly as similar as
+// asked takes the translation (2 x 3 characters of 10: 0.6, the default); one with a character more
+// does not (6 of 11).
+TEST(UpdateTest, RepeatedLinesMoveWithTheirNeighboursAndTheThresholdIsIncluded) {
+  const auto translated = [](std::size_t position, std::string source) {
+    TranslationEntry entry = entryAt("a.kr", position, source);
+    entry.target = "T(" + source + ")@" + std::to_string(position);
+    return entry;
+  };
+  Patch patch;
+  patch.oldNames = {"a.kr"};
+  patch.oldFiles = {{translated(0, "はい。"), translated(1, "Second."), translated(2, "Deleted."),
+                     translated(3, "はい。"), translated(4, "abcde"), translated(5, "vwxyz"),
+                     translated(6, "Last.")}};
+  patch.newNames = {"a.kr", "b.kr"};
+  const auto& old = patch.oldFiles[0];
+  patch.newScripts = {{{"abcxy", Fate::edited, &old[4]},
+                       {"vwx123", Fate::inserted, nullptr},
+                       {"Last.", Fate::unchanged, &old[6]}},
+                      {{"Second.", Fate::moved, &old[1]},
+                       {"はい。", Fate::moved, &old[3]},
+                       {"はい。", Fate::moved, &old[0]}}};
+  const std::vector<Updated> updated = update(inputFor(patch, patch.oldFiles, patch.oldNames));
+  for (std::size_t s = 0; s < patch.newScripts.size(); ++s) {
+    for (std::size_t j = 0; j < patch.newScripts[s].size(); ++j) {
+      const Line& line = patch.newScripts[s][j];
+      SCOPED_TRACE(patch.newNames[s] + " " + line.source);
+      EXPECT_EQ(updated[s].entries[j].target, line.origin ? line.origin->target : "");
+      EXPECT_EQ(updated[s].entries[j].fuzzy, line.fate == Fate::edited);
     }
   }
 }
