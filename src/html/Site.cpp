@@ -495,12 +495,14 @@ Expected<ScriptSummary> ScriptPages::write(const fs::path& site) {
           out.write("</body>\n</html>\n");
         });
     if (!written) {
+      removeScriptPages(site, path_, page);
       return written.problem();
     }
     strings += "]);\n";
     written = writeFile(site / pathFromUtf8(pageName(path_, page, ".strings.js")),
                         [&](TextOutput& out) { out.write(strings); });
     if (!written) {
+      removeScriptPages(site, path_, page + 1);
       return written.problem();
     }
   }
@@ -515,6 +517,15 @@ Expected<ScriptSummary> writeScriptPages(const InstructionList& listing, Encodin
                                          const std::string& path) {
   ScriptPages pages(listing, encoding, translations, path);
   return pages.write(site);
+}
+
+void removeScriptPages(const std::filesystem::path& site, const std::string& path,
+                       std::size_t pages) {
+  std::error_code ignored;
+  for (std::size_t page = 0; page < pages; ++page) {
+    fs::remove(site / pathFromUtf8(pageName(path, page)), ignored);
+    fs::remove(site / pathFromUtf8(pageName(path, page, ".strings.js")), ignored);
+  }
 }
 
 bool isSite(const std::filesystem::path& folder) {

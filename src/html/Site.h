@@ -51,6 +51,11 @@ Expected<ScriptSummary> writeScriptPages(const InstructionList& listing, Encodin
                                          const std::filesystem::path& site,
                                          const std::string& path);
 
+// Removes the first `pages` pages of the script at `path` from `site`, and
+// their search data: a script that fails has none.
+void removeScriptPages(const std::filesystem::path& site, const std::string& path,
+                       std::size_t pages);
+
 // Writes SITE/index.html, its style sheet and its search script, for the
 // scripts in the order given.
 Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,

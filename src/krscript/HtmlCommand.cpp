@@ -101,6 +101,11 @@ JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* tra
     const std::string refusal = checkTranslations(*translationsPath, listing, script.stop.endMarker,
                                                   run, encoding, translations);
     if (!refusal.empty()) {
+      // Cut short while read, the script has strings of zeros that its
+      // translations do not match: the change is what to say.
+      if (Expected<void> same = script.bytes.unchanged(job.name); !same) {
+        return fail(same.problem().describe());
+      }
       return fail(refusal);
     }
     translated = true;
@@ -109,6 +114,13 @@ JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* tra
       listing, encoding, translated ? &translations : nullptr, site, summary.path);
   if (!written) {
     return fail(job.name + ": " + written.problem().describe());
+  }
+  // The pages show the bytes as they were read, zeros past the end of a file
+  // cut short meanwhile: such pages are taken back, once nothing reads the
+  // bytes any more and before the site is put in place.
+  if (Expected<void> same = script.bytes.unchanged(job.name); !same) {
+    html::removeScriptPages(site, summary.path, written->pages);
+    return fail(same.problem().describe());
   }
   summary = std::move(*written);
   return {};

@@ -524,6 +524,110 @@ def check_changed_while_read(options, work):
            f'status {process.returncode}, {err!r}')
     expect(sorted(os.listdir(out)) == ['b.kr.json'], f'the outputs are {os.listdir(out)}')
     expect_no_temporary_file(work)
+    check_commands_cut_while_reading(options, work)
+
+
+def snapshot(path):
+    """What a run wrote at `path`: a file's bytes, a folder's files by name, or
+    None when there is nothing."""
+    if os.path.isfile(path):
+        with open(path, 'rb') as f:
+            return f.read()
+    if not os.path.isdir(path):
+        return None
+    files = {}
+    for root, _, names in os.walk(path):
+        for name in names:
+            with open(os.path.join(root, name), 'rb') as f:
+                files[os.path.relpath(os.path.join(root, name), path)] = f.read()
+    return files
+
+
+def maps_file(pid, path):
+    try:
+        with open(f'/proc/{pid}/maps') as f:
+            return path in f.read()
+    except OSError:
+        return False
+
+
+def check_commands_cut_while_reading(options, work):
+    """update, inject, lint and html, each cut short at times spread over its
+    run once the script is mapped: each run either says the file changed
+    and writes nothing for it, or, when its reading was over before the cut,
+    gives just what the whole script gives. A command that went on with the
+    zeros of the cut file would find every string obsolete or stale, or show
+    pages of zeros."""
+    script = os.path.join(work, 'many.kr')
+    whole = string_script([b'line %06d, a string of its own' % i for i in range(250000)])
+    with open(script, 'wb') as f:
+        f.write(whole)
+    status, _, err = run(options.krscript, ['extract', '--encoding', 'utf-8', 'many.kr', '-o',
+                                            'old.po'], work)
+    expect(status == 0, f'extract: {err}')
+    with open(os.path.join(work, 'old.po'), encoding='utf-8') as f:
+        text = f.read()
+    # Every entry translated, so that each is held against its string.
+    with open(os.path.join(work, 'tr.po'), 'w', encoding='utf-8') as f:
+        f.write(text.replace('msgstr ""\n\n', 'msgstr "T"\n\n'))
+    commands = {
+        'update': (['update', 'many.kr', 'old.po', '-o', 'out.po'], 'out.po'),
+        'inject': (['inject', 'many.kr', 'tr.po', '-o', 'out.kr'], 'out.kr'),
+        'lint': (['lint', 'many.kr', 'tr.po'], None),
+        'html': (['html', 'many.kr', 'tr.po', '-o', 'site'], 'site'),
+    }
+    wanted_error = 'many.kr: the file changed while it was read\n'
+    for name, (args, output) in commands.items():
+        args = args + ['--encoding', 'utf-8']
+        out = os.path.join(work, output) if output else None
+        with open(script, 'wb') as f:
+            f.write(whole)
+        started = time.monotonic()
+        status, stdout, err = run(options.krscript, args, work)
+        took = time.monotonic() - started
+        whole_result = (status, stdout, err, snapshot(out) if out else None)
+        expect(status == 0, f'{name} of the whole script: status {status}, {err[-300:]!r}')
+        reported = 0
+        for fraction in (0.1, 0.25, 0.4, 0.55, 0.7, 0.85):
+            with open(script, 'wb') as f:
+                f.write(whole)
+            if out:
+                shutil.rmtree(out, ignore_errors=True) if os.path.isdir(out) else \
+                    os.path.exists(out) and os.remove(out)
+            process = subprocess.Popen([options.krscript] + args, cwd=work,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            deadline = time.monotonic() + 60
+            while process.poll() is None and not maps_file(process.pid, script) and \
+                    time.monotonic() < deadline:
+                time.sleep(0.0005)
+            time.sleep(fraction * took)
+            cut = process.poll() is None
+            os.truncate(script, 4096)
+            stdout, err = process.communicate(timeout=120)
+            stdout, err = stdout.decode('utf-8', 'replace'), err.decode('utf-8', 'replace')
+            written = snapshot(out) if out else None
+            # lint reports it as it reports every finding, on standard output.
+            said = wanted_error.replace(': ', ': error: ', 1) in stdout if name == 'lint' \
+                else wanted_error in err
+            if cut and said:
+                reported += 1
+                expect(process.returncode == 1, f'{name}: status {process.returncode}')
+                expect('stale' not in stdout + err and 'obsolete' not in err,
+                       f'{name} judged the translations of the cut script: {err[-300:]!r}')
+                if name == 'html':
+                    expect(written is not None and 'many.kr.html' not in written,
+                           f'html wrote pages of the cut script: {sorted(written or {})[:5]}')
+                elif name != 'lint':
+                    expect(written is None, f'{name} wrote {output} of the cut script')
+                continue
+            # The reading was over when the file was cut: the whole script's result.
+            got = (process.returncode, stdout, err, written)
+            expect(got == whole_result,
+                   f'{name} cut after {fraction:.2f} of its run: status {process.returncode}, '
+                   f'{err[-300:]!r}{stdout[-300:]!r}, not what the whole script gives')
+        print(f'{name} cut while reading: {reported} of 6 runs said the file changed')
+        expect(reported > 0, f'no run of {name} was cut while it read the script')
+    expect_no_temporary_file(work)
 
 
 def generated_script(random):
