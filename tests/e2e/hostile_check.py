@@ -588,7 +588,9 @@ def check_commands_cut_while_reading(options, work):
         whole_result = (status, stdout, err, snapshot(out) if out else None)
         expect(status == 0, f'{name} of the whole script: status {status}, {err[-300:]!r}')
         reported = 0
-        for fraction in (0.1, 0.25, 0.4, 0.55, 0.7, 0.85):
+        # More early on, where update reads and then works on what it read.
+        fractions = (0.03, 0.07, 0.12, 0.2, 0.3, 0.45, 0.65, 0.85)
+        for fraction in fractions:
             with open(script, 'wb') as f:
                 f.write(whole)
             if out:
@@ -625,7 +627,7 @@ def check_commands_cut_while_reading(options, work):
             expect(got == whole_result,
                    f'{name} cut after {fraction:.2f} of its run: status {process.returncode}, '
                    f'{err[-300:]!r}{stdout[-300:]!r}, not what the whole script gives')
-        print(f'{name} cut while reading: {reported} of 6 runs said the file changed')
+        print(f'{name} cut while reading: {reported} of {len(fractions)} runs said the file changed')
         expect(reported > 0, f'no run of {name} was cut while it read the script')
     expect_no_temporary_file(work)
 
