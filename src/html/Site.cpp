@@ -528,6 +528,10 @@ void removeScriptPages(const std::filesystem::path& site, const std::string& pat
   }
 }
 
+bool isSiteFile(std::string_view name) {
+  return name == "index.html" || name == "style.css" || name == "search.js";
+}
+
 bool isSite(const std::filesystem::path& folder) {
   const Expected<std::string> text = readFile(folder / "index.html");
   return text && text->find(kGenerator) != std::string::npos;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "format/InstructionList.h"
@@ -60,6 +61,10 @@ void removeScriptPages(const std::filesystem::path& site, const std::string& pat
 // scripts in the order given.
 Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
                               const std::filesystem::path& site);
+
+// Whether `name` is that of a file at the top of every site: index.html and
+// the files it loads.
+bool isSiteFile(std::string_view name);
 
 // Whether `folder` holds a site that writeSiteFiles wrote, which a new site
 // may replace; any other folder is left alone.

@@ -3,6 +3,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <variant>
 #include <vector>
@@ -70,6 +71,36 @@ std::optional<std::string> pageOwner(const std::string& path,
   return scripts.count(owner) > 0 ? std::optional<std::string>(owner) : std::nullopt;
 }
 
+// Why a folder on the way to the script at `path` cannot be a folder of the
+// site, where it would stand in the place of a file of the site: the
+// index and the files beside it, or a page or the search data of a script
+// of the folder (x.kr.html, x.kr~2.html, x.kr.strings.js, ...). Empty when
+// none of them is.
+std::string folderClash(const std::string& path, const std::set<std::string>& scripts) {
+  for (std::size_t slash = path.find('/'); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    const std::string folder = path.substr(0, slash);
+    if (html::isSiteFile(folder)) {
+      return "its folder " + folder + " would be the site's own " + folder;
+    }
+    for (const std::string_view suffix :
+         {std::string_view(".html"), std::string_view(".strings.js")}) {
+      if (!folder.ends_with(suffix)) {
+        continue;
+      }
+      const std::string page = folder.substr(0, folder.size() - suffix.size());
+      std::optional<std::string> owner =
+          scripts.count(page) > 0 ? std::optional<std::string>(page) : pageOwner(page, scripts);
+      if (owner) {
+        return "its folder " + folder + " would be " +
+               (suffix == ".html" ? "a page" : "the search data of a page") + " of " + *owner +
+               ", a script of the folder";
+      }
+    }
+  }
+  return {};
+}
+
 JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* translationsPath,
                      bool folder, const std::set<std::string>& scripts, const fs::path& site,
                      html::ScriptSummary& summary) {
@@ -83,6 +114,9 @@ JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* tra
   }
   if (const std::optional<std::string> owner = pageOwner(summary.path, scripts)) {
     return fail(job.name + ": its page would be a page of " + *owner + ", a script of the folder");
+  }
+  if (const std::string clash = folderClash(summary.path, scripts); !clash.empty()) {
+    return fail(job.name + ": " + clash);
   }
   DecodedScript script;
   // One that does not decode is listed in the index with where and why it
