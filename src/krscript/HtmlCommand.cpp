@@ -11,6 +11,7 @@
 #include "batch/FolderRun.h"
 #include "html/Site.h"
 #include "io/Files.h"
+#include "io/OutputFile.h"
 #include "krscript/Commands.h"
 #include "krscript/Scripts.h"
 #include "krscript/TranslationInput.h"
@@ -101,6 +102,48 @@ std::string folderClash(const std::string& path, const std::set<std::string>& sc
   return {};
 }
 
+// Whether `path` is `folder` or lies in it, links followed.
+bool within(const fs::path& path, const fs::path& folder) {
+  std::error_code error;
+  const fs::path inner = fs::weakly_canonical(path, error);
+  const fs::path outer = fs::weakly_canonical(folder, error);
+  if (error) {
+    return false;
+  }
+  auto part = inner.begin();
+  for (const fs::path& outerPart : outer) {
+    if (outerPart.empty()) {
+      continue;  // after a final separator
+    }
+    if (part == inner.end() || *part != outerPart) {
+      return false;
+    }
+    ++part;
+  }
+  return true;
+}
+
+// The first input of the run, as named, that lies in the site folder: the
+// scripts, the translations, or one of the scripts of a folder.
+std::optional<std::string> inputInSite(const fs::path& site, const Options& options,
+                                       const Plan& plan) {
+  std::error_code error;
+  if (!fs::is_directory(site, error)) {
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < options.inputs.size() && i < 2; ++i) {
+    if (within(pathFromUtf8(options.inputs[i]), site)) {
+      return options.inputs[i];
+    }
+  }
+  for (const Job& job : plan.jobs) {
+    if (within(job.input, site)) {
+      return job.name;
+    }
+  }
+  return std::nullopt;
+}
+
 JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* translationsPath,
                      bool folder, const std::set<std::string>& scripts, const fs::path& site,
                      html::ScriptSummary& summary) {
@@ -179,34 +222,36 @@ int runHtml(const Options& options) {
     say(options.inputs[1] + ": no such file or folder");
     return 1;
   }
-  // A site replaces the one a previous run made, and nothing else.
-  if (fs::exists(site, error) && !html::isSite(site)) {
-    say(pathToUtf8(site) + ": exists and is not a site made by krscript html: not replaced");
-    return 1;
-  }
-  // The site is made in a folder beside it and renamed into place at the
-  // end, so that an interrupted or failed run leaves the old site, or none.
-  // One left by an interrupted run is removed first.
-  const fs::path parent = site.parent_path();
-  const std::string name = pathToUtf8(site.filename());
-  const fs::path building = parent / pathFromUtf8("." + name + ".krscript-html");
-  const fs::path replaced = parent / pathFromUtf8("." + name + ".krscript-old");
-  fs::remove_all(building, error);
-
   Plan plan = planJobs(options, options.inputs[0], [](const fs::path& relative) {
     fs::path output = relative;
     output += ".html";
     return std::optional<fs::path>(output);
   });
+  TemporaryFolder building;
+  if (plan.usageError.empty()) {
+    // A site replaces the one a previous run made, and nothing else: never
+    // an input of this run, never a file that run did not write.
+    if (const std::optional<std::string> input = inputInSite(site, options, plan)) {
+      say(pathToUtf8(site) + ": holds " + *input + ", an input of this run: not replaced");
+      return 1;
+    }
+    if (const Expected<void> replaceable = html::replaceableSite(site); !replaceable) {
+      say(replaceable.problem().describe() + ": not replaced");
+      return 1;
+    }
+    // The site is made in a folder beside it and put in its place at the
+    // end, so that an interrupted or failed run leaves the old site, or
+    // none.
+    if (const Expected<void> created = building.create(site); !created) {
+      say(created.problem().describe());
+      return 1;
+    }
+  }
   // As for inject, a translation file tells the encoding when the strings
   // do not, and nothing is said for the run then.
   const RunEncoding encoding = chooseRunEncoding(plan, options);
   if (encoding.guessed && !translations) {
     plan.notes += kEncodingGuessed;
-  }
-  if (plan.usageError.empty() && !fs::create_directories(building, error) && error) {
-    say("cannot create the folder " + pathToUtf8(building) + ": " + error.message());
-    return 1;
   }
   std::vector<html::ScriptSummary> summaries(plan.jobs.size());
   std::set<std::string> scripts;
@@ -216,14 +261,11 @@ int runHtml(const Options& options) {
   const int status = runPlan(plan, options, [&](const Job& job) {
     const fs::path path =
         translations ? translationsFor(job, *translations, plan.folder) : fs::path();
-    return writePages(job, encoding, translations ? &path : nullptr, plan.folder, scripts, building,
+    return writePages(job, encoding, translations ? &path : nullptr, plan.folder, scripts,
+                      building.path(),
                       summaries[static_cast<std::size_t>(&job - plan.jobs.data())]);
   });
-  if (!plan.usageError.empty()) {
-    return status;
-  }
-  if (status != 0 && options.failFast) {
-    fs::remove_all(building, error);
+  if (!plan.usageError.empty() || (status != 0 && options.failFast)) {
     return status;
   }
   // A folder that could not be read is a job that never ran.
@@ -233,28 +275,14 @@ int runHtml(const Options& options) {
       summaries[i].failure = reasonOf(plan.jobs[i], plan.jobs[i].failure);
     }
   }
-  const Expected<void> written = html::writeSiteFiles(summaries, building);
-  if (!written) {
+  if (const Expected<void> written = html::writeSiteFiles(summaries, building.path()); !written) {
     say(written.problem().describe());
-    fs::remove_all(building, error);
     return 1;
   }
-  fs::remove_all(replaced, error);
-  if (fs::exists(site, error)) {
-    fs::rename(site, replaced, error);
-    if (error) {
-      say("cannot replace " + pathToUtf8(site) + ": " + error.message());
-      fs::remove_all(building, error);
-      return 1;
-    }
-  }
-  fs::rename(building, site, error);
-  if (error) {
-    say("cannot rename " + pathToUtf8(building) + " to " + pathToUtf8(site) + ": " +
-        error.message());
+  if (const Expected<void> committed = building.commit(); !committed) {
+    say(committed.problem().describe());
     return 1;
   }
-  fs::remove_all(replaced, error);
   return status;
 }
 

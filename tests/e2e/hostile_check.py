@@ -52,8 +52,10 @@ def run(krscript, args, cwd, preexec=None, timeout=600):
 
 
 def temporary_files(folder):
-    return [os.path.join(root, name) for root, _, names in os.walk(folder)
-            for name in names if name.startswith('.') and name.endswith('.tmp')]
+    """The temporary files under `folder`, and the temporary folders (html
+    makes its site in one)."""
+    return [os.path.join(root, name) for root, folders, names in os.walk(folder)
+            for name in names + folders if name.startswith('.') and name.endswith('.tmp')]
 
 
 def expect_no_temporary_file(folder):
@@ -351,6 +353,40 @@ def interrupt_folder_run(options, work, out_name, signal_number):
     return process, err.decode('utf-8', 'replace')
 
 
+def interrupt_html(options, work, signal_number):
+    """Starts html of `html-scripts` into `site`, and sends the signal once the
+    site being made holds two pages. Returns the process, ended, and the
+    temporary folder it was making."""
+    process = subprocess.Popen([options.krscript, 'html', 'html-scripts', '-o', 'site', '-j', '2'],
+                               cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 60
+    building = None
+    while time.monotonic() < deadline and process.poll() is None:
+        building = next((os.path.join(work, name) for name in os.listdir(work)
+                         if name.startswith('.site.')), None)
+        try:
+            if building and len([n for n in os.listdir(building) if n.endswith('.html')]) >= 2:
+                break
+        except OSError:
+            pass
+        time.sleep(0.002)
+    process.send_signal(signal_number)
+    _, err = process.communicate(timeout=60)
+    return process, building, err.decode('utf-8', 'replace')
+
+
+def write_html_scripts(options, work):
+    """Twenty scripts of 1 MB in `html-scripts`, and their site in `site`."""
+    scripts = os.path.join(work, 'html-scripts')
+    os.makedirs(scripts)
+    for i in range(20):
+        with open(os.path.join(scripts, f's{i:03}.kr'), 'wb') as f:
+            f.write(string_script([b'%03d ' % i + b'y' * 200] * 5000))
+    status, _, err = run(options.krscript, ['html', 'html-scripts', '-o', 'site'], work)
+    expect(status == 0, f'html: {err}')
+    return snapshot(os.path.join(work, 'site'))
+
+
 def check_interrupt(options, work, signal_numbers):
     """A folder run ended by a signal in the middle keeps the outputs it
     finished, each whole, and leaves no temporary file, whatever the signal:
@@ -378,6 +414,19 @@ def check_interrupt(options, work, signal_numbers):
             with open(os.path.join(scripts, script), 'rb') as a, \
                     open(os.path.join(work, back, script), 'rb') as b:
                 expect(a.read() == b.read(), f'{json_name} does not build back to {script}')
+    # html makes its site in a folder of its own, which goes as a temporary
+    # file goes; the site made before stays as it was.
+    site = write_html_scripts(options, work)
+    for signal_number in signal_numbers:
+        name = signal.Signals(signal_number).name
+        process, building, err = interrupt_html(options, work, signal_number)
+        print(f'html ended by {name}: status {process.returncode}')
+        expect(process.returncode == -signal_number,
+               f'html: status {process.returncode}, expected death by {name}; {err!r}')
+        expect(building is not None, 'html was not interrupted while it made the site')
+        expect(not os.path.exists(building), f'{name} left {building}')
+        expect_no_temporary_file(work)
+        expect(snapshot(os.path.join(work, 'site')) == site, f'{name} changed the site before')
 
 
 def check_killed_run(options, work):
@@ -416,6 +465,21 @@ def check_killed_run(options, work):
         expect(os.path.exists(path), f'{path} was removed')
     expect(os.path.islink(link) and open(target, 'rb').read() == b'keep',
            'the link or what it points to was touched')
+
+    # The folder html was making its site in, the same: a later run of any
+    # command writing beside it removes it, and only it.
+    site = write_html_scripts(options, work)
+    process, building, _ = interrupt_html(options, work, signal.SIGKILL)
+    expect(process.returncode == -signal.SIGKILL, f'html: status {process.returncode}')
+    expect(building is not None and os.path.isdir(building), 'SIGKILL left no folder of html')
+    alive = os.path.join(work, f'.site.kr-{os.getpid()}-1.tmp')
+    os.mkdir(alive)
+    status, _, err = run(options.krscript, ['dump', 'scripts/s000.kr', '-o', 's000.kr.json'],
+                         work)
+    expect(status == 0, f'the later run failed: {err}')
+    expect(not os.path.exists(building), f'{building} is left behind still')
+    expect(os.path.isdir(alive), 'the folder of a live process was removed')
+    expect(snapshot(os.path.join(work, 'site')) == site, 'SIGKILL changed the site before')
 
 
 def check_device_outputs(options, work):
