@@ -365,13 +365,6 @@ Expected<void> OutputFile::open(const std::filesystem::path& path) {
       return cannotWrite(path, describeErrno(errno));
     }
   }
-  if (path.has_parent_path()) {
-    std::filesystem::create_directories(path.parent_path(), code);
-    if (code) {
-      return Problem::about(
-          {}, "cannot create the folder " + pathToUtf8(path.parent_path()) + ": " + code.message());
-    }
-  }
   cleanFolderOnce(path);
   return openTemporary(path);
 }
@@ -404,6 +397,19 @@ Expected<void> OutputFile::openTemporary(const std::filesystem::path& path) {
     slot_->state.store(kFree);
     slot_ = nullptr;
     return cannotWrite(path, "interrupted");
+  }
+  // The folders on the way too are made only while the slot is taken: a
+  // handler removing a temporary folder (html's site) waits for them, and
+  // none is made once it has begun.
+  if (path.has_parent_path()) {
+    std::error_code code;
+    std::filesystem::create_directories(path.parent_path(), code);
+    if (code) {
+      slot_->state.store(kFree);
+      slot_ = nullptr;
+      return Problem::about(
+          {}, "cannot create the folder " + pathToUtf8(path.parent_path()) + ": " + code.message());
+    }
   }
   temporary_ = path.parent_path() / pathFromUtf8(name);
   slot_->name = temporary_.native();
@@ -572,16 +578,21 @@ void TemporaryFolder::release() {
   temporary_.clear();
 }
 
-void removeTemporaryFiles() {
-  interrupted.store(true);
+namespace {
+
+// Removes the temporary files, or the temporary folders, still open.
+void removeTemporaries(bool folders) {
   for (TemporarySlot& slot : temporarySlots) {
     // A file being created is waited for, a second at most, so that it is
     // removed too.
     for (int waited = 0; waited < 1000 && slot.state.load() == kFilling; ++waited) {
       pauseBriefly();
     }
+    // What a slot holds is set before it opens, and no slot is filled once
+    // the run is interrupted.
     int open = kOpen;
-    if (slot.state.compare_exchange_strong(open, kRemoving)) {
+    if (slot.state.load() == kOpen && slot.folder == folders &&
+        slot.state.compare_exchange_strong(open, kRemoving)) {
 #ifdef _WIN32
       if (!slot.folder) {
         _wremove(slot.name.c_str());
@@ -598,6 +609,17 @@ void removeTemporaryFiles() {
       }
 #endif
     }
+  }
+}
+
+}  // namespace
+
+void removeTemporaryFiles() {
+  interrupted.store(true);
+  // The files first, then the folders: once every file being created is
+  // settled, no thread makes a folder any more, nor a file in one.
+  for (const bool folders : {false, true}) {
+    removeTemporaries(folders);
   }
 }
 
