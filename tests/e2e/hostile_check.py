@@ -474,11 +474,21 @@ def check_killed_run(options, work):
     expect(building is not None and os.path.isdir(building), 'SIGKILL left no folder of html')
     alive = os.path.join(work, f'.site.kr-{os.getpid()}-1.tmp')
     os.mkdir(alive)
+    # A link of the naming to a folder is no temporary folder: neither it
+    # nor what the folder holds is touched.
+    kept_folder = os.path.join(work, 'kept')
+    os.mkdir(kept_folder)
+    with open(os.path.join(kept_folder, 'a'), 'wb') as f:
+        f.write(b'keep')
+    folder_link = os.path.join(work, f'.site.kr-{process.pid}-2.tmp')
+    os.symlink(kept_folder, folder_link)
     status, _, err = run(options.krscript, ['dump', 'scripts/s000.kr', '-o', 's000.kr.json'],
                          work)
     expect(status == 0, f'the later run failed: {err}')
     expect(not os.path.exists(building), f'{building} is left behind still')
     expect(os.path.isdir(alive), 'the folder of a live process was removed')
+    expect(os.path.islink(folder_link) and os.path.exists(os.path.join(kept_folder, 'a')),
+           'a link to a folder, or what the folder holds, was removed')
     expect(snapshot(os.path.join(work, 'site')) == site, 'SIGKILL changed the site before')
 
 
