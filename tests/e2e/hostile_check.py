@@ -3,9 +3,9 @@
 case: a text field of hundreds of megabytes, memory that runs out, a disk
 that fills up, an output folder that cannot be written, a folder that links
 back to itself or cannot be read, a run ended by a signal in the middle of a
-folder or killed outright, outputs that are FIFOs and devices, a script cut
-short while it is read, and untouched translation files of generated
-scripts put back.
+folder or killed outright (html's site being made too), outputs that are
+FIFOs and devices, a script cut short while each command reads it, and
+untouched translation files of generated scripts put back.
 
 Each check is one CTest test (`--check NAME`). Linux only; a check the
 machine cannot set up (no tmpfs and no file-size limit for a full disk) exits
