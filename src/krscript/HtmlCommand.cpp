@@ -104,10 +104,11 @@ std::string folderClash(const std::string& path, const std::set<std::string>& sc
 
 // Whether `path` is `folder` or lies in it, links followed.
 bool within(const fs::path& path, const fs::path& folder) {
-  std::error_code error;
-  const fs::path inner = fs::weakly_canonical(path, error);
-  const fs::path outer = fs::weakly_canonical(folder, error);
-  if (error) {
+  std::error_code innerError;
+  std::error_code outerError;
+  const fs::path inner = fs::weakly_canonical(path, innerError);
+  const fs::path outer = fs::weakly_canonical(folder, outerError);
+  if (innerError || outerError) {
     return false;
   }
   auto part = inner.begin();
