@@ -190,11 +190,14 @@ bool processAlive(unsigned long pid) {
 
 bool removeIfStale(const std::filesystem::path& path, unsigned long pid) {
   std::error_code error;
-  if (processAlive(pid) ||
-      !std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error))) {
+  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+  if (processAlive(pid)) {
     return false;
   }
-  return DeleteFileW(path.c_str()) != 0;
+  if (std::filesystem::is_directory(status)) {
+    return std::filesystem::remove_all(path, error) > 0 && !error;
+  }
+  return std::filesystem::is_regular_file(status) && DeleteFileW(path.c_str()) != 0;
 }
 #else
 // A new temporary file, never one that was there (nor a link planted in its
@@ -594,7 +597,12 @@ void removeTemporaries(bool folders) {
     if (slot.state.load() == kOpen && slot.folder == folders &&
         slot.state.compare_exchange_strong(open, kRemoving)) {
 #ifdef _WIN32
-      if (!slot.folder) {
+      // The console handler runs in a thread of its own, which may do
+      // anything another thread does.
+      if (slot.folder) {
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(slot.name), ignored);
+      } else {
         _wremove(slot.name.c_str());
       }
 #elif defined(__linux__)
