@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <set>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -495,12 +496,14 @@ Expected<ScriptSummary> ScriptPages::write(const fs::path& site) {
           out.write("</body>\n</html>\n");
         });
     if (!written) {
+      removeScriptPages(site, path_, page);
       return written.problem();
     }
     strings += "]);\n";
     written = writeFile(site / pathFromUtf8(pageName(path_, page, ".strings.js")),
                         [&](TextOutput& out) { out.write(strings); });
     if (!written) {
+      removeScriptPages(site, path_, page + 1);
       return written.problem();
     }
   }
@@ -517,9 +520,138 @@ Expected<ScriptSummary> writeScriptPages(const InstructionList& listing, Encodin
   return pages.write(site);
 }
 
-bool isSite(const std::filesystem::path& folder) {
-  const Expected<std::string> text = readFile(folder / "index.html");
-  return text && text->find(kGenerator) != std::string::npos;
+void removeScriptPages(const std::filesystem::path& site, const std::string& path,
+                       std::size_t pages) {
+  std::error_code ignored;
+  for (std::size_t page = 0; page < pages; ++page) {
+    fs::remove(site / pathFromUtf8(pageName(path, page)), ignored);
+    fs::remove(site / pathFromUtf8(pageName(path, page, ".strings.js")), ignored);
+  }
+}
+
+namespace {
+
+// The site's mark, and the line it starts with.
+constexpr std::string_view kMarkName = ".krscript-site";
+constexpr std::string_view kMarkTitle = "krscript html: the files of this site\n";
+
+// A path in a site as the mark names it: its parts joined by '/', a
+// backslash and a line feed escaped, so that each takes one line of its own.
+std::string markLine(const fs::path& relative) {
+  std::string line;
+  for (const char c : pathToUtf8(relative.generic_string())) {
+    if (c == '\\') {
+      line += "\\\\";
+    } else if (c == '\n') {
+      line += "\\n";
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
+// What is under `folder`, by its line in the mark; a folder that
+// `descend` declines is not looked into.
+struct TreeEntry {
+  std::string line;
+  fs::path path;
+  bool folder = false;  // a folder, not a link to one
+  bool file = false;    // a regular file, not a link to one
+  bool hidden = false;  // its name starts with '.'
+};
+
+Expected<void> walkTree(const fs::path& folder,
+                        const std::function<bool(const TreeEntry&)>& descend) {
+  std::error_code error;
+  fs::recursive_directory_iterator entry(folder, error);
+  for (const fs::recursive_directory_iterator end; !error && entry != end; entry.increment(error)) {
+    std::error_code ignored;
+    const fs::file_status status = entry->symlink_status(ignored);
+    TreeEntry found;
+    found.path = entry->path();
+    found.line = markLine(entry->path().lexically_relative(folder));
+    found.folder = fs::is_directory(status);
+    found.file = fs::is_regular_file(status);
+    found.hidden = pathToUtf8(entry->path().filename()).starts_with('.');
+    if (!descend(found) && found.folder) {
+      entry.disable_recursion_pending();
+    }
+  }
+  if (error) {
+    return problemIn(pathToUtf8(folder), "cannot read it: " + error.message());
+  }
+  return {};
+}
+
+bool namedAsSiteFile(const TreeEntry& entry) {
+  const std::string_view line = entry.line;
+  return !entry.hidden && entry.file &&
+         (line.ends_with(".html") || line.ends_with(".strings.js") || line == "style.css" ||
+          line == "search.js");
+}
+
+}  // namespace
+
+bool isSiteFile(std::string_view name) {
+  return name == "index.html" || name == "style.css" || name == "search.js" || name == kMarkName;
+}
+
+Expected<void> replaceableSite(const std::filesystem::path& folder) {
+  const std::string shown = pathToUtf8(folder);
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(folder, error);
+  if (!fs::exists(status)) {
+    return {};
+  }
+  if (!fs::is_directory(status)) {
+    return problemIn(shown, "exists and is not a site made by krscript html");
+  }
+  if (fs::is_empty(folder, error) && !error) {
+    return {};
+  }
+  // What the mark names, and the folders on the way to it.
+  std::set<std::string> written;
+  std::set<std::string> folders;
+  const Expected<std::string> mark = readFile(folder / pathFromUtf8(kMarkName));
+  const bool marked = mark && mark->starts_with(kMarkTitle);
+  if (marked) {
+    std::string_view rest = std::string_view(*mark).substr(kMarkTitle.size());
+    while (!rest.empty()) {
+      const std::size_t end = std::min(rest.find('\n'), rest.size());
+      const std::string line(rest.substr(0, end));
+      rest.remove_prefix(std::min(end + 1, rest.size()));
+      for (std::size_t slash = line.find('/'); slash != std::string::npos;
+           slash = line.find('/', slash + 1)) {
+        folders.insert(line.substr(0, slash));
+      }
+      written.insert(line);
+    }
+  } else {
+    // A site made before sites had their mark: its index says html made it.
+    const Expected<std::string> index = readFile(folder / "index.html");
+    if (!index || index->find(kGenerator) == std::string::npos) {
+      return problemIn(shown, "exists and is not a site made by krscript html");
+    }
+  }
+  std::set<std::string> others;
+  Expected<void> walked = walkTree(folder, [&](const TreeEntry& entry) {
+    const bool ours = marked ? entry.line == kMarkName ||
+                                   (entry.folder ? folders.count(entry.line) > 0
+                                                 : entry.file && written.count(entry.line) > 0)
+                             : (entry.folder && !entry.hidden) || namedAsSiteFile(entry);
+    if (!ours) {
+      others.insert(pathToUtf8(entry.path));
+    }
+    return ours;
+  });
+  if (!walked) {
+    return walked;
+  }
+  if (!others.empty()) {
+    return problemIn(shown, "holds " + *others.begin() + ", which krscript html did not write");
+  }
+  return {};
 }
 
 Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
@@ -533,7 +665,30 @@ Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
   if (!written) {
     return written;
   }
-  return writeFile(site / "search.js", [](TextOutput& out) { out.write(kSearchScript); });
+  written = writeFile(site / "search.js", [](TextOutput& out) { out.write(kSearchScript); });
+  if (!written) {
+    return written;
+  }
+  // Every file there is one this run wrote, in the order of their names, so
+  // that the same site has the same mark.
+  std::vector<std::string> files;
+  written = walkTree(site, [&](const TreeEntry& entry) {
+    if (entry.file) {
+      files.push_back(entry.line);
+    }
+    return true;
+  });
+  if (!written) {
+    return written;
+  }
+  std::sort(files.begin(), files.end());
+  return writeFile(site / pathFromUtf8(kMarkName), [&](TextOutput& out) {
+    out.write(kMarkTitle);
+    for (const std::string& file : files) {
+      out.write(file);
+      out.write('\n');
+    }
+  });
 }
 
 }  // namespace krlist::html

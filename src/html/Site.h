@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "format/InstructionList.h"
@@ -51,14 +52,31 @@ Expected<ScriptSummary> writeScriptPages(const InstructionList& listing, Encodin
                                          const std::filesystem::path& site,
                                          const std::string& path);
 
+// Removes the first `pages` pages of the script at `path` from `site`, and
+// their search data: a script that fails has none.
+void removeScriptPages(const std::filesystem::path& site, const std::string& path,
+                       std::size_t pages);
+
 // Writes SITE/index.html, its style sheet and its search script, for the
-// scripts in the order given.
+// scripts in the order given, and last the site's mark: the file
+// SITE/.krscript-site, which names every file of the site, so that a later
+// run can tell what it may replace.
 Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
                               const std::filesystem::path& site);
 
-// Whether `folder` holds a site that writeSiteFiles wrote, which a new site
-// may replace; any other folder is left alone.
-bool isSite(const std::filesystem::path& folder);
+// Whether `name` is that of a file at the top of every site: index.html, the
+// files it loads and the site's mark.
+bool isSiteFile(std::string_view name);
+
+// Nothing when a new site may take the place of what is at `folder`:
+// nothing, an empty folder, or a site made before that holds only what its
+// run wrote. A site with the mark holds the files the mark names and the
+// folders on their way; one made before sites had it, only an index made
+// by html and files named as html names them (pages, search data, the
+// style sheet and the search script), none hidden. Otherwise the problem
+// names what is in the way: "FOLDER: holds FILE, which krscript html did not
+// write", or "FOLDER: exists and is not a site made by krscript html".
+Expected<void> replaceableSite(const std::filesystem::path& folder);
 
 // No page is larger than this many bytes, nor any file of search data.
 inline constexpr std::size_t kMostPageBytes = std::size_t{8} << 20;

@@ -21,12 +21,14 @@
 #include <windows.h>
 #define getpid _getpid
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include <cstdio>
 #endif
 
 namespace krlist {
@@ -41,6 +43,7 @@ enum SlotState : int { kFree, kFilling, kOpen, kRemoving };
 struct TemporarySlot {
   std::atomic<int> state{kFree};
   std::filesystem::path::string_type name;
+  bool folder = false;  // a temporary folder, removed with all it holds
 };
 
 namespace {
@@ -187,11 +190,14 @@ bool processAlive(unsigned long pid) {
 
 bool removeIfStale(const std::filesystem::path& path, unsigned long pid) {
   std::error_code error;
-  if (processAlive(pid) ||
-      !std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error))) {
+  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+  if (processAlive(pid)) {
     return false;
   }
-  return DeleteFileW(path.c_str()) != 0;
+  if (std::filesystem::is_directory(status)) {
+    return std::filesystem::remove_all(path, error) > 0 && !error;
+  }
+  return std::filesystem::is_regular_file(status) && DeleteFileW(path.c_str()) != 0;
 }
 #else
 // A new temporary file, never one that was there (nor a link planted in its
@@ -250,13 +256,61 @@ bool removeIfStale(const std::filesystem::path& path, unsigned long pid) {
   struct stat opened {};
   struct stat named {};
   bool removed = false;
-  if (fstat(descriptor, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == geteuid() &&
-      flock(descriptor, LOCK_EX | LOCK_NB) == 0 && lstat(path.c_str(), &named) == 0 &&
-      named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
-    removed = unlink(path.c_str()) == 0;
+  if (fstat(descriptor, &opened) == 0 && (S_ISREG(opened.st_mode) || S_ISDIR(opened.st_mode)) &&
+      opened.st_uid == geteuid() && flock(descriptor, LOCK_EX | LOCK_NB) == 0 &&
+      lstat(path.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
+      named.st_ino == opened.st_ino) {
+    if (S_ISDIR(opened.st_mode)) {
+      std::error_code error;
+      removed = std::filesystem::remove_all(path, error) > 0 && !error;
+    } else {
+      removed = unlink(path.c_str()) == 0;
+    }
   }
   close(descriptor);
   return removed;
+}
+#endif
+
+#if defined(__linux__)
+// Removes `name` in the folder `parent` and, when it is a folder, all it
+// holds, with calls a signal handler may make: no memory is allocated and
+// no link is followed. Folders nested deeper than a site's are left.
+void removeTreeAt(int parent, const char* name, int depth) {
+  if (unlinkat(parent, name, 0) == 0 || depth > 32) {
+    return;
+  }
+  const int folder = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder == -1) {
+    return;
+  }
+  alignas(8) char entries[2048];
+  // What is removed while the folder is listed may hide what comes after:
+  // it is listed again from the start while that removes something.
+  for (int pass = 0; pass < 4; ++pass) {
+    bool removedAny = false;
+    for (;;) {
+      const ssize_t got = getdents64(folder, entries, sizeof entries);
+      if (got <= 0) {
+        break;
+      }
+      for (ssize_t at = 0; at < got;) {
+        const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+        at += entry->d_reclen;
+        const char* child = entry->d_name;
+        if (child[0] == '.' && (child[1] == 0 || (child[1] == '.' && child[2] == 0))) {
+          continue;
+        }
+        removeTreeAt(folder, child, depth + 1);
+        removedAny = true;
+      }
+    }
+    if (!removedAny || lseek(folder, 0, SEEK_SET) != 0) {
+      break;
+    }
+  }
+  close(folder);
+  unlinkat(parent, name, AT_REMOVEDIR);
 }
 #endif
 
@@ -314,18 +368,14 @@ Expected<void> OutputFile::open(const std::filesystem::path& path) {
       return cannotWrite(path, describeErrno(errno));
     }
   }
-  if (path.has_parent_path()) {
-    std::filesystem::create_directories(path.parent_path(), code);
-    if (code) {
-      return Problem::about(
-          {}, "cannot create the folder " + pathToUtf8(path.parent_path()) + ": " + code.message());
-    }
-  }
   cleanFolderOnce(path);
   return openTemporary(path);
 }
 
-Expected<void> OutputFile::openTemporary(const std::filesystem::path& path) {
+namespace {
+
+// ".NAME.kr-PID-N.tmp" for `path`, N new each time.
+std::string temporaryName(const std::filesystem::path& path) {
   std::string name = ".";
   name += pathToArgument(path.filename());
   name += kTemporaryMark;
@@ -333,6 +383,13 @@ Expected<void> OutputFile::openTemporary(const std::filesystem::path& path) {
   name += '-';
   name += std::to_string(++temporaryCounter);
   name += kTemporaryEnd;
+  return name;
+}
+
+}  // namespace
+
+Expected<void> OutputFile::openTemporary(const std::filesystem::path& path) {
+  const std::string name = temporaryName(path);
   slot_ = takeSlot();
   if (slot_ == nullptr) {
     return cannotWrite(path, "too many outputs open at once");
@@ -344,8 +401,22 @@ Expected<void> OutputFile::openTemporary(const std::filesystem::path& path) {
     slot_ = nullptr;
     return cannotWrite(path, "interrupted");
   }
+  // The folders on the way too are made only while the slot is taken: a
+  // handler removing a temporary folder (html's site) waits for them, and
+  // none is made once it has begun.
+  if (path.has_parent_path()) {
+    std::error_code code;
+    std::filesystem::create_directories(path.parent_path(), code);
+    if (code) {
+      slot_->state.store(kFree);
+      slot_ = nullptr;
+      return Problem::about(
+          {}, "cannot create the folder " + pathToUtf8(path.parent_path()) + ": " + code.message());
+    }
+  }
   temporary_ = path.parent_path() / pathFromUtf8(name);
   slot_->name = temporary_.native();
+  slot_->folder = false;
   stream_ = createTemporary(temporary_);
   if (stream_ == nullptr) {
     const int error = errno;
@@ -403,22 +474,160 @@ void OutputFile::release() {
   temporary_.clear();
 }
 
-void removeTemporaryFiles() {
-  interrupted.store(true);
+Expected<void> TemporaryFolder::create(const std::filesystem::path& path) {
+  discard();
+  path_ = path;
+  std::error_code code;
+  if (path.has_parent_path()) {
+    std::filesystem::create_directories(path.parent_path(), code);
+    if (code) {
+      return Problem::about(
+          {}, "cannot create the folder " + pathToUtf8(path.parent_path()) + ": " + code.message());
+    }
+  }
+  cleanFolderOnce(path);
+  slot_ = takeSlot();
+  if (slot_ == nullptr) {
+    return cannotWrite(path, "too many outputs open at once");
+  }
+  if (interrupted.load()) {
+    slot_->state.store(kFree);
+    slot_ = nullptr;
+    return cannotWrite(path, "interrupted");
+  }
+  const std::filesystem::path temporary = path.parent_path() / pathFromUtf8(temporaryName(path));
+  slot_->name = temporary.native();
+  slot_->folder = true;
+  if (!std::filesystem::create_directory(temporary, code)) {
+    slot_->state.store(kFree);
+    slot_ = nullptr;
+    return Problem::about({}, "cannot create the folder " + pathToUtf8(temporary) + ": " +
+                                  (code ? code.message() : describeErrno(EEXIST)));
+  }
+  temporary_ = temporary;
+#ifndef _WIN32
+  // Locked while the run lives, as a temporary file is.
+  lock_ = ::open(temporary.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (lock_ != -1) {
+    (void)flock(lock_, LOCK_EX | LOCK_NB);
+  }
+#endif
+  slot_->state.store(kOpen);
+  return {};
+}
+
+Expected<void> TemporaryFolder::commit() {
+  std::error_code code;
+#if defined(__linux__)
+  // In one step, so that there is always a folder at the path: the one
+  // before, then this one; the one before then bears the temporary name,
+  // and goes as a temporary folder goes.
+  if (renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, path_.c_str(), RENAME_EXCHANGE) == 0) {
+    discard();
+    return {};
+  }
+  const int error = errno;
+  // Nothing there (ENOENT), or a file system that cannot exchange.
+  if (error != ENOENT && error != EINVAL && error != ENOSYS) {
+    return cannotWrite(path_, describeErrno(error));
+  }
+#endif
+  std::filesystem::path replaced;
+  if (std::filesystem::exists(std::filesystem::symlink_status(path_, code))) {
+    // Out of the way under a name that no later run removes, for as long
+    // as the two renames take.
+    std::string name = ".";
+    name += pathToUtf8(path_.filename());
+    name += ".kr-old";
+    replaced = path_.parent_path() / pathFromUtf8(name);
+    std::filesystem::remove_all(replaced, code);
+    std::filesystem::rename(path_, replaced, code);
+    if (code) {
+      return Problem::about({}, "cannot replace " + pathToUtf8(path_) + ": " + code.message());
+    }
+  }
+  std::filesystem::rename(temporary_, path_, code);
+  if (code) {
+    return Problem::about({}, "cannot rename " + pathToUtf8(temporary_) + " to " +
+                                  pathToUtf8(path_) + ": " + code.message());
+  }
+  release();
+  if (!replaced.empty()) {
+    std::filesystem::remove_all(replaced, code);
+  }
+  return {};
+}
+
+void TemporaryFolder::discard() {
+  if (!temporary_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(temporary_, ignored);
+  }
+  release();
+}
+
+void TemporaryFolder::release() {
+#ifndef _WIN32
+  if (lock_ != -1) {
+    close(lock_);
+    lock_ = -1;
+  }
+#endif
+  if (slot_ != nullptr) {
+    int open = kOpen;
+    slot_->state.compare_exchange_strong(open, kFree);
+    slot_ = nullptr;
+  }
+  temporary_.clear();
+}
+
+namespace {
+
+// Removes the temporary files, or the temporary folders, still open.
+void removeTemporaries(bool folders) {
   for (TemporarySlot& slot : temporarySlots) {
     // A file being created is waited for, a second at most, so that it is
     // removed too.
     for (int waited = 0; waited < 1000 && slot.state.load() == kFilling; ++waited) {
       pauseBriefly();
     }
+    // What a slot holds is set before it opens, and no slot is filled once
+    // the run is interrupted.
     int open = kOpen;
-    if (slot.state.compare_exchange_strong(open, kRemoving)) {
+    if (slot.state.load() == kOpen && slot.folder == folders &&
+        slot.state.compare_exchange_strong(open, kRemoving)) {
 #ifdef _WIN32
-      _wremove(slot.name.c_str());
+      // The console handler runs in a thread of its own, which may do
+      // anything another thread does.
+      if (slot.folder) {
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(slot.name), ignored);
+      } else {
+        _wremove(slot.name.c_str());
+      }
+#elif defined(__linux__)
+      if (slot.folder) {
+        removeTreeAt(AT_FDCWD, slot.name.c_str(), 0);
+      } else {
+        unlink(slot.name.c_str());
+      }
 #else
-      unlink(slot.name.c_str());
+      if (!slot.folder) {
+        unlink(slot.name.c_str());
+      }
 #endif
     }
+  }
+}
+
+}  // namespace
+
+void removeTemporaryFiles() {
+  interrupted.store(true);
+  // The files first, then the folders: once every file being created is
+  // settled, no thread makes a folder any more, nor a file in one.
+  for (const bool folders : {false, true}) {
+    removeTemporaries(folders);
   }
 }
 

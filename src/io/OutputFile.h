@@ -62,6 +62,38 @@ class OutputFile {
   bool inPlace_ = false;
 };
 
+// A folder of many outputs made whole or not at all (a site of pages): its
+// files are written in a temporary folder beside it, which the caller then
+// renames into place (or exchanges with the folder there). The temporary
+// folder is named and cleaned as a temporary file is: ".NAME.kr-PID-N.tmp",
+// removed with all it holds when the run fails or a signal ends it, and by a
+// later run writing beside it once its process is no longer alive.
+class TemporaryFolder {
+ public:
+  TemporaryFolder() = default;
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  ~TemporaryFolder() { discard(); }
+
+  // Creates the temporary folder for `path` beside it, and the folders on
+  // the way there.
+  Expected<void> create(const std::filesystem::path& path);
+  const std::filesystem::path& path() const { return temporary_; }
+  // Puts the folder in the place of `path_`: exchanged with what is there,
+  // which is then removed, or renamed there when nothing is.
+  Expected<void> commit();
+  // Removes the temporary folder and all in it, if there still is one.
+  void discard();
+
+ private:
+  void release();
+
+  std::filesystem::path path_;
+  std::filesystem::path temporary_;
+  TemporarySlot* slot_ = nullptr;
+  int lock_ = -1;  // the folder, open and locked while the run may write in it
+};
+
 // Removes the temporary files still open, for a run that is being
 // interrupted, and lets no other be created: the process is to end next.
 // Safe to call from a signal handler on the systems where a handler may
@@ -83,9 +115,9 @@ void removeTemporaryFilesOnExit();
 // never interrupts a temporary file being created.
 void blockExitSignals();
 
-// Removes from `folder` the temporary files of this naming that belong to
-// processes no longer alive, only regular files of the user's own. Returns
-// how many it removed.
+// Removes from `folder` the temporary files and folders of this naming that
+// belong to processes no longer alive, only regular files and folders of the
+// user's own. Returns how many it removed.
 std::size_t removeStaleTemporaryFiles(const std::filesystem::path& folder);
 
 }  // namespace krlist

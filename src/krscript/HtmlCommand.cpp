@@ -3,6 +3,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <variant>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "batch/FolderRun.h"
 #include "html/Site.h"
 #include "io/Files.h"
+#include "io/OutputFile.h"
 #include "krscript/Commands.h"
 #include "krscript/Scripts.h"
 #include "krscript/TranslationInput.h"
@@ -70,6 +72,36 @@ std::optional<std::string> pageOwner(const std::string& path,
   return scripts.count(owner) > 0 ? std::optional<std::string>(owner) : std::nullopt;
 }
 
+// Why a folder on the way to the script at `path` cannot be a folder of the
+// site, where it would stand in the place of a file of the site: the
+// index and the files beside it, or a page or the search data of a script
+// of the folder (x.kr.html, x.kr~2.html, x.kr.strings.js, ...). Empty when
+// none of them is.
+std::string folderClash(const std::string& path, const std::set<std::string>& scripts) {
+  for (std::size_t slash = path.find('/'); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    const std::string folder = path.substr(0, slash);
+    if (html::isSiteFile(folder)) {
+      return "its folder " + folder + " would be the site's own " + folder;
+    }
+    for (const std::string_view suffix :
+         {std::string_view(".html"), std::string_view(".strings.js")}) {
+      if (!folder.ends_with(suffix)) {
+        continue;
+      }
+      const std::string page = folder.substr(0, folder.size() - suffix.size());
+      std::optional<std::string> owner =
+          scripts.count(page) > 0 ? std::optional<std::string>(page) : pageOwner(page, scripts);
+      if (owner) {
+        return "its folder " + folder + " would be " +
+               (suffix == ".html" ? "a page" : "the search data of a page") + " of " + *owner +
+               ", a script of the folder";
+      }
+    }
+  }
+  return {};
+}
+
 JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* translationsPath,
                      bool folder, const std::set<std::string>& scripts, const fs::path& site,
                      html::ScriptSummary& summary) {
@@ -83,6 +115,9 @@ JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* tra
   }
   if (const std::optional<std::string> owner = pageOwner(summary.path, scripts)) {
     return fail(job.name + ": its page would be a page of " + *owner + ", a script of the folder");
+  }
+  if (const std::string clash = folderClash(summary.path, scripts); !clash.empty()) {
+    return fail(job.name + ": " + clash);
   }
   DecodedScript script;
   // One that does not decode is listed in the index with where and why it
@@ -101,6 +136,11 @@ JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* tra
     const std::string refusal = checkTranslations(*translationsPath, listing, script.stop.endMarker,
                                                   run, encoding, translations);
     if (!refusal.empty()) {
+      // Cut short while read, the script has strings of zeros that its
+      // translations do not match: the change is what to say.
+      if (Expected<void> same = script.bytes.unchanged(job.name); !same) {
+        return fail(same.problem().describe());
+      }
       return fail(refusal);
     }
     translated = true;
@@ -109,6 +149,13 @@ JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* tra
       listing, encoding, translated ? &translations : nullptr, site, summary.path);
   if (!written) {
     return fail(job.name + ": " + written.problem().describe());
+  }
+  // The pages show the bytes as they were read, zeros past the end of a file
+  // cut short meanwhile: such pages are taken back, once nothing reads the
+  // bytes any more and before the site is put in place.
+  if (Expected<void> same = script.bytes.unchanged(job.name); !same) {
+    html::removeScriptPages(site, summary.path, written->pages);
+    return fail(same.problem().describe());
   }
   summary = std::move(*written);
   return {};
@@ -157,29 +204,24 @@ int runHtml(const Options& options) {
     }
     return 1;
   }
-  // A site replaces the one a previous run made, and nothing else.
-  if (fs::exists(site, error) && !html::isSite(site)) {
-    say(pathToUtf8(site) + ": exists and is not a site made by krscript html: not replaced");
+  // A site replaces the one a previous run made, and nothing else: never a
+  // file that run did not write.
+  if (const Expected<void> replaceable = html::replaceableSite(site); !replaceable) {
+    say(replaceable.problem().describe() + ": not replaced");
     return 1;
   }
-  // The site is made in a folder beside it and renamed into place at the
-  // end, so that an interrupted or failed run leaves the old site, or none.
-  // One left by an interrupted run is removed first.
-  const fs::path parent = site.parent_path();
-  const std::string name = pathToArgument(site.filename());
-  const fs::path building = parent / pathFromUtf8("." + name + ".krscript-html");
-  const fs::path replaced = parent / pathFromUtf8("." + name + ".krscript-old");
-  fs::remove_all(building, error);
-
+  // The site is made in a folder beside it and put in its place at the end,
+  // so that an interrupted or failed run leaves the old site, or none.
+  TemporaryFolder building;
+  if (const Expected<void> created = building.create(site); !created) {
+    say(created.problem().describe());
+    return 1;
+  }
   // As for inject, a translation file tells the encoding when the strings
   // do not, and nothing is said for the run then.
   const RunEncoding encoding = chooseRunEncoding(plan, options);
   if (encoding.guessed && !translations) {
     plan.notes += kEncodingGuessed;
-  }
-  if (!fs::create_directories(building, error) && error) {
-    say("cannot create the folder " + pathToUtf8(building) + ": " + error.message());
-    return 1;
   }
   std::vector<html::ScriptSummary> summaries(plan.jobs.size());
   std::set<std::string> scripts;
@@ -189,11 +231,10 @@ int runHtml(const Options& options) {
   const int status = runPlan(plan, options, [&](const Job& job, std::size_t index) {
     const fs::path path =
         translations ? translationsFor(job, *translations, plan.folder) : fs::path();
-    return writePages(job, encoding, translations ? &path : nullptr, plan.folder, scripts, building,
-                      summaries[index]);
+    return writePages(job, encoding, translations ? &path : nullptr, plan.folder, scripts,
+                      building.path(), summaries[index]);
   });
   if (status != 0 && options.failFast) {
-    fs::remove_all(building, error);
     return status;
   }
   // A folder that could not be read is a job that never ran.
@@ -203,28 +244,14 @@ int runHtml(const Options& options) {
       summaries[i].failure = reasonOf(plan.jobs[i], plan.jobs[i].failure);
     }
   }
-  const Expected<void> written = html::writeSiteFiles(summaries, building);
-  if (!written) {
+  if (const Expected<void> written = html::writeSiteFiles(summaries, building.path()); !written) {
     say(written.problem().describe());
-    fs::remove_all(building, error);
     return 1;
   }
-  fs::remove_all(replaced, error);
-  if (fs::exists(site, error)) {
-    fs::rename(site, replaced, error);
-    if (error) {
-      say("cannot replace " + pathToUtf8(site) + ": " + error.message());
-      fs::remove_all(building, error);
-      return 1;
-    }
-  }
-  fs::rename(building, site, error);
-  if (error) {
-    say("cannot rename " + pathToUtf8(building) + " to " + pathToUtf8(site) + ": " +
-        error.message());
+  if (const Expected<void> committed = building.commit(); !committed) {
+    say(committed.problem().describe());
     return 1;
   }
-  fs::remove_all(replaced, error);
   return status;
 }
 

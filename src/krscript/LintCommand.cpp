@@ -59,6 +59,13 @@ FileLint lintFile(const Job& job, const RunEncoding& run, const Options& options
   std::vector<EntryProblem> problems;
   lint.counts = lintStrings(listing, translations, *encoding, fit,
                             TextBox{options.width, options.lines}, problems);
+  // A script cut short while read no longer has the strings its translations
+  // were made for: that is the one thing to say of it.
+  if (Expected<void> same = script.bytes.unchanged(job.name); !same) {
+    Finding finding;
+    finding.problem = same.problem();
+    return {{std::move(finding)}, {}};
+  }
   const std::string name = pathToUtf8(translationsPath);
   for (EntryProblem& found : problems) {
     found.problem.where.file = name;

@@ -200,13 +200,23 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& f
     return failure(encoding.problem());
   }
   InjectReport report;
+  // A script cut short while read has strings of zeros, which its
+  // translations do not match: the change is reported, not the entries.
+  bool changed = false;
   const Expected<void> written = writeOutput(job, [&](TextOutput& out) -> Expected<void> {
     report = injectStrings(listing, script.stop.endMarker, translations, *encoding, fit, out);
+    if (Expected<void> same = script.bytes.unchanged(job.name); !same) {
+      changed = true;
+      return same;
+    }
     if (!report.refused.empty()) {
       return Problem::about(translationsName, "refused");
     }
-    return script.bytes.unchanged(job.name);
+    return {};
   });
+  if (changed) {
+    return failure(written.problem());
+  }
   if (!report.refused.empty() && named.otherThanTold) {
     return {false, "", result.err + named.otherThanTold->describe() + "\n"};
   }

@@ -232,6 +232,11 @@ int runUpdate(const Options& options) {
         script.leftOut = extractStringEntries(
             listing, encoding, slashed(job.relative), script.po,
             [&script](const TranslationEntry& entry) { script.entries.add(entry); });
+        // Cut short once decoded, the file reads as zeros: strings that are
+        // not the script's, which would make its translations obsolete.
+        if (Expected<void> same = decoded.bytes.unchanged(job.name); !same) {
+          return failure(same.problem());
+        }
         return result;
       },
       quiet);

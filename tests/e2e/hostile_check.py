@@ -3,9 +3,10 @@
 case: a text field of hundreds of megabytes, memory that runs out, a disk
 that fills up, an output folder that cannot be written, a folder that links
 back to itself or cannot be read, a run ended by a signal in the middle of a
-folder or killed outright, outputs that are FIFOs and devices, a script cut
-short while it is read, untouched translation files of generated
-scripts put back, and file names that are not UTF-8.
+folder or killed outright (html's site being made too), outputs that are
+FIFOs and devices, a script cut short while each command reads it,
+untouched translation files of generated scripts put back, file names that
+are not UTF-8, and outputs that name an input through links.
 
 Each check is one CTest test (`--check NAME`). Linux only; a check the
 machine cannot set up (no tmpfs and no file-size limit for a full disk) exits
@@ -52,8 +53,10 @@ def run(krscript, args, cwd, preexec=None, timeout=600):
 
 
 def temporary_files(folder):
-    return [os.path.join(root, name) for root, _, names in os.walk(folder)
-            for name in names if name.startswith('.') and name.endswith('.tmp')]
+    """The temporary files under `folder`, and the temporary folders (html
+    makes its site in one)."""
+    return [os.path.join(root, name) for root, folders, names in os.walk(folder)
+            for name in names + folders if name.startswith('.') and name.endswith('.tmp')]
 
 
 def expect_no_temporary_file(folder):
@@ -351,6 +354,40 @@ def interrupt_folder_run(options, work, out_name, signal_number):
     return process, err.decode('utf-8', 'replace')
 
 
+def interrupt_html(options, work, signal_number):
+    """Starts html of `html-scripts` into `site`, and sends the signal once the
+    site being made holds two pages. Returns the process, ended, and the
+    temporary folder it was making."""
+    process = subprocess.Popen([options.krscript, 'html', 'html-scripts', '-o', 'site', '-j', '2'],
+                               cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 60
+    building = None
+    while time.monotonic() < deadline and process.poll() is None:
+        building = next((os.path.join(work, name) for name in os.listdir(work)
+                         if name.startswith('.site.')), None)
+        try:
+            if building and len([n for n in os.listdir(building) if n.endswith('.html')]) >= 2:
+                break
+        except OSError:
+            pass
+        time.sleep(0.002)
+    process.send_signal(signal_number)
+    _, err = process.communicate(timeout=60)
+    return process, building, err.decode('utf-8', 'replace')
+
+
+def write_html_scripts(options, work):
+    """Twenty scripts of 1 MB in `html-scripts`, and their site in `site`."""
+    scripts = os.path.join(work, 'html-scripts')
+    os.makedirs(scripts)
+    for i in range(20):
+        with open(os.path.join(scripts, f's{i:03}.kr'), 'wb') as f:
+            f.write(string_script([b'%03d ' % i + b'y' * 200] * 5000))
+    status, _, err = run(options.krscript, ['html', 'html-scripts', '-o', 'site'], work)
+    expect(status == 0, f'html: {err}')
+    return snapshot(os.path.join(work, 'site'))
+
+
 def check_interrupt(options, work, signal_numbers):
     """A folder run ended by a signal in the middle keeps the outputs it
     finished, each whole, and leaves no temporary file, whatever the signal:
@@ -378,6 +415,19 @@ def check_interrupt(options, work, signal_numbers):
             with open(os.path.join(scripts, script), 'rb') as a, \
                     open(os.path.join(work, back, script), 'rb') as b:
                 expect(a.read() == b.read(), f'{json_name} does not build back to {script}')
+    # html makes its site in a folder of its own, which goes as a temporary
+    # file goes; the site made before stays as it was.
+    site = write_html_scripts(options, work)
+    for signal_number in signal_numbers:
+        name = signal.Signals(signal_number).name
+        process, building, err = interrupt_html(options, work, signal_number)
+        print(f'html ended by {name}: status {process.returncode}')
+        expect(process.returncode == -signal_number,
+               f'html: status {process.returncode}, expected death by {name}; {err!r}')
+        expect(building is not None, 'html was not interrupted while it made the site')
+        expect(not os.path.exists(building), f'{name} left {building}')
+        expect_no_temporary_file(work)
+        expect(snapshot(os.path.join(work, 'site')) == site, f'{name} changed the site before')
 
 
 def check_killed_run(options, work):
@@ -416,6 +466,31 @@ def check_killed_run(options, work):
         expect(os.path.exists(path), f'{path} was removed')
     expect(os.path.islink(link) and open(target, 'rb').read() == b'keep',
            'the link or what it points to was touched')
+
+    # The folder html was making its site in, the same: a later run of any
+    # command writing beside it removes it, and only it.
+    site = write_html_scripts(options, work)
+    process, building, _ = interrupt_html(options, work, signal.SIGKILL)
+    expect(process.returncode == -signal.SIGKILL, f'html: status {process.returncode}')
+    expect(building is not None and os.path.isdir(building), 'SIGKILL left no folder of html')
+    alive = os.path.join(work, f'.site.kr-{os.getpid()}-1.tmp')
+    os.mkdir(alive)
+    # A link of the naming to a folder is no temporary folder: neither it
+    # nor what the folder holds is touched.
+    kept_folder = os.path.join(work, 'kept')
+    os.mkdir(kept_folder)
+    with open(os.path.join(kept_folder, 'a'), 'wb') as f:
+        f.write(b'keep')
+    folder_link = os.path.join(work, f'.site.kr-{process.pid}-2.tmp')
+    os.symlink(kept_folder, folder_link)
+    status, _, err = run(options.krscript, ['dump', 'scripts/s000.kr', '-o', 's000.kr.json'],
+                         work)
+    expect(status == 0, f'the later run failed: {err}')
+    expect(not os.path.exists(building), f'{building} is left behind still')
+    expect(os.path.isdir(alive), 'the folder of a live process was removed')
+    expect(os.path.islink(folder_link) and os.path.exists(os.path.join(kept_folder, 'a')),
+           'a link to a folder, or what the folder holds, was removed')
+    expect(snapshot(os.path.join(work, 'site')) == site, 'SIGKILL changed the site before')
 
 
 def check_device_outputs(options, work):
@@ -524,6 +599,112 @@ def check_changed_while_read(options, work):
            err == 'scripts/a.kr: the file changed while it was read\n1 ok, 1 failed\n',
            f'status {process.returncode}, {err!r}')
     expect(sorted(os.listdir(out)) == ['b.kr.json'], f'the outputs are {os.listdir(out)}')
+    expect_no_temporary_file(work)
+    check_commands_cut_while_reading(options, work)
+
+
+def snapshot(path):
+    """What a run wrote at `path`: a file's bytes, a folder's files by name, or
+    None when there is nothing."""
+    if os.path.isfile(path):
+        with open(path, 'rb') as f:
+            return f.read()
+    if not os.path.isdir(path):
+        return None
+    files = {}
+    for root, _, names in os.walk(path):
+        for name in names:
+            with open(os.path.join(root, name), 'rb') as f:
+                files[os.path.relpath(os.path.join(root, name), path)] = f.read()
+    return files
+
+
+def maps_file(pid, path):
+    try:
+        with open(f'/proc/{pid}/maps') as f:
+            return path in f.read()
+    except OSError:
+        return False
+
+
+def check_commands_cut_while_reading(options, work):
+    """update, inject, lint and html, each cut short at times spread over its
+    run once the script is mapped: each run either says the file changed
+    and writes nothing for it, or, when its reading was over before the cut,
+    gives just what the whole script gives. A command that went on with the
+    zeros of the cut file would find every string obsolete or stale, or show
+    pages of zeros."""
+    script = os.path.join(work, 'many.kr')
+    whole = string_script([b'line %06d, a string of its own' % i for i in range(250000)])
+    with open(script, 'wb') as f:
+        f.write(whole)
+    status, _, err = run(options.krscript, ['extract', '--encoding', 'utf-8', 'many.kr', '-o',
+                                            'old.po'], work)
+    expect(status == 0, f'extract: {err}')
+    with open(os.path.join(work, 'old.po'), encoding='utf-8') as f:
+        text = f.read()
+    # Every entry translated, so that each is held against its string.
+    with open(os.path.join(work, 'tr.po'), 'w', encoding='utf-8') as f:
+        f.write(text.replace('msgstr ""\n\n', 'msgstr "T"\n\n'))
+    commands = {
+        'update': (['update', 'many.kr', 'old.po', '-o', 'out.po'], 'out.po'),
+        'inject': (['inject', 'many.kr', 'tr.po', '-o', 'out.kr'], 'out.kr'),
+        'lint': (['lint', 'many.kr', 'tr.po'], None),
+        'html': (['html', 'many.kr', 'tr.po', '-o', 'site'], 'site'),
+    }
+    wanted_error = 'many.kr: the file changed while it was read\n'
+    for name, (args, output) in commands.items():
+        args = args + ['--encoding', 'utf-8']
+        out = os.path.join(work, output) if output else None
+        with open(script, 'wb') as f:
+            f.write(whole)
+        started = time.monotonic()
+        status, stdout, err = run(options.krscript, args, work)
+        took = time.monotonic() - started
+        whole_result = (status, stdout, err, snapshot(out) if out else None)
+        expect(status == 0, f'{name} of the whole script: status {status}, {err[-300:]!r}')
+        reported = 0
+        # More early on, where update reads and then works on what it read.
+        fractions = (0.03, 0.07, 0.12, 0.2, 0.3, 0.45, 0.65, 0.85)
+        for fraction in fractions:
+            with open(script, 'wb') as f:
+                f.write(whole)
+            if out:
+                shutil.rmtree(out, ignore_errors=True) if os.path.isdir(out) else \
+                    os.path.exists(out) and os.remove(out)
+            process = subprocess.Popen([options.krscript] + args, cwd=work,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            deadline = time.monotonic() + 60
+            while process.poll() is None and not maps_file(process.pid, script) and \
+                    time.monotonic() < deadline:
+                time.sleep(0.0005)
+            time.sleep(fraction * took)
+            cut = process.poll() is None
+            os.truncate(script, 4096)
+            stdout, err = process.communicate(timeout=120)
+            stdout, err = stdout.decode('utf-8', 'replace'), err.decode('utf-8', 'replace')
+            written = snapshot(out) if out else None
+            # lint reports it as it reports every finding, on standard output.
+            said = wanted_error.replace(': ', ': error: ', 1) in stdout if name == 'lint' \
+                else wanted_error in err
+            if cut and said:
+                reported += 1
+                expect(process.returncode == 1, f'{name}: status {process.returncode}')
+                expect('stale' not in stdout + err and 'obsolete' not in err,
+                       f'{name} judged the translations of the cut script: {err[-300:]!r}')
+                if name == 'html':
+                    expect(written is not None and 'many.kr.html' not in written,
+                           f'html wrote pages of the cut script: {sorted(written or {})[:5]}')
+                elif name != 'lint':
+                    expect(written is None, f'{name} wrote {output} of the cut script')
+                continue
+            # The reading was over when the file was cut: the whole script's result.
+            got = (process.returncode, stdout, err, written)
+            expect(got == whole_result,
+                   f'{name} cut after {fraction:.2f} of its run: status {process.returncode}, '
+                   f'{err[-300:]!r}{stdout[-300:]!r}, not what the whole script gives')
+        print(f'{name} cut while reading: {reported} of {len(fractions)} runs said the file changed')
+        expect(reported > 0, f'no run of {name} was cut while it read the script')
     expect_no_temporary_file(work)
 
 

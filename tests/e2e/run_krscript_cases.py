@@ -133,9 +133,14 @@ def check_files(case, work, rebase=None):
         if os.path.lexists(os.path.join(work, place)):
             print(f'--- {place} exists, but should not')
             ok = False
-    # An input is never written over, unless the case expects it to change.
+    # An input is never written over, unless the case expects it to change
+    # (or to be gone: the old files of a site that is replaced).
     for place, (_, data) in sorted(case['files'].items()):
-        if place in case['expect']:
+        if place in case['expect'] or place in case['absent']:
+            continue
+        if not os.path.isfile(os.path.join(work, place)):
+            print(f'--- the input {place} is gone')
+            ok = False
             continue
         with open(os.path.join(work, place), 'rb') as f:
             if f.read() != data:
