@@ -124,7 +124,7 @@ void checkPresentation(std::string_view source, std::string_view fitted, Encodin
     std::size_t line = 1;
     for (std::size_t start = 0; start <= fitted.size(); ++line) {
       const std::size_t end = std::min(fitted.find('\n', start), fitted.size());
-      const std::size_t cells = measureText(fitted.substr(start, end - start), encoding).widest;
+      const std::size_t cells = lineCells(fitted.substr(start, end - start), encoding);
       if (cells > box.width) {
         problems.push_back(
             {Check::Width, at(where, "line " + std::to_string(line) + " of the translation is " +
