@@ -112,10 +112,12 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
   // The file names the encoding its strings were taken from. It must be the
   // run's when the run's is known; when nothing told the run's, it tells.
   if (!scriptEncoding.empty()) {
-    const std::optional<Encoding> named = encodingFromName(scriptEncoding);
+    const std::optional<Encoding> named = encodingFromNameInAnyCase(scriptEncoding);
     if (!named) {
-      return fileProblem(name, 0,
-                         "unknown X-Script-Encoding \"" + scriptEncoding + "\" (utf-8 or cp932)");
+      return fileProblem(name, read->scriptEncodingLine,
+                         std::string(csv ? "unknown encoding \"" : "unknown X-Script-Encoding \"") +
+                             std::string(translation::excerpt(scriptEncoding)) +
+                             (csv ? "\" in the column \"encoding\"" : "\"") + " (utf-8 or cp932)");
     }
     if (run.told && *named != run.encoding) {
       Problem other =

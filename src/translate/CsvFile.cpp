@@ -202,6 +202,7 @@ class CsvReader {
         if (file.scriptEncoding.empty()) {
           file.scriptEncoding = std::move(encoding);
           encodingLine = recordLine;
+          file.scriptEncodingLine = recordLine;
         } else if (encoding != file.scriptEncoding) {
           return translation::lineProblem(
               recordLine, "encoding \"" + std::string(translation::excerpt(encoding)) +

@@ -661,6 +661,7 @@ class PoReader {
       const std::string_view value = trim(field.substr(colon + 1));
       if (equalsIgnoringCase(name, "X-Script-Encoding")) {
         file_.scriptEncoding = value;
+        file_.scriptEncodingLine = header.strLine;
       } else if (equalsIgnoringCase(name, "Language")) {
         file_.language = value;
       } else if (equalsIgnoringCase(name, "Content-Type")) {

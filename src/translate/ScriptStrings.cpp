@@ -226,7 +226,8 @@ InjectReport injectStrings(const InstructionList& listing, bool endMarker,
     const std::string_view text = plain ? target : std::string_view(fitted);
     translated.clear();
     if (encodeText(encoding, text, translated)) {
-      checkEncodable(text, encoding, {"", entry->line, 0, entry->offset}, report.refused);
+      checkEncodable(target, encoding, fit.substitutions, {"", entry->line, 0, entry->offset},
+                     report.refused);
       return;
     }
     if (!report.refused.empty()) {
@@ -296,7 +297,7 @@ TranslationCounts lintStrings(const InstructionList& listing, const Translations
         }
         const Location where{"", entry->line, 0, entry->offset};
         const std::string fitted = fitTranslation(translations.target(*entry), encoding, fit);
-        checkEncodable(fitted, encoding, where, problems);
+        checkEncodable(translations.target(*entry), encoding, fit.substitutions, where, problems);
         checkPresentation(translations.source(*entry), fitted, encoding, box, where, problems);
       },
       problems);

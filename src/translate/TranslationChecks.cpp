@@ -98,6 +98,45 @@ std::string fitTranslation(std::string_view target, Encoding encoding, const Tex
   return text;
 }
 
+void checkEncodable(std::string_view target, Encoding encoding, const Substitutions* substitutions,
+                    const Location& where, std::vector<EntryProblem>& problems) {
+  if (substitutions == nullptr || substitutions->empty()) {
+    checkEncodable(target, encoding, where, problems);
+    return;
+  }
+  std::string encoded;
+  if (!encodeText(encoding, substitutions->apply(target), encoded)) {
+    return;
+  }
+  // Character by character, to tell the translation's own characters from
+  // those the table put in.
+  for (std::size_t next = 0; next < target.size();) {
+    const std::size_t start = next;
+    const char32_t character = nextCharacter(target, next);
+    const Substitutions::Replacement* replacement = substitutions->find(character);
+    if (replacement == nullptr) {
+      checkEncodable(target.substr(start, next - start), encoding, where, problems);
+      continue;
+    }
+    const std::string_view text = replacement->text;
+    for (std::size_t from = 0; from < text.size();) {
+      encoded.clear();
+      const auto bad = encodeText(encoding, text.substr(from), encoded);
+      if (!bad) {
+        break;
+      }
+      problems.push_back(
+          {Check::Unencodable,
+           at(where, "the substitution table's line " + substitutions->placeOf(*replacement) +
+                         " puts " + describeCharacter(bad->character) + " in place of " +
+                         describeCharacter(character) + ", which " +
+                         std::string(encodingName(encoding)) + " cannot hold")});
+      from += bad->offset;
+      (void)nextCharacter(text, from);
+    }
+  }
+}
+
 void checkEncodable(std::string_view text, Encoding encoding, const Location& where,
                     std::vector<EntryProblem>& problems) {
   std::string encoded;

@@ -48,6 +48,11 @@ std::string fitTranslation(std::string_view target, Encoding encoding, const Tex
 // each time it occurs.
 void checkEncodable(std::string_view text, Encoding encoding, const Location& where,
                     std::vector<EntryProblem>& problems);
+// The same for a translation as `substitutions` (which may be null) put it
+// into the script: a character that a replacement put in is named with the
+// table's line that gives it, where it is to be mended.
+void checkEncodable(std::string_view target, Encoding encoding, const Substitutions* substitutions,
+                    const Location& where, std::vector<EntryProblem>& problems);
 
 // The size of the game's text box, for the width and lines checks; 0 leaves
 // a check out.

@@ -55,6 +55,9 @@ struct TranslationFile {
   // header and in a CSV column so that a translated file can be put back
   // into the same encoding. Empty when the file does not say.
   std::string scriptEncoding;
+  // The line that gives it, for messages: the CSV row, the PO header's
+  // msgstr. 0 when the file does not say.
+  std::size_t scriptEncodingLine = 0;
   // The language of the translations ("es", "pt_BR"), the PO header's
   // Language; empty when not given, and when read from CSV.
   std::string language;

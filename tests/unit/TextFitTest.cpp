@@ -440,5 +440,27 @@ TEST(ChecksTest, EveryUnencodableCharacterEachTimeItOccurs) {
   EXPECT_TRUE(problems.empty());
 }
 
+// A character that the substitution table put in is the table's to mend:
+// the message names its line; the translation's own characters are named as
+// the translation's.
+TEST(ChecksTest, UnencodableReplacementNamesTheTableLine) {
+  const Expected<Substitutions> table =
+      Substitutions::read("# for cp932\n\u00E9\t\U0001F600\n\u2014\t\u2015\n", "t.txt");
+  ASSERT_TRUE(table) << table.problem().describe();
+  std::vector<EntryProblem> problems;
+  checkEncodable("Caf\u00E9 \u2014 \u00FC", kCp932, &*table, Location{"t.po", 7, 0, 0x1A},
+                 problems);
+  std::vector<std::string> found;
+  for (const EntryProblem& problem : problems) {
+    found.push_back(problem.problem.describe());
+  }
+  const std::vector<std::string> expected = {
+      "t.po:7: the substitution table's line t.txt:2 puts U+1F600 '\U0001F600' in place of "
+      "U+00E9 '\u00E9', which cp932 cannot hold",
+      "t.po:7: the translation holds U+00FC '\u00FC', which cp932 cannot hold",
+  };
+  EXPECT_EQ(found, expected);
+}
+
 }  // namespace
 }  // namespace krlist
