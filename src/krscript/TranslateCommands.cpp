@@ -10,6 +10,7 @@
 #include "krscript/Commands.h"
 #include "krscript/Scripts.h"
 #include "krscript/TranslationInput.h"
+#include "text/Utf8.h"
 #include "translate/CsvFile.h"
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
@@ -223,7 +224,7 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& f
     std::size_t stale = 0;
     for (EntryProblem& refused : report.refused) {
       refused.problem.where.file = translationsName;
-      message += refused.problem.describe() + "\n";
+      message += visibleText(refused.problem.describe()) + "\n";
       stale += refused.check == Check::Stale ? 1 : 0;
     }
     if (stale > 0) {

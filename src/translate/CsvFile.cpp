@@ -212,6 +212,7 @@ class CsvReader {
         }
       }
       entry.line = recordLine;
+      entry.targetLine = recordLine;
       take_(entry);
     }
     return file;

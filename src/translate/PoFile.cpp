@@ -583,6 +583,7 @@ class PoReader {
     if (!pending.hasStr) {
       return fail(pending.idLine, "msgid without msgstr");
     }
+    entry.targetLine = pending.strLine;
     if ((pending.hasContext && !checkText(entry.context, pending.contextLine, "msgctxt")) ||
         !checkText(entry.source, pending.idLine, "msgid") ||
         !checkText(entry.target, pending.strLine, "msgstr")) {

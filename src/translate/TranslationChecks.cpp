@@ -98,6 +98,22 @@ std::string fitTranslation(std::string_view target, Encoding encoding, const Tex
   return text;
 }
 
+void quoteTranslation(std::string_view translation, std::string& message) {
+  if (translation.empty()) {
+    return;
+  }
+  constexpr std::size_t kShown = 20;  // grapheme clusters
+  const std::size_t lineEnd = std::min(translation.find('\n'), translation.size());
+  std::size_t end = 0;
+  for (std::size_t shown = 0; end < lineEnd && shown < kShown; ++shown) {
+    end = std::min(clusterEnd(translation, end), lineEnd);
+  }
+  std::string quoted = "\"";
+  quoted.append(translation.substr(0, end));
+  quoted += end < translation.size() ? "\u2026\": " : "\": ";
+  message.insert(0, quoted);
+}
+
 void checkEncodable(std::string_view target, Encoding encoding, const Substitutions* substitutions,
                     const Location& where, std::vector<EntryProblem>& problems) {
   if (substitutions == nullptr || substitutions->empty()) {

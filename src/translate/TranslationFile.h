@@ -48,6 +48,10 @@ struct TranslationEntry {
   // Where the entry starts in the file it was read from (1-based; in a PO
   // file its first comment line), for messages; 0 for entries not read.
   std::size_t line = 0;
+  // Where its translation is: the line of its msgstr in a PO file, its row's
+  // in CSV. What lint and inject name, since an editor's cursor should land
+  // there to mend it; 0 for entries not read.
+  std::size_t targetLine = 0;
 };
 
 struct TranslationFile {

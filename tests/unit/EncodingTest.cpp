@@ -290,6 +290,14 @@ TEST(Utf8Test, CutsFallBetweenCharacters) {
   }
 }
 
+// What a terminal would act on is shown in the form a JSON report gives it.
+TEST(Utf8Test, VisibleTextShowsControlsAndBadBytes) {
+  EXPECT_EQ(visibleText("a\x1B]0;PWNED\x07\nb\x7F\xC2\x9B\xFF \xC3\xA9\t"),
+            "a\\u001B]0;PWNED\\u0007\\nb\\u007F\\u009B\\uFFFD \xC3\xA9\\u0009");
+  EXPECT_EQ(visibleText("plain \xE6\x97\xA5\xF0\x9F\x98\x80"),
+            "plain \xE6\x97\xA5\xF0\x9F\x98\x80");
+}
+
 // The JSON reader refuses a string as invalid UTF-8 exactly where the UTF-8
 // reader finds the first byte that starts no character, and takes it whole
 // otherwise; a character past ASCII where JSON wants something else is shown
