@@ -103,10 +103,10 @@ struct WrapCase {
   std::string_view wrapped;
 };
 
-// What gtest prints of a case: its text and width, not the bytes of its
-// pointers.
+// What gtest prints of a case (and CTest names it by): its text, on one
+// line, and its width, not the bytes of its pointers.
 void PrintTo(const WrapCase& c, std::ostream* out) {
-  *out << ::testing::PrintToString(std::string(c.text)) << " at " << c.width
+  *out << '"' << visibleText(c.text) << "\" at " << c.width
        << (c.encoding == kCp932 ? " cells of cp932" : " cells");
 }
 
