@@ -696,7 +696,7 @@ def check_commands_cut_while_reading(options, work):
                     expect(written is not None and 'many.kr.html' not in written,
                            f'html wrote pages of the cut script: {sorted(written or {})[:5]}')
                 elif name != 'lint':
-                    expect(written is None, f'{name} wrote {output} of the cut script')
+                    expect(written is None, f"{name} wrote {output} of the cut script: {err!r}")
                 continue
             # The reading was over when the file was cut: the whole script's result.
             got = (process.returncode, stdout, err, written)
@@ -816,7 +816,7 @@ def check_non_utf8_names(options, work):
     print('a name that is not UTF-8 is written as the same UTF-8 text by every command')
 
 
-def snapshot(folder):
+def snapshot_links(folder):
     """Every file and link under `folder`: its bytes, or where a link points."""
     files = {}
     for root, dirs, names in os.walk(folder):
@@ -882,13 +882,13 @@ def check_outputs_over_inputs(options, work):
     runs = 0
     for args, replaced, job, named in cases:
         for output in spellings(replaced, folder=replaced == 'in'):
-            before = snapshot(work)
+            before = snapshot_links(work)
             status, _, err = run(options.krscript, args + ['-o', output], work)
             line = (f'{job}: the output {output} would replace the input'
                     f'{" " + named if named else ""}\n')
             command = ' '.join(args + ['-o', output])
             expect(status == 1 and line in err, f'{command}: status {status}, {err!r}')
-            expect(snapshot(work) == before, f'{command}: a file was written or changed')
+            expect(snapshot_links(work) == before, f'{command}: a file was written or changed')
             runs += 1
     print(f'{runs} runs: every output over an input refused, nothing written')
 
