@@ -11,6 +11,13 @@
 namespace krlist {
 namespace {
 
+// Two names of the encoding column name one encoding: the same name, or the
+// names of one known encoding in any case ("UTF-8" and "utf-8").
+bool sameEncoding(std::string_view a, std::string_view b) {
+  const std::optional<Encoding> named = encodingFromNameInAnyCase(a);
+  return a == b || (named && named == encodingFromNameInAnyCase(b));
+}
+
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr auto npos = std::string_view::npos;
 
@@ -231,7 +238,7 @@ class CsvReader {
           file.scriptEncoding = std::move(encoding);
           encodingLine = recordLine;
           file.scriptEncodingLine = recordLine;
-        } else if (encoding != file.scriptEncoding) {
+        } else if (!sameEncoding(encoding, file.scriptEncoding)) {
           return translation::lineProblem(
               recordLine, "encoding \"" + std::string(translation::excerpt(encoding)) +
                               "\", where line " + std::to_string(encodingLine) + " has \"" +

@@ -283,6 +283,14 @@ TEST(TranslationFileTest, CsvReadsWhatSpreadsheetsWrite) {
   EXPECT_EQ(carriageReturns.entries[0].source, "two\rlines");
   EXPECT_EQ(carriageReturns.entries[1].source, "line\nfeed");
   EXPECT_EQ(carriageReturns.entries[1].line, 4u);
+
+  // A spreadsheet's rows may spell one encoding in two cases.
+  const TranslationFile cases = readOrFail(readCsv,
+                                           "location,source,target,context,encoding\n"
+                                           "a.kr:0000001A,a,,,utf-8\n"
+                                           "a.kr:00000030,b,,,UTF-8\n");
+  EXPECT_EQ(cases.scriptEncoding, "utf-8");
+  EXPECT_EQ(cases.entries.size(), 2u);
 }
 
 struct Refusal {
@@ -342,6 +350,9 @@ TEST(TranslationFileTest, CsvRefusesWithTheLine) {
                               {header + "a:00000001,a,,\n\na:00000001,b,,\n", 4, "first at line 2"},
                               {"location,source,target,context,encoding\n"
                                "a:00000001,a,,,utf-8\na:00000002,b,,,cp932\n",
+                               3, "a script has one encoding"},
+                              {"location,source,target,context,encoding\n"
+                               "a:00000001,a,,,UTF-8\na:00000002,b,,,cp932\n",
                                3, "a script has one encoding"},
                           });
 }
