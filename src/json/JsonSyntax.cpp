@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <initializer_list>
 #include <limits>
 #include <system_error>
 #include <utility>
+
+#include "text/Utf8.h"
 
 namespace krlist {
 
@@ -133,12 +134,14 @@ class Lexer {
   std::string number;  // a number's whole text
   std::string error;
   std::uint64_t last = 0;                // the offset of the last byte read, or of the end
+  std::uint64_t character = 0;           // where the character of that byte starts
   std::optional<std::uint64_t> badUtf8;  // where the bytes stopped being UTF-8
 
  private:
   // The next byte, as part of the token; -1 at the end of the text.
   int get() {
     last = source_.offset();
+    character = last;
     if (source_.atEnd()) {
       return -1;
     }
@@ -146,10 +149,13 @@ class Lexer {
   }
   int peek() { return source_.atEnd() ? -1 : static_cast<unsigned char>(source_.Peek()); }
 
+  // An error at byte `c`, just read. A byte past ASCII there is read with
+  // the rest of its character, so that a message shows the character whole;
+  // when it starts none, the text is not UTF-8, and that is the error.
   Token fail(const char* message, int c) {
     error = message;
     if (c >= 0x80) {
-      badUtf8 = last;
+      (void)restOfCharacter(c, last);
     }
     return Token::Error;
   }
@@ -244,7 +250,7 @@ class Lexer {
       }
       if (digit < 0) {
         if (c >= 0x80) {
-          badUtf8 = last;
+          (void)restOfCharacter(c, last);
         }
         return -1;
       }
@@ -253,15 +259,21 @@ class Lexer {
     return value;
   }
 
-  // The bytes after a UTF-8 lead byte, each in its range.
-  bool continuation(std::uint64_t lead, std::initializer_list<std::pair<int, int>> ranges) {
-    for (const auto& [low, high] : ranges) {
-      const int c = get();
-      if (c < low || c > high) {
-        error = "invalid string: ill-formed UTF-8 byte";
-        badUtf8 = lead;
-        return false;
-      }
+  // Reads the rest of the character whose first byte, `lead` (at offset
+  // `leadAt`), was just taken: the continuation bytes that follow, as far as
+  // a character can take them. False, with the place of the lead byte kept,
+  // when they make no well-formed character (text/Utf8.h says which do).
+  bool restOfCharacter(int lead, std::uint64_t leadAt) {
+    char bytes[4] = {static_cast<char>(lead)};
+    std::size_t length = 1;
+    while (readUtf8(std::string_view(bytes, length), 0).length == 0 && length < sizeof bytes &&
+           (peek() & 0xC0) == 0x80) {
+      last = source_.offset();
+      bytes[length++] = source_.Take();
+    }
+    if (readUtf8(std::string_view(bytes, length), 0).length != length) {
+      badUtf8 = leadAt;
+      return false;
     }
     return true;
   }
@@ -330,25 +342,8 @@ class Lexer {
       if (c < 0x80) {
         continue;
       }
-      bool ok = false;
-      if (c >= 0xC2 && c <= 0xDF) {
-        ok = continuation(lead, {{0x80, 0xBF}});
-      } else if (c == 0xE0) {
-        ok = continuation(lead, {{0xA0, 0xBF}, {0x80, 0xBF}});
-      } else if (c == 0xED) {
-        ok = continuation(lead, {{0x80, 0x9F}, {0x80, 0xBF}});
-      } else if (c >= 0xE1 && c <= 0xEF) {
-        ok = continuation(lead, {{0x80, 0xBF}, {0x80, 0xBF}});
-      } else if (c == 0xF0) {
-        ok = continuation(lead, {{0x90, 0xBF}, {0x80, 0xBF}, {0x80, 0xBF}});
-      } else if (c >= 0xF1 && c <= 0xF3) {
-        ok = continuation(lead, {{0x80, 0xBF}, {0x80, 0xBF}, {0x80, 0xBF}});
-      } else if (c == 0xF4) {
-        ok = continuation(lead, {{0x80, 0x8F}, {0x80, 0xBF}, {0x80, 0xBF}});
-      } else {
-        return fail("invalid string: ill-formed UTF-8 byte", c);
-      }
-      if (!ok) {
+      if (!restOfCharacter(c, lead)) {
+        error = "invalid string: ill-formed UTF-8 byte";
         return Token::Error;
       }
     }
@@ -382,7 +377,7 @@ std::optional<JsonSyntaxError> findSyntaxError(JsonSource& source, JsonNext next
         // sequence they break began.
         found.message = "invalid UTF-8";
       }
-      found.place = source.placeOf(lexer.badUtf8 ? *lexer.badUtf8 : lexer.last);
+      found.place = source.placeOf(lexer.badUtf8 ? *lexer.badUtf8 : lexer.character);
       return std::optional<JsonSyntaxError>(std::move(found));
     };
     switch (next) {

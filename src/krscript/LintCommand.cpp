@@ -80,13 +80,14 @@ std::string contextOf(const Problem& problem) {
 }
 
 // "FILE:LINE: error: CHECK: MESSAGE", the check left out for a file that
-// could not be checked.
+// could not be checked. What the message quotes of a translation goes to a
+// terminal: its control characters are shown, not sent.
 std::string textLine(const Finding& finding) {
   Problem problem = finding.problem;
   problem.message = std::string(finding.error ? "error: " : "warning: ") +
                     (finding.check == "file" ? "" : std::string(finding.check) + ": ") +
                     problem.message;
-  return problem.describe() + "\n";
+  return visibleText(problem.describe()) + "\n";
 }
 
 void appendJsonString(std::string& out, std::string_view text) {

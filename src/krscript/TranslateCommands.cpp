@@ -10,6 +10,7 @@
 #include "krscript/Commands.h"
 #include "krscript/Scripts.h"
 #include "krscript/TranslationInput.h"
+#include "text/Utf8.h"
 #include "translate/CsvFile.h"
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
@@ -112,10 +113,12 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
   // The file names the encoding its strings were taken from. It must be the
   // run's when the run's is known; when nothing told the run's, it tells.
   if (!scriptEncoding.empty()) {
-    const std::optional<Encoding> named = encodingFromName(scriptEncoding);
+    const std::optional<Encoding> named = encodingFromNameInAnyCase(scriptEncoding);
     if (!named) {
-      return fileProblem(name, 0,
-                         "unknown X-Script-Encoding \"" + scriptEncoding + "\" (utf-8 or cp932)");
+      return fileProblem(name, read->scriptEncodingLine,
+                         std::string(csv ? "unknown encoding \"" : "unknown X-Script-Encoding \"") +
+                             std::string(translation::excerpt(scriptEncoding)) +
+                             (csv ? "\" in the column \"encoding\"" : "\"") + " (utf-8 or cp932)");
     }
     if (run.told && *named != run.encoding) {
       Problem other =
@@ -217,7 +220,7 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& f
     std::size_t stale = 0;
     for (EntryProblem& refused : report.refused) {
       refused.problem.where.file = translationsName;
-      message += refused.problem.describe() + "\n";
+      message += visibleText(refused.problem.describe()) + "\n";
       stale += refused.check == Check::Stale ? 1 : 0;
     }
     if (stale > 0) {

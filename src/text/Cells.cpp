@@ -15,17 +15,50 @@ struct WideRange {
 };
 
 #include "text/WideTable.inc"
+#include "text/ZeroWidthTable.inc"
+
+template <std::size_t N>
+bool isInRanges(const WideRange (&ranges)[N], char32_t character) {
+  if (character < std::begin(ranges)->first) {
+    return false;
+  }
+  const auto after =
+      std::upper_bound(std::begin(ranges), std::end(ranges), character,
+                       [](char32_t value, const WideRange& range) { return value < range.first; });
+  return character <= std::prev(after)->last;
+}
+
+constexpr char32_t kZeroWidthJoiner = U'\u200D';
 
 }  // namespace
 
 bool isWide(char32_t character) {
-  if (character < std::begin(kWideRanges)->first) {
-    return false;
+  return isInRanges(kWideRanges, character);
+}
+
+bool isZeroWidth(char32_t character) {
+  return isInRanges(kZeroWidthRanges, character);
+}
+
+std::size_t clusterEnd(std::string_view utf8, std::size_t at) {
+  char32_t last = nextCharacter(utf8, at);
+  while (at < utf8.size()) {
+    std::size_t next = at;
+    const char32_t character = nextCharacter(utf8, next);
+    const bool joined = last == kZeroWidthJoiner && character != U'\n' && character != U'\r';
+    if (!joined && !isZeroWidth(character)) {
+      break;
+    }
+    last = character;
+    at = next;
   }
-  const auto after =
-      std::upper_bound(std::begin(kWideRanges), std::end(kWideRanges), character,
-                       [](char32_t value, const WideRange& range) { return value < range.first; });
-  return character <= std::prev(after)->last;
+  return at;
+}
+
+std::size_t clusterCells(std::string_view cluster, Encoding encoding) {
+  std::size_t at = 0;
+  const char32_t first = nextCharacter(cluster, at);
+  return isZeroWidth(first) ? 0 : characterCells(first, encoding);
 }
 
 std::size_t characterCells(char32_t character, Encoding encoding) {
@@ -46,7 +79,9 @@ std::size_t characterCells(char32_t character, Encoding encoding) {
 std::size_t textCells(std::string_view utf8, Encoding encoding) {
   std::size_t cells = 0;
   for (std::size_t at = 0; at < utf8.size();) {
-    cells += characterCells(nextCharacter(utf8, at), encoding);
+    const std::size_t end = clusterEnd(utf8, at);
+    cells += clusterCells(utf8.substr(at, end - at), encoding);
+    at = end;
   }
   return cells;
 }

@@ -268,6 +268,14 @@ std::optional<Encoding> encodingFromName(std::string_view name) {
   return std::nullopt;
 }
 
+std::optional<Encoding> encodingFromNameInAnyCase(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) {
+    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return encodingFromName(lower);
+}
+
 std::string_view encodingName(Encoding encoding) {
   return encoding == Encoding::Utf8 ? "utf-8" : "cp932";
 }

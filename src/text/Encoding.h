@@ -22,6 +22,9 @@ enum class Encoding : std::uint8_t { Utf8, Cp932 };
 
 // "utf-8" or "cp932" (exactly these names); nullopt otherwise.
 std::optional<Encoding> encodingFromName(std::string_view name);
+// The same names in any case ("UTF-8", "CP932"), as a translation file's
+// header or column gives them: they are written by hand as often as not.
+std::optional<Encoding> encodingFromNameInAnyCase(std::string_view name);
 // "utf-8" or "cp932".
 std::string_view encodingName(Encoding encoding);
 

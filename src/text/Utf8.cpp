@@ -1,6 +1,7 @@
 #include "text/Utf8.h"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace krlist {
 
@@ -92,6 +93,26 @@ char* putUtf8(char* out, char32_t character) {
 void appendUtf8(std::string& out, char32_t character) {
   char bytes[4];
   out.append(bytes, static_cast<std::size_t>(putUtf8(bytes, character) - bytes));
+}
+
+std::string visibleText(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t start = at;
+    const char32_t character = nextCharacter(text, at);
+    if (character == U'\n') {
+      shown += "\\n";
+    } else if (character < 0x20 || (character >= 0x7F && character <= 0x9F) ||
+               (character == U'\uFFFD' && at - start == 1)) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(character));
+      shown += escape;
+    } else {
+      shown.append(text.substr(start, at - start));
+    }
+  }
+  return shown;
 }
 
 std::string_view cutBetweenCharacters(std::string_view text, std::size_t most) {

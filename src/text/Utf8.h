@@ -36,6 +36,13 @@ std::size_t findInvalidUtf8(std::string_view text);
 char* putUtf8(char* out, char32_t character);
 void appendUtf8(std::string& out, char32_t character);
 
+// `text` as a terminal shows it without acting on it: a line feed as "\n",
+// every other control character (C0, DEL and C1: the escape that starts a
+// terminal's commands among them) as "\u001B", and a byte that starts no
+// character as "\uFFFD", which is how a JSON report writes them too; the
+// rest as it is. For messages that quote what a file holds.
+std::string visibleText(std::string_view text);
+
 // The longest start of `text` of at most `most` bytes that does not end
 // inside a character: the place to cut a text for a message or a label.
 std::string_view cutBetweenCharacters(std::string_view text, std::size_t most);

@@ -230,6 +230,7 @@ class CsvReader {
         if (file.scriptEncoding.empty()) {
           file.scriptEncoding = std::move(encoding);
           encodingLine = recordLine;
+          file.scriptEncodingLine = recordLine;
         } else if (encoding != file.scriptEncoding) {
           return translation::lineProblem(
               recordLine, "encoding \"" + std::string(translation::excerpt(encoding)) +
@@ -239,6 +240,7 @@ class CsvReader {
         }
       }
       entry.line = recordLine;
+      entry.targetLine = recordLine;
       take_(entry);
     }
     return file;

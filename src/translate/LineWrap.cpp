@@ -14,7 +14,10 @@ bool isAmong(char32_t character, std::u32string_view set) {
   return set.find(character) != std::u32string_view::npos;
 }
 
-// What wrapping sees of a line: each character, or a placeholder whole.
+// What wrapping sees of a line: each grapheme cluster (a character with the
+// marks and joined characters after it, drawn as one), or a placeholder
+// whole. A mark after a placeholder goes with it: nothing breaks before a
+// mark (unless it follows a space).
 struct Unit {
   std::size_t at = 0;  // in the line, in bytes
   std::size_t length = 0;
@@ -28,16 +31,28 @@ struct Unit {
 std::vector<Unit> unitsOf(std::string_view line, Encoding encoding) {
   std::vector<Unit> units;
   for (std::size_t at = 0; at < line.size();) {
-    Unit& unit = units.emplace_back();
-    unit.at = at;
     if (const std::size_t length = placeholderAt(line, at)) {
+      Unit& unit = units.emplace_back();
+      unit.at = at;
       unit.length = length;
       at += length;
       continue;
     }
-    const char32_t character = nextCharacter(line, at);
-    unit.length = at - unit.at;
-    unit.cells = characterCells(character, encoding);
+    std::size_t next = at;
+    const char32_t character = nextCharacter(line, next);
+    // A space is a unit alone, since a break replaces it: a mark after it
+    // is kept as a unit of its own.
+    const std::size_t end = character == U' ' ? next : clusterEnd(line, at);
+    if (isZeroWidth(character) && !units.empty() && !units.back().space) {
+      units.back().length += end - at;
+      at = end;
+      continue;
+    }
+    Unit& unit = units.emplace_back();
+    unit.at = at;
+    unit.length = end - at;
+    unit.cells = clusterCells(line.substr(at, end - at), encoding);
+    at = end;
     unit.space = character == U' ';
     // Half-width katakana break like the full-width kana they stand for.
     unit.eastAsian = isWide(character) || (character >= 0xFF61 && character <= 0xFF9F);
@@ -47,9 +62,10 @@ std::vector<Unit> unitsOf(std::string_view line, Encoding encoding) {
   return units;
 }
 
-// What a break does to a unit: a space is replaced by the line feed, or a
-// line feed is put in before the unit.
-enum class Break : std::uint8_t { None, ReplaceSpace, Insert };
+// What a break does to a unit: the first space of the run at a break is
+// replaced by the line feed and the others are dropped, or a line feed is put
+// in before the unit.
+enum class Break : std::uint8_t { None, ReplaceSpace, DropSpace, Insert };
 
 void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::string& out) {
   const std::vector<Unit> units = unitsOf(line, encoding);
@@ -103,8 +119,19 @@ void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::
     }
     while (cells + unit.cells > width) {
       if (lastPlace > lineStart) {
-        const bool space = units[lastPlace - 1].space;
-        breaks[space ? lastPlace - 1 : lastPlace] = space ? Break::ReplaceSpace : Break::Insert;
+        if (units[lastPlace - 1].space) {
+          // None of the spaces is left at the end of the line: a space
+          // there would make it wider than it shows, and than the box.
+          std::size_t first = lastPlace - 1;
+          while (first > lineStart && units[first - 1].space) {
+            --first;
+          }
+          breaks[first] = Break::ReplaceSpace;
+          std::fill(breaks.begin() + static_cast<std::ptrdiff_t>(first) + 1,
+                    breaks.begin() + static_cast<std::ptrdiff_t>(lastPlace), Break::DropSpace);
+        } else {
+          breaks[lastPlace] = Break::Insert;
+        }
         startLine(lastPlace, i);
         continue;
       }
@@ -134,6 +161,8 @@ void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::
       case Break::ReplaceSpace:
         out += '\n';
         break;
+      case Break::DropSpace:
+        break;
       case Break::Insert:
         out += '\n';
         out += text;
@@ -155,45 +184,68 @@ bool isOpeningMark(char32_t character) {
   return isAmong(character, U"「『（【〔〈《‘“〝［｛〘〖｢([{");
 }
 
+namespace {
+
+// Each line of `text` with its line end: a line feed, a carriage return
+// and a line feed (one line end, as a file written on Windows has them), or
+// nothing after the last line.
+template <typename Visit>
+void forEachLine(std::string_view text, Visit visit) {
+  for (std::size_t start = 0;;) {
+    const std::size_t feed = std::min(text.find('\n', start), text.size());
+    std::size_t end = feed;
+    if (feed < text.size() && end > start && text[end - 1] == '\r') {
+      --end;
+    }
+    const bool last = feed == text.size();
+    visit(text.substr(start, end - start), text.substr(end, last ? 0 : feed + 1 - end));
+    if (last) {
+      break;
+    }
+    start = feed + 1;
+  }
+}
+
+}  // namespace
+
 std::string wrapText(std::string_view text, std::size_t width, Encoding encoding) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
-  for (std::size_t start = 0;;) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
-    wrapLine(text.substr(start, end - start), std::max<std::size_t>(width, 1), encoding, out);
-    if (end == text.size()) {
-      break;
-    }
-    out += '\n';
-    start = end + 1;
-  }
+  forEachLine(text, [&](std::string_view line, std::string_view lineEnd) {
+    wrapLine(line, std::max<std::size_t>(width, 1), encoding, out);
+    out += lineEnd;
+  });
   return out;
+}
+
+std::size_t lineCells(std::string_view line, Encoding encoding) {
+  if (!line.empty() && line.back() == '\r') {
+    line.remove_suffix(1);
+  }
+  std::size_t cells = 0;
+  for (std::size_t at = 0; at < line.size();) {
+    if (const std::size_t length = placeholderAt(line, at)) {
+      at += length;
+      continue;
+    }
+    const std::size_t end = clusterEnd(line, at);
+    cells += clusterCells(line.substr(at, end - at), encoding);
+    at = end;
+  }
+  return cells;
 }
 
 TextExtent measureText(std::string_view text, Encoding encoding) {
   TextExtent extent;
-  std::size_t cells = 0;
-  for (std::size_t at = 0; at <= text.size();) {
-    if (at == text.size() || text[at] == '\n') {
-      if (cells > extent.widest) {
-        extent.widest = cells;
-        extent.widestLine = extent.lines;
-      }
-      if (at == text.size()) {
-        break;
-      }
-      ++extent.lines;
-      cells = 0;
-      ++at;
-    } else if (const std::size_t length = placeholderAt(text, at)) {
-      at += length;
-    } else {
-      cells += characterCells(nextCharacter(text, at), encoding);
+  extent.lines = 0;
+  forEachLine(text, [&](std::string_view line, std::string_view) {
+    ++extent.lines;
+    const std::size_t cells = lineCells(line, encoding);
+    if (cells > extent.widest || extent.lines == 1) {
+      extent.widest = cells;
+      extent.widestLine = extent.lines;
     }
-  }
-  if (extent.widestLine == 0) {
-    extent.widestLine = 1;
-  }
+  });
   return extent;
 }
 

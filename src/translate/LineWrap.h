@@ -21,18 +21,27 @@ bool isOpeningMark(char32_t character);
 
 // Breaks every line of `text` (UTF-8) that is wider than `width` cells into
 // lines no wider, greedily: each line takes as much as fits. A line breaks at
-// a space, which the line feed replaces, or between two East Asian
+// a space, which the line feed replaces (with the rest of its run of spaces,
+// which would not show at the end of a line), or between two East Asian
 // characters, where a line feed is put in; never so that a closing mark
 // starts a line or an opening mark ends one. A word (a stretch with no such
 // place) is split only when it alone is wider than a line, between two of its
 // characters that keep those rules; a word that cannot be split so stays
-// whole. Line feeds already in the text are kept; placeholders
+// whole. A grapheme cluster (a character and its marks, an emoji of several
+// joined) is measured and kept whole. Line ends already in the text are kept,
+// a carriage return and line feed as one; placeholders
 // (translate/Placeholders.h) take no cells and are never split. `width` is
 // at least 1.
 std::string wrapText(std::string_view text, std::size_t width, Encoding encoding);
 
+// The cells of one line, placeholders not counted, each grapheme cluster as
+// text/Cells.h has it; a carriage return that ends the line (before its line
+// feed) is no part of it.
+std::size_t lineCells(std::string_view line, Encoding encoding);
+
 // The width of the widest line of `text` in cells, placeholders not counted,
-// and its number of lines (1 for an empty text).
+// and its number of lines (1 for an empty text), a carriage return and line
+// feed ending one line.
 struct TextExtent {
   std::size_t widest = 0;
   std::size_t widestLine = 0;  // 1-based

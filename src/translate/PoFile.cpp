@@ -583,6 +583,7 @@ class PoReader {
     if (!pending.hasStr) {
       return fail(pending.idLine, "msgid without msgstr");
     }
+    entry.targetLine = pending.strLine;
     if ((pending.hasContext && !checkText(entry.offset, pending.contextLine, "msgctxt")) ||
         !checkText(entry.source, pending.idLine, "msgid") ||
         !checkText(entry.target, pending.strLine, "msgstr")) {
@@ -661,6 +662,7 @@ class PoReader {
       const std::string_view value = trim(field.substr(colon + 1));
       if (equalsIgnoringCase(name, "X-Script-Encoding")) {
         file_.scriptEncoding = value;
+        file_.scriptEncodingLine = header.strLine;
       } else if (equalsIgnoringCase(name, "Language")) {
         file_.language = value;
       } else if (equalsIgnoringCase(name, "Content-Type")) {

@@ -34,11 +34,13 @@ void describeString(const Instruction& instruction, std::string& description) {
   }
 }
 
-EntryProblem staleEntry(const Translations::Entry& entry, std::string message) {
+EntryProblem staleEntry(const Translations& translations, const Translations::Entry& entry,
+                        std::string message) {
   EntryProblem stale{Check::Stale, {}};
   stale.problem.where.line = entry.line;
   stale.problem.where.offset = entry.offset;
   stale.problem.message = std::move(message);
+  quoteTranslation(translations.target(entry), stale.problem.message);
   return stale;
 }
 
@@ -112,7 +114,7 @@ void Translations::add(const TranslationEntry& entry) {
   Entry& added = entries.emplace_back();
   added.offset = translation::offsetOf(entry.offset);
   added.fuzzy = entry.fuzzy;
-  added.line = entry.line;
+  added.line = entry.targetLine != 0 ? entry.targetLine : entry.line;
   added.textAt = texts.size();
   added.sourceSize = entry.source.size();
   added.targetSize = entry.target.size();
@@ -163,10 +165,11 @@ void matchEntries(const InstructionList& listing, const Translations& translatio
     text.clear();
     if (!decodeExactText(encoding, instruction.textView(), text) ||
         text != translations.source(entry)) {
-      problems.push_back(staleEntry(entry, "the source text is not the script's text at " +
-                                               hexOffset(entry.offset) +
-                                               ": the translation belongs to another version of "
-                                               "the script"));
+      problems.push_back(staleEntry(translations, entry,
+                                    "the source text is not the script's text at " +
+                                        hexOffset(entry.offset) +
+                                        ": the translation belongs to another version of "
+                                        "the script"));
       visit(instruction, nullptr);
       continue;
     }
@@ -174,8 +177,9 @@ void matchEntries(const InstructionList& listing, const Translations& translatio
   }
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (!matched[i]) {
-      problems.push_back(staleEntry(
-          entries[i], "no string of the script lies at offset " + hexOffset(entries[i].offset)));
+      problems.push_back(
+          staleEntry(translations, entries[i],
+                     "no string of the script lies at offset " + hexOffset(entries[i].offset)));
     }
   }
 }
@@ -226,7 +230,12 @@ InjectReport injectStrings(const InstructionList& listing, bool endMarker,
     const std::string_view text = plain ? target : std::string_view(fitted);
     translated.clear();
     if (encodeText(encoding, text, translated)) {
-      checkEncodable(text, encoding, {"", entry->line, 0, entry->offset}, report.refused);
+      const std::size_t first = report.refused.size();
+      checkEncodable(target, encoding, fit.substitutions, {"", entry->line, 0, entry->offset},
+                     report.refused);
+      for (std::size_t k = first; k < report.refused.size(); ++k) {
+        quoteTranslation(target, report.refused[k].problem.message);
+      }
       return;
     }
     if (!report.refused.empty()) {
@@ -296,8 +305,12 @@ TranslationCounts lintStrings(const InstructionList& listing, const Translations
         }
         const Location where{"", entry->line, 0, entry->offset};
         const std::string fitted = fitTranslation(translations.target(*entry), encoding, fit);
-        checkEncodable(fitted, encoding, where, problems);
+        const std::size_t found = problems.size();
+        checkEncodable(translations.target(*entry), encoding, fit.substitutions, where, problems);
         checkPresentation(translations.source(*entry), fitted, encoding, box, where, problems);
+        for (std::size_t k = found; k < problems.size(); ++k) {
+          quoteTranslation(translations.target(*entry), problems[k].problem.message);
+        }
       },
       problems);
   byLine(problems.begin() + static_cast<std::ptrdiff_t>(first), problems.end());

@@ -38,7 +38,7 @@ struct Translations {
   struct Entry {
     std::uint32_t offset = 0;
     bool fuzzy = false;
-    std::size_t line = 0;
+    std::size_t line = 0;    // of its translation (TranslationEntry::targetLine)
     std::size_t textAt = 0;  // where the source lies in `texts`, the target right after it
     std::size_t sourceSize = 0;
     std::size_t targetSize = 0;

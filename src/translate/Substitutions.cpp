@@ -10,6 +10,7 @@ namespace krlist {
 
 Expected<Substitutions> Substitutions::read(std::string_view text, const std::string& fileName) {
   Substitutions table;
+  table.fileName_ = fileName;
   std::unordered_map<char32_t, std::size_t> lineOf;
   const auto refuse = [&fileName](std::size_t line, std::string message) {
     return Problem{{fileName, line, 0, {}}, std::move(message)};
@@ -50,7 +51,8 @@ Expected<Substitutions> Substitutions::read(std::string_view text, const std::st
       return refuse(lineNumber, describeCharacter(character) + " again, first at line " +
                                     std::to_string(first->second));
     }
-    table.replacements_.emplace(character, line.substr(tab + 1));
+    table.replacements_.emplace(character,
+                                Replacement{std::string(line.substr(tab + 1)), lineNumber});
   }
   return table;
 }
@@ -64,10 +66,19 @@ std::string Substitutions::apply(std::string_view utf8) const {
     if (found == replacements_.end()) {
       out.append(utf8.substr(start, at - start));
     } else {
-      out += found->second;
+      out += found->second.text;
     }
   }
   return out;
+}
+
+const Substitutions::Replacement* Substitutions::find(char32_t character) const {
+  const auto found = replacements_.find(character);
+  return found == replacements_.end() ? nullptr : &found->second;
+}
+
+std::string Substitutions::placeOf(const Replacement& replacement) const {
+  return fileName_ + ":" + std::to_string(replacement.line);
 }
 
 }  // namespace krlist

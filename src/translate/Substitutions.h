@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,8 +29,19 @@ class Substitutions {
   // `utf8` with every character of the table replaced.
   std::string apply(std::string_view utf8) const;
 
+  // The replacement of a character and the table line that gives it.
+  struct Replacement {
+    std::string text;
+    std::size_t line = 0;
+  };
+  // The replacement of `character`, or null when the table has none.
+  const Replacement* find(char32_t character) const;
+  // "FILE:LINE" of a line of the table, for a message about what it puts in.
+  std::string placeOf(const Replacement& replacement) const;
+
  private:
-  std::unordered_map<char32_t, std::string> replacements_;
+  std::string fileName_;
+  std::unordered_map<char32_t, Replacement> replacements_;
 };
 
 }  // namespace krlist

@@ -98,6 +98,61 @@ std::string fitTranslation(std::string_view target, Encoding encoding, const Tex
   return text;
 }
 
+void quoteTranslation(std::string_view translation, std::string& message) {
+  if (translation.empty()) {
+    return;
+  }
+  constexpr std::size_t kShown = 20;  // grapheme clusters
+  const std::size_t lineEnd = std::min(translation.find('\n'), translation.size());
+  std::size_t end = 0;
+  for (std::size_t shown = 0; end < lineEnd && shown < kShown; ++shown) {
+    end = std::min(clusterEnd(translation, end), lineEnd);
+  }
+  std::string quoted = "\"";
+  quoted.append(translation.substr(0, end));
+  quoted += end < translation.size() ? "\u2026\": " : "\": ";
+  message.insert(0, quoted);
+}
+
+void checkEncodable(std::string_view target, Encoding encoding, const Substitutions* substitutions,
+                    const Location& where, std::vector<EntryProblem>& problems) {
+  if (substitutions == nullptr || substitutions->empty()) {
+    checkEncodable(target, encoding, where, problems);
+    return;
+  }
+  std::string encoded;
+  if (!encodeText(encoding, substitutions->apply(target), encoded)) {
+    return;
+  }
+  // Character by character, to tell the translation's own characters from
+  // those the table put in.
+  for (std::size_t next = 0; next < target.size();) {
+    const std::size_t start = next;
+    const char32_t character = nextCharacter(target, next);
+    const Substitutions::Replacement* replacement = substitutions->find(character);
+    if (replacement == nullptr) {
+      checkEncodable(target.substr(start, next - start), encoding, where, problems);
+      continue;
+    }
+    const std::string_view text = replacement->text;
+    for (std::size_t from = 0; from < text.size();) {
+      encoded.clear();
+      const auto bad = encodeText(encoding, text.substr(from), encoded);
+      if (!bad) {
+        break;
+      }
+      problems.push_back(
+          {Check::Unencodable,
+           at(where, "the substitution table's line " + substitutions->placeOf(*replacement) +
+                         " puts " + describeCharacter(bad->character) + " in place of " +
+                         describeCharacter(character) + ", which " +
+                         std::string(encodingName(encoding)) + " cannot hold")});
+      from += bad->offset;
+      (void)nextCharacter(text, from);
+    }
+  }
+}
+
 void checkEncodable(std::string_view text, Encoding encoding, const Location& where,
                     std::vector<EntryProblem>& problems) {
   std::string encoded;
@@ -124,7 +179,7 @@ void checkPresentation(std::string_view source, std::string_view fitted, Encodin
     std::size_t line = 1;
     for (std::size_t start = 0; start <= fitted.size(); ++line) {
       const std::size_t end = std::min(fitted.find('\n', start), fitted.size());
-      const std::size_t cells = measureText(fitted.substr(start, end - start), encoding).widest;
+      const std::size_t cells = lineCells(fitted.substr(start, end - start), encoding);
       if (cells > box.width) {
         problems.push_back(
             {Check::Width, at(where, "line " + std::to_string(line) + " of the translation is " +

@@ -44,10 +44,20 @@ struct TextFit {
 // A translation as it goes into a script.
 std::string fitTranslation(std::string_view target, Encoding encoding, const TextFit& fit);
 
+// Puts the start of a translation before a message about it, quoted, so that
+// the entry is known at a glance: its first line, up to 20 characters, and
+// "…" when there is more. Nothing for an empty translation.
+void quoteTranslation(std::string_view translation, std::string& message);
+
 // One problem for every character of `text` that `encoding` cannot hold,
 // each time it occurs.
 void checkEncodable(std::string_view text, Encoding encoding, const Location& where,
                     std::vector<EntryProblem>& problems);
+// The same for a translation as `substitutions` (which may be null) put it
+// into the script: a character that a replacement put in is named with the
+// table's line that gives it, where it is to be mended.
+void checkEncodable(std::string_view target, Encoding encoding, const Substitutions* substitutions,
+                    const Location& where, std::vector<EntryProblem>& problems);
 
 // The size of the game's text box, for the width and lines checks; 0 leaves
 // a check out.

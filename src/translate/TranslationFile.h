@@ -52,6 +52,10 @@ struct TranslationEntry {
   // Where the entry starts in the file it was read from (1-based; in a PO
   // file its first comment line), for messages; 0 for entries not read.
   std::size_t line = 0;
+  // Where its translation is: the line of its msgstr in a PO file, its row's
+  // in CSV. What lint and inject name, since an editor's cursor should land
+  // there to mend it; 0 for entries not read.
+  std::size_t targetLine = 0;
 };
 
 struct TranslationFile {
@@ -59,6 +63,9 @@ struct TranslationFile {
   // header and in a CSV column so that a translated file can be put back
   // into the same encoding. Empty when the file does not say.
   std::string scriptEncoding;
+  // The line that gives it, for messages: the CSV row, the PO header's
+  // msgstr. 0 when the file does not say.
+  std::size_t scriptEncodingLine = 0;
   // The language of the translations ("es", "pt_BR"), the PO header's
   // Language; empty when not given, and when read from CSV.
   std::string language;

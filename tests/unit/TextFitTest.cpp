@@ -23,6 +23,9 @@ namespace {
 constexpr Encoding kUtf8 = Encoding::Utf8;
 constexpr Encoding kCp932 = Encoding::Cp932;
 
+// A family of three: man, woman and girl, joined by zero-width joiners.
+#define KRLIST_FAMILY "\U0001F468\u200D\U0001F469\u200D\U0001F467"
+
 TEST(CellsTest, WidthOfEachKindOfCharacter) {
   struct Case {
     std::string_view text;
@@ -41,6 +44,13 @@ TEST(CellsTest, WidthOfEachKindOfCharacter) {
       {"😀", 2, 2},                 // emoji: wide
       {"\xF0\xA0\x80\x80", 2, 2},  // U+20000, an ideograph beyond the BMP
       {"한", 2, 2},
+      // A grapheme cluster takes the cells of its first character.
+      {"Cafe\u0301", 4, 4},            // a combining accent
+      {"\u0301", 0, 0},                // a mark with nothing before it
+      {"\u0915\u093F", 1, 1},          // a Devanagari vowel sign (Mc)
+      {KRLIST_FAMILY, 2, 2},           // an emoji of three joined
+      {"\U0001F44D\U0001F3FD", 2, 2},  // a skin tone
+      {"\u2764\uFE0F", 1, 1},          // a variation selector
   };
   for (const Case& c : cases) {
     EXPECT_EQ(textCells(c.text, kUtf8), c.utf8) << c.text;
@@ -86,11 +96,19 @@ TEST(PlaceholdersTest, FoundWhereAGameActsOnThem) {
 }
 
 struct WrapCase {
+  std::string_view name;  // the test's name, as gtest shows it
   std::size_t width;
   Encoding encoding;
   std::string_view text;
   std::string_view wrapped;
 };
+
+// What gtest prints of a case (and CTest names it by): its text, on one
+// line, and its width, not the bytes of its pointers.
+void PrintTo(const WrapCase& c, std::ostream* out) {
+  *out << '"' << visibleText(c.text) << "\" at " << c.width
+       << (c.encoding == kCp932 ? " cells of cp932" : " cells");
+}
 
 class WrapTest : public ::testing::TestWithParam<WrapCase> {};
 
@@ -103,47 +121,68 @@ INSTANTIATE_TEST_SUITE_P(
     Rules, WrapTest,
     ::testing::Values(
         // A line that fits is left alone.
-        WrapCase{10, kUtf8, "short", "short"},
+        WrapCase{"Fits", 10, kUtf8, "short", "short"},
         // At a space, which the line feed replaces; greedily.
-        WrapCase{5, kUtf8, "abcde fgh", "abcde\nfgh"},
-        WrapCase{10, kUtf8, "the quick brown fox jumps", "the quick\nbrown fox\njumps"},
-        // Of several spaces the last breaks; the others hang.
-        WrapCase{5, kUtf8, "abc  def", "abc \ndef"},
+        WrapCase{"AtASpace", 5, kUtf8, "abcde fgh", "abcde\nfgh"},
+        WrapCase{"Greedily", 10, kUtf8, "the quick brown fox jumps", "the quick\nbrown fox\njumps"},
+        // Of several spaces the last breaks; none is left at the end of the
+        // line, where it would take a cell.
+        WrapCase{"RunOfSpacesDropped", 5, kUtf8, "abc  def", "abc\ndef"},
+        WrapCase{"DoubleSpaceAfterAStop", 12, kUtf8, "Hello there.  How are you?",
+                 "Hello there.\nHow are you?"},
         // A word is split only when it alone is wider than a line.
-        WrapCase{4, kUtf8, "abcdefghij", "abcd\nefgh\nij"},
-        WrapCase{5, kUtf8, "ab abcdefgh", "ab\nabcde\nfgh"},
+        WrapCase{"LongWordSplit", 4, kUtf8, "abcdefghij", "abcd\nefgh\nij"},
+        WrapCase{"LongWordSplitLate", 5, kUtf8, "ab abcdefgh", "ab\nabcde\nfgh"},
         // Between two East Asian characters.
-        WrapCase{6, kUtf8, "あいうえお", "あいう\nえお"}, WrapCase{3, kCp932, "ｱｲｳｴｵ", "ｱｲｳ\nｴｵ"},
+        WrapCase{"BetweenKana", 6, kUtf8, "あいうえお", "あいう\nえお"},
+        WrapCase{"BetweenHalfWidthKana", 3, kCp932, "ｱｲｳｴｵ", "ｱｲｳ\nｴｵ"},
         // No closing mark starts a line.
-        WrapCase{6, kUtf8, "あいう。えお", "あい\nう。え\nお"},
-        WrapCase{4, kUtf8, "ちょっと", "ちょっ\nと"},
-        WrapCase{8, kUtf8, "「はい」と言った", "「はい」\nと言った"},
-        WrapCase{4, kCp932, "あい……", "あ\nい……"}, WrapCase{6, kUtf8, "ab cd!", "ab cd!"},
-        WrapCase{5, kUtf8, "ab cd !", "ab\ncd !"},
+        WrapCase{"StopKeptOnItsLine", 6, kUtf8, "あいう。えお", "あい\nう。え\nお"},
+        WrapCase{"SmallKanaKeptOnItsLine", 4, kUtf8, "ちょっと", "ちょっ\nと"},
+        WrapCase{"ClosingQuoteKeptOnItsLine", 8, kUtf8, "「はい」と言った", "「はい」\nと言った"},
+        WrapCase{"EllipsisKeptOnItsLine", 4, kCp932, "あい……", "あ\nい……"},
+        WrapCase{"BangFits", 6, kUtf8, "ab cd!", "ab cd!"},
+        WrapCase{"BangAfterASpace", 5, kUtf8, "ab cd !", "ab\ncd !"},
         // No opening mark ends one.
-        WrapCase{6, kUtf8, "あい「うえ」", "あい\n「う\nえ」"},
+        WrapCase{"OpeningQuoteStartsALine", 6, kUtf8, "あい「うえ」", "あい\n「う\nえ」"},
         // Placeholders take no cells and are never split.
-        WrapCase{5, kUtf8, "{player} went home", "{player} went\nhome"},
-        WrapCase{3, kUtf8, "%1$s%2$s<br>", "%1$s%2$s<br>"},
-        WrapCase{4, kUtf8, "ab{long name}cdef", "ab{long name}cd\nef"},
-        // Line feeds already there are kept, each line wrapped alone.
-        WrapCase{5, kUtf8, "ab\ncdefgh ij", "ab\ncdefg\nh ij"},
-        WrapCase{5, kUtf8, "abc\n\nde", "abc\n\nde"},
+        WrapCase{"PlaceholderTakesNoCells", 5, kUtf8, "{player} went home", "{player} went\nhome"},
+        WrapCase{"PlaceholdersOnly", 3, kUtf8, "%1$s%2$s<br>", "%1$s%2$s<br>"},
+        WrapCase{"PlaceholderNotSplit", 4, kUtf8, "ab{long name}cdef", "ab{long name}cd\nef"},
+        // Line feeds already there are kept, each line wrapped alone; a
+        // carriage return before one is its line end, not a cell.
+        WrapCase{"EachLineAlone", 5, kUtf8, "ab\ncdefgh ij", "ab\ncdefg\nh ij"},
+        WrapCase{"EmptyLineKept", 5, kUtf8, "abc\n\nde", "abc\n\nde"},
+        WrapCase{"CarriageReturnIsNoCell", 8, kUtf8, "Line one\r\nLine two",
+                 "Line one\r\nLine two"},
+        WrapCase{"CarriageReturnLineKept", 8, kUtf8, "Line one two\r\nx", "Line one\ntwo\r\nx"},
         // Widths in the script's encoding: Greek is two bytes in CP932.
-        WrapCase{7, kUtf8, "αβγ αβγ", "αβγ αβγ"}, WrapCase{7, kCp932, "αβγ αβγ", "αβγ\nαβγ"},
+        WrapCase{"GreekNarrowInUtf8", 7, kUtf8, "αβγ αβγ", "αβγ αβγ"},
+        WrapCase{"GreekWideInCp932", 7, kCp932, "αβγ αβγ", "αβγ\nαβγ"},
         // Between Latin and kana only when the Latin word is split.
-        WrapCase{5, kUtf8, "OKです", "OKで\nす"}, WrapCase{3, kUtf8, "OKです", "OK\nで\nす"},
-        WrapCase{1, kUtf8, "あ", "あ"}));
+        WrapCase{"LatinBeforeKana", 5, kUtf8, "OKです", "OKで\nす"},
+        WrapCase{"LatinSplitBeforeKana", 3, kUtf8, "OKです", "OK\nで\nす"},
+        WrapCase{"WiderThanALine", 1, kUtf8, "あ", "あ"},
+        // A character and its marks, or an emoji of several, is one cell or
+        // two, and never broken.
+        WrapCase{"CombiningAccentTakesNoCell", 4, kUtf8, "Cafe\u0301", "Cafe\u0301"},
+        WrapCase{"CombiningAccentNotSplit", 3, kUtf8, "Cafe\u0301", "Caf\ne\u0301"},
+        WrapCase{"JoinedEmojiIsOne", 4, kUtf8, "ab " KRLIST_FAMILY, "ab\n" KRLIST_FAMILY},
+        WrapCase{"JoinedEmojiBrokenBetween", 2, kUtf8, KRLIST_FAMILY KRLIST_FAMILY,
+                 KRLIST_FAMILY "\n" KRLIST_FAMILY},
+        WrapCase{"VariationSelectorKept", 2, kUtf8, "\u2764\uFE0F\u2764\uFE0F",
+                 "\u2764\uFE0F\u2764\uFE0F"},
+        WrapCase{"MarkAfterPlaceholder", 2, kUtf8, "ab{x}\u0301c", "ab{x}\u0301\nc"}),
+    [](const ::testing::TestParamInfo<WrapCase>& info) { return std::string(info.param.name); });
 
-// The test's own view of a wrapped text: characters, and placeholders whole.
+// The test's own view of a wrapped text: grapheme clusters, a space alone,
+// and placeholders whole.
 std::vector<std::string> unitsOf(std::string_view line) {
   std::vector<std::string> units;
   for (std::size_t at = 0; at < line.size();) {
     std::size_t length = placeholderAt(line, at);
     if (length == 0) {
-      std::size_t next = at;
-      (void)nextCharacter(line, next);
-      length = next - at;
+      length = line[at] == ' ' ? 1 : clusterEnd(line, at) - at;
     }
     units.emplace_back(line.substr(at, length));
     at += length;
@@ -187,8 +226,9 @@ bool hasPlaceToBreak(const std::vector<std::string>& units) {
 
 TEST(WrapPropertyTest, LinesFitAndNothingButBreaksChanges) {
   const std::vector<std::string_view> alphabet = {
-      "a",  "b",  "c",  " ",  " ", " ", "あ",  "い", "漢", "。", "、",
-      "「", "」", "ー", "ょ", "…", "ｱ", "{x}", "%d", "\n", "α",  "!",
+      "a",  "b",  "c",  " ",  " ",    " ",      "あ",     "い",         "漢",
+      "。", "、", "「", "」", "ー",   "ょ",     "…",      "ｱ",          "{x}",
+      "%d", "\n", "α",  "!",  "\r\n", "\u0301", "\u200D", "\U0001F468", "\uFE0F",
   };
   std::mt19937 random(20261209);
   for (int round = 0; round < 4000; ++round) {
@@ -203,9 +243,9 @@ TEST(WrapPropertyTest, LinesFitAndNothingButBreaksChanges) {
     SCOPED_TRACE("width " + std::to_string(width) + (round % 2 == 0 ? " utf-8" : " cp932") +
                  ": \"" + text + "\" -> \"" + wrapped + "\"");
 
-    // Taking the breaks out gives the text back, each break either a space
-    // it replaced or a line feed put in. `broken[k]`: line k + 1 of the
-    // result starts after a break that wrapping made.
+    // Taking the breaks out gives the text back, each break either a run of
+    // spaces it replaced or a line feed put in. `broken[k]`: line k + 1 of
+    // the result starts after a break that wrapping made.
     std::vector<bool> broken;
     std::size_t i = 0;
     for (std::size_t j = 0; j < wrapped.size(); ++j) {
@@ -217,9 +257,18 @@ TEST(WrapPropertyTest, LinesFitAndNothingButBreaksChanges) {
       } else {
         ASSERT_EQ(wrapped[j], '\n');
         broken.push_back(true);
-        if (i < text.size() && text[i] == ' ') {
+        const std::size_t spaces = i;
+        while (i < text.size() && text[i] == ' ') {
           ++i;
         }
+        // Never inside a cluster: a line feed put in is never followed by
+        // what joins the character before it (a mark after a space may
+        // start a line).
+        std::size_t at = i;
+        ASSERT_FALSE(i == spaces && i < text.size() && isZeroWidth(nextCharacter(text, at)))
+            << "a break inside a cluster";
+        ASSERT_FALSE(i == spaces && text.substr(0, i).ends_with("\u200D"))
+            << "a break after a joiner";
       }
     }
     ASSERT_EQ(i, text.size());
@@ -227,12 +276,19 @@ TEST(WrapPropertyTest, LinesFitAndNothingButBreaksChanges) {
     std::vector<std::string> lines;
     std::stringstream split(wrapped);
     for (std::string line; std::getline(split, line);) {
+      if (!line.empty() && line.back() == '\r') {
+        line.pop_back();  // a line end, no part of the line
+      }
       lines.push_back(line);
     }
     for (std::size_t k = 0; k < lines.size(); ++k) {
       std::vector<std::string> units = unitsOf(lines[k]);
+      if (k < broken.size() && broken[k]) {
+        EXPECT_TRUE(units.empty() || units.back() != " ")
+            << "line " << k + 1 << " ends in a space before a break";
+      }
       while (!units.empty() && units.back() == " ") {
-        units.pop_back();  // hanging spaces are not seen
+        units.pop_back();  // spaces the text had before its own line end hang
       }
       std::size_t cells = 0;
       for (const std::string& unit : units) {
@@ -262,6 +318,10 @@ TEST(MeasureTest, WidestLineAndLineCount) {
   EXPECT_EQ(extent.widestLine, 2U);
   EXPECT_EQ(extent.lines, 3U);
   EXPECT_EQ(measureText("", kUtf8).lines, 1U);
+  // A carriage return and line feed end one line and take no cell.
+  const TextExtent crlf = measureText("abc\r\nd\r\n", kUtf8);
+  EXPECT_EQ(crlf.widest, 3U);
+  EXPECT_EQ(crlf.lines, 3U);
 }
 
 TEST(SubstitutionsTest, ReplacesEveryCharacterOfTheTable) {
@@ -344,6 +404,8 @@ TEST(ChecksTest, WarningsOfATranslationAgainstItsSource) {
       {"x", "0123456789\nab", {"width: line 1 of the translation is 10 cells wide, more than 8"}},
       {"{long placeholder}", "{long placeholder}abc", {}},  // placeholders take no cells
       {"x", "a\nb\nc\nd", {"lines: the translation has 4 lines, more than 3"}},
+      {"x", "01234567\nb\nc", {}},       // exactly as wide and as many lines as the box
+      {"x", "01234567\u0301\r\nb", {}},  // a mark and a line end take no cell
       {"x", "ありがとう", {"width: line 1 of the translation is 10 cells wide, more than 8"}},
   };
   for (const Case& c : cases) {
@@ -376,6 +438,28 @@ TEST(ChecksTest, EveryUnencodableCharacterEachTimeItOccurs) {
   problems.clear();
   checkEncodable("é, ü and é — ok", kUtf8, Location{}, problems);
   EXPECT_TRUE(problems.empty());
+}
+
+// A character that the substitution table put in is the table's to mend:
+// the message names its line; the translation's own characters are named as
+// the translation's.
+TEST(ChecksTest, UnencodableReplacementNamesTheTableLine) {
+  const Expected<Substitutions> table =
+      Substitutions::read("# for cp932\n\u00E9\t\U0001F600\n\u2014\t\u2015\n", "t.txt");
+  ASSERT_TRUE(table) << table.problem().describe();
+  std::vector<EntryProblem> problems;
+  checkEncodable("Caf\u00E9 \u2014 \u00FC", kCp932, &*table, Location{"t.po", 7, 0, 0x1A},
+                 problems);
+  std::vector<std::string> found;
+  for (const EntryProblem& problem : problems) {
+    found.push_back(problem.problem.describe());
+  }
+  const std::vector<std::string> expected = {
+      "t.po:7: the substitution table's line t.txt:2 puts U+1F600 '\U0001F600' in place of "
+      "U+00E9 '\u00E9', which cp932 cannot hold",
+      "t.po:7: the translation holds U+00FC '\u00FC', which cp932 cannot hold",
+  };
+  EXPECT_EQ(found, expected);
 }
 
 }  // namespace
