@@ -123,7 +123,7 @@ int runLint(const Options& options) {
   if (!readSubstitutions(options, substitutions)) {
     return 1;
   }
-  const TextFit fit{substitutions ? &*substitutions : nullptr, options.wrap};
+  const TextFit fit{substitutions ? &*substitutions : nullptr, options.wrap, {}};
   Plan plan = planJobs(options, options.inputs[0],
                        [](const fs::path&) { return std::optional<fs::path>(fs::path()); });
   if (!plan.usageError.empty()) {

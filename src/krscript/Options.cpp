@@ -89,8 +89,9 @@ constexpr CommandInfo kCommands[] = {
      "                [--include GLOB] [--exclude GLOB]\n"
      "Writes every string of a script into a translation file (x.kr gives x.kr.po or\n"
      "x.kr.csv), for translators to fill in; --language fills the PO header's Language.\n"},
-    {Command::Inject, "inject", 2, 2, true, kOutput | kWrap | kSubstitute | kEncoding | kScriptRun,
-     false, "inject takes a script or folder and its translations",
+    {Command::Inject, "inject", 2, 2, true,
+     kOutput | kWrap | kNoWrap | kSubstitute | kEncoding | kScriptRun, false,
+     "inject takes a script or folder and its translations",
      "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [--wrap N] [--substitute TABLE] "
      "[-j N] [--fail-fast]\n"
      "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB]\n"

@@ -1,6 +1,7 @@
 #include "krscript/ProfileOptions.h"
 
 #include <cstdio>
+#include <mutex>
 #include <set>
 #include <string>
 #include <system_error>
@@ -120,6 +121,68 @@ std::vector<fs::path> profileFiles(const Options& options) {
     addBox(box);
   }
   return files;
+}
+
+// A box's face as wrapping measures it: the advances of each cluster's
+// characters in design units, and of the text a placeholder stands for. The
+// face keeps what it reads and is shared by the jobs' threads: one measure
+// at a time.
+struct ProfileBoxes::Box final : LineMeasure {
+  explicit Box(const TextBox& box) : text(box.measure()), placeholders(box.placeholders) {}
+
+  std::uint64_t clusterWidth(std::string_view cluster) const override {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return text.measure(cluster).units;
+  }
+  std::uint64_t placeholderWidth(std::string_view placeholder) const override {
+    const auto found = placeholders.find(std::string(placeholder));
+    if (found == placeholders.end()) {
+      return 0;
+    }
+    const std::lock_guard<std::mutex> lock(mutex);
+    return text.measure(found->second).units;
+  }
+
+  TextMeasure text;
+  std::map<std::string, std::string> placeholders;
+  mutable std::mutex mutex;
+};
+
+ProfileBoxes::ProfileBoxes(const Options& options) {
+  const Profile* profile = options.profile.get();
+  if (profile == nullptr || options.noWrap) {
+    return;
+  }
+  const auto add = [&](int opcode, const TextBox& box) {
+    Box& measure = *boxes_.emplace_back(std::make_unique<Box>(box));
+    // A line of U units fits in P pixels when U × size ≤ P × units per em,
+    // that is when U is at most the floor of P × units per em / size: the
+    // wrap compares whole units with that.
+    const std::uint64_t pixels = options.wrap > 0 ? options.wrap : box.width;
+    const bool fixed = box.face->fixedSize();
+    const std::uint64_t perEm = fixed ? 1 : box.face->unitsPerEm();
+    const std::uint64_t size = fixed ? 1 : std::max<std::uint64_t>(box.size, 1);
+    BoxFit& fit = fits_[opcode];
+    fit.measure = &measure;
+    fit.width = pixels * perEm / size;
+    fit.lineBreak = box.lineBreak;
+  };
+  if (profile->box) {
+    add(-1, *profile->box);
+  }
+  for (const auto& [opcode, box] : profile->opcodes) {
+    add(opcode, box);
+  }
+}
+
+ProfileBoxes::~ProfileBoxes() = default;
+
+const BoxFit* ProfileBoxes::boxFor(std::uint8_t opcode) const {
+  if (const auto found = fits_.find(opcode); found != fits_.end()) {
+    return &found->second;
+  }
+  const auto box = fits_.find(-1);
+  return box != fits_.end() ? &box->second : nullptr;
 }
 
 namespace {

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "krscript/Options.h"
+#include "translate/LineWrap.h"
 
 namespace krlist {
 
@@ -24,6 +28,27 @@ bool applyProfile(Options& options);
 // its boxes. None is ever a script of a folder run, and no output may
 // replace any.
 std::vector<std::filesystem::path> profileFiles(const Options& options);
+
+// The boxes of the profile as inject wraps translations to them: each in
+// its font's design units (or a widths table's pixels), at most the box's
+// width wide, or --wrap's pixels when given. Empty, boxing nothing, without
+// a box or with --no-wrap.
+class ProfileBoxes {
+ public:
+  explicit ProfileBoxes(const Options& options);
+  ~ProfileBoxes();
+  ProfileBoxes(const ProfileBoxes&) = delete;
+  ProfileBoxes& operator=(const ProfileBoxes&) = delete;
+
+  bool empty() const { return fits_.empty(); }
+  // The box of `opcode`'s strings: its own, or [box].
+  const BoxFit* boxFor(std::uint8_t opcode) const;
+
+ private:
+  struct Box;
+  std::vector<std::unique_ptr<Box>> boxes_;
+  std::map<int, BoxFit> fits_;  // by opcode, -1 for [box]
+};
 
 // krscript init DIR: writes DIR/krscript.toml, commented, with what the
 // scripts of DIR tell. Refuses (1) when the folder has one already.

@@ -222,10 +222,10 @@ InjectReport injectStrings(const InstructionList& listing, bool endMarker,
       ++report.fuzzy;
       return;
     }
-    const bool plain =
-        fit.wrap == 0 && (fit.substitutions == nullptr || fit.substitutions->empty());
+    const bool plain = fit.wrap == 0 && !fit.boxFor &&
+                       (fit.substitutions == nullptr || fit.substitutions->empty());
     if (!plain) {
-      fitted = fitTranslation(target, encoding, fit);
+      fitted = fitTranslation(target, encoding, fit, instruction.opcode());
     }
     const std::string_view text = plain ? target : std::string_view(fitted);
     translated.clear();

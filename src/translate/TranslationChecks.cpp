@@ -88,11 +88,14 @@ bool isError(Check check) {
   return check == Check::Stale || check == Check::Unencodable;
 }
 
-std::string fitTranslation(std::string_view target, Encoding encoding, const TextFit& fit) {
+std::string fitTranslation(std::string_view target, Encoding encoding, const TextFit& fit,
+                           std::uint8_t opcode) {
   std::string text = fit.substitutions != nullptr && !fit.substitutions->empty()
                          ? fit.substitutions->apply(target)
                          : std::string(target);
-  if (fit.wrap > 0) {
+  if (const BoxFit* box = fit.boxFor ? fit.boxFor(opcode) : nullptr) {
+    text = wrapText(text, *box->measure, box->width, box->lineBreak);
+  } else if (fit.wrap > 0) {
     text = wrapText(text, fit.wrap, encoding);
   }
   return text;

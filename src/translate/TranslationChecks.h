@@ -2,12 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "io/Problem.h"
 #include "text/Encoding.h"
+#include "translate/LineWrap.h"
 #include "translate/Substitutions.h"
 
 namespace krlist {
@@ -39,10 +41,14 @@ struct EntryProblem {
 struct TextFit {
   const Substitutions* substitutions = nullptr;
   std::size_t wrap = 0;
+  // The game's text box that strings of an opcode are drawn in, wrapped to
+  // instead of `wrap` cells; null for none. Called from several threads.
+  std::function<const BoxFit*(std::uint8_t opcode)> boxFor;
 };
 
-// A translation as it goes into a script.
-std::string fitTranslation(std::string_view target, Encoding encoding, const TextFit& fit);
+// A translation as it goes into a script, as a string of `opcode`.
+std::string fitTranslation(std::string_view target, Encoding encoding, const TextFit& fit,
+                           std::uint8_t opcode = 0);
 
 // Puts the start of a translation before a message about it, quoted, so that
 // the entry is known at a glance: its first line, up to 20 characters, and
