@@ -116,8 +116,8 @@ constexpr CommandInfo kCommands[] = {
      "kept as obsolete. Says per script how many were kept, moved, fuzzy, new and\n"
      "obsolete. Nothing is written unless every old file and script can be read.\n"},
     {Command::Lint, "lint", 2, 2, false,
-     kWidth | kWrap | kLines | kSubstitute | kReportFormat | kEncoding | kJobs | kInclude |
-         kExclude | kProfile,
+     kWidth | kWrap | kNoWrap | kLines | kSubstitute | kReportFormat | kEncoding | kJobs |
+         kInclude | kExclude | kProfile,
      false, "lint takes a script or folder and its translations",
      "Usage: krscript lint SCRIPT|DIR TRANSLATIONS [--width N] [--wrap N] [--lines N] "
      "[--substitute TABLE] [--format text|json] [-j N]\n"

@@ -142,15 +142,24 @@ struct ProfileBoxes::Box final : LineMeasure {
     const std::lock_guard<std::mutex> lock(mutex);
     return text.measure(found->second).units;
   }
+  bool hasGlyph(char32_t character) const override {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return text.advance(character).has_value();
+  }
+  std::uint64_t pixels(std::uint64_t units) const override {
+    TextWidth width;
+    width.units = units;
+    return text.pixels(width);
+  }
 
-  TextMeasure text;
+  mutable TextMeasure text;
   std::map<std::string, std::string> placeholders;
   mutable std::mutex mutex;
 };
 
 ProfileBoxes::ProfileBoxes(const Options& options) {
   const Profile* profile = options.profile.get();
-  if (profile == nullptr || options.noWrap) {
+  if (profile == nullptr) {
     return;
   }
   const auto add = [&](int opcode, const TextBox& box) {
@@ -166,6 +175,9 @@ ProfileBoxes::ProfileBoxes(const Options& options) {
     fit.measure = &measure;
     fit.width = pixels * perEm / size;
     fit.lineBreak = box.lineBreak;
+    fit.wrap = !options.noWrap;
+    fit.checkWidth = options.width > 0 ? options.width : box.width;
+    fit.lines = options.lines > 0 ? options.lines : box.lines.value_or(0);
   };
   if (profile->box) {
     add(-1, *profile->box);

@@ -29,10 +29,11 @@ bool applyProfile(Options& options);
 // replace any.
 std::vector<std::filesystem::path> profileFiles(const Options& options);
 
-// The boxes of the profile as inject wraps translations to them: each in
-// its font's design units (or a widths table's pixels), at most the box's
-// width wide, or --wrap's pixels when given. Empty, boxing nothing, without
-// a box or with --no-wrap.
+// The boxes of the profile as inject wraps translations to them and lint
+// checks them: each in its font's design units (or a widths table's pixels),
+// wrapped to the box's width or --wrap's pixels (not at all with --no-wrap),
+// checked against the box's width and lines or --width's pixels and
+// --lines. Empty without a box.
 class ProfileBoxes {
  public:
   explicit ProfileBoxes(const Options& options);

@@ -44,6 +44,10 @@ class LineMeasure {
   virtual std::uint64_t clusterWidth(std::string_view cluster) const = 0;
   // What a placeholder stands for when drawn; nothing unless told.
   virtual std::uint64_t placeholderWidth(std::string_view) const { return 0; }
+  // Whether the face draws `character`: every one has its cells.
+  virtual bool hasGlyph(char32_t) const { return true; }
+  // A width in the measure's units in pixels, rounded up to a whole pixel.
+  virtual std::uint64_t pixels(std::uint64_t units) const { return units; }
 };
 
 // Cells (text/Cells.h) in an encoding: what wrapText above measures in.
@@ -64,10 +68,16 @@ std::string wrapText(std::string_view text, const LineMeasure& measure, std::uin
 
 // A text box as wrapping sees it: lines measured by `measure`, at most
 // `width` of its units, `lineBreak` put in at each break made.
+// `wrap` false leaves the lines as they are; the box is then only checked
+// against: lines at most `checkWidth` pixels wide (0: any) and `lines` of
+// them (0: any).
 struct BoxFit {
   const LineMeasure* measure = nullptr;
   std::uint64_t width = 1;
   std::string lineBreak = "\n";
+  bool wrap = true;
+  std::uint64_t checkWidth = 0;
+  std::size_t lines = 0;
 };
 
 // The width of one line as `measure` has it, a carriage return that ends it

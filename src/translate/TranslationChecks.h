@@ -23,6 +23,7 @@ enum class Check : std::uint8_t {
   Lines,        // warning: more lines than the text box holds
   Markers,      // warning: the placeholders of source and translation differ
   Whitespace,   // warning: leading or trailing spaces differ
+  Glyph,        // error: the box's font has no glyph for a character of the translation
 };
 
 // The check's short name, as lint prints it: "stale", "unencodable", ...
@@ -77,5 +78,14 @@ struct TextBox {
 void checkPresentation(std::string_view source, std::string_view fitted, Encoding encoding,
                        const TextBox& box, const Location& where,
                        std::vector<EntryProblem>& problems);
+
+// Checks a translation as it goes into a script against the game's text box
+// it is drawn in: one Glyph error for each occurrence of a character the
+// box's face does not draw (placeholders and line ends are not drawn), and,
+// with `widthAndLines`, a Width warning for each line wider than the box's
+// checkWidth pixels and a Lines warning past its lines. A line ends at a
+// line feed or at the box's line break.
+void checkBox(std::string_view fitted, const BoxFit& box, bool widthAndLines, const Location& where,
+              std::vector<EntryProblem>& problems);
 
 }  // namespace krlist

@@ -5,9 +5,15 @@ Over random translations in a real font, every line inject writes fits the
 box's width as this script measures it, from the font's own hmtx and cmap
 (read by check_advances.py, apart from FreeType), and every break is greedy:
 the next word (or, in Japanese, the next character) would not have fit on
-the line before it. A font that is not installed is skipped; status 77 when
-none is.
+the line before it. And lint, over random translations of several lines
+left unwrapped, reports width for exactly the lines wider than the box, in
+pixels rounded up, lines for exactly the translations of more lines than it
+holds, and glyph for each character the font lacks. A font that is not
+installed is skipped; status 77 when none is.
 """
+
+import math
+import re
 
 import argparse
 import os
@@ -21,7 +27,10 @@ import check_advances  # noqa: E402
 
 SIZE = 22
 WIDTH = 310
+LINES = 3
 PER_FONT = 60
+# Unassigned: no font has a glyph for it.
+MISSING = "\u0378"
 
 
 def width_of(advances, text):
@@ -111,6 +120,63 @@ def check_font(program, path, japanese):
     return ["%s: %s" % (os.path.basename(path), failure) for failure in failures]
 
 
+def check_lint(program, path, japanese):
+    units_per_em, mapped = check_advances.read_font(path, 0)
+    advances = {code: advance for code, advance in mapped.items() if advance is not None}
+    picker = random.Random(path + " lint")
+    letters = [chr(c) for c in range(0x3042, 0x3093) if c in advances] if japanese else \
+        [c for c in "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ" if ord(c) in advances]
+    texts = []
+    for _ in range(PER_FONT):
+        lines = []
+        for _ in range(picker.randint(1, 5)):
+            line = "".join(picker.choice(letters + [MISSING] * (len(letters) // 40))
+                           for _ in range(picker.randint(1, 40)))
+            lines.append(line.strip(" ") or "x")
+        texts.append("\n".join(lines))
+    expected = set()
+    for index, text in enumerate(texts):
+        lines = text.split("\n")
+        for number, line in enumerate(lines):
+            pixels = math.ceil(width_of(advances, line) * SIZE / units_per_em)
+            if pixels > WIDTH:
+                expected.add((index, "width", "line %d is %d px wide" % (number + 1, pixels)))
+        if len(lines) > LINES:
+            expected.add((index, "lines", "%d lines" % len(lines)))
+        for count in range(text.count(MISSING)):
+            expected.add((index, "glyph", "U+0378 %d" % count))
+    with tempfile.TemporaryDirectory() as folder:
+        with open(os.path.join(folder, "krscript.toml"), "w") as profile:
+            profile.write('encoding = "utf-8"\n[box]\nfont = "%s"\nsize = %d\nwidth = %d\n'
+                          'lines = %d\n' % (path, SIZE, WIDTH, LINES))
+        script, po = script_and_po([text.replace("\n", "\\n") for text in texts])
+        with open(os.path.join(folder, "s.kr"), "wb") as file:
+            file.write(script)
+        with open(os.path.join(folder, "s.kr.po"), "w") as file:
+            file.write(po)
+        run = subprocess.run([program, "lint", "s.kr", "s.kr.po", "--no-wrap"],
+                             cwd=folder, capture_output=True, text=True)
+    reported = set()
+    glyphs = {}
+    for line in run.stdout.splitlines():
+        found = re.match(r"s\.kr\.po:(\d+): \w+: (\w+): .*?: (.*)$", line)
+        if not found:
+            continue
+        index = (int(found.group(1)) - 8) // 4
+        check, message = found.group(2), found.group(3)
+        if check == "width":
+            reported.add((index, check, message[:message.index(" px wide") + 8]))
+        elif check == "lines":
+            reported.add((index, check, re.search(r"\d+ lines", message).group(0)))
+        elif check == "glyph":
+            count = glyphs.get(index, 0)
+            glyphs[index] = count + 1
+            reported.add((index, check, "%s %d" % (message.split(" ")[6], count)))
+    name = os.path.basename(path)
+    return (["%s: lint: not reported: %s" % (name, item) for item in sorted(expected - reported)] +
+            ["%s: lint: reported wrongly: %s" % (name, item) for item in sorted(reported - expected)])
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--krscript", required=True)
@@ -125,6 +191,7 @@ def main():
     failures = []
     for path, japanese in fonts:
         failures += check_font(os.path.abspath(arguments.krscript), path, japanese)
+        failures += check_lint(os.path.abspath(arguments.krscript), path, japanese)
     for failure in failures[:20]:
         print(failure)
     print("%d fonts, %d failures" % (len(fonts), len(failures)))
