@@ -10,13 +10,21 @@
 #include "io/Files.h"
 #include "io/OutputFile.h"
 #include "krscript/Scripts.h"
+#ifdef KRLIST_PROFILES
 #include "profile/Profile.h"
+#else
+#include <string_view>
+#endif
 
 namespace krlist {
 
 namespace {
 
 namespace fs = std::filesystem;
+
+#ifndef KRLIST_PROFILES
+constexpr std::string_view kProfileName = "krscript.toml";
+#endif
 
 bool takesProfile(Command command) {
   switch (command) {
@@ -33,6 +41,7 @@ bool takesProfile(Command command) {
   }
 }
 
+#ifdef KRLIST_PROFILES
 // The folder whose profile governs `input`: the folder itself, or the
 // folder a script lies in.
 fs::path governedFolder(const std::string& input) {
@@ -44,8 +53,29 @@ fs::path governedFolder(const std::string& input) {
   const fs::path parent = path.parent_path();
   return parent.empty() ? fs::path(".") : parent;
 }
+#endif
 
 }  // namespace
+
+#ifndef KRLIST_PROFILES
+
+// A build without toml++ or without fonts reads no profile: one named is
+// refused, one beside the scripts is not looked for.
+bool applyProfile(Options& options) {
+  if (takesProfile(options.command) && options.profileFile) {
+    std::fprintf(stderr,
+                 "krscript: %s: this build reads no profile (built without toml++ or fonts)\n",
+                 options.profileFile->c_str());
+    return false;
+  }
+  return true;
+}
+
+std::vector<fs::path> profileFiles(const Options&) {
+  return {};
+}
+
+#else
 
 bool applyProfile(Options& options) {
   if (!takesProfile(options.command) || options.inputs.empty()) {
@@ -122,6 +152,9 @@ std::vector<fs::path> profileFiles(const Options& options) {
   }
   return files;
 }
+#endif
+
+#ifdef KRLIST_PROFILES
 
 // A box's face as wrapping measures it: the advances of each cluster's
 // characters in design units, and of the text a placeholder stands for. The
@@ -186,6 +219,15 @@ ProfileBoxes::ProfileBoxes(const Options& options) {
     add(opcode, box);
   }
 }
+
+#else
+
+// A build without profiles boxes nothing.
+struct ProfileBoxes::Box {};
+
+ProfileBoxes::ProfileBoxes(const Options&) {}
+
+#endif
 
 ProfileBoxes::~ProfileBoxes() = default;
 
