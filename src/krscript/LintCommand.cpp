@@ -11,6 +11,7 @@
 #include "batch/FolderRun.h"
 #include "io/Files.h"
 #include "krscript/Commands.h"
+#include "krscript/ProfileOptions.h"
 #include "krscript/Scripts.h"
 #include "krscript/TranslationInput.h"
 #include "text/Cells.h"
@@ -130,7 +131,13 @@ int runLint(const Options& options) {
   if (!readSubstitutions(options, substitutions)) {
     return 1;
   }
-  const TextFit fit{substitutions ? &*substitutions : nullptr, options.wrap};
+  // With the game's text box, translations are wrapped as inject wraps them
+  // and checked in its font; without one, in cells.
+  const ProfileBoxes boxes(options);
+  TextFit fit{substitutions ? &*substitutions : nullptr, options.noWrap ? 0 : options.wrap, {}};
+  if (!boxes.empty()) {
+    fit.boxFor = [&boxes](std::uint8_t opcode) { return boxes.boxFor(opcode); };
+  }
   Plan plan = planJobs(options, options.inputs[0],
                        [](const fs::path&) { return std::optional<fs::path>(fs::path()); });
   if (!plan.usageError.empty()) {

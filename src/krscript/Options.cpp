@@ -32,11 +32,15 @@ enum Option : unsigned {
   kFailFast = 1u << 11,
   kInclude = 1u << 12,
   kExclude = 1u << 13,
+  kProfile = 1u << 15,
+  kNoWrap = 1u << 16,
   kEveryCommand = 1u << 14,  // --help, --version
 };
 
 // What a run over a folder takes, whatever it does with the files.
+// Every command that takes a SCRIPT|DIR takes the game's profile too.
 constexpr unsigned kFolderRun = kJobs | kFailFast | kInclude | kExclude;
+constexpr unsigned kScriptRun = kFolderRun | kProfile;
 
 // A command: its name, how many input paths it takes, whether it needs -o,
 // the options it takes (any other is a usage error), whether "-o -" writes
@@ -55,7 +59,7 @@ struct CommandInfo {
 };
 
 constexpr CommandInfo kCommands[] = {
-    {Command::Dump, "dump", 1, 1, false, kOutput | kEncoding | kFolderRun, true,
+    {Command::Dump, "dump", 1, 1, false, kOutput | kEncoding | kScriptRun, true,
      "dump takes one input path",
      "Usage: krscript dump SCRIPT|DIR [-o OUT] [--encoding auto|utf-8|cp932] [-j N] "
      "[--fail-fast]\n"
@@ -71,22 +75,23 @@ constexpr CommandInfo kCommands[] = {
      "Writes the script a JSON form describes; for a folder, OUT/x.kr for every x.kr.json\n"
      "in it. A JSON form that is not valid is reported with its line and column, and\n"
      "nothing is written for it.\n"},
-    {Command::Check, "check", 1, kAny, false, kFolderRun, false,
+    {Command::Check, "check", 1, kAny, false, kScriptRun, false,
      "check takes one or more input path",
      "Usage: krscript check SCRIPT|DIR... [-j N] [--fail-fast] [--include GLOB] "
      "[--exclude GLOB]\n"
      "Decodes scripts and prints one line for each that does not decode:\n"
      "PATH: 0xOFFSET: REASON.\n"},
     {Command::Extract, "extract", 1, 1, true,
-     kOutput | kFileFormat | kEncoding | kLanguage | kFolderRun, false,
+     kOutput | kFileFormat | kEncoding | kLanguage | kScriptRun, false,
      "extract takes one input path",
      "Usage: krscript extract SCRIPT|DIR -o OUT [--format po|csv] [--encoding "
      "auto|utf-8|cp932] [--language LL] [-j N] [--fail-fast]\n"
      "                [--include GLOB] [--exclude GLOB]\n"
      "Writes every string of a script into a translation file (x.kr gives x.kr.po or\n"
      "x.kr.csv), for translators to fill in; --language fills the PO header's Language.\n"},
-    {Command::Inject, "inject", 2, 2, true, kOutput | kWrap | kSubstitute | kEncoding | kFolderRun,
-     false, "inject takes a script or folder and its translations",
+    {Command::Inject, "inject", 2, 2, true,
+     kOutput | kWrap | kNoWrap | kSubstitute | kEncoding | kScriptRun, false,
+     "inject takes a script or folder and its translations",
      "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [--wrap N] [--substitute TABLE] "
      "[-j N] [--fail-fast]\n"
      "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB]\n"
@@ -98,7 +103,7 @@ constexpr CommandInfo kCommands[] = {
      "--substitute TABLE replaces characters first (a UTF-8 file, CHARACTER<TAB>REPLACEMENT\n"
      "a line, # for comments); --wrap N then breaks lines wider than N cells.\n"},
     {Command::Update, "update", 2, 2, true,
-     kOutput | kSimilarity | kLanguage | kEncoding | kFolderRun, false,
+     kOutput | kSimilarity | kLanguage | kEncoding | kScriptRun, false,
      "update takes a script or folder and its old translations",
      "Usage: krscript update SCRIPT|DIR OLD -o OUT [--similarity 0.6] [--language LL] "
      "[--encoding auto|utf-8|cp932] [-j N] [--fail-fast]\n"
@@ -111,8 +116,8 @@ constexpr CommandInfo kCommands[] = {
      "kept as obsolete. Says per script how many were kept, moved, fuzzy, new and\n"
      "obsolete. Nothing is written unless every old file and script can be read.\n"},
     {Command::Lint, "lint", 2, 2, false,
-     kWidth | kWrap | kLines | kSubstitute | kReportFormat | kEncoding | kJobs | kInclude |
-         kExclude,
+     kWidth | kWrap | kNoWrap | kLines | kSubstitute | kReportFormat | kEncoding | kJobs |
+         kInclude | kExclude | kProfile,
      false, "lint takes a script or folder and its translations",
      "Usage: krscript lint SCRIPT|DIR TRANSLATIONS [--width N] [--wrap N] [--lines N] "
      "[--substitute TABLE] [--format text|json] [-j N]\n"
@@ -122,7 +127,7 @@ constexpr CommandInfo kCommands[] = {
      "hold). Warnings: width (a line wider than --width cells), lines (more than --lines\n"
      "lines, after --wrap), markers (placeholders differ), whitespace (leading or\n"
      "trailing spaces differ). Exit status 1 when there is an error.\n"},
-    {Command::Html, "html", 1, 2, true, kOutput | kEncoding | kFolderRun, false,
+    {Command::Html, "html", 1, 2, true, kOutput | kEncoding | kScriptRun, false,
      "html takes a script or folder and, if any, its translations",
      "Usage: krscript html SCRIPT|DIR [TRANSLATIONS] -o SITE [--encoding auto|utf-8|cp932] "
      "[-j N] [--fail-fast]\n"
@@ -132,6 +137,11 @@ constexpr CommandInfo kCommands[] = {
      "to their names and back, with each string's translation beside it when\n"
      "TRANSLATIONS (a PO or CSV file, or a folder of them as extract writes) is given.\n"
      "index.html?q=WORDS searches every string and translation.\n"},
+    {Command::Init, "init", 1, 1, false, 0, false, "init takes one folder",
+     "Usage: krscript init DIR\n"
+     "Writes DIR/krscript.toml, the game's profile, with what the scripts in DIR tell\n"
+     "(the encoding their strings vote for, patterns that match them) and every other\n"
+     "key commented out with its meaning. An existing profile is never replaced.\n"},
 };
 
 const CommandInfo* findCommand(Command command) {
@@ -315,6 +325,20 @@ constexpr OptionInfo kOptions[] = {
      [](Options& options, const std::string& word, const std::string& value) {
        return addPattern(options.exclude, word, value);
      }},
+    {"--profile", nullptr, kProfile, Takes::Value, "a path",
+     [](Options& options, const std::string& word,
+        const std::string& value) -> std::optional<std::string> {
+       if (value.empty()) {
+         return word + " needs a path, not an empty one";
+       }
+       options.profileFile = value;
+       return std::nullopt;
+     }},
+    {"--no-wrap", nullptr, kNoWrap, Takes::Nothing, nullptr,
+     [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
+       options.noWrap = true;
+       return std::nullopt;
+     }},
     {"--help", "-h", kEveryCommand, Takes::Nothing, nullptr,
      [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
        options.help = true;
@@ -491,6 +515,7 @@ std::string usage(Command command) {
          "                                                          to new scripts\n"
          "  lint SCRIPT|DIR TRANSLATIONS [--width N]                translations checked\n"
          "  html SCRIPT|DIR [TRANSLATIONS] -o SITE                  pages for a browser\n"
+         "  init DIR                                                a profile, krscript.toml\n"
          "PATH... with no command, as when files are dropped onto the program: each output\n"
          "goes beside its path (x.kr to x.kr.json, DIR to DIR-json, x.kr.json to x.kr, or\n"
          "to x.new.kr when x.kr exists), and the program waits for Enter at the end.\n"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,10 +10,12 @@
 
 namespace krlist {
 
+struct Profile;
+
 // What krscript is asked to do. `None` is a command line with --help or
 // --version alone; `Drop` stands for paths dropped onto the program with no
 // command (krscript/Drop.h).
-enum class Command { None, Dump, Build, Check, Extract, Inject, Update, Lint, Html, Drop };
+enum class Command { None, Dump, Build, Check, Extract, Inject, Update, Lint, Html, Init, Drop };
 
 // The kind of translation file `extract` writes.
 enum class TranslationFormat { Po, Csv };
@@ -42,6 +45,13 @@ struct Options {
   // run takes (batch/PathFilter.h).
   std::vector<std::string> include;
   std::vector<std::string> exclude;
+  // --profile: the game's profile to take instead of the krscript.toml found
+  // beside the scripts or above them.
+  std::optional<std::string> profileFile;
+  bool noWrap = false;  // --no-wrap, for inject and lint
+  // The profile the command runs with, once read (krscript/ProfileOptions.h);
+  // none when there is none.
+  std::shared_ptr<const Profile> profile;
   bool help = false;     // --help
   bool version = false;  // --version
 };

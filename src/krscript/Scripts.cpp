@@ -11,6 +11,7 @@
 #include "format/StringVote.h"
 #include "io/Files.h"
 #include "io/TextOutput.h"
+#include "krscript/ProfileOptions.h"
 
 namespace krlist {
 
@@ -49,6 +50,19 @@ Plan planJobs(const Options& options, const std::string& input,
     }
     plan.jobs = listFolder(inputPath, output.value_or(fs::path()), outputFor,
                            PathFilter(options.include, options.exclude), plan.notes);
+  }
+  // The game's profile and the files it names are read by the run, never
+  // taken as its scripts, and never replaced by an output.
+  for (const fs::path& file : profileFiles(options)) {
+    if (plan.folder) {
+      std::erase_if(plan.jobs, [&file](const Job& job) {
+        std::error_code same;
+        return fs::equivalent(job.input, file, same);
+      });
+    }
+    plan.otherInputs.push_back(file);
+  }
+  if (plan.folder) {
     return plan;
   }
   Job job{inputPath, {}, pathToUtf8(inputPath), inputPath.filename()};

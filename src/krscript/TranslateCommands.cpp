@@ -8,6 +8,7 @@
 #include "io/Files.h"
 #include "json/JsonDump.h"
 #include "krscript/Commands.h"
+#include "krscript/ProfileOptions.h"
 #include "krscript/Scripts.h"
 #include "krscript/TranslationInput.h"
 #include "text/Utf8.h"
@@ -292,7 +293,13 @@ int runInject(const Options& options) {
   // Each translation file tells whatever the scripts do not: nothing is said
   // for the run.
   const RunEncoding encoding = chooseRunEncoding(plan, options);
-  const TextFit fit{substitutions ? &*substitutions : nullptr, options.wrap};
+  // With the game's text box, translations are wrapped to it in its font
+  // (--wrap then gives its width in pixels); without one, to --wrap cells.
+  const ProfileBoxes boxes(options);
+  TextFit fit{substitutions ? &*substitutions : nullptr, options.noWrap ? 0 : options.wrap, {}};
+  if (!boxes.empty()) {
+    fit.boxFor = [&boxes](std::uint8_t opcode) { return boxes.boxFor(opcode); };
+  }
   // A script of a translated folder that has no translation file of its own
   // (nothing in it to translate, or not translated yet) is copied as it is;
   // only a folder with no translation file at all is taken for a mistake.

@@ -11,6 +11,7 @@
 #include "krscript/Commands.h"
 #include "krscript/Drop.h"
 #include "krscript/Options.h"
+#include "krscript/ProfileOptions.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -41,7 +42,7 @@ int main(int argc, char** argv) {
                  krlist::usage(krlist::Command::None).c_str());
     return 2;
   }
-  const krlist::Options& options = *parsed;
+  krlist::Options options = *parsed;
 #ifdef SIGPIPE
   // A reader that goes away (a pager quit early) makes writes fail like any
   // other failed write, reported, instead of ending the program silently.
@@ -57,6 +58,11 @@ int main(int argc, char** argv) {
   // An interrupted run keeps the outputs it finished and leaves no
   // temporary file behind, whatever signal or console event ends it.
   krlist::removeTemporaryFilesOnExit();
+  // A profile that cannot be read stops the command before anything is
+  // written.
+  if (!krlist::applyProfile(options)) {
+    return 1;
+  }
   switch (options.command) {
     case krlist::Command::Drop:
       return krlist::runDrop(options.inputs);
@@ -81,6 +87,8 @@ int main(int argc, char** argv) {
       return krlist::runHtml(options);
     case krlist::Command::Check:
       return krlist::runCheck(options);
+    case krlist::Command::Init:
+      return krlist::runInit(options);
     case krlist::Command::None:
       break;  // parseOptions gives no command only with --help or --version
   }

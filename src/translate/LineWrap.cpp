@@ -21,20 +21,21 @@ bool isAmong(char32_t character, std::u32string_view set) {
 struct Unit {
   std::size_t at = 0;  // in the line, in bytes
   std::size_t length = 0;
-  std::size_t cells = 0;
+  std::uint64_t cells = 0;  // in the measure's unit
   bool space = false;
   bool eastAsian = false;
   bool opening = false;
   bool closing = false;
 };
 
-std::vector<Unit> unitsOf(std::string_view line, Encoding encoding) {
+std::vector<Unit> unitsOf(std::string_view line, const LineMeasure& measure) {
   std::vector<Unit> units;
   for (std::size_t at = 0; at < line.size();) {
     if (const std::size_t length = placeholderAt(line, at)) {
       Unit& unit = units.emplace_back();
       unit.at = at;
       unit.length = length;
+      unit.cells = measure.placeholderWidth(line.substr(at, length));
       at += length;
       continue;
     }
@@ -51,7 +52,7 @@ std::vector<Unit> unitsOf(std::string_view line, Encoding encoding) {
     Unit& unit = units.emplace_back();
     unit.at = at;
     unit.length = end - at;
-    unit.cells = clusterCells(line.substr(at, end - at), encoding);
+    unit.cells = measure.clusterWidth(line.substr(at, end - at));
     at = end;
     unit.space = character == U' ';
     // Half-width katakana break like the full-width kana they stand for.
@@ -67,8 +68,9 @@ std::vector<Unit> unitsOf(std::string_view line, Encoding encoding) {
 // in before the unit.
 enum class Break : std::uint8_t { None, ReplaceSpace, DropSpace, Insert };
 
-void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::string& out) {
-  const std::vector<Unit> units = unitsOf(line, encoding);
+void wrapLine(std::string_view line, const LineMeasure& measure, std::uint64_t width,
+              std::string_view lineBreak, std::string& out) {
+  const std::vector<Unit> units = unitsOf(line, measure);
   const std::size_t count = units.size();
   // breaks[k]: how the line breaks at unit k.
   std::vector<Break> breaks(count, Break::None);
@@ -77,7 +79,7 @@ void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::
     return !units[end].opening && (next == units.size() || !units[next].closing);
   };
   std::size_t lineStart = 0;
-  std::size_t cells = 0;      // of the units from lineStart up to the one being placed
+  std::uint64_t cells = 0;    // of the units from lineStart up to the one being placed
   std::size_t lastPlace = 0;  // the last place the line may break, before that unit; 0 for none
   // Splits of a word before units up to this one were tried and are not
   // allowed: whether one is depends only on the two units around it, so a
@@ -159,12 +161,12 @@ void wrapLine(std::string_view line, std::size_t width, Encoding encoding, std::
         out += text;
         break;
       case Break::ReplaceSpace:
-        out += '\n';
+        out += lineBreak;
         break;
       case Break::DropSpace:
         break;
       case Break::Insert:
-        out += '\n';
+        out += lineBreak;
         out += text;
         break;
     }
@@ -208,14 +210,41 @@ void forEachLine(std::string_view text, Visit visit) {
 
 }  // namespace
 
-std::string wrapText(std::string_view text, std::size_t width, Encoding encoding) {
+std::uint64_t CellMeasure::clusterWidth(std::string_view cluster) const {
+  return clusterCells(cluster, encoding_);
+}
+
+std::string wrapText(std::string_view text, const LineMeasure& measure, std::uint64_t width,
+                     std::string_view lineBreak) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
   forEachLine(text, [&](std::string_view line, std::string_view lineEnd) {
-    wrapLine(line, std::max<std::size_t>(width, 1), encoding, out);
+    wrapLine(line, measure, std::max<std::uint64_t>(width, 1), lineBreak, out);
     out += lineEnd;
   });
   return out;
+}
+
+std::string wrapText(std::string_view text, std::size_t width, Encoding encoding) {
+  return wrapText(text, CellMeasure(encoding), width);
+}
+
+std::uint64_t lineWidth(std::string_view line, const LineMeasure& measure) {
+  if (!line.empty() && line.back() == '\r') {
+    line.remove_suffix(1);
+  }
+  std::uint64_t width = 0;
+  for (std::size_t at = 0; at < line.size();) {
+    if (const std::size_t length = placeholderAt(line, at)) {
+      width += measure.placeholderWidth(line.substr(at, length));
+      at += length;
+      continue;
+    }
+    const std::size_t end = clusterEnd(line, at);
+    width += measure.clusterWidth(line.substr(at, end - at));
+    at = end;
+  }
+  return width;
 }
 
 std::size_t lineCells(std::string_view line, Encoding encoding) {

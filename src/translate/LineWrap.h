@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,55 @@ bool isOpeningMark(char32_t character);
 // (translate/Placeholders.h) take no cells and are never split. `width` is
 // at least 1.
 std::string wrapText(std::string_view text, std::size_t width, Encoding encoding);
+
+// How wide text is drawn, in one unit for a whole line: cells, or a font's
+// design units. A line's width is the sum of its grapheme clusters' and its
+// placeholders'.
+class LineMeasure {
+ public:
+  virtual ~LineMeasure() = default;
+  virtual std::uint64_t clusterWidth(std::string_view cluster) const = 0;
+  // What a placeholder stands for when drawn; nothing unless told.
+  virtual std::uint64_t placeholderWidth(std::string_view) const { return 0; }
+  // Whether the face draws `character`: every one has its cells.
+  virtual bool hasGlyph(char32_t) const { return true; }
+  // A width in the measure's units in pixels, rounded up to a whole pixel.
+  virtual std::uint64_t pixels(std::uint64_t units) const { return units; }
+};
+
+// Cells (text/Cells.h) in an encoding: what wrapText above measures in.
+class CellMeasure final : public LineMeasure {
+ public:
+  explicit CellMeasure(Encoding encoding) : encoding_(encoding) {}
+  std::uint64_t clusterWidth(std::string_view cluster) const override;
+
+ private:
+  Encoding encoding_;
+};
+
+// wrapText with lines measured by `measure` and at most `width` of its units
+// wide (at least 1), `lineBreak` put in at every break it makes: the same
+// rules, whatever the unit.
+std::string wrapText(std::string_view text, const LineMeasure& measure, std::uint64_t width,
+                     std::string_view lineBreak = "\n");
+
+// A text box as wrapping sees it: lines measured by `measure`, at most
+// `width` of its units, `lineBreak` put in at each break made.
+// `wrap` false leaves the lines as they are; the box is then only checked
+// against: lines at most `checkWidth` pixels wide (0: any) and `lines` of
+// them (0: any).
+struct BoxFit {
+  const LineMeasure* measure = nullptr;
+  std::uint64_t width = 1;
+  std::string lineBreak = "\n";
+  bool wrap = true;
+  std::uint64_t checkWidth = 0;
+  std::size_t lines = 0;
+};
+
+// The width of one line as `measure` has it, a carriage return that ends it
+// left out.
+std::uint64_t lineWidth(std::string_view line, const LineMeasure& measure);
 
 // The cells of one line, placeholders not counted, each grapheme cluster as
 // text/Cells.h has it; a carriage return that ends the line (before its line

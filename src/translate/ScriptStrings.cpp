@@ -222,12 +222,21 @@ InjectReport injectStrings(const InstructionList& listing, bool endMarker,
       ++report.fuzzy;
       return;
     }
-    const bool plain =
-        fit.wrap == 0 && (fit.substitutions == nullptr || fit.substitutions->empty());
+    const bool plain = fit.wrap == 0 && !fit.boxFor &&
+                       (fit.substitutions == nullptr || fit.substitutions->empty());
     if (!plain) {
-      fitted = fitTranslation(target, encoding, fit);
+      fitted = fitTranslation(target, encoding, fit, instruction.opcode());
     }
     const std::string_view text = plain ? target : std::string_view(fitted);
+    // A character the box's font cannot draw is refused as one the
+    // encoding cannot hold: the game would show a blank or a box.
+    if (const BoxFit* box = fit.boxFor ? fit.boxFor(instruction.opcode()) : nullptr) {
+      const std::size_t first = report.refused.size();
+      checkBox(text, *box, false, {"", entry->line, 0, entry->offset}, report.refused);
+      for (std::size_t k = first; k < report.refused.size(); ++k) {
+        quoteTranslation(target, report.refused[k].problem.message);
+      }
+    }
     translated.clear();
     if (encodeText(encoding, text, translated)) {
       const std::size_t first = report.refused.size();
@@ -299,15 +308,23 @@ TranslationCounts lintStrings(const InstructionList& listing, const Translations
   const std::size_t first = problems.size();
   matchEntries(
       listing, translations, encoding,
-      [&](const Instruction&, const Translations::Entry* entry) {
+      [&](const Instruction& instruction, const Translations::Entry* entry) {
         if (entry == nullptr || entry->fuzzy || translations.target(*entry).empty()) {
           return;
         }
         const Location where{"", entry->line, 0, entry->offset};
-        const std::string fitted = fitTranslation(translations.target(*entry), encoding, fit);
+        const std::string fitted =
+            fitTranslation(translations.target(*entry), encoding, fit, instruction.opcode());
         const std::size_t found = problems.size();
         checkEncodable(translations.target(*entry), encoding, fit.substitutions, where, problems);
-        checkPresentation(translations.source(*entry), fitted, encoding, box, where, problems);
+        // In the game's text box, lines are measured in its font, in pixels,
+        // rather than in cells.
+        const BoxFit* textBox = fit.boxFor ? fit.boxFor(instruction.opcode()) : nullptr;
+        if (textBox != nullptr) {
+          checkBox(fitted, *textBox, true, where, problems);
+        }
+        checkPresentation(translations.source(*entry), fitted, encoding,
+                          textBox != nullptr ? TextBox{} : box, where, problems);
         for (std::size_t k = found; k < problems.size(); ++k) {
           quoteTranslation(translations.target(*entry), problems[k].problem.message);
         }

@@ -80,19 +80,24 @@ std::string_view checkName(Check check) {
       return "markers";
     case Check::Whitespace:
       return "whitespace";
+    case Check::Glyph:
+      return "glyph";
   }
   return "";
 }
 
 bool isError(Check check) {
-  return check == Check::Stale || check == Check::Unencodable;
+  return check == Check::Stale || check == Check::Unencodable || check == Check::Glyph;
 }
 
-std::string fitTranslation(std::string_view target, Encoding encoding, const TextFit& fit) {
+std::string fitTranslation(std::string_view target, Encoding encoding, const TextFit& fit,
+                           std::uint8_t opcode) {
   std::string text = fit.substitutions != nullptr && !fit.substitutions->empty()
                          ? fit.substitutions->apply(target)
                          : std::string(target);
-  if (fit.wrap > 0) {
+  if (const BoxFit* box = fit.boxFor ? fit.boxFor(opcode) : nullptr; box != nullptr && box->wrap) {
+    text = wrapText(text, *box->measure, box->width, box->lineBreak);
+  } else if (fit.wrap > 0) {
     text = wrapText(text, fit.wrap, encoding);
   }
   return text;
@@ -226,6 +231,58 @@ void checkPresentation(std::string_view source, std::string_view fitted, Encodin
         {Check::Whitespace,
          at(where, "the source ends with " + plural(sourceTrailing, "space", "spaces") +
                        ", the translation with " + std::to_string(targetTrailing))});
+  }
+}
+
+void checkBox(std::string_view fitted, const BoxFit& box, bool widthAndLines, const Location& where,
+              std::vector<EntryProblem>& problems) {
+  for (std::size_t next = 0; next < fitted.size();) {
+    if (const std::size_t length = placeholderAt(fitted, next)) {
+      next += length;
+      continue;
+    }
+    const char32_t character = nextCharacter(fitted, next);
+    if (character != U'\n' && character != U'\r' && !box.measure->hasGlyph(character)) {
+      problems.push_back(
+          {Check::Glyph, at(where, "the font has no glyph for " + describeCharacter(character) +
+                                       ": the game would draw a blank or a box")});
+    }
+  }
+  if (!widthAndLines) {
+    return;
+  }
+  // The lines as the game breaks them: at a line feed, or at its own break.
+  std::size_t lines = 0;
+  const std::string_view lineBreak = box.lineBreak;
+  for (std::size_t start = 0;;) {
+    std::size_t end = fitted.find('\n', start);
+    std::size_t next = end == std::string_view::npos ? end : end + 1;
+    if (lineBreak != "\n" && !lineBreak.empty()) {
+      const std::size_t other = fitted.find(lineBreak, start);
+      if (other < end) {
+        end = other;
+        next = other + lineBreak.size();
+      }
+    }
+    end = std::min(end, fitted.size());
+    ++lines;
+    const std::uint64_t pixels =
+        box.measure->pixels(lineWidth(fitted.substr(start, end - start), *box.measure));
+    if (box.checkWidth > 0 && pixels > box.checkWidth) {
+      problems.push_back(
+          {Check::Width,
+           at(where, "line " + std::to_string(lines) + " is " + std::to_string(pixels) +
+                         " px wide, more than " + std::to_string(box.checkWidth))});
+    }
+    if (next == std::string_view::npos) {
+      break;
+    }
+    start = next;
+  }
+  if (box.lines > 0 && lines > box.lines) {
+    problems.push_back(
+        {Check::Lines, at(where, "the translation has " + std::to_string(lines) +
+                                     " lines, more than " + std::to_string(box.lines))});
   }
 }
 

@@ -2,12 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "io/Problem.h"
 #include "text/Encoding.h"
+#include "translate/LineWrap.h"
 #include "translate/Substitutions.h"
 
 namespace krlist {
@@ -21,6 +23,7 @@ enum class Check : std::uint8_t {
   Lines,        // warning: more lines than the text box holds
   Markers,      // warning: the placeholders of source and translation differ
   Whitespace,   // warning: leading or trailing spaces differ
+  Glyph,        // error: the box's font has no glyph for a character of the translation
 };
 
 // The check's short name, as lint prints it: "stale", "unencodable", ...
@@ -39,10 +42,14 @@ struct EntryProblem {
 struct TextFit {
   const Substitutions* substitutions = nullptr;
   std::size_t wrap = 0;
+  // The game's text box that strings of an opcode are drawn in, wrapped to
+  // instead of `wrap` cells; null for none. Called from several threads.
+  std::function<const BoxFit*(std::uint8_t opcode)> boxFor;
 };
 
-// A translation as it goes into a script.
-std::string fitTranslation(std::string_view target, Encoding encoding, const TextFit& fit);
+// A translation as it goes into a script, as a string of `opcode`.
+std::string fitTranslation(std::string_view target, Encoding encoding, const TextFit& fit,
+                           std::uint8_t opcode = 0);
 
 // Puts the start of a translation before a message about it, quoted, so that
 // the entry is known at a glance: its first line, up to 20 characters, and
@@ -71,5 +78,14 @@ struct TextBox {
 void checkPresentation(std::string_view source, std::string_view fitted, Encoding encoding,
                        const TextBox& box, const Location& where,
                        std::vector<EntryProblem>& problems);
+
+// Checks a translation as it goes into a script against the game's text box
+// it is drawn in: one Glyph error for each occurrence of a character the
+// box's face does not draw (placeholders and line ends are not drawn), and,
+// with `widthAndLines`, a Width warning for each line wider than the box's
+// checkWidth pixels and a Lines warning past its lines. A line ends at a
+// line feed or at the box's line break.
+void checkBox(std::string_view fitted, const BoxFit& box, bool widthAndLines, const Location& where,
+              std::vector<EntryProblem>& problems);
 
 }  // namespace krlist
