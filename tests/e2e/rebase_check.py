@@ -84,7 +84,8 @@ def run_command(options, case, *extra):
 def run(options, case, rebase=False):
     """The runner's status for one case, run in this process (a case is run
     four times here), with what it prints kept out of sight."""
-    settings = argparse.Namespace(wrapper=None, crlf=False, sanitized=False, rebase=rebase,
+    settings = argparse.Namespace(wrapper=None, crlf=False, sanitized=options.sanitized,
+                                  rebase=rebase,
                                   krlist=options.program, krscript=options.program)
     with contextlib.redirect_stdout(io.StringIO()):
         return options.module.run_all([case], lambda path: options.module.run_case(path,
@@ -135,6 +136,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--runner', required=True, help='run_cases.py or run_krscript_cases.py')
     parser.add_argument('--program', required=True, help='the program the runner runs')
+    parser.add_argument('--sanitized', action='store_true',
+                        help='the program is built with sanitizers: skip what they cannot run')
     parser.add_argument('cases', nargs='+')
     options = parser.parse_args()
     options.flag = '--krscript' if 'krscript' in os.path.basename(options.runner) else '--krlist'
