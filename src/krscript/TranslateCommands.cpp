@@ -122,10 +122,10 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
                              (csv ? "\" in the column \"encoding\"" : "\"") + " (utf-8 or cp932)");
     }
     if (run.told && *named != run.encoding) {
-      Problem other =
-          fileProblem(name, 0,
-                      "X-Script-Encoding is " + scriptEncoding + ", but the scripts are in " +
-                          std::string(encodingName(run.encoding)));
+      Problem other = fileProblem(
+          name, read->scriptEncodingLine,
+          (csv ? "the column \"encoding\" says " : "X-Script-Encoding is ") + scriptEncoding +
+              ", but the scripts are in " + std::string(encodingName(run.encoding)));
       // The encoding the strings were taken out in is what gives an
       // untouched file back: inject tries it, and says this when the file
       // does not fit the script.
