@@ -135,7 +135,10 @@ class ScriptPages {
     std::size_t page = 0;
     std::size_t data = 0;
   };
-  Bound lineBound(const Instruction& instruction) const;
+  // `speakers`: the names the string's review shows, at most
+  // kShownSpeakers. Its box is bounded apart (boxBound).
+  Bound lineBound(const Instruction& instruction, std::size_t speakers) const;
+  static std::size_t boxBound(std::string_view drawn);
   std::size_t pageOf(std::uint64_t offset) const {
     return static_cast<std::size_t>(
         std::upper_bound(pageStarts_.begin(), pageStarts_.end(), offset) - pageStarts_.begin() - 1);
@@ -293,7 +296,8 @@ void ScriptPages::indexNames(ScriptSummary& summary) {
 // the search data, without writing them: the markup and numbers of a line,
 // the text of a string and of its translation, and the links of a reference
 // or a definition with the longest page name the script can have.
-ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction) const {
+ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction,
+                                          std::size_t speakers) const {
   // '<div id="OFFSET" class="b">', the line up to its operand, "</div>".
   Bound bound{80, 0};
   const std::size_t extra = static_cast<std::size_t>(instruction.extraLength);
@@ -323,20 +327,16 @@ ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction) const 
       bound.data += 6 * target;
       // The translator's comment, and the previous source beside the
       // source, each character in a <del> or <ins> of its own at worst.
-      bound.page += 128 + 6 * std::min(entry->commentSize, kShownText + 4) +
-                    32 * (std::min(entry->previousSize, kShownText + 4) + shown);
+      bound.page += 128 + 6 * std::min(entry->commentSize, kShownText + 4);
+      if (entry->previousSize > 0) {
+        bound.page += 32 * (std::min(entry->previousSize, kShownText + 4) + 3 * shown);
+      }
     }
     const auto [first, last] = problemsAt(instruction.listingOffset());
     bound.page += std::min<std::size_t>(static_cast<std::size_t>(last - first), kShownProblems) *
                   (6 * kShownMessage + 64);
-    // Who speaks: the names of the keys referenced since the last string.
-    bound.page += 64 + kShownSpeakers * (2 * 6 * kShownName + 64);
-    if (review_.boxFor && review_.boxFor(instruction.opcode()) != nullptr) {
-      // The box: each line's markup and a placeholder's name, and the text
-      // drawn, which stops once past kShownText bytes, the last piece
-      // (a placeholder's text is cut at kShownName) cut there too.
-      bound.page += 256 + kShownLines * (128 + 6 * 64) + 6 * (kShownText + kShownName + 8);
-    }
+    // Who speaks: each name and its translation.
+    bound.page += 64 + speakers * (2 * 6 * kShownName + 64);
   }
   // A link: '<a href="', the page's name percent-encoded, "~N.html#OFFSET\">",
   // "</a>" and what stands between two.
@@ -357,10 +357,33 @@ ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction) const 
   return bound;
 }
 
+// The markup of a box that draws `drawn`: each line's, each placeholder's
+// name and text (cut at kShownName), and the text, each byte at most six
+// escaped.
+std::size_t ScriptPages::boxBound(std::string_view drawn) {
+  std::size_t placeholders = 0;
+  for (std::size_t at = 0; at < drawn.size();) {
+    const std::size_t length = placeholderAt(drawn, at);
+    placeholders += length > 0;
+    at += std::max<std::size_t>(length, 1);
+  }
+  // Each line but the last ends at a break of at least one byte.
+  return 256 + 64 * std::min(drawn.size() + 1, kShownLines + 1) + 6 * drawn.size() +
+         placeholders * (48 + 6 * kShownName);
+}
+
 void ScriptPages::splitPages() {
   Bound used{kPageBudget, kPageBudget};
+  std::size_t speakers = 0;  // names referenced since the last string
   for (const Instruction& instruction : listing_) {
-    const Bound bound = lineBound(instruction);
+    if (instruction.opcode() == kNameReference) {
+      const auto [first, last] = placesOf(definitions_, keyOf(instruction.data()));
+      speakers += static_cast<std::size_t>(last - first);
+    }
+    Bound bound = lineBound(instruction, std::min(speakers, kShownSpeakers));
+    if (instruction.kind() == OperandKind::String) {
+      speakers = 0;
+    }
     // The strings that overflow their box, which the script's pages count
     // before they show them.
     if (review_.boxFor && instruction.kind() == OperandKind::String) {
@@ -370,6 +393,7 @@ void ScriptPages::splitPages() {
           translations_ != nullptr ? translationAt(instruction.listingOffset()) : nullptr;
       if (const DrawnBox* box = drawnText(instruction, entry, text)) {
         overflowing_ += overflows(drawn_, *box);
+        bound.page += boxBound(drawn_);
       }
     }
     if ((used.page + bound.page > kPageBudget || used.data + bound.data > kPageBudget) &&
