@@ -18,7 +18,9 @@ strings in a proportional Japanese one, and measures what it draws:
   ?show=untranslated|fuzzy|problems shows exactly the strings (on a page) or
   the scripts (on the index) that are so; a fuzzy entry's previous source is
   shown with what changed;
-- the search finds a word that only a translation holds.
+- the search finds a word that only a translation holds;
+- the fonts copied into the site are named in its mark, and a second run
+  replaces the site.
 
 A screenshot of a page with its boxes is kept as SCREENSHOT.
 
@@ -306,6 +308,14 @@ def main():
     run([args.krscript, "extract", game, "-o", po])
     states = translate(rng, po, names)
     site = os.path.join(args.work, "site")
+    run([args.krscript, "html", game, po, "-o", site])
+    # The fonts are the site's own files: named in its mark, so that the
+    # next run replaces the site with them.
+    with open(os.path.join(site, ".krscript-site"), encoding="utf-8") as f:
+        marked = f.read().split("\n")
+    fonts = sorted(name for name in os.listdir(site) if name.startswith("krscript-font-"))
+    if len(fonts) != 2 or not set(fonts) <= set(marked):
+        fail(f"the site's fonts {fonts} are not two, each named in its mark")
     run([args.krscript, "html", game, po, "-o", site])
     injected = os.path.join(args.work, "injected")
     run([args.krscript, "inject", game, po, "-o", injected])
