@@ -135,10 +135,10 @@ class ScriptPages {
     std::size_t page = 0;
     std::size_t data = 0;
   };
-  // `speakers`: the names the string's review shows, at most
-  // kShownSpeakers. Its box is bounded apart (boxBound).
+  // `speakers`: the bytes of the names the string's review shows, and their
+  // translations. Its box is bounded apart (boxBound).
   Bound lineBound(const Instruction& instruction, std::size_t speakers) const;
-  static std::size_t boxBound(std::string_view drawn);
+  static std::size_t boxBound(std::string_view drawn, const DrawnBox& box);
   std::size_t pageOf(std::uint64_t offset) const {
     return static_cast<std::size_t>(
         std::upper_bound(pageStarts_.begin(), pageStarts_.end(), offset) - pageStarts_.begin() - 1);
@@ -335,8 +335,8 @@ ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction,
     const auto [first, last] = problemsAt(instruction.listingOffset());
     bound.page += std::min<std::size_t>(static_cast<std::size_t>(last - first), kShownProblems) *
                   (6 * kShownMessage + 64);
-    // Who speaks: each name and its translation.
-    bound.page += 64 + speakers * (2 * 6 * kShownName + 64);
+    // Who speaks: the names and their translations.
+    bound.page += 64 + speakers;
   }
   // A link: '<a href="', the page's name percent-encoded, "~N.html#OFFSET\">",
   // "</a>" and what stands between two.
@@ -360,29 +360,43 @@ ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction,
 // The markup of a box that draws `drawn`: each line's, each placeholder's
 // name and text (cut at kShownName), and the text, each byte at most six
 // escaped.
-std::size_t ScriptPages::boxBound(std::string_view drawn) {
+std::size_t ScriptPages::boxBound(std::string_view drawn, const DrawnBox& box) {
   std::size_t placeholders = 0;
   for (std::size_t at = 0; at < drawn.size();) {
     const std::size_t length = placeholderAt(drawn, at);
     placeholders += length > 0;
     at += std::max<std::size_t>(length, 1);
   }
-  // Each line but the last ends at a break of at least one byte.
-  return 256 + 64 * std::min(drawn.size() + 1, kShownLines + 1) + 6 * drawn.size() +
+  std::size_t lines = 0;
+  forEachBoxLine(drawn, box.fit->lineBreak, [&lines](std::string_view) { ++lines; });
+  return 256 + 64 * std::min(lines, kShownLines + 1) + 6 * drawn.size() +
          placeholders * (48 + 6 * kShownName);
 }
 
 void ScriptPages::splitPages() {
   Bound used{kPageBudget, kPageBudget};
-  std::size_t speakers = 0;  // names referenced since the last string
+  // The names referenced since the last string, and the bytes that show them.
+  struct {
+    std::size_t names = 0;
+    std::size_t bytes = 0;
+  } speakers;
   for (const Instruction& instruction : listing_) {
     if (instruction.opcode() == kNameReference) {
       const auto [first, last] = placesOf(definitions_, keyOf(instruction.data()));
-      speakers += static_cast<std::size_t>(last - first);
+      for (const Place* place = first; place != last && speakers.names < kShownSpeakers;
+           ++place, ++speakers.names) {
+        // The name as a link shows it, and its translation.
+        const Translations::Entry* translated =
+            translations_ != nullptr ? translationAt(static_cast<std::uint32_t>(place->offset))
+                                     : nullptr;
+        speakers.bytes +=
+            64 + nameLengths_[static_cast<std::size_t>(place - definitions_.data())] +
+            6 * std::min(translated != nullptr ? translated->targetSize : 0, kShownName + 4);
+      }
     }
-    Bound bound = lineBound(instruction, std::min(speakers, kShownSpeakers));
+    Bound bound = lineBound(instruction, speakers.bytes);
     if (instruction.kind() == OperandKind::String) {
-      speakers = 0;
+      speakers = {};
     }
     // The strings that overflow their box, which the script's pages count
     // before they show them.
@@ -393,7 +407,7 @@ void ScriptPages::splitPages() {
           translations_ != nullptr ? translationAt(instruction.listingOffset()) : nullptr;
       if (const DrawnBox* box = drawnText(instruction, entry, text)) {
         overflowing_ += overflows(drawn_, *box);
-        bound.page += boxBound(drawn_);
+        bound.page += boxBound(drawn_, *box);
       }
     }
     if ((used.page + bound.page > kPageBudget || used.data + bound.data > kPageBudget) &&
