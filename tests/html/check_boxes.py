@@ -17,7 +17,8 @@ strings in a proportional Japanese one, and measures what it draws:
 - the problems beside each string are lint's for that entry, and
   ?show=untranslated|fuzzy|problems shows exactly the strings (on a page) or
   the scripts (on the index) that are so; a fuzzy entry's previous source is
-  shown with what changed;
+  shown with what changed, which read without its insertions gives the
+  previous source and without its deletions the source;
 - the search finds a word that only a translation holds;
 - the fonts copied into the site are named in its mark, and a second run
   replaces the site.
@@ -124,7 +125,7 @@ def translate(rng, po, names):
         path = os.path.join(po, name + ".po")
         with open(path, encoding="utf-8") as f:
             text = f.read()
-        untranslated, fuzzy = set(), set()
+        untranslated, fuzzy, previous = set(), set(), {}
 
         def replace(match):
             offset, source = match.group(1), json.loads(match.group(2))
@@ -144,14 +145,17 @@ def translate(rng, po, names):
                 head += "# check the tone with Chloé\n"
             if roll > 0.85:
                 fuzzy.add(offset)
-                head += "#, fuzzy\n#| msgid " + po_string(source[: len(source) // 2] + " old") + "\n"
+                cut = rng.randrange(len(source) + 1)
+                previous[offset] = source[:cut] + rng.choice(("", " old", "XX")) + \
+                    source[cut + rng.randrange(4):]
+                head += "#, fuzzy\n#| msgid " + po_string(previous[offset]) + "\n"
             return (f'{head}msgctxt "{offset}"\nmsgid {match.group(2)}\nmsgstr '
                     f'{po_string(target)}')
 
         text = entry_re.sub(replace, text)
         with open(path, "w", encoding="utf-8") as f:
             f.write(text)
-        states[name] = {"untranslated": untranslated, "fuzzy": fuzzy}
+        states[name] = {"untranslated": untranslated, "fuzzy": fuzzy, "previous": previous}
     return states
 
 
@@ -209,7 +213,7 @@ return Array.from(document.querySelectorAll(arguments[0])).filter(function (item
 """
 
 
-def check_page(driver, page, name, box_of, expected_lines, lint_counts, states):
+def check_page(driver, page, name, box_of, expected_lines, lint_counts, states, sources):
     """Checks the boxes of one script's page; returns how many overflow."""
     driver.open(page)
     boxes = driver.run(BOXES)
@@ -253,9 +257,26 @@ def check_page(driver, page, name, box_of, expected_lines, lint_counts, states):
       return counts;""")
     if shown != lint_counts:
         fail(f"{name}: the problems shown {shown} are not lint's {lint_counts}")
-    changes = driver.run("return document.querySelectorAll('.prev del, .prev ins').length")
-    if states["fuzzy"] and changes == 0:
-        fail(f"{name}: no fuzzy entry shows what changed in its source")
+    # A previous source is shown with what changed: without what it added
+    # it reads as the previous source, without what it removed as the source.
+    changes = driver.run("""
+      var sides = {};
+      document.querySelectorAll('.prev').forEach(function (prev) {
+        var side = function (left) {
+          var copy = prev.cloneNode(true);
+          copy.querySelectorAll(left + ', i').forEach(function (e) { e.remove(); });
+          return copy.textContent.replace(/^ /, '');
+        };
+        sides[prev.closest('.code > div').id] = [side('ins'), side('del')];
+      });
+      return sides;""")
+    if set(changes) != set(states["previous"]):
+        fail(f"{name}: previous sources shown at {sorted(changes)}, "
+             f"not {sorted(states['previous'])}")
+    for offset, (previous, source) in changes.items():
+        if previous != states["previous"][offset] or source != sources[offset]:
+            fail(f"{name} {offset}: the change shown reads {previous!r} -> {source!r}, not "
+                 f"{states['previous'][offset]!r} -> {sources[offset]!r}")
 
     wanted = {"untranslated": states["untranslated"], "fuzzy": states["fuzzy"],
               "problems": set(lint_counts)}
@@ -349,7 +370,7 @@ def main():
                     lint_counts[problem["context"]] = lint_counts.get(problem["context"], 0) + 1
             page = os.path.join(site, name + ".html")
             overflowing[name] = check_page(driver, page, name, box_of, expected_lines,
-                                           lint_counts, states[name])
+                                           lint_counts, states[name], dict(before))
             lines_checked += sum(len(lines) for lines in expected_lines.values())
 
         index = os.path.join(site, "index.html")
