@@ -326,10 +326,11 @@ ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction,
       bound.page += 6 * target;
       bound.data += 6 * target;
       // The translator's comment, and the previous source beside the
-      // source, each character in a <del> or <ins> of its own at worst.
+      // source: both texts escaped, each character in a <del> or <ins> of
+      // its own at worst.
       bound.page += 128 + 6 * std::min(entry->commentSize, kShownText + 4);
       if (entry->previousSize > 0) {
-        bound.page += 32 * (std::min(entry->previousSize, kShownText + 4) + 3 * shown);
+        bound.page += 64 + 17 * (std::min(entry->previousSize, kShownText + 4) + 3 * shown);
       }
     }
     const auto [first, last] = problemsAt(instruction.listingOffset());
