@@ -141,7 +141,11 @@ constexpr CommandInfo kCommands[] = {
      "and SITE/<path>.html shows each instruction as krlist lists it, references linked\n"
      "to their names and back, with each string's translation beside it when\n"
      "TRANSLATIONS (a PO or CSV file, or a folder of them as extract writes) is given.\n"
-     "index.html?q=WORDS searches every string and translation.\n"},
+     "index.html?q=WORDS searches every string and translation; ?show=untranslated,\n"
+     "?show=fuzzy and ?show=problems show only such strings, with lint's problems,\n"
+     "the previous source, the translator's comment and who speaks beside each.\n"
+     "With the profile's [box], each string is drawn in a box as the game draws it:\n"
+     "its font and width, the lines inject makes, overflowing lines marked.\n"},
     {Command::Init, "init", 1, 1, false, 0, false, "init takes one folder",
      "Usage: krscript init DIR\n"
      "Writes DIR/krscript.toml, the game's profile, with what the scripts in DIR tell\n"

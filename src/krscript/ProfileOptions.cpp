@@ -139,7 +139,8 @@ bool applyProfile(Options& options) {
         folderBelow(profile->file.parent_path(), governedFolder(options.inputs[0]));
   }
   if (!options.substitute && profile->substitute &&
-      (options.command == Command::Inject || options.command == Command::Lint)) {
+      (options.command == Command::Inject || options.command == Command::Lint ||
+       options.command == Command::Html)) {
     options.substitute = pathToUtf8(*profile->substitute);
   }
   options.profile = std::move(profile);
@@ -230,6 +231,11 @@ ProfileBoxes::ProfileBoxes(const Options& options) {
     fit.wrap = !options.noWrap;
     fit.checkWidth = options.width > 0 ? options.width : box.width;
     fit.lines = options.lines > 0 ? options.lines : box.lines.value_or(0);
+    Look& look = looks_[opcode];
+    look.font = box.font;
+    look.size = box.size;
+    look.width = box.width;
+    look.placeholders = box.placeholders;
   };
   if (profile->box) {
     add(-1, *profile->box);

@@ -118,8 +118,12 @@ void Translations::add(const TranslationEntry& entry) {
   added.textAt = texts.size();
   added.sourceSize = entry.source.size();
   added.targetSize = entry.target.size();
+  added.commentSize = entry.translatorComment.size();
+  added.previousSize = entry.previousSource.size();
   texts += entry.source;
   texts += entry.target;
+  texts += entry.translatorComment;
+  texts += entry.previousSource;
 }
 
 void matchEntries(const InstructionList& listing, const Translations& translations,

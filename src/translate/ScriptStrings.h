@@ -42,6 +42,10 @@ struct Translations {
     std::size_t textAt = 0;  // where the source lies in `texts`, the target right after it
     std::size_t sourceSize = 0;
     std::size_t targetSize = 0;
+    // After the target, for a reviewer (html): the translator's comment and
+    // the source the target was made for (TranslationEntry).
+    std::size_t commentSize = 0;
+    std::size_t previousSize = 0;
   };
 
   std::vector<Entry> entries;  // in file order
@@ -55,6 +59,14 @@ struct Translations {
   }
   std::string_view target(const Entry& entry) const {
     return std::string_view(texts).substr(entry.textAt + entry.sourceSize, entry.targetSize);
+  }
+  std::string_view translatorComment(const Entry& entry) const {
+    return std::string_view(texts).substr(entry.textAt + entry.sourceSize + entry.targetSize,
+                                          entry.commentSize);
+  }
+  std::string_view previousSource(const Entry& entry) const {
+    return std::string_view(texts).substr(
+        entry.textAt + entry.sourceSize + entry.targetSize + entry.commentSize, entry.previousSize);
   }
 };
 

@@ -256,32 +256,16 @@ void checkBox(std::string_view fitted, const BoxFit& box, bool widthAndLines, co
   }
   // The lines as the game breaks them: at a line feed, or at its own break.
   std::size_t lines = 0;
-  const std::string_view lineBreak = box.lineBreak;
-  for (std::size_t start = 0;;) {
-    std::size_t end = fitted.find('\n', start);
-    std::size_t next = end == std::string_view::npos ? end : end + 1;
-    if (lineBreak != "\n" && !lineBreak.empty()) {
-      const std::size_t other = fitted.find(lineBreak, start);
-      if (other < end) {
-        end = other;
-        next = other + lineBreak.size();
-      }
-    }
-    end = std::min(end, fitted.size());
+  forEachBoxLine(fitted, box.lineBreak, [&](std::string_view line) {
     ++lines;
-    const std::uint64_t pixels =
-        box.measure->pixels(lineWidth(fitted.substr(start, end - start), *box.measure));
+    const std::uint64_t pixels = box.measure->pixels(lineWidth(line, *box.measure));
     if (box.checkWidth > 0 && pixels > box.checkWidth) {
       problems.push_back(
           {Check::Width,
            at(where, "line " + std::to_string(lines) + " is " + std::to_string(pixels) +
                          " px wide, more than " + std::to_string(box.checkWidth))});
     }
-    if (next == std::string_view::npos) {
-      break;
-    }
-    start = next;
-  }
+  });
   if (box.lines > 0 && lines > box.lines) {
     problems.push_back(
         {Check::Lines, at(where, "the translation has " + std::to_string(lines) +
