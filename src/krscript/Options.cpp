@@ -34,6 +34,7 @@ enum Option : unsigned {
   kExclude = 1u << 13,
   kProfile = 1u << 15,
   kNoWrap = 1u << 16,
+  kKeepGoing = 1u << 20,
   kEveryCommand = 1u << 14,  // --help, --version
 };
 
@@ -90,10 +91,10 @@ constexpr CommandInfo kCommands[] = {
      "Writes every string of a script into a translation file (x.kr gives x.kr.po or\n"
      "x.kr.csv), for translators to fill in; --language fills the PO header's Language.\n"},
     {Command::Inject, "inject", 2, 2, true,
-     kOutput | kWrap | kNoWrap | kSubstitute | kEncoding | kScriptRun, false,
+     kOutput | kWrap | kNoWrap | kSubstitute | kEncoding | kKeepGoing | kScriptRun, false,
      "inject takes a script or folder and its translations",
      "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [--wrap N|--no-wrap] "
-     "[--substitute TABLE] [-j N] [--fail-fast]\n"
+     "[--substitute TABLE] [--keep-going] [-j N] [--fail-fast]\n"
      "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB] "
      "[--profile FILE]\n"
      "Writes each script with the translated strings of its translation file put in;\n"
@@ -104,7 +105,9 @@ constexpr CommandInfo kCommands[] = {
      "--substitute TABLE replaces characters first (a UTF-8 file, CHARACTER<TAB>REPLACEMENT\n"
      "a line, # for comments); --wrap N then breaks lines wider than N cells, or N pixels\n"
      "when the profile's [box] gives a font. With a [box], every translation is wrapped\n"
-     "to it; --no-wrap keeps the translator's own line breaks.\n"},
+     "to it; --no-wrap keeps the translator's own line breaks.\n"
+     "--keep-going puts in every entry it can: a refused entry keeps the script's bytes,\n"
+     "the script is written, and the run still fails.\n"},
     {Command::Update, "update", 2, 2, true,
      kOutput | kSimilarity | kLanguage | kEncoding | kScriptRun, false,
      "update takes a script or folder and its old translations",
@@ -346,6 +349,11 @@ constexpr OptionInfo kOptions[] = {
     {"--no-wrap", nullptr, kNoWrap, Takes::Nothing, nullptr,
      [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
        options.noWrap = true;
+       return std::nullopt;
+     }},
+    {"--keep-going", nullptr, kKeepGoing, Takes::Nothing, nullptr,
+     [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
+       options.keepGoing = true;
        return std::nullopt;
      }},
     {"--help", "-h", kEveryCommand, Takes::Nothing, nullptr,

@@ -53,6 +53,9 @@ struct Options {
   // beside the scripts or above them.
   std::optional<std::string> profileFile;
   bool noWrap = false;  // --no-wrap, for inject and lint
+  // --keep-going, for inject: a script is written with the entries it can
+  // take, the refused ones keeping its own bytes, and the run fails.
+  bool keepGoing = false;
   // The profile the command runs with, once read (krscript/ProfileOptions.h);
   // none when there is none.
   std::shared_ptr<const Profile> profile;
