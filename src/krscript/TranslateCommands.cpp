@@ -110,6 +110,9 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
   if (foreign) {
     return fileProblem(name, foreign->where.line, foreign->message);
   }
+  if (!read->readAs.empty()) {
+    note += name + ": read as " + read->readAs + ", as a spreadsheet saved it\n";
+  }
   const std::string& scriptEncoding = read->scriptEncoding;
   // The file names the encoding its strings were taken from. It must be the
   // run's when the run's is known; when nothing told the run's, it tells.

@@ -41,6 +41,7 @@ struct OldFile {
   std::string language;
   std::string headerFields;
   std::string headerComment;
+  std::string readAs;  // TranslationFile::readAs
 };
 
 // Finds the old translation files: the one named, or every .po and .csv file
@@ -108,6 +109,7 @@ Expected<void> readOldFile(OldFile& file) {
   file.language = entriesRead->language;
   file.headerFields = std::move(entriesRead->headerFields);
   file.headerComment = std::move(entriesRead->headerComment);
+  file.readAs = std::move(entriesRead->readAs);
   return {};
 }
 
@@ -241,6 +243,12 @@ int runUpdate(const Options& options) {
       },
       quiet);
   const std::vector<Problem> oldProblems = oldRead.get();
+  for (const OldFile& file : oldFiles) {
+    if (!file.readAs.empty()) {
+      std::fprintf(stderr, "%s: read as %s, as a spreadsheet saved it\n",
+                   pathToUtf8(file.path).c_str(), file.readAs.c_str());
+    }
+  }
   for (const Problem& problem : oldProblems) {
     std::fprintf(stderr, "%s\n", problem.describe().c_str());
   }

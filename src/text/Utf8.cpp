@@ -71,6 +71,33 @@ std::size_t findInvalidUtf8(std::string_view text) {
   return std::string_view::npos;
 }
 
+std::size_t appendUtf16AsUtf8(std::string_view bytes, bool bigEndian, std::string& utf8) {
+  const auto unitAt = [bytes, bigEndian](std::size_t at) -> char32_t {
+    const auto first = static_cast<unsigned char>(bytes[at]);
+    const auto second = static_cast<unsigned char>(bytes[at + 1]);
+    return bigEndian ? (first << 8 | second) : (second << 8 | first);
+  };
+  utf8.reserve(utf8.size() + bytes.size() / 2 * 3);
+  std::size_t at = 0;
+  for (; at + 1 < bytes.size(); at += 2) {
+    char32_t unit = unitAt(at);
+    if (unit >= 0xD800 && unit <= 0xDFFF) {
+      // A high surrogate and the low one after it make one character.
+      if (unit > 0xDBFF || at + 3 >= bytes.size()) {
+        return at;
+      }
+      const char32_t low = unitAt(at + 2);
+      if (low < 0xDC00 || low > 0xDFFF) {
+        return at;
+      }
+      unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      at += 2;
+    }
+    appendUtf8(utf8, unit);
+  }
+  return at < bytes.size() ? at : std::string_view::npos;
+}
+
 char* putUtf8(char* out, char32_t character) {
   if (character < 0x80) {
     *out++ = static_cast<char>(character);

@@ -31,6 +31,12 @@ char32_t nextCharacter(std::string_view text, std::size_t& at);
 // character; npos when the whole text is UTF-8.
 std::size_t findInvalidUtf8(std::string_view text);
 
+// The UTF-8 form of UTF-16 text (`bytes`, little-endian unless
+// `bigEndian`), appended to `utf8`. On a surrogate without its pair, or an
+// odd byte at the end, returns the offset in `bytes` of that unit and leaves
+// `utf8` with what came before it; npos when all of it was read.
+std::size_t appendUtf16AsUtf8(std::string_view bytes, bool bigEndian, std::string& utf8);
+
 // Writes the UTF-8 form of a scalar value at `out` (room for four bytes) and
 // returns the end of what it wrote.
 char* putUtf8(char* out, char32_t character);

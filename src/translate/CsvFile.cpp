@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "text/Encoding.h"
+#include "text/Utf8.h"
 
 namespace krlist {
 namespace {
@@ -145,10 +146,11 @@ class CsvReader {
                                       text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8");
     }
     // Spreadsheets in locales that write decimal commas separate fields with
-    // semicolons; the header row, whose names hold neither, tells which.
-    const std::size_t separator = text_.find_first_of(",;\n");
-    if (separator != npos && text_[separator] == ';') {
-      delimiter_ = ';';
+    // semicolons, and their "Unicode Text" with tabs; the header row, whose
+    // names hold none of them, tells which.
+    const std::size_t separator = text_.find_first_of(",;\t\n");
+    if (separator != npos && text_[separator] != '\n') {
+      delimiter_ = text_[separator];
     }
 
     std::vector<std::string> fields;
@@ -380,7 +382,42 @@ std::string writeCsv(const TranslationFile& file) {
 }
 
 Expected<TranslationFile> readCsvEntries(std::string_view text, const EntrySink& take) {
-  return CsvReader(text, take).read();
+  // Besides UTF-8, what spreadsheets save: "Unicode Text" is UTF-16 with a
+  // byte-order mark, and "CSV" on a Japanese Windows is CP932, told from
+  // UTF-8 by not being UTF-8 (text in CP932 hardly ever is).
+  std::string converted;
+  std::string readAs;
+  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+    const std::size_t bad = appendUtf16AsUtf8(text.substr(2), text[0] == '\xFE', converted);
+    if (bad != npos) {
+      return translation::lineProblem(
+          1 + static_cast<std::size_t>(std::count(converted.begin(), converted.end(), '\n')),
+          "invalid UTF-16: a surrogate without its pair, or a byte left over at the end");
+    }
+    text = converted;
+    readAs = "UTF-16";
+  } else if (text.size() >= 2 && (text[0] == '\0' || text[1] == '\0')) {
+    return translation::lineProblem(1,
+                                    "the file looks like UTF-16 without a byte-order mark: save "
+                                    "it as CSV UTF-8, or as Unicode Text");
+  } else if (const std::size_t bad = findInvalidUtf8Text(
+                 text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text);
+             bad != npos) {
+    if (!decodeExactText(Encoding::Cp932, text, converted) ||
+        converted.find('\0') != std::string::npos) {
+      const std::size_t at = bad + (text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0);
+      return translation::lineProblem(
+          1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + at, '\n')),
+          text[at] == '\0' ? "U+0000 in the file" : "invalid UTF-8, and not CP932 either");
+    }
+    text = converted;
+    readAs = "CP932";
+  }
+  Expected<TranslationFile> file = CsvReader(text, take).read();
+  if (file) {
+    file->readAs = std::move(readAs);
+  }
+  return file;
 }
 
 Expected<TranslationFile> readCsv(std::string_view text) {

@@ -76,6 +76,9 @@ struct TranslationFile {
   std::string headerFields;
   std::string headerComment;
   std::vector<TranslationEntry> entries;  // in file order
+  // The text encoding of a CSV file that was not UTF-8 ("UTF-16", "CP932"),
+  // as a spreadsheet saved it, for a note; empty for UTF-8.
+  std::string readAs;
 };
 
 // Where entries go one at a time, as they are made or read, instead of into a

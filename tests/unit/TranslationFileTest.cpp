@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "text/Utf8.h"
 #include "translate/CsvFile.h"
 #include "translate/PoFile.h"
 
@@ -291,6 +292,37 @@ TEST(TranslationFileTest, CsvReadsWhatSpreadsheetsWrite) {
                                            "a.kr:00000030,b,,,UTF-8\n");
   EXPECT_EQ(cases.scriptEncoding, "utf-8");
   EXPECT_EQ(cases.entries.size(), 2u);
+
+  // What spreadsheets save besides: "Unicode Text", UTF-16 with tabs, and
+  // "CSV" on a Japanese Windows, CP932; both read as the same rows, and say
+  // how they were read.
+  const std::string rows = "location\tsource\ttarget\na.kr:0000001A\t\u306F\U0001F600\tyes\n";
+  std::string utf16 = "\xFF\xFE";
+  for (std::size_t at = 0; at < rows.size();) {
+    const char32_t character = nextCharacter(rows, at);
+    const auto unit = [&utf16](char32_t value) {
+      utf16 += static_cast<char>(value & 0xFF);
+      utf16 += static_cast<char>(value >> 8);
+    };
+    if (character > 0xFFFF) {
+      unit(0xD800 + ((character - 0x10000) >> 10));
+      unit(0xDC00 + ((character - 0x10000) & 0x3FF));
+    } else {
+      unit(character);
+    }
+  }
+  const TranslationFile unicodeText = readOrFail(readCsv, utf16);
+  EXPECT_EQ(unicodeText.readAs, "UTF-16");
+  ASSERT_EQ(unicodeText.entries.size(), 1u);
+  EXPECT_EQ(unicodeText.entries[0].source, "\u306F\U0001F600");
+  EXPECT_EQ(unicodeText.entries[0].target, "yes");
+  const TranslationFile japaneseWindows =
+      readOrFail(readCsv, "location,source,target\r\na.kr:0000001A,\x82\xCD,\x82\xA2\r\n");
+  EXPECT_EQ(japaneseWindows.readAs, "CP932");
+  ASSERT_EQ(japaneseWindows.entries.size(), 1u);
+  EXPECT_EQ(japaneseWindows.entries[0].source, "\u306F");
+  EXPECT_EQ(japaneseWindows.entries[0].target, "\u3044");
+  EXPECT_EQ(readOrFail(readCsv, rows).readAs, "");
 }
 
 struct Refusal {
@@ -339,22 +371,25 @@ TEST(TranslationFileTest, PoRefusesWithTheLine) {
 
 TEST(TranslationFileTest, CsvRefusesWithTheLine) {
   const std::string header = "location,source,target,context\n";
-  expectRefusals(readCsv, {
-                              {header + "a:00000001,\"a\n\nb,c,d\n", 2, "unbalanced quote"},
-                              {header + "a:00000001,\"a\"b,c,d\n", 2, "after the closing quote"},
-                              {header + "a:00000001,a,b\n", 2, "missing column"},
-                              {header + "a:00000001,\"\n\",b,c,d\n", 2, "extra column"},
-                              {"location,source,context\n", 1, "no column \"target\""},
-                              {header + "a:00000001,\xC0\xAF,b,c\n", 2, "invalid UTF-8"},
-                              {header + "a.kr,a,b,c\n", 2, "location"},
-                              {header + "a:00000001,a,,\n\na:00000001,b,,\n", 4, "first at line 2"},
-                              {"location,source,target,context,encoding\n"
-                               "a:00000001,a,,,utf-8\na:00000002,b,,,cp932\n",
-                               3, "a script has one encoding"},
-                              {"location,source,target,context,encoding\n"
-                               "a:00000001,a,,,UTF-8\na:00000002,b,,,cp932\n",
-                               3, "a script has one encoding"},
-                          });
+  expectRefusals(readCsv,
+                 {
+                     {header + "a:00000001,\"a\n\nb,c,d\n", 2, "unbalanced quote"},
+                     {header + "a:00000001,\"a\"b,c,d\n", 2, "after the closing quote"},
+                     {header + "a:00000001,a,b\n", 2, "missing column"},
+                     {header + "a:00000001,\"\n\",b,c,d\n", 2, "extra column"},
+                     {"location,source,context\n", 1, "no column \"target\""},
+                     {header + "a:00000001,\x81\x20,b,c\n", 2, "invalid UTF-8, and not CP932"},
+                     {std::string("l\0o\0", 4), 1, "UTF-16 without a byte-order mark"},
+                     {std::string("\xFF\xFEl\0\n\0\x00\xD8", 8), 2, "invalid UTF-16"},
+                     {header + "a.kr,a,b,c\n", 2, "location"},
+                     {header + "a:00000001,a,,\n\na:00000001,b,,\n", 4, "first at line 2"},
+                     {"location,source,target,context,encoding\n"
+                      "a:00000001,a,,,utf-8\na:00000002,b,,,cp932\n",
+                      3, "a script has one encoding"},
+                     {"location,source,target,context,encoding\n"
+                      "a:00000001,a,,,UTF-8\na:00000002,b,,,cp932\n",
+                      3, "a script has one encoding"},
+                 });
 }
 
 // Runs the gettext tools, where installed, on what writePo writes: msgfmt
