@@ -367,6 +367,13 @@ void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review
                scriptEncoding);
 }
 
+void appendCsvRow(std::string& out, std::initializer_list<std::string_view> fields) {
+  if (out.empty()) {
+    out = kByteOrderMark;
+  }
+  appendRecord(out, fields);
+}
+
 std::string writeCsv(const TranslationFile& file) {
   const bool review =
       std::any_of(file.entries.begin(), file.entries.end(), [](const TranslationEntry& entry) {

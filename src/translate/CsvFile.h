@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,6 +98,11 @@ class CsvRows {
   std::size_t line_ = 1;
   Problem error_;
 };
+
+// Appends a row of other tables kept as spreadsheets, written as writeCsv
+// writes its rows; the first row, appended to an empty `out`, starts with
+// the byte-order mark.
+void appendCsvRow(std::string& out, std::initializer_list<std::string_view> fields);
 
 // Whether a header row's field names a column: in any case, and with "_"
 // for a space as some tools write them ("translator_comments").
