@@ -68,11 +68,16 @@ bool planOneOutput(const Options& options, Plan& plan, const std::optional<fs::p
     job.output = output;
   }
   guardOutputs(plan);
+  // Every job has the one output: what is wrong with it is said once.
   bool failed = false;
+  std::set<std::string> said;
   for (const Job& job : plan.jobs) {
-    if (!job.failure.empty()) {
+    if (job.failure.empty()) {
+      continue;
+    }
+    failed = true;
+    if (said.insert(job.failure.substr(std::min(job.name.size(), job.failure.size()))).second) {
       std::fputs(job.failure.c_str(), stderr);
-      failed = true;
     }
   }
   if (plan.jobs.empty()) {
@@ -111,6 +116,10 @@ Expected<void> writeWhole(const fs::path& path, const std::string& text) {
     return Problem::about(pathToUtf8(path), "cannot write the file");
   }
   return output.commit();
+}
+
+std::string plural(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 // A PO Language ("pt_BR") as TMX names languages ("pt-BR").
@@ -193,10 +202,13 @@ int runMemory(const Options& options) {
     say(written.problem().describe());
     return 1;
   }
-  std::printf("%s: %zu units (%s to %s) from %zu translated entries of %zu files%s\n",
-              options.output->c_str(), units.size() - leftOut, languages.source.c_str(),
-              languages.target.c_str(), entries, files,
-              leftOut > 0 ? (", " + std::to_string(leftOut) + " left out").c_str() : "");
+  const std::string report =
+      *options.output + ": " + plural(units.size() - leftOut, "unit", "units") + " (" +
+      languages.source + " to " + languages.target + ") from " +
+      plural(entries, "translated entry", "translated entries") + " of " +
+      plural(files, "file", "files") +
+      (leftOut > 0 ? ", " + std::to_string(leftOut) + " left out" : "") + "\n";
+  std::fputs(report.c_str(), stdout);
   return 0;
 }
 
@@ -333,8 +345,9 @@ int runGlossary(const Options& options) {
     say(written.problem().describe());
     return 1;
   }
-  std::printf("%s: %zu names, %zu of them translated\n", options.output->c_str(), sorted.size(),
-              translated);
+  const std::string report = *options.output + ": " + plural(sorted.size(), "name", "names") +
+                             ", " + std::to_string(translated) + " of them translated\n";
+  std::fputs(report.c_str(), stdout);
   return 0;
 }
 
