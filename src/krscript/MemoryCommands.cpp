@@ -260,8 +260,9 @@ void gatherNames(const InstructionList& listing, Encoding encoding,
     }
     const std::string_view target = translations->target(*entry);
     auto& given = found->second.translations;
-    const auto same = std::find_if(given.begin(), given.end(),
-                                   [&](const auto& translation) { return translation.first == target; });
+    const auto same = std::find_if(given.begin(), given.end(), [&](const auto& translation) {
+      return translation.first == target;
+    });
     if (same == given.end()) {
       given.emplace_back(std::string(target), 1);
     } else {

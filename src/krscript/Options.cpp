@@ -154,9 +154,8 @@ constexpr CommandInfo kCommands[] = {
      "holding every distinct name the scripts define, its translation where TRANSLATIONS\n"
      "gives one (the one given most often), and how many references the scripts make to\n"
      "it, most referred first.\n"},
-    {Command::Memory, "memory", 2, 2, true,
-     kOutput | kLanguage | kSourceLanguage | kScriptRun, false,
-     "memory takes a script or folder and its translations",
+    {Command::Memory, "memory", 2, 2, true, kOutput | kLanguage | kSourceLanguage | kScriptRun,
+     false, "memory takes a script or folder and its translations",
      "Usage: krscript memory SCRIPT|DIR TRANSLATIONS -o game.tmx [--source-language ja] "
      "[--language LL] [-j N]\n"
      "                [--include GLOB] [--exclude GLOB]\n"
@@ -344,7 +343,8 @@ constexpr OptionInfo kOptions[] = {
        Options parsed;
        std::optional<std::string> error = setLanguage(parsed, word, value);
        options.sourceLanguage = parsed.language;
-       return error ? std::optional<std::string>(word + " needs a language code such as ja") : error;
+       return error ? std::optional<std::string>(word + " needs a language code such as ja")
+                    : error;
      }},
     {"--glossary", nullptr, kGlossary, Takes::Value, "a CSV file",
      [](Options& options, const std::string& word,

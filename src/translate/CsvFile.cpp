@@ -340,9 +340,6 @@ bool CsvRows::next(std::vector<std::string>& fields, std::size_t& recordLine) {
   }
 }
 
-
-
-
 std::string csvHeader(bool review, std::string_view scriptEncoding) {
   std::string out(kByteOrderMark);
   const auto& n = kColumnNames;

@@ -162,8 +162,8 @@ std::vector<const GlossaryTerm*> Glossary::missing(std::string_view source,
   std::vector<const GlossaryTerm*> found;
   std::string folded;  // the target, folded once one term is in the source
   for (const GlossaryTerm& term : terms_) {
-    const bool held = term.anywhere ? source.find(term.source) != npos
-                                    : holdsWholeWord(source, term.source);
+    const bool held =
+        term.anywhere ? source.find(term.source) != npos : holdsWholeWord(source, term.source);
     if (!held) {
       continue;
     }

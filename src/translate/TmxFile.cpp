@@ -285,7 +285,9 @@ class TmxReader {
     a = primary(a);
     b = primary(b);
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-      const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+      const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+      };
       return lower(x) == lower(y);
     });
   }
@@ -326,9 +328,8 @@ class TmxReader {
     }
     const Node* target = nullptr;
     for (const Node* variant : variants) {
-      if (variant != source && (target_.empty()
-                                    ? !sameLanguage(language(variant), language(source))
-                                    : sameLanguage(language(variant), target_))) {
+      if (variant != source && (target_.empty() ? !sameLanguage(language(variant), language(source))
+                                                : sameLanguage(language(variant), target_))) {
         target = variant;
         break;
       }
@@ -343,9 +344,10 @@ class TmxReader {
         appendText(*segment, *text);
       }
       if (const std::size_t bad = findInvalidUtf8Text(*text); bad != npos) {
-        return problem(lineOf(*variant), "a character reference makes " +
-                                             std::string((*text)[bad] == '\0' ? "U+0000" : "a surrogate") +
-                                             ", which no text holds");
+        return problem(lineOf(*variant),
+                       "a character reference makes " +
+                           std::string((*text)[bad] == '\0' ? "U+0000" : "a surrogate") +
+                           ", which no text holds");
       }
     }
     if (!read.source.empty() && !read.target.empty()) {

@@ -195,7 +195,8 @@ std::string build(std::string_view json, std::optional<krlist::Problem>& error) 
                                                   std::count(text.begin(), text.end(), '\r')) +
                        1;
     check(error.where.file == "fuzz.tmx", "a refusal names another file");
-    check(error.where.line >= 1 && error.where.line <= lines, "a refusal names no line of the file");
+    check(error.where.line >= 1 && error.where.line <= lines,
+          "a refusal names no line of the file");
     check(!error.message.empty(), "a refusal without a message");
     return;
   }
@@ -269,11 +270,12 @@ int writeSeeds(const std::filesystem::path& folder) {
   }
   const std::pair<const char*, std::string> seeds[] = {
       {"memory.tmx", krlist::writeTmx(units, {"ja", "es"}, "0", leftOut)},
-      {"deep.tmx", deep},{"script.json", dump(scriptBytes())},
-                                                       {"strings.po", krlist::writePo(po)},
-                                                       {"strings.csv", krlist::writeCsv(po)},
-                                                       {"translated.po", krlist::writePo(csv)},
-                                                       {"translated.csv", krlist::writeCsv(csv)}};
+      {"deep.tmx", deep},
+      {"script.json", dump(scriptBytes())},
+      {"strings.po", krlist::writePo(po)},
+      {"strings.csv", krlist::writeCsv(po)},
+      {"translated.po", krlist::writePo(csv)},
+      {"translated.csv", krlist::writeCsv(csv)}};
   for (const auto& [name, text] : seeds) {
     std::ofstream(folder / name, std::ios::binary) << text;
   }

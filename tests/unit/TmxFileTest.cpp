@@ -143,8 +143,8 @@ TEST(TmxFileTest, ReadsWhatPo2tmxWrites) {
   const std::string po = scratchPath("in.po");
   const std::string tmx = scratchPath("out.tmx");
   std::ofstream(po, std::ios::binary) << writePo(file);
-  ASSERT_EQ(std::system(("po2tmx --progress=none -l es --source-language=ja '" + po + "' '" +
-                         tmx + "' >/dev/null 2>&1")
+  ASSERT_EQ(std::system(("po2tmx --progress=none -l es --source-language=ja '" + po + "' '" + tmx +
+                         "' >/dev/null 2>&1")
                             .c_str()),
             0);
   std::ifstream stream(tmx, std::ios::binary);
@@ -202,8 +202,7 @@ TEST(TmxFileTest, RefusesWithTheLine) {
     ASSERT_FALSE(read);
     EXPECT_EQ(read.problem().where.file, "m.tmx");
     EXPECT_EQ(read.problem().where.line, bad.line);
-    EXPECT_NE(read.problem().message.find(bad.says), std::string::npos)
-        << read.problem().message;
+    EXPECT_NE(read.problem().message.find(bad.says), std::string::npos) << read.problem().message;
   }
 }
 
