@@ -190,25 +190,30 @@ class TmxReader {
       text_.remove_prefix(3);
     }
     // XML reads every line end as a line feed; a carriage return in a text
-    // is written as a reference (&#13;), which the parser then puts in. This
-    // copy, unlike the one the parser works in, keeps the lines for messages.
-    lines_.reserve(text_.size());
+    // is written as a reference (&#13;), which the parser then puts in. The
+    // parser works in a copy of this text; this one, which it leaves whole,
+    // keeps the lines for messages.
+    normalized_.reserve(text_.size());
     for (std::size_t at = 0; at < text_.size(); ++at) {
       if (text_[at] != '\r') {
-        lines_ += text_[at];
+        normalized_ += text_[at];
       } else if (at + 1 == text_.size() || text_[at + 1] != '\n') {
-        lines_ += '\n';
+        normalized_ += '\n';
       }
     }
-    if (const std::size_t bad = findInvalidUtf8Text(lines_); bad != npos) {
-      return problem(lineAt(bad), lines_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8");
+    for (std::size_t at = normalized_.find('\n'); at != npos; at = normalized_.find('\n', at + 1)) {
+      lineEnds_.push_back(at);
     }
-    if (const std::size_t deep = tooDeep(lines_); deep != npos) {
+    if (const std::size_t bad = findInvalidUtf8Text(normalized_); bad != npos) {
+      return problem(lineAt(bad),
+                     normalized_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8");
+    }
+    if (const std::size_t deep = tooDeep(normalized_); deep != npos) {
       return problem(lineAt(deep), "elements nested deeper than " + std::to_string(kDeepest) +
                                        " levels: this is no TMX file");
     }
     // The parser works in place, ending each name and value with a NUL.
-    buffer_.assign(lines_.begin(), lines_.end());
+    buffer_.assign(normalized_.begin(), normalized_.end());
     buffer_.push_back('\0');
     xml::xml_document<char> document;
     try {
@@ -250,9 +255,12 @@ class TmxReader {
     return problem;
   }
 
+  // The line feeds before `offset`, found among those of the file: a file of
+  // many units names the line of each.
   std::size_t lineAt(std::size_t offset) const {
-    const std::string_view before = std::string_view(lines_).substr(0, offset);
-    return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    return 1 +
+           static_cast<std::size_t>(std::lower_bound(lineEnds_.begin(), lineEnds_.end(), offset) -
+                                    lineEnds_.begin());
   }
 
   // The parser keeps names in the buffer, where they were read.
@@ -359,7 +367,8 @@ class TmxReader {
   std::string_view text_;
   const std::string& name_;
   std::string_view target_;
-  std::string lines_;
+  std::string normalized_;
+  std::vector<std::size_t> lineEnds_;  // where each line feed of normalized_ lies
   std::vector<char> buffer_;
 };
 

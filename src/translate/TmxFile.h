@@ -45,18 +45,15 @@ bool fitsTmx(std::string_view text);
 // write. The source of a unit is its variant in the language of the <tu>'s
 // srclang, or else the header's (matched by primary language, in any case:
 // "ja" is "JA-JP"), or the first variant when none is in that language or
-// srclang is "*all*"; its
-// target the variant in `targetLanguage` when given, or else the first
-// other variant. TMX 1.1's lang is taken as xml:lang. The inline elements of
-// a <seg> (<ph>, <bpt>, <ept>, <it>, <hi>, <ut>, <sub>) are taken as the
-// text they hold, in place: what a tool wrote as a placeholder's code stays
-// in the text. <prop>, <note> and everything else outside the <seg>s is
-// ignored; a unit with no source or no target, or with either empty, is
-// passed over. Refuses, naming `name` and the line, a file that is not
-// well-formed XML (a closing tag that does not match, a tag never closed),
-// that is not UTF-8 (a UTF-16 one is told so), whose root is not <tmx>,
-// that has no header srclang, or whose elements nest deeper than any TMX
-// does.
+// srclang is "*all*"; its target the variant in `targetLanguage` when
+// given, or else the first variant in another language. TMX 1.1's lang is taken as xml:lang. The
+// inline elements of a <seg> (<ph>, <bpt>, <ept>, <it>, <hi>, <ut>, <sub>) are taken as the text
+// they hold, in place: what a tool wrote as a placeholder's code stays in the text. <prop>, <note>
+// and everything else outside the <seg>s is ignored; a unit with no source or no target, or with
+// either empty, is passed over. Refuses, naming `name` and the line, a file that is not well-formed
+// XML (a closing tag that does not match, a tag never closed), that is not UTF-8 (a UTF-16 one is
+// told so), whose root is not <tmx>, that has no header srclang, or whose elements nest deeper than
+// any TMX does.
 Expected<std::vector<MemoryUnit>> readTmx(std::string_view text, const std::string& name,
                                           std::string_view targetLanguage = {});
 
