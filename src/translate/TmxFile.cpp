@@ -58,13 +58,6 @@ void appendVariant(std::string& out, std::string_view language, std::string_view
   out += "      <tuv xml:lang=\"";
   appendEscaped(out, language);
   out += "\"><seg>";
-  // The parser drops white space that ends where a tag starts, as it does
-  // between elements: a text of white space alone starts with a reference,
-  // which it keeps.
-  if (!text.empty() && (text[0] == ' ' || text[0] == '\t' || text[0] == '\n')) {
-    out += text[0] == ' ' ? "&#32;" : text[0] == '\t' ? "&#9;" : "&#10;";
-    text.remove_prefix(1);
-  }
   appendEscaped(out, text);
   out += "</seg></tuv>\n";
 }
@@ -301,6 +294,7 @@ class TmxReader {
   }
 
   // The text of a <seg>, inline elements taken as the text they hold.
+  // Its text nodes, white space alone among them, in document order.
   static void appendText(const Node& node, std::string& out) {
     for (const Node* child = node.first_node(); child != nullptr; child = child->next_sibling()) {
       if (child->type() == xml::node_data || child->type() == xml::node_cdata) {

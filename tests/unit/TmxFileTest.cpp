@@ -93,7 +93,8 @@ TEST(TmxFileTest, ReadsWhatOtherToolsWrite) {
       "      <tuv lang=\"EN-GB\" creationid=\"t\">\r\n"
       "        <seg>Hello, <ph x=\"1\">&lt;b/&gt;</ph>%name%.</seg>\r\n"
       "      </tuv>\r\n"
-      "      <tuv xml:lang=\"es\"><seg>Hola, %name%.</seg></tuv>\r\n"
+      "      <tuv xml:lang=\"es\"><seg> <ph>{1}</ph> <ph>{2}</ph>\r\n<hi>Hola</hi>, %name%."
+      "</seg></tuv>\r\n"
       "    </tu>\r\n"
       "    <tu srclang=\"en\"><tuv xml:lang=\"es\"><seg>Sí</seg></tuv>"
       "<tuv xml:lang=\"en\"><seg>Yes</seg></tuv></tu>\r\n"
@@ -113,7 +114,7 @@ TEST(TmxFileTest, ReadsWhatOtherToolsWrite) {
   EXPECT_EQ(read[2].target, "a <b> c");
   const std::vector<MemoryUnit> spanish = readOrFail(tmx, "es-ES");
   ASSERT_EQ(spanish.size(), 2u);
-  EXPECT_EQ(spanish[0].target, "Hola, %name%.");
+  EXPECT_EQ(spanish[0].target, " {1} {2}\nHola, %name%.");
   EXPECT_EQ(spanish[1].target, "Sí");
 }
 
