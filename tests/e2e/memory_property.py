@@ -14,8 +14,8 @@ Japanese and in Latin letters.
 - `memory` writes, as translate-toolkit's own TMX reader reads it, one unit
   for each distinct source and translation, in the run's order.
 
-The TMX part is skipped without translate-toolkit (po2tmx); the rest always
-runs.
+The memory is not checked without translate-toolkit (po2tmx); lint always
+is.
 """
 
 import argparse
