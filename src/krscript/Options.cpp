@@ -94,16 +94,19 @@ constexpr CommandInfo kCommands[] = {
     {Command::Inject, "inject", 2, 2, true,
      kOutput | kWrap | kNoWrap | kSubstitute | kEncoding | kScriptRun, false,
      "inject takes a script or folder and its translations",
-     "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [--wrap N] [--substitute TABLE] "
-     "[-j N] [--fail-fast]\n"
-     "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB]\n"
+     "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [--wrap N|--no-wrap] "
+     "[--substitute TABLE] [-j N] [--fail-fast]\n"
+     "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB] "
+     "[--profile FILE]\n"
      "Writes each script with the translated strings of its translation file put in;\n"
      "untranslated and fuzzy entries keep the original bytes. A file with stale entries\n"
-     "or characters the encoding cannot hold is refused, every such entry named. The\n"
-     "translations are encoded as the file records; --encoding is for a CSV file that\n"
-     "records none.\n"
+     "or characters the encoding cannot hold (or the box's font has no glyph for) is\n"
+     "refused, every such entry named. The translations are encoded as the file records;\n"
+     "--encoding is for a CSV file that records none.\n"
      "--substitute TABLE replaces characters first (a UTF-8 file, CHARACTER<TAB>REPLACEMENT\n"
-     "a line, # for comments); --wrap N then breaks lines wider than N cells.\n"},
+     "a line, # for comments); --wrap N then breaks lines wider than N cells, or N pixels\n"
+     "when the profile's [box] gives a font. With a [box], every translation is wrapped\n"
+     "to it; --no-wrap keeps the translator's own line breaks.\n"},
     {Command::Update, "update", 2, 2, true,
      kOutput | kSimilarity | kLanguage | kEncoding | kScriptRun, false,
      "update takes a script or folder and its old translations",
@@ -121,14 +124,15 @@ constexpr CommandInfo kCommands[] = {
      kWidth | kWrap | kNoWrap | kLines | kSubstitute | kReportFormat | kEncoding | kJobs |
          kInclude | kExclude | kProfile | kGlossary,
      false, "lint takes a script or folder and its translations",
-     "Usage: krscript lint SCRIPT|DIR TRANSLATIONS [--width N] [--wrap N] [--lines N] "
-     "[--substitute TABLE] [--format text|json] [-j N]\n"
+     "Usage: krscript lint SCRIPT|DIR TRANSLATIONS [--width N] [--wrap N|--no-wrap] "
+     "[--lines N] [--substitute TABLE] [--format text|json] [-j N]\n"
      "                [--glossary FILE] [--encoding auto|utf-8|cp932] [--include GLOB] "
-     "[--exclude GLOB]\n"
+     "[--exclude GLOB] [--profile FILE]\n"
      "Checks translations against their scripts and writes nothing. Errors: stale (the\n"
      "source is not the script's text), unencodable (a character the encoding cannot\n"
-     "hold). Warnings: width (a line wider than --width cells), lines (more than --lines\n"
-     "lines, after --wrap), markers (placeholders differ), whitespace (leading or\n"
+     "hold), glyph (one the box's font has none for). Warnings: width (a line wider than\n"
+     "--width cells, or the box's width in pixels), lines (more than --lines lines or the\n"
+     "box's, after --wrap), markers (placeholders differ), whitespace (leading or\n"
      "trailing spaces differ), inconsistent (the same source translated otherwise\n"
      "elsewhere in the run, each other translation named with a FILE:LINE), glossary (the\n"
      "source holds a term of --glossary FILE, a CSV with the columns source,target, and\n"
@@ -569,6 +573,8 @@ std::string usage(Command command) {
          "Folders: every file under DIR, or those --include GLOB names and no --exclude GLOB\n"
          "names (as in .gitignore), -j N at once (default: one per core), --fail-fast to\n"
          "stop at the first failure. Exit status: 0 all done, 1 a file failed, 2 usage.\n"
+         "The game's profile, the krscript.toml beside the scripts or above them (or\n"
+         "--profile FILE), gives options the command line does not.\n"
          "krscript COMMAND --help for more; krscript --version.\n";
 }
 

@@ -61,6 +61,10 @@ struct Options {
   // run takes (batch/PathFilter.h).
   std::vector<std::string> include;
   std::vector<std::string> exclude;
+  // Where the patterns are written from, when a profile above the run's
+  // folder gave them: that folder relative to the profile's ('/' between
+  // names); empty when they are relative to the run's folder.
+  std::string patternBase;
   // --profile: the game's profile to take instead of the krscript.toml found
   // beside the scripts or above them.
   std::optional<std::string> profileFile;

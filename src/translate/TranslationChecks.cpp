@@ -119,6 +119,27 @@ void quoteTranslation(std::string_view translation, std::string& message) {
   message.insert(0, quoted);
 }
 
+namespace {
+
+// Hands `visit` each character of `text` that `encoding` cannot hold, in
+// order: encodeText stops at the first, so each search goes on after it.
+template <typename Visit>
+void forEachUnencodable(std::string_view text, Encoding encoding, Visit visit) {
+  std::string encoded;
+  for (std::size_t from = 0; from < text.size();) {
+    encoded.clear();
+    const auto bad = encodeText(encoding, text.substr(from), encoded);
+    if (!bad) {
+      return;
+    }
+    visit(bad->character);
+    from += bad->offset;
+    (void)nextCharacter(text, from);
+  }
+}
+
+}  // namespace
+
 void checkEncodable(std::string_view target, Encoding encoding, const Substitutions* substitutions,
                     const Location& where, std::vector<EntryProblem>& problems) {
   if (substitutions == nullptr || substitutions->empty()) {
@@ -139,42 +160,24 @@ void checkEncodable(std::string_view target, Encoding encoding, const Substituti
       checkEncodable(target.substr(start, next - start), encoding, where, problems);
       continue;
     }
-    const std::string_view text = replacement->text;
-    for (std::size_t from = 0; from < text.size();) {
-      encoded.clear();
-      const auto bad = encodeText(encoding, text.substr(from), encoded);
-      if (!bad) {
-        break;
-      }
+    forEachUnencodable(replacement->text, encoding, [&](char32_t bad) {
       problems.push_back(
           {Check::Unencodable,
            at(where, "the substitution table's line " + substitutions->placeOf(*replacement) +
-                         " puts " + describeCharacter(bad->character) + " in place of " +
+                         " puts " + describeCharacter(bad) + " in place of " +
                          describeCharacter(character) + ", which " +
                          std::string(encodingName(encoding)) + " cannot hold")});
-      from += bad->offset;
-      (void)nextCharacter(text, from);
-    }
+    });
   }
 }
 
 void checkEncodable(std::string_view text, Encoding encoding, const Location& where,
                     std::vector<EntryProblem>& problems) {
-  std::string encoded;
-  // encodeText stops at the first character it cannot hold: go on after it.
-  for (std::size_t from = 0; from < text.size();) {
-    encoded.clear();
-    const auto bad = encodeText(encoding, text.substr(from), encoded);
-    if (!bad) {
-      break;
-    }
-    problems.push_back(
-        {Check::Unencodable,
-         at(where, "the translation holds " + describeCharacter(bad->character) + ", which " +
-                       std::string(encodingName(encoding)) + " cannot hold")});
-    from += bad->offset;
-    (void)nextCharacter(text, from);
-  }
+  forEachUnencodable(text, encoding, [&](char32_t bad) {
+    problems.push_back({Check::Unencodable,
+                        at(where, "the translation holds " + describeCharacter(bad) + ", which " +
+                                      std::string(encodingName(encoding)) + " cannot hold")});
+  });
 }
 
 void checkPresentation(std::string_view source, std::string_view fitted, Encoding encoding,
