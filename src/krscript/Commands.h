@@ -18,6 +18,8 @@ int runUpdate(const Options& options);
 // 1 when any translation has an error, 0 otherwise.
 int runLint(const Options& options);
 int runHtml(const Options& options);
+int runGlossary(const Options& options);
+int runMemory(const Options& options);
 
 // A command's jobs and how each runs, for drop mode, which plans every
 // dropped path before it runs any (runPlan runs them).

@@ -1,20 +1,24 @@
 // krscript lint: every problem of every translation file of a run, in the
 // form compilers use, or as one JSON document; nothing is written.
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "batch/FolderRun.h"
+#include "format/OpcodeTable.h"
 #include "io/Files.h"
 #include "krscript/Commands.h"
 #include "krscript/ProfileOptions.h"
 #include "krscript/Scripts.h"
 #include "krscript/TranslationInput.h"
 #include "text/Cells.h"
+#include "translate/Glossary.h"
 #include "translate/ScriptStrings.h"
 
 namespace krlist {
@@ -32,9 +36,20 @@ struct Finding {
   std::string_view check = "file";
 };
 
+// A translated entry (not fuzzy, not stale) of a file, for the checks
+// that look at the whole run: its place among the file's entries, and
+// whether its string is a name definition.
+struct Translated {
+  std::size_t entry = 0;
+  bool name = false;
+};
+
 struct FileLint {
   std::vector<Finding> findings;
   TranslationCounts counts;
+  std::string name;  // of the translation file
+  Translations translations;
+  std::vector<Translated> translated;  // in file order
 };
 
 FileLint lintFile(const Job& job, const RunEncoding& run, const Options& options,
@@ -65,9 +80,23 @@ FileLint lintFile(const Job& job, const RunEncoding& run, const Options& options
   if (Expected<void> same = script.bytes.unchanged(job.name); !same) {
     Finding finding;
     finding.problem = same.problem();
-    return {{std::move(finding)}, {}};
+    FileLint changed;
+    changed.findings.push_back(std::move(finding));
+    return changed;
   }
   const std::string name = pathToUtf8(translationsPath);
+  std::vector<EntryProblem> stale;  // reported above already
+  matchEntries(
+      listing, translations, *encoding,
+      [&](const Instruction& instruction, const Translations::Entry* entry) {
+        if (entry != nullptr && !entry->fuzzy && !translations.target(*entry).empty()) {
+          lint.translated.push_back({static_cast<std::size_t>(entry - translations.entries.data()),
+                                     instruction.opcode() == kNameDefinition});
+        }
+      },
+      stale);
+  lint.name = name;
+  lint.translations = std::move(translations);
   for (EntryProblem& found : problems) {
     found.problem.where.file = name;
     Finding finding;
@@ -124,6 +153,101 @@ std::string plural(std::size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+// A text quoted in a message: its first line, cut as quoteTranslation cuts.
+std::string quotedText(std::string_view text) {
+  std::string quote;
+  quoteTranslation(text, quote);
+  return quote.empty() ? "\"\"" : quote.substr(0, quote.size() - 2);
+}
+
+// A warning about `entry`, named by its translation's line and its string's
+// offset, as the entry checks name theirs.
+void addWarning(FileLint& file, const Translations::Entry& entry, std::string_view check,
+                std::string message) {
+  Finding finding;
+  finding.problem.where.file = file.name;
+  finding.problem.where.line = entry.line;
+  finding.problem.where.offset = entry.offset;
+  finding.problem.message = std::move(message);
+  finding.error = false;
+  finding.check = check;
+  file.findings.push_back(std::move(finding));
+}
+
+// glossary: a translated entry whose source holds a term whose target its
+// translation lacks.
+void checkGlossary(const Glossary& glossary, std::vector<FileLint>& files) {
+  for (FileLint& file : files) {
+    for (const Translated& translated : file.translated) {
+      const Translations::Entry& entry = file.translations.entries[translated.entry];
+      const std::string_view target = file.translations.target(entry);
+      for (const GlossaryTerm* term : glossary.missing(file.translations.source(entry), target)) {
+        std::string message = "the source holds " + quotedText(term->source) + ", which " +
+                              glossary.placeOf(*term) + " translates " + quotedText(term->target) +
+                              ", and the translation does not";
+        quoteTranslation(target, message);
+        addWarning(file, entry, "glossary", std::move(message));
+      }
+    }
+  }
+}
+
+// inconsistent: a translated entry whose source is translated otherwise
+// elsewhere in the run. Each other translation is named with the first place
+// it is given, in the run's order; a few are named, and the rest counted.
+void checkConsistency(std::vector<FileLint>& files) {
+  struct Place {
+    std::size_t file;
+    const Translated* translated;
+  };
+  std::unordered_map<std::string_view, std::vector<Place>> bySource;
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    for (const Translated& translated : files[f].translated) {
+      const Translations::Entry& entry = files[f].translations.entries[translated.entry];
+      bySource[files[f].translations.source(entry)].push_back({f, &translated});
+    }
+  }
+  constexpr std::size_t kNamed = 3;
+  const auto targetOf = [&files](const Place& place) {
+    const Translations& translations = files[place.file].translations;
+    return translations.target(translations.entries[place.translated->entry]);
+  };
+  for (const auto& [source, places] : bySource) {
+    // Each translation given, with the first place that gives it.
+    std::vector<const Place*> firsts;
+    for (const Place& place : places) {
+      if (std::none_of(firsts.begin(), firsts.end(),
+                       [&](const Place* first) { return targetOf(*first) == targetOf(place); })) {
+        firsts.push_back(&place);
+      }
+    }
+    if (firsts.size() < 2) {
+      continue;
+    }
+    for (const Place& place : places) {
+      const std::string_view target = targetOf(place);
+      std::string others;
+      std::size_t named = 0;
+      for (const Place* first : firsts) {
+        if (targetOf(*first) == target || ++named > kNamed) {
+          continue;
+        }
+        const Translations& translations = files[first->file].translations;
+        others += (named == 1 ? " " : ", ") + quotedText(targetOf(*first)) + " (" +
+                  files[first->file].name + ":" +
+                  std::to_string(translations.entries[first->translated->entry].line) + ")";
+      }
+      if (named > kNamed) {
+        others += " and " + std::to_string(named - kNamed) + " more";
+      }
+      FileLint& file = files[place.file];
+      addWarning(file, file.translations.entries[place.translated->entry], "inconsistent",
+                 std::string(place.translated->name ? "name " : "") + quotedText(source) +
+                     " is translated " + quotedText(target) + " here, and elsewhere" + others);
+    }
+  }
+}
+
 }  // namespace
 
 int runLint(const Options& options) {
@@ -137,6 +261,17 @@ int runLint(const Options& options) {
   TextFit fit{substitutions ? &*substitutions : nullptr, options.noWrap ? 0 : options.wrap, {}};
   if (!boxes.empty()) {
     fit.boxFor = [&boxes](std::uint8_t opcode) { return boxes.boxFor(opcode); };
+  }
+  std::optional<Glossary> glossary;
+  if (options.glossary) {
+    const Expected<std::string> text = readFile(pathFromUtf8(*options.glossary));
+    Expected<Glossary> read =
+        text ? Glossary::read(*text, *options.glossary) : Expected<Glossary>(text.problem());
+    if (!read) {
+      std::fprintf(stderr, "krscript: %s\n", visibleText(read.problem().describe()).c_str());
+      return 1;
+    }
+    glossary = std::move(*read);
   }
   Plan plan = planJobs(options, options.inputs[0],
                        [](const fs::path&) { return std::optional<fs::path>(fs::path()); });
@@ -177,6 +312,17 @@ int runLint(const Options& options) {
         return JobResult{};
       },
       runOptions);
+  checkConsistency(files);
+  if (glossary) {
+    checkGlossary(*glossary, files);
+  }
+  // The run's findings among each file's own, by line.
+  for (FileLint& file : files) {
+    std::stable_sort(file.findings.begin(), file.findings.end(),
+                     [](const Finding& a, const Finding& b) {
+                       return a.problem.where.line < b.problem.where.line;
+                     });
+  }
 
   TranslationCounts counts;
   std::size_t errors = 0;

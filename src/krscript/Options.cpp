@@ -35,6 +35,8 @@ enum Option : unsigned {
   kProfile = 1u << 15,
   kNoWrap = 1u << 16,
   kKeepGoing = 1u << 20,
+  kGlossary = 1u << 17,
+  kSourceLanguage = 1u << 18,
   kEveryCommand = 1u << 14,  // --help, --version
 };
 
@@ -123,18 +125,23 @@ constexpr CommandInfo kCommands[] = {
      "obsolete. Nothing is written unless every old file and script can be read.\n"},
     {Command::Lint, "lint", 2, 2, false,
      kWidth | kWrap | kNoWrap | kLines | kSubstitute | kReportFormat | kEncoding | kJobs |
-         kInclude | kExclude | kProfile,
+         kInclude | kExclude | kProfile | kGlossary,
      false, "lint takes a script or folder and its translations",
      "Usage: krscript lint SCRIPT|DIR TRANSLATIONS [--width N] [--wrap N|--no-wrap] "
      "[--lines N] [--substitute TABLE] [--format text|json] [-j N]\n"
-     "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB] "
-     "[--profile FILE]\n"
+     "                [--glossary FILE] [--encoding auto|utf-8|cp932] [--include GLOB] "
+     "[--exclude GLOB] [--profile FILE]\n"
      "Checks translations against their scripts and writes nothing. Errors: stale (the\n"
      "source is not the script's text), unencodable (a character the encoding cannot\n"
      "hold), glyph (one the box's font has none for). Warnings: width (a line wider than\n"
      "--width cells, or the box's width in pixels), lines (more than --lines lines or the\n"
      "box's, after --wrap), markers (placeholders differ), whitespace (leading or\n"
-     "trailing spaces differ). Exit status 1 when there is an error.\n"},
+     "trailing spaces differ), inconsistent (the same source translated otherwise\n"
+     "elsewhere in the run, each other translation named with a FILE:LINE), glossary (the\n"
+     "source holds a term of --glossary FILE, a CSV with the columns source,target, and\n"
+     "the translation lacks its target, in any case; a term in Japanese or Chinese\n"
+     "characters is found anywhere, any other as a whole word). Exit status 1 when there\n"
+     "is an error.\n"},
     {Command::Html, "html", 1, 2, true, kOutput | kEncoding | kScriptRun, false,
      "html takes a script or folder and, if any, its translations",
      "Usage: krscript html SCRIPT|DIR [TRANSLATIONS] -o SITE [--encoding auto|utf-8|cp932] "
@@ -149,6 +156,25 @@ constexpr CommandInfo kCommands[] = {
      "the previous source, the translator's comment and who speaks beside each.\n"
      "With the profile's [box], each string is drawn in a box as the game draws it:\n"
      "its font and width, the lines inject makes, overflowing lines marked.\n"},
+    {Command::Glossary, "glossary", 1, 2, true, kOutput | kEncoding | kScriptRun, false,
+     "glossary takes a script or folder and, if any, its translations",
+     "Usage: krscript glossary SCRIPT|DIR [TRANSLATIONS] -o names.csv [--encoding "
+     "auto|utf-8|cp932] [-j N]\n"
+     "                [--include GLOB] [--exclude GLOB]\n"
+     "Starts a glossary, for lint --glossary: a CSV with the columns source,target,references\n"
+     "holding every distinct name the scripts define, its translation where TRANSLATIONS\n"
+     "gives one (the one given most often), and how many references the scripts make to\n"
+     "it, most referred first.\n"},
+    {Command::Memory, "memory", 2, 2, true, kOutput | kLanguage | kSourceLanguage | kScriptRun,
+     false, "memory takes a script or folder and its translations",
+     "Usage: krscript memory SCRIPT|DIR TRANSLATIONS -o game.tmx [--source-language ja] "
+     "[--language LL] [-j N]\n"
+     "                [--include GLOB] [--exclude GLOB]\n"
+     "Writes the translations as a translation memory, TMX 1.4b, for other translation\n"
+     "tools: one unit for each distinct source and translation of the translated entries\n"
+     "(not fuzzy, not obsolete). The sources are in --source-language (default ja); the\n"
+     "translations in the files' Language, or --language when they give none. A text with\n"
+     "a control character XML cannot carry is left out, and said.\n"},
     {Command::Init, "init", 1, 1, false, 0, false, "init takes one folder",
      "Usage: krscript init DIR\n"
      "Writes DIR/krscript.toml, the game's profile, with what the scripts in DIR tell\n"
@@ -322,6 +348,24 @@ constexpr OptionInfo kOptions[] = {
      }},
     {"--language", nullptr, kLanguage, Takes::Value, "a language code such as es or pt_BR",
      setLanguage},
+    {"--source-language", nullptr, kSourceLanguage, Takes::Value,
+     "a language code such as ja or zh_TW",
+     [](Options& options, const std::string& word, const std::string& value) {
+       Options parsed;
+       std::optional<std::string> error = setLanguage(parsed, word, value);
+       options.sourceLanguage = parsed.language;
+       return error ? std::optional<std::string>(word + " needs a language code such as ja")
+                    : error;
+     }},
+    {"--glossary", nullptr, kGlossary, Takes::Value, "a CSV file",
+     [](Options& options, const std::string& word,
+        const std::string& value) -> std::optional<std::string> {
+       if (value.empty()) {
+         return word + " needs a path, not an empty one";
+       }
+       options.glossary = value;
+       return std::nullopt;
+     }},
     {"--similarity", nullptr, kSimilarity, Takes::Value, "a number from 0 to 1", setSimilarity},
     {"--jobs", "-j", kJobs, Takes::Value, "a number of files at once, 1 to 256", setJobs},
     {"--fail-fast", nullptr, kFailFast, Takes::Nothing, nullptr,
@@ -533,6 +577,8 @@ std::string usage(Command command) {
          "  lint SCRIPT|DIR TRANSLATIONS [--width N]                translations checked\n"
          "  html SCRIPT|DIR [TRANSLATIONS] -o SITE                  pages for a browser\n"
          "  init DIR                                                a profile, krscript.toml\n"
+         "  glossary SCRIPT|DIR [TRANSLATIONS] -o names.csv         the names, for a glossary\n"
+         "  memory SCRIPT|DIR TRANSLATIONS -o game.tmx              a translation memory (TMX)\n"
          "PATH... with no command, as when files are dropped onto the program: each output\n"
          "goes beside its path (x.kr to x.kr.json, DIR to DIR-json, x.kr.json to x.kr, or\n"
          "to x.new.kr when x.kr exists), and the program waits for Enter at the end.\n"

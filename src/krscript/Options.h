@@ -15,7 +15,21 @@ struct Profile;
 // What krscript is asked to do. `None` is a command line with --help or
 // --version alone; `Drop` stands for paths dropped onto the program with no
 // command (krscript/Drop.h).
-enum class Command { None, Dump, Build, Check, Extract, Inject, Update, Lint, Html, Init, Drop };
+enum class Command {
+  None,
+  Dump,
+  Build,
+  Check,
+  Extract,
+  Inject,
+  Update,
+  Lint,
+  Html,
+  Init,
+  Glossary,
+  Memory,
+  Drop
+};
 
 // The kind of translation file `extract` writes.
 enum class TranslationFormat { Po, Csv };
@@ -39,6 +53,8 @@ struct Options {
   std::optional<std::string> substitute;             // --substitute, for inject and lint
   double similarity = 0.6;                           // --similarity, for update
   std::string language;                              // --language, for extract and update
+  std::optional<std::string> glossary;               // --glossary, for lint
+  std::string sourceLanguage;                        // --source-language, for memory; empty: ja
   unsigned jobs = 0;                                 // -j; 0 for one per core
   bool failFast = false;                             // --fail-fast
   // --include and --exclude, in the order given: which files of a folder a

@@ -35,6 +35,8 @@ bool takesProfile(Command command) {
     case Command::Update:
     case Command::Lint:
     case Command::Html:
+    case Command::Glossary:
+    case Command::Memory:
       return true;
     default:
       return false;
@@ -143,6 +145,12 @@ bool applyProfile(Options& options) {
        options.command == Command::Html)) {
     options.substitute = pathToUtf8(*profile->substitute);
   }
+  if (!options.glossary && profile->glossary && options.command == Command::Lint) {
+    options.glossary = pathToUtf8(*profile->glossary);
+  }
+  if (options.sourceLanguage.empty() && profile->sourceLanguage) {
+    options.sourceLanguage = *profile->sourceLanguage;
+  }
   options.profile = std::move(profile);
   return true;
 }
@@ -156,6 +164,9 @@ std::vector<fs::path> profileFiles(const Options& options) {
   files.push_back(profile->file);
   if (profile->substitute) {
     files.push_back(*profile->substitute);
+  }
+  if (profile->glossary) {
+    files.push_back(*profile->glossary);
   }
   const auto addBox = [&files](const TextBox& box) {
     for (const fs::path* face : {&box.font, &box.widths}) {
@@ -338,7 +349,9 @@ int runInit(const Options& options) {
   }
   text +=
       "# The language translated into, for the PO header's Language.\n"
-      "# language = \"en\"\n\n";
+      "# language = \"en\"\n\n"
+      "# The language of the scripts' texts, for a translation memory (memory).\n"
+      "# source-language = \"ja\"\n\n";
   text += "# The files of a folder run, as --include and --exclude take them.\n";
   if (!patterns.empty()) {
     text += "include = [";
@@ -355,6 +368,8 @@ int runInit(const Options& options) {
       "# exclude = [\"**/test_*\"]\n\n"
       "# A table of characters to replace in translations, as --substitute takes.\n"
       "# substitute = \"subst.txt\"\n\n"
+      "# Terms lint checks the translations keep: a CSV with the columns source,target.\n"
+      "# glossary = \"names.csv\"\n\n"
       "# The text box most strings are drawn in: inject wraps translations to it\n"
       "# and lint checks them against it.\n"
       "# [box]\n"

@@ -87,6 +87,10 @@ int main(int argc, char** argv) {
       return krlist::runHtml(options);
     case krlist::Command::Check:
       return krlist::runCheck(options);
+    case krlist::Command::Glossary:
+      return krlist::runGlossary(options);
+    case krlist::Command::Memory:
+      return krlist::runMemory(options);
     case krlist::Command::Init:
       return krlist::runInit(options);
     case krlist::Command::None:

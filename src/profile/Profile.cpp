@@ -211,14 +211,22 @@ class ProfileReader {
         if (!readPath(key, node, profile.substitute.emplace())) {
           return false;
         }
+      } else if (name == "glossary") {
+        if (!readPath(key, node, profile.glossary.emplace())) {
+          return false;
+        }
+      } else if (name == "source-language") {
+        if (!readText(key, node, profile.sourceLanguage.emplace())) {
+          return false;
+        }
       } else if (name == "box") {
         if (!readBoxes(key, node, profile)) {
           return false;
         }
       } else {
         return refuse(key.source(), "unknown key `" + std::string(name) +
-                                        "`: a profile has encoding, language, include, exclude, "
-                                        "substitute and [box]");
+                                        "`: a profile has encoding, language, source-language, "
+                                        "include, exclude, substitute, glossary and [box]");
       }
     }
     return true;

@@ -24,6 +24,8 @@ namespace krlist {
 //   include = ["scenario/**"]     # the files of a folder run (patterns as
 //   exclude = ["**/test_*"]       #   the command line's --include, --exclude)
 //   substitute = "subst.txt"      # a table of characters to replace
+//   glossary = "names.csv"        # terms lint checks translations keep
+//   source-language = "ja"        # the language of the scripts' texts
 //
 //   [box]                         # the text box most strings are drawn in
 //   font = "fonts/game.ttf"       # a TrueType or OpenType font or collection,
@@ -75,6 +77,8 @@ struct Profile {
   std::vector<std::string> include;
   std::vector<std::string> exclude;
   std::optional<std::filesystem::path> substitute;
+  std::optional<std::filesystem::path> glossary;
+  std::optional<std::string> sourceLanguage;
   std::optional<TextBox> box;               // [box]
   std::map<std::uint8_t, TextBox> opcodes;  // [box.opcode.XX], by opcode
 

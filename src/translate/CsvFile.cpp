@@ -118,54 +118,35 @@ void appendRecord(std::string& out, std::initializer_list<std::string_view> fiel
   out += "\r\n";
 }
 
-// In any case, and with "_" for a space as some tools write them
-// ("translator_comments").
-bool isColumnName(std::string_view field, std::string_view name) {
+}  // namespace
+
+bool isCsvColumnName(std::string_view field, std::string_view name) {
   field = trimSpaces(field);
   return std::equal(field.begin(), field.end(), name.begin(), name.end(), [](char a, char b) {
     return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a == '_' ? ' ' : a) == b;
   });
 }
 
+namespace {
+
 class CsvReader {
  public:
-  CsvReader(std::string_view text, const EntrySink& take) : text_(text), take_(take) {}
+  CsvReader(std::string_view text, const EntrySink& take) : rows_(text), take_(take) {}
 
   Expected<TranslationFile> read() {
-    if (text_.starts_with(kByteOrderMark)) {
-      text_.remove_prefix(kByteOrderMark.size());
+    if (Expected<void> started = rows_.start(); !started) {
+      return started.problem();
     }
-    // Old Mac OS programs, and some spreadsheets still, end lines with a
-    // carriage return alone; the header row tells, as it holds no line break
-    // of its own.
-    const std::size_t firstEnd = text_.find_first_of("\r\n");
-    carriageReturns_ = firstEnd != npos && text_[firstEnd] == '\r' &&
-                       (firstEnd + 1 == text_.size() || text_[firstEnd + 1] != '\n');
-    if (const std::size_t bad = findInvalidUtf8Text(text_); bad != npos) {
-      return translation::lineProblem(lineAt(bad),
-                                      text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8");
-    }
-    // Spreadsheets in locales that write decimal commas separate fields with
-    // semicolons, and their "Unicode Text" with tabs; the header row, whose
-    // names hold none of them, tells which.
-    const std::size_t separator = text_.find_first_of(",;\t\n");
-    if (separator != npos && text_[separator] != '\n') {
-      delimiter_ = text_[separator];
-    }
-
     std::vector<std::string> fields;
     std::size_t recordLine = 0;
-    if (text_.empty()) {
-      return translation::lineProblem(1, "no header row");
-    }
-    if (!readRecord(fields, recordLine)) {
-      return std::move(error_);
+    if (!rows_.next(fields, recordLine)) {
+      return rows_.problem();
     }
     std::array<std::size_t, kColumnCount> columns;
     columns.fill(npos);
     for (std::size_t i = 0; i < fields.size(); ++i) {
       for (std::size_t c = 0; c < kColumnCount; ++c) {
-        if (!isColumnName(fields[i], kColumnNames[c])) {
+        if (!isCsvColumnName(fields[i], kColumnNames[c])) {
           continue;
         }
         if (columns[c] != npos) {
@@ -186,9 +167,9 @@ class CsvReader {
     translation::OffsetLines lines;  // of each offset read
     TranslationFile file;            // without its entries, handed to `take_`
     std::size_t encodingLine = 0;    // where the encoding was first given
-    while (position_ < text_.size()) {
-      if (!readRecord(fields, recordLine)) {
-        return std::move(error_);
+    while (!rows_.atEnd()) {
+      if (!rows_.next(fields, recordLine)) {
+        return rows_.problem();
       }
       if (std::all_of(fields.begin(), fields.end(), [](const auto& f) { return f.empty(); })) {
         continue;
@@ -256,93 +237,110 @@ class CsvReader {
   }
 
  private:
-  bool fail(std::size_t line, std::string message) {
-    error_ = translation::lineProblem(line, std::move(message));
-    return false;
-  }
-
-  // The length of the line end at `at`: LF, CRLF, or a CR that ends the file
-  // or, in a file whose lines end so, the line.
-  std::size_t lineEndAt(std::size_t at) const {
-    if (text_[at] == '\n') {
-      return 1;
-    }
-    if (text_[at] == '\r') {
-      return at + 1 == text_.size() ? 1 : text_[at + 1] == '\n' ? 2 : carriageReturns_ ? 1 : 0;
-    }
-    return 0;
-  }
-
-  // The character that counts lines: in a file of CR line ends a line feed
-  // is only ever inside a field.
-  char lineBreak() const { return carriageReturns_ ? '\r' : '\n'; }
-
-  std::size_t lineAt(std::size_t offset) const {
-    const std::string_view before = text_.substr(0, offset);
-    return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), lineBreak()));
-  }
-
-  // Reads the record at the current position, which is not the end.
-  bool readRecord(std::vector<std::string>& fields, std::size_t& recordLine) {
-    fields.clear();
-    recordLine = line_;
-    const std::size_t size = text_.size();
-    for (;;) {
-      std::string& field = fields.emplace_back();
-      if (position_ < size && text_[position_] == '"') {
-        const std::size_t openingLine = line_;
-        ++position_;
-        for (;;) {
-          const std::size_t quote = text_.find('"', position_);
-          if (quote == npos) {
-            return fail(openingLine, "unbalanced quote: the field that starts here never ends");
-          }
-          const std::string_view chunk = text_.substr(position_, quote - position_);
-          line_ += static_cast<std::size_t>(std::count(chunk.begin(), chunk.end(), lineBreak()));
-          field += chunk;
-          position_ = quote + 1;
-          if (position_ == size || text_[position_] != '"') {
-            break;
-          }
-          field += '"';
-          ++position_;
-        }
-        if (position_ < size && text_[position_] != delimiter_ && lineEndAt(position_) == 0) {
-          return fail(line_, "text after the closing quote of a field");
-        }
-      } else {
-        const std::size_t start = position_;
-        for (; position_ < size && text_[position_] != delimiter_ && lineEndAt(position_) == 0;
-             ++position_) {
-          if (text_[position_] == '"') {
-            return fail(line_, "a quote inside a field that does not start with one");
-          }
-        }
-        field = text_.substr(start, position_ - start);
-      }
-      if (position_ == size) {
-        return true;
-      }
-      if (text_[position_] == delimiter_) {
-        ++position_;
-        continue;
-      }
-      position_ += lineEndAt(position_);
-      ++line_;
-      return true;
-    }
-  }
-
-  std::string_view text_;
+  CsvRows rows_;
   const EntrySink& take_;
-  char delimiter_ = ',';
-  bool carriageReturns_ = false;
-  std::size_t position_ = 0;
-  std::size_t line_ = 1;
-  Problem error_;
 };
 
 }  // namespace
+
+Expected<void> CsvRows::start() {
+  if (text_.starts_with(kByteOrderMark)) {
+    text_.remove_prefix(kByteOrderMark.size());
+  }
+  // Old Mac OS programs, and some spreadsheets still, end lines with a
+  // carriage return alone; the header row tells, as it holds no line break
+  // of its own.
+  const std::size_t firstEnd = text_.find_first_of("\r\n");
+  carriageReturns_ = firstEnd != npos && text_[firstEnd] == '\r' &&
+                     (firstEnd + 1 == text_.size() || text_[firstEnd + 1] != '\n');
+  if (const std::size_t bad = findInvalidUtf8Text(text_); bad != npos) {
+    return translation::lineProblem(lineAt(bad),
+                                    text_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8");
+  }
+  // Spreadsheets in locales that write decimal commas separate fields with
+  // semicolons, and their "Unicode Text" with tabs; the header row, whose
+  // names hold none of them, tells which.
+  const std::size_t separator = text_.find_first_of(",;\t\n");
+  if (separator != npos && text_[separator] != '\n') {
+    delimiter_ = text_[separator];
+  }
+  if (text_.empty()) {
+    return translation::lineProblem(1, "no header row");
+  }
+  return {};
+}
+
+bool CsvRows::fail(std::size_t line, std::string message) {
+  error_ = translation::lineProblem(line, std::move(message));
+  return false;
+}
+
+// The length of the line end at `at`: LF, CRLF, or a CR that ends the file
+// or, in a file whose lines end so, the line.
+std::size_t CsvRows::lineEndAt(std::size_t at) const {
+  if (text_[at] == '\n') {
+    return 1;
+  }
+  if (text_[at] == '\r') {
+    return at + 1 == text_.size() ? 1 : text_[at + 1] == '\n' ? 2 : carriageReturns_ ? 1 : 0;
+  }
+  return 0;
+}
+
+std::size_t CsvRows::lineAt(std::size_t offset) const {
+  const std::string_view before = text_.substr(0, offset);
+  return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), lineBreak()));
+}
+
+bool CsvRows::next(std::vector<std::string>& fields, std::size_t& recordLine) {
+  fields.clear();
+  recordLine = line_;
+  const std::size_t size = text_.size();
+  for (;;) {
+    std::string& field = fields.emplace_back();
+    if (position_ < size && text_[position_] == '"') {
+      const std::size_t openingLine = line_;
+      ++position_;
+      for (;;) {
+        const std::size_t quote = text_.find('"', position_);
+        if (quote == npos) {
+          return fail(openingLine, "unbalanced quote: the field that starts here never ends");
+        }
+        const std::string_view chunk = text_.substr(position_, quote - position_);
+        line_ += static_cast<std::size_t>(std::count(chunk.begin(), chunk.end(), lineBreak()));
+        field += chunk;
+        position_ = quote + 1;
+        if (position_ == size || text_[position_] != '"') {
+          break;
+        }
+        field += '"';
+        ++position_;
+      }
+      if (position_ < size && text_[position_] != delimiter_ && lineEndAt(position_) == 0) {
+        return fail(line_, "text after the closing quote of a field");
+      }
+    } else {
+      const std::size_t start = position_;
+      for (; position_ < size && text_[position_] != delimiter_ && lineEndAt(position_) == 0;
+           ++position_) {
+        if (text_[position_] == '"') {
+          return fail(line_, "a quote inside a field that does not start with one");
+        }
+      }
+      field = text_.substr(start, position_ - start);
+    }
+    if (position_ == size) {
+      return true;
+    }
+    if (text_[position_] == delimiter_) {
+      ++position_;
+      continue;
+    }
+    position_ += lineEndAt(position_);
+    ++line_;
+    return true;
+  }
+}
 
 std::string csvHeader(bool review, std::string_view scriptEncoding) {
   std::string out(kByteOrderMark);
@@ -366,6 +364,13 @@ void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review
                {entry.reference, entry.source, entry.target, entry.comment, markOf(entry),
                 entry.previousSource, entry.translatorComment},
                scriptEncoding);
+}
+
+void appendCsvRow(std::string& out, std::initializer_list<std::string_view> fields) {
+  if (out.empty()) {
+    out = kByteOrderMark;
+  }
+  appendRecord(out, fields);
 }
 
 std::string writeCsv(const TranslationFile& file) {

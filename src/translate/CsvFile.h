@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "translate/TranslationFile.h"
 
@@ -42,12 +45,13 @@ std::string csvHeader(bool review = false, std::string_view scriptEncoding = {})
 void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review = false,
                     std::string_view scriptEncoding = {});
 
-// Reads what writeCsv writes and what spreadsheets save from it: with or
-// without the byte-order mark, quoted or bare fields, CRLF, LF or CR line
-// ends, the columns
-// in any order (found by their names in the header row; other columns are
-// ignored, and context may be missing, as po2csv leaves it out), separated by
-// commas or, as some locales save them, by semicolons. The offset ends the
+// Reads what writeCsv writes and what spreadsheets save from it: UTF-8 with
+// or without the byte-order mark, UTF-16 with one, or code page 932 when the
+// text is not UTF-8 (TranslationFile::readAs says which), quoted or bare
+// fields, CRLF, LF or CR line ends, the columns in any order (found by their
+// names in the header row; other columns are ignored, and context may be
+// missing, as po2csv leaves it out), separated by commas or, as some locales
+// and "Unicode Text" save them, by semicolons or tabs. The offset ends the
 // location in hexadecimal, or in decimal as in a PO reference. Empty rows are
 // skipped. A row whose fuzzy column holds the word "obsolete" is obsolete; one
 // whose fuzzy column holds anything else but nothing, "no", "0" or "false"
@@ -63,5 +67,46 @@ Expected<TranslationFile> readCsv(std::string_view text);
 // the file returned holds no entries. Entries before a refusal have been
 // handed over by the time it is returned.
 Expected<TranslationFile> readCsvEntries(std::string_view text, const EntrySink& take);
+
+// The rows of a CSV text as readCsv reads them, for other tables kept as
+// spreadsheets (a glossary): the byte-order mark skipped, the line ends and
+// the separator told by the header row, quoted or bare fields. A problem
+// names the line (from 1) and no file.
+class CsvRows {
+ public:
+  explicit CsvRows(std::string_view text) : text_(text) {}
+
+  // Refuses invalid UTF-8 and an empty text; called before the first row.
+  Expected<void> start();
+  bool atEnd() const { return position_ >= text_.size(); }
+  // Reads the next row, which starts on `line`; false, with the problem
+  // kept, for an unbalanced quote or a stray one.
+  bool next(std::vector<std::string>& fields, std::size_t& line);
+  const Problem& problem() const { return error_; }
+
+ private:
+  bool fail(std::size_t line, std::string message);
+  std::size_t lineEndAt(std::size_t at) const;
+  std::size_t lineAt(std::size_t offset) const;
+  // The character that counts lines: in a file of CR line ends a line feed
+  // is only ever inside a field.
+  char lineBreak() const { return carriageReturns_ ? '\r' : '\n'; }
+
+  std::string_view text_;
+  char delimiter_ = ',';
+  bool carriageReturns_ = false;
+  std::size_t position_ = 0;
+  std::size_t line_ = 1;
+  Problem error_;
+};
+
+// Appends a row of other tables kept as spreadsheets, written as writeCsv
+// writes its rows; the first row, appended to an empty `out`, starts with
+// the byte-order mark.
+void appendCsvRow(std::string& out, std::initializer_list<std::string_view> fields);
+
+// Whether a header row's field names a column: in any case, and with "_"
+// for a space as some tools write them ("translator_comments").
+bool isCsvColumnName(std::string_view field, std::string_view name);
 
 }  // namespace krlist

@@ -8,9 +8,13 @@
 //   an accepted file gives a script that decodes cleanly, in which every
 //   string is the original bytes but where a translated entry replaced it.
 //
-// Built with -fsanitize=fuzzer and one of -DKRSCRIPT_FUZZ_JSON, _PO or _CSV it
-// is a libFuzzer target. Built without, it is a plain program that replays
-// files through all three readers (`FILE...`), or writes seed inputs
+// - tmx (a translation memory): a refusal names the file and a line of it;
+//   the units of an accepted file are UTF-8 texts, none empty, that read
+//   back the same once written.
+//
+// Built with -fsanitize=fuzzer and one of -DKRSCRIPT_FUZZ_JSON, _PO, _CSV or
+// _TMX it is a libFuzzer target. Built without, it is a plain program that
+// replays files through all four readers (`FILE...`), or writes seed inputs
 // (`--seeds DIR`).
 
 #include <algorithm>
@@ -29,11 +33,14 @@
 #include "format/StringVote.h"
 #include "json/JsonBuild.h"
 #include "json/JsonDump.h"
+#include "text/Encoding.h"
 #include "translate/CsvFile.h"
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
+#include "translate/TmxFile.h"
 
-#if !defined(KRSCRIPT_FUZZ_JSON) && !defined(KRSCRIPT_FUZZ_PO) && !defined(KRSCRIPT_FUZZ_CSV)
+#if !defined(KRSCRIPT_FUZZ_JSON) && !defined(KRSCRIPT_FUZZ_PO) && !defined(KRSCRIPT_FUZZ_CSV) && \
+    !defined(KRSCRIPT_FUZZ_TMX)
 #include "Replay.h"
 #endif
 
@@ -177,6 +184,43 @@ std::string build(std::string_view json, std::optional<krlist::Problem>& error) 
   }
 }
 
+[[maybe_unused]] void fuzzTmx(std::string_view text) {
+  const auto read = krlist::readTmx(text, "fuzz.tmx");
+  if (!read) {
+    const krlist::Problem& error = read.problem();
+    if (error.message.starts_with("this build reads no TMX")) {
+      return;
+    }
+    const auto lines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n') +
+                                                  std::count(text.begin(), text.end(), '\r')) +
+                       1;
+    check(error.where.file == "fuzz.tmx", "a refusal names another file");
+    check(error.where.line >= 1 && error.where.line <= lines,
+          "a refusal names no line of the file");
+    check(!error.message.empty(), "a refusal without a message");
+    return;
+  }
+  std::vector<krlist::MemoryUnit> carried;
+  for (const krlist::MemoryUnit& unit : *read) {
+    check(!unit.source.empty() && !unit.target.empty(), "an empty text taken");
+    check(krlist::findInvalidUtf8Text(unit.source) == std::string_view::npos &&
+              krlist::findInvalidUtf8Text(unit.target) == std::string_view::npos,
+          "a text that is not UTF-8 taken");
+    if (krlist::fitsTmx(unit.source) && krlist::fitsTmx(unit.target)) {
+      carried.push_back(unit);
+    }
+  }
+  std::size_t leftOut = 0;
+  const auto again =
+      krlist::readTmx(krlist::writeTmx(*read, {"ja", "en"}, "0", leftOut), "fuzz.tmx");
+  check(again && leftOut == read->size() - carried.size(), "a written memory does not read back");
+  check(again->size() == carried.size(), "a written memory reads back other units");
+  for (std::size_t i = 0; i < carried.size(); ++i) {
+    check((*again)[i].source == carried[i].source && (*again)[i].target == carried[i].target,
+          "a written memory reads back other texts");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -187,19 +231,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzTranslations(text, true);
 #elif defined(KRSCRIPT_FUZZ_CSV)
   fuzzTranslations(text, false);
+#elif defined(KRSCRIPT_FUZZ_TMX)
+  fuzzTmx(text);
 #else
   fuzzJson(text);
   fuzzTranslations(text, true);
   fuzzTranslations(text, false);
+  fuzzTmx(text);
 #endif
   return 0;
 }
 
-#if !defined(KRSCRIPT_FUZZ_JSON) && !defined(KRSCRIPT_FUZZ_PO) && !defined(KRSCRIPT_FUZZ_CSV)
+#if !defined(KRSCRIPT_FUZZ_JSON) && !defined(KRSCRIPT_FUZZ_PO) && !defined(KRSCRIPT_FUZZ_CSV) && \
+    !defined(KRSCRIPT_FUZZ_TMX)
 namespace {
 
 // The seeds: the fixed script's JSON form and its strings as PO and CSV,
-// untranslated and translated.
+// untranslated and translated, and as a memory; and a memory nested deeper
+// than any, which the reader must refuse rather than descend into.
 int writeSeeds(const std::filesystem::path& folder) {
   std::filesystem::create_directories(folder);
   Decoded decoded;
@@ -211,11 +260,22 @@ int writeSeeds(const std::filesystem::path& folder) {
   for (krlist::TranslationEntry& entry : csv.entries) {
     entry.target = entry.source + " (translated)";
   }
-  const std::pair<const char*, std::string> seeds[] = {{"script.json", dump(scriptBytes())},
-                                                       {"strings.po", krlist::writePo(po)},
-                                                       {"strings.csv", krlist::writeCsv(po)},
-                                                       {"translated.po", krlist::writePo(csv)},
-                                                       {"translated.csv", krlist::writeCsv(csv)}};
+  std::vector<krlist::MemoryUnit> units;
+  for (const krlist::TranslationEntry& entry : csv.entries) {
+    units.push_back({entry.source, entry.target, 0});
+  }
+  std::string deep = "<tmx><header srclang=\"ja\"/><body><tu><tuv xml:lang=\"ja\"><seg>";
+  for (int i = 0; i < 200000; ++i) {
+    deep += "<hi>";
+  }
+  const std::pair<const char*, std::string> seeds[] = {
+      {"memory.tmx", krlist::writeTmx(units, {"ja", "es"}, "0", leftOut)},
+      {"deep.tmx", deep},
+      {"script.json", dump(scriptBytes())},
+      {"strings.po", krlist::writePo(po)},
+      {"strings.csv", krlist::writeCsv(po)},
+      {"translated.po", krlist::writePo(csv)},
+      {"translated.csv", krlist::writeCsv(csv)}};
   for (const auto& [name, text] : seeds) {
     std::ofstream(folder / name, std::ios::binary) << text;
   }

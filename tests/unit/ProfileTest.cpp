@@ -31,6 +31,8 @@ TEST(ProfileTest, ReadsAndResolvesEveryKey) {
   EXPECT_EQ(profile->include, (std::vector<std::string>{"scenario/**", "*.kr"}));
   EXPECT_EQ(profile->exclude, std::vector<std::string>{"**/test_*"});
   EXPECT_EQ(profile->substitute, folder / "subst.txt");
+  EXPECT_EQ(profile->glossary, folder / "terms/names.csv");
+  EXPECT_EQ(profile->sourceLanguage, "ja");
 
   ASSERT_TRUE(profile->box);
   const TextBox& dialogue = *profile->box;
