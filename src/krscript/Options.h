@@ -15,7 +15,20 @@ struct Profile;
 // What krscript is asked to do. `None` is a command line with --help or
 // --version alone; `Drop` stands for paths dropped onto the program with no
 // command (krscript/Drop.h).
-enum class Command { None, Dump, Build, Check, Extract, Inject, Update, Lint, Html, Init, Drop };
+enum class Command {
+  None,
+  Dump,
+  Build,
+  Check,
+  Extract,
+  Inject,
+  Update,
+  Fill,
+  Lint,
+  Html,
+  Init,
+  Drop
+};
 
 // The kind of translation file `extract` writes.
 enum class TranslationFormat { Po, Csv };
@@ -37,10 +50,15 @@ struct Options {
   std::size_t lines = 0;                             // --lines, for lint; 0 for none
   std::size_t wrap = 0;                              // --wrap, for inject and lint; 0 for none
   std::optional<std::string> substitute;             // --substitute, for inject and lint
-  double similarity = 0.6;                           // --similarity, for update
-  std::string language;                              // --language, for extract and update
-  unsigned jobs = 0;                                 // -j; 0 for one per core
-  bool failFast = false;                             // --fail-fast
+  // --similarity, for update (0.6 when not given) and fill (0.75).
+  std::optional<double> similarity;
+  // --memory, in the order given: more translation files or folders that
+  // fill takes translations from.
+  std::vector<std::string> memory;
+  bool fill = false;      // --fill, for update
+  std::string language;   // --language, for extract and update
+  unsigned jobs = 0;      // -j; 0 for one per core
+  bool failFast = false;  // --fail-fast
   // --include and --exclude, in the order given: which files of a folder a
   // run takes (batch/PathFilter.h).
   std::vector<std::string> include;

@@ -1,0 +1,353 @@
+#include "translate/Memory.h"
+
+#include <algorithm>
+
+#include "io/Files.h"
+#include "text/Utf8.h"
+#include "translate/CsvFile.h"
+#include "translate/PoFile.h"
+#include "translate/Update.h"
+
+namespace krlist {
+
+namespace {
+
+std::u32string charactersOf(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    out.push_back(nextCharacter(text, at));
+  }
+  return out;
+}
+
+// Two texts of `total` characters together are at least `s` alike when they
+// share at least this many characters. Worked out with the expression
+// textSimilarity uses, so that a bound never disagrees with a score by a
+// rounding.
+std::size_t fewestShared(std::size_t total, double s) {
+  const auto reaches = [total, s](std::size_t shared) {
+    return 2.0 * static_cast<double>(shared) / static_cast<double>(total) >= s;
+  };
+  auto shared = static_cast<std::size_t>(s * static_cast<double>(total) / 2);
+  while (shared > 0 && reaches(shared - 1)) {
+    --shared;
+  }
+  while (!reaches(shared)) {
+    ++shared;
+  }
+  return shared;
+}
+
+// Texts of n and m characters share at most the shorter's characters.
+bool lengthsAllow(std::size_t n, std::size_t m, double s) {
+  return 2.0 * static_cast<double>(std::min(n, m)) / static_cast<double>(n + m) >= s;
+}
+
+// The fewest characters a text of n characters shares with any text similar
+// enough to it: with the shortest one its length allows, as the bound grows
+// with the length of the other.
+std::size_t fewestSharedWithAny(std::size_t n, double s) {
+  auto m = static_cast<std::size_t>(static_cast<double>(n) * s / (2 - s));
+  m = std::max<std::size_t>(m, 1);
+  while (m > 1 && lengthsAllow(n, m - 1, s)) {
+    --m;
+  }
+  while (!lengthsAllow(n, m, s)) {
+    ++m;
+  }
+  return fewestShared(n + m, s);
+}
+
+// The tokens of a text: each character with the number of times it came
+// before, so that two texts share as many tokens as they share characters
+// counted with repetition, which is at least how many they share in order.
+std::vector<std::uint64_t> tokensOf(const std::u32string& characters) {
+  std::vector<std::uint64_t> tokens(characters.size());
+  std::unordered_map<char32_t, std::uint32_t> before;
+  for (std::size_t i = 0; i < characters.size(); ++i) {
+    tokens[i] = std::uint64_t{characters[i]} << 32 | before[characters[i]]++;
+  }
+  return tokens;
+}
+
+}  // namespace
+
+bool isMemoryFile(const std::filesystem::path& path) {
+  const std::filesystem::path extension = path.extension();
+  return extension == ".po" || extension == ".csv" || extension == ".tmx";
+}
+
+Expected<EntryList> readMemoryFile(const std::filesystem::path& path) {
+  const std::filesystem::path extension = path.extension();
+  const bool csv = extension == ".csv";
+  if (!csv && extension != ".po") {
+    return Problem::about(pathToUtf8(path),
+                          extension == ".tmx"
+                              ? "TMX memories are not read by this version: give PO or CSV files"
+                              : "not a memory: give PO or CSV files, or folders of them");
+  }
+  const Expected<std::string> text = readFile(path);
+  if (!text) {
+    return text.problem();
+  }
+  EntryList entries;
+  entries.reserve(text->size() / 64, text->size());
+  const EntrySink take = [&entries](const TranslationEntry& entry) { entries.add(entry); };
+  const auto read = csv ? readCsvEntries(*text, take) : readPoMemoryEntries(*text, take);
+  if (!read) {
+    Problem problem = read.problem();
+    problem.where.file = pathToUtf8(path);
+    return problem;
+  }
+  return entries;
+}
+
+void TranslationMemory::add(const EntryList& entries) {
+  for (std::size_t e = 0; e < entries.size(); ++e) {
+    if (entries.target(e).empty() || entries.fuzzy(e) || entries.obsolete(e)) {
+      continue;
+    }
+    const std::string_view source = entries.source(e);
+    const auto [at, added] =
+        sourceAt_.emplace(std::string(source), static_cast<std::uint32_t>(sources_.size()));
+    if (added) {
+      sources_.emplace_back().text = source;
+    }
+    Source& known = sources_[at->second];
+    const std::string_view target = entries.target(e);
+    auto same = std::find_if(known.translations.begin(), known.translations.end(),
+                             [target](const Translation& t) { return t.target == target; });
+    if (same == known.translations.end()) {
+      known.translations.push_back({std::string(target), 0});
+      same = known.translations.end() - 1;
+    }
+    ++same->count;
+    // Only one given more often takes the place of the first.
+    if (same->count > known.translations[known.chosen].count) {
+      known.chosen = static_cast<std::size_t>(same - known.translations.begin());
+    }
+  }
+}
+
+// A source is found through its tokens (tokensOf): a text at least `s` alike
+// to it shares at least t of them, t = fewestSharedWithAny of its length.
+// With every token ranked the same way for all texts, rarest first, two
+// sets that share t tokens share one among the first |X| - t + 1 of each:
+// otherwise the t shared ones would all lie in the last t - 1 of one of them.
+// So a source is filed under its first m - t + 1 tokens only, and a text
+// looks under its own first n - t + 1: of those, the common ones are the
+// rare ones, and the few sources found are compared in full. No source that
+// could reach the similarity is missed.
+void TranslationMemory::index(double similarity) {
+  similarity_ = similarity;
+  std::vector<std::vector<std::uint64_t>> tokens(sources_.size());
+  std::unordered_map<std::uint64_t, std::uint32_t> frequency;
+  for (std::size_t s = 0; s < sources_.size(); ++s) {
+    sources_[s].characters = charactersOf(sources_[s].text);
+    tokens[s] = tokensOf(sources_[s].characters);
+    for (const std::uint64_t token : tokens[s]) {
+      ++frequency[token];
+    }
+  }
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> ranked;
+  ranked.reserve(frequency.size());
+  for (const auto& [token, count] : frequency) {
+    ranked.emplace_back(count, token);
+  }
+  std::sort(ranked.begin(), ranked.end());
+  rankOf_.reserve(ranked.size());
+  for (std::size_t r = 0; r < ranked.size(); ++r) {
+    rankOf_.emplace(ranked[r].second, static_cast<std::uint32_t>(r));
+  }
+  std::vector<std::vector<std::uint32_t>> ranks(sources_.size());
+  firstFiled_.assign(ranked.size() + 1, 0);
+  for (std::size_t s = 0; s < sources_.size(); ++s) {
+    const std::size_t m = sources_[s].characters.size();
+    const std::size_t shared = m == 0 ? 0 : fewestSharedWithAny(m, similarity);
+    if (shared == 0) {
+      everywhere_.push_back(static_cast<std::uint32_t>(s));
+      continue;
+    }
+    for (const std::uint64_t token : tokens[s]) {
+      ranks[s].push_back(rankOf_.at(token));
+    }
+    std::sort(ranks[s].begin(), ranks[s].end());
+    ranks[s].resize(m - shared + 1);
+    for (const std::uint32_t r : ranks[s]) {
+      ++firstFiled_[r + 1];
+    }
+  }
+  for (std::size_t r = 0; r < ranked.size(); ++r) {
+    firstFiled_[r + 1] += firstFiled_[r];
+  }
+  filed_.resize(firstFiled_.back());
+  std::vector<std::uint32_t> next(firstFiled_.begin(), firstFiled_.end() - 1);
+  for (std::size_t s = 0; s < sources_.size(); ++s) {
+    for (const std::uint32_t r : ranks[s]) {
+      filed_[next[r]++] = static_cast<std::uint32_t>(s);
+    }
+  }
+}
+
+MemorySearch::MemorySearch(const TranslationMemory& memory)
+    : memory_(memory), seen_(memory.sources_.size(), 0) {}
+
+const MemoryMatch& MemorySearch::find(std::string_view source) {
+  const auto known = found_.find(std::string(source));
+  if (known != found_.end()) {
+    return known->second;
+  }
+  return found_.emplace(std::string(source), search(source)).first->second;
+}
+
+MemoryMatch MemorySearch::search(std::string_view source) {
+  using Kind = MemoryMatch::Kind;
+  MemoryMatch match;
+  if (const auto same = memory_.sourceAt_.find(std::string(source));
+      same != memory_.sourceAt_.end()) {
+    const TranslationMemory::Source& found = memory_.sources_[same->second];
+    match.target = found.translations[found.chosen].target;
+    if (found.translations.size() == 1) {
+      match.kind = Kind::exact;
+      return match;
+    }
+    match.kind = Kind::several;
+    std::vector<const TranslationMemory::Translation*> others;
+    for (std::size_t t = 0; t < found.translations.size(); ++t) {
+      if (t != found.chosen) {
+        others.push_back(&found.translations[t]);
+      }
+    }
+    std::stable_sort(others.begin(), others.end(),
+                     [](const auto* a, const auto* b) { return a->count > b->count; });
+    for (const auto* other : others) {
+      match.others.push_back(other->target);
+    }
+    return match;
+  }
+  const std::uint32_t best = mostSimilar(charactersOf(source));
+  if (best != UINT32_MAX) {
+    const TranslationMemory::Source& found = memory_.sources_[best];
+    match.kind = Kind::similar;
+    match.target = found.translations[found.chosen].target;
+    match.source = found.text;
+  }
+  return match;
+}
+
+// The first source of the memory most similar to `text` among those at
+// least memory_.similarity_ alike, or UINT32_MAX.
+std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
+  const double s = memory_.similarity_;
+  const std::size_t n = text.size();
+  std::uint32_t best = UINT32_MAX;
+  double bestScore = -1;
+  const auto consider = [&](std::uint32_t candidate) {
+    if (seen_[candidate] == lookup_) {
+      return;
+    }
+    seen_[candidate] = lookup_;
+    const std::u32string& other = memory_.sources_[candidate].characters;
+    const std::size_t m = other.size();
+    if (n + m == 0 || !lengthsAllow(n, m, s)) {
+      return;
+    }
+    const double total = static_cast<double>(n + m);
+    const double bound = 2.0 * static_cast<double>(std::min(n, m)) / total;
+    if (bound < bestScore || (bound == bestScore && candidate > best)) {
+      return;
+    }
+    const double score = 2.0 * static_cast<double>(commonCharacters(text, other)) / total;
+    if (score >= s && (score > bestScore || (score == bestScore && candidate < best))) {
+      best = candidate;
+      bestScore = score;
+    }
+  };
+  if (++lookup_ == 0) {
+    std::fill(seen_.begin(), seen_.end(), 0);
+    lookup_ = 1;
+  }
+  if (n == 0) {
+    return best;
+  }
+  const std::size_t shared = fewestSharedWithAny(n, s);
+  if (shared == 0) {
+    for (std::uint32_t c = 0; c < memory_.sources_.size(); ++c) {
+      consider(c);
+    }
+    return best;
+  }
+  if (shared > n) {
+    return best;
+  }
+  // A token no source has ranks before every other, as the rarest.
+  std::vector<std::uint32_t> ranks;
+  std::size_t unknown = 0;
+  for (const std::uint64_t token : tokensOf(text)) {
+    const auto found = memory_.rankOf_.find(token);
+    if (found == memory_.rankOf_.end()) {
+      ++unknown;
+    } else {
+      ranks.push_back(found->second);
+    }
+  }
+  const std::size_t prefix = n - shared + 1;
+  if (prefix > unknown) {
+    std::sort(ranks.begin(), ranks.end());
+    ranks.resize(std::min(ranks.size(), prefix - unknown));
+    for (const std::uint32_t r : ranks) {
+      for (std::uint32_t at = memory_.firstFiled_[r]; at < memory_.firstFiled_[r + 1]; ++at) {
+        consider(memory_.filed_[at]);
+      }
+    }
+  }
+  for (const std::uint32_t c : memory_.everywhere_) {
+    consider(c);
+  }
+  return best;
+}
+
+FillCounts& FillCounts::operator+=(const FillCounts& other) {
+  exact += other.exact;
+  fuzzy += other.fuzzy;
+  empty += other.empty;
+  return *this;
+}
+
+std::string otherTranslationsComment(const std::vector<std::string_view>& others) {
+  // One line, whatever the translations hold, so that it reads back as it is.
+  std::string out = "other translations: ";
+  for (std::size_t k = 0; k < others.size(); ++k) {
+    out += k == 0 ? "«" : ", «";
+    for (const char c : others[k]) {
+      out += c == '\n' ? std::string_view("\\n") : std::string_view(&c, 1);
+    }
+    out += "»";
+  }
+  return out;
+}
+
+void fillEntry(TranslationEntry& entry, MemorySearch& search, FillCounts& counts) {
+  if (entry.obsolete || !entry.target.empty()) {
+    return;
+  }
+  const MemoryMatch& match = search.find(entry.source);
+  using Kind = MemoryMatch::Kind;
+  if (match.kind == Kind::none) {
+    ++counts.empty;
+    return;
+  }
+  entry.target = match.target;
+  entry.fuzzy = match.kind != Kind::exact;
+  entry.previousSource = match.source;
+  if (match.kind == Kind::several) {
+    if (!entry.translatorComment.empty()) {
+      entry.translatorComment += '\n';
+    }
+    entry.translatorComment += otherTranslationsComment(match.others);
+  }
+  ++(entry.fuzzy ? counts.fuzzy : counts.exact);
+}
+
+}  // namespace krlist
