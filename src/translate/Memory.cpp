@@ -1,6 +1,7 @@
 #include "translate/Memory.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "io/Files.h"
 #include "text/Utf8.h"
@@ -184,14 +185,49 @@ void TranslationMemory::index(double similarity) {
   filed_.resize(firstFiled_.back());
   std::vector<std::uint32_t> next(firstFiled_.begin(), firstFiled_.end() - 1);
   for (std::size_t s = 0; s < sources_.size(); ++s) {
-    for (const std::uint32_t r : ranks[s]) {
-      filed_[next[r]++] = static_cast<std::uint32_t>(s);
+    for (std::size_t j = 0; j < ranks[s].size(); ++j) {
+      filed_[next[ranks[s][j]]++] = {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(j),
+                                     static_cast<std::uint32_t>(sources_[s].characters.size())};
     }
   }
 }
 
 MemorySearch::MemorySearch(const TranslationMemory& memory)
-    : memory_(memory), seen_(memory.sources_.size(), 0) {}
+    : memory_(memory), seen_(memory.sources_.size(), 0), where_(128) {}
+
+namespace {
+
+constexpr std::size_t kWordBits = 64;
+// Past this, textSimilarity compares texts in pieces, and is asked itself.
+constexpr std::size_t kLongText = 4096;
+
+std::size_t slotOf(char32_t character) {
+  return (character * 0x9E3779B1u) >> 25;  // 7 bits: the table's 128 slots
+}
+
+}  // namespace
+
+// The length of the longest common subsequence, a bit per character of the
+// text searched for (Allison and Dix, as Hyyrö writes it), as
+// commonCharacters counts it: for texts this short it compares them whole.
+std::size_t MemorySearch::common(const std::u32string& other) const {
+  const std::u32string& text = *text_;
+  if (text.size() > kWordBits || other.size() > kLongText) {
+    return commonCharacters(text, other);
+  }
+  std::uint64_t v = ~std::uint64_t{0};
+  for (const char32_t c : other) {
+    std::size_t at = slotOf(c);
+    while (where_[at].bits != 0 && where_[at].character != c) {
+      at = (at + 1) & (where_.size() - 1);
+    }
+    const std::uint64_t u = v & where_[at].bits;
+    v = (v + u) | (v - u);
+  }
+  const std::uint64_t inside =
+      text.size() == kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << text.size()) - 1;
+  return static_cast<std::size_t>(std::popcount(~v & inside));
+}
 
 const MemoryMatch& MemorySearch::find(std::string_view source) {
   const auto known = found_.find(std::string(source));
@@ -243,22 +279,37 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
   const std::size_t n = text.size();
   std::uint32_t best = UINT32_MAX;
   double bestScore = -1;
-  const auto consider = [&](std::uint32_t candidate) {
+  text_ = &text;
+  if (n <= kWordBits) {
+    std::fill(where_.begin(), where_.end(), Where{});
+    for (std::size_t i = 0; i < n; ++i) {
+      std::size_t at = slotOf(text[i]);
+      while (where_[at].bits != 0 && where_[at].character != text[i]) {
+        at = (at + 1) & (where_.size() - 1);
+      }
+      where_[at].character = text[i];
+      where_[at].bits |= std::uint64_t{1} << i;
+    }
+  }
+  // `most`: how many characters the candidate can share with the text at
+  // most, from where it was found.
+  // Of the source `candidate`, of `m` characters: `most`, how many
+  // characters it can share with the text at most, from where it was found.
+  const auto consider = [&](std::uint32_t candidate, std::size_t m, std::size_t most) {
     if (seen_[candidate] == lookup_) {
       return;
     }
     seen_[candidate] = lookup_;
-    const std::u32string& other = memory_.sources_[candidate].characters;
-    const std::size_t m = other.size();
     if (n + m == 0 || !lengthsAllow(n, m, s)) {
       return;
     }
     const double total = static_cast<double>(n + m);
-    const double bound = 2.0 * static_cast<double>(std::min(n, m)) / total;
-    if (bound < bestScore || (bound == bestScore && candidate > best)) {
+    const double bound = 2.0 * static_cast<double>(std::min({n, m, most})) / total;
+    if (bound < s || bound < bestScore || (bound == bestScore && candidate > best)) {
       return;
     }
-    const double score = 2.0 * static_cast<double>(commonCharacters(text, other)) / total;
+    const double score =
+        2.0 * static_cast<double>(common(memory_.sources_[candidate].characters)) / total;
     if (score >= s && (score > bestScore || (score == bestScore && candidate < best))) {
       best = candidate;
       bestScore = score;
@@ -274,7 +325,7 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
   const std::size_t shared = fewestSharedWithAny(n, s);
   if (shared == 0) {
     for (std::uint32_t c = 0; c < memory_.sources_.size(); ++c) {
-      consider(c);
+      consider(c, memory_.sources_[c].characters.size(), n);
     }
     return best;
   }
@@ -296,14 +347,23 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
   if (prefix > unknown) {
     std::sort(ranks.begin(), ranks.end());
     ranks.resize(std::min(ranks.size(), prefix - unknown));
-    for (const std::uint32_t r : ranks) {
+    // A source first found through the text's token i, its own token j,
+    // shares none of the tokens before either (those of the text were
+    // looked under first; those of the source rank before token i, and so
+    // before every token of the text after i): at most one and what follows
+    // both.
+    for (std::size_t k = 0; k < ranks.size(); ++k) {
+      const std::size_t i = unknown + k;
+      const std::uint32_t r = ranks[k];
       for (std::uint32_t at = memory_.firstFiled_[r]; at < memory_.firstFiled_[r + 1]; ++at) {
-        consider(memory_.filed_[at]);
+        const TranslationMemory::Filed& filed = memory_.filed_[at];
+        consider(filed.source, filed.length,
+                 1 + std::min<std::size_t>(n - 1 - i, filed.length - 1 - filed.position));
       }
     }
   }
   for (const std::uint32_t c : memory_.everywhere_) {
-    consider(c);
+    consider(c, memory_.sources_[c].characters.size(), n);
   }
   return best;
 }

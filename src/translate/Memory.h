@@ -75,10 +75,16 @@ class TranslationMemory {
   // rarest first. Each source is filed under the rarest of its tokens, as
   // many as any text similar enough to it must share one of (see
   // Memory.cpp), in a compressed table: the sources under rank r are
-  // filed_[firstFiled_[r] .. firstFiled_[r + 1]).
+  // filed_[firstFiled_[r] .. firstFiled_[r + 1]), each with where the token
+  // lies among its own, rarest first.
+  struct Filed {
+    std::uint32_t source;
+    std::uint32_t position;
+    std::uint32_t length;  // the source's, in characters, at hand
+  };
   std::unordered_map<std::uint64_t, std::uint32_t> rankOf_;
   std::vector<std::uint32_t> firstFiled_;
-  std::vector<std::uint32_t> filed_;
+  std::vector<Filed> filed_;
   // Sources every text is similar enough to (a similarity of 0).
   std::vector<std::uint32_t> everywhere_;
 };
@@ -93,11 +99,22 @@ class MemorySearch {
  private:
   MemoryMatch search(std::string_view source);
   std::uint32_t mostSimilar(const std::u32string& text);
+  // The characters `text_` shares in order with `other`.
+  std::size_t common(const std::u32string& other) const;
 
   const TranslationMemory& memory_;
   std::vector<std::uint32_t> seen_;  // per source: the lookup that last met it
   std::uint32_t lookup_ = 0;
   std::unordered_map<std::string, MemoryMatch> found_;
+  // The text searched for, and for one of up to 64 characters, where each
+  // of its characters is in it, a bit each, in a table open to linear
+  // probing.
+  const std::u32string* text_ = nullptr;
+  struct Where {
+    char32_t character = 0;
+    std::uint64_t bits = 0;
+  };
+  std::vector<Where> where_;
 };
 
 // What a fill did to the entries of one script.
