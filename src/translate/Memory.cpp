@@ -124,10 +124,6 @@ void TranslationMemory::add(const EntryList& entries) {
       same = known.translations.end() - 1;
     }
     ++same->count;
-    // Only one given more often takes the place of the first.
-    if (same->count > known.translations[known.chosen].count) {
-      known.chosen = static_cast<std::size_t>(same - known.translations.begin());
-    }
   }
 }
 
@@ -145,6 +141,13 @@ void TranslationMemory::index(double similarity) {
   std::vector<std::vector<std::uint64_t>> tokens(sources_.size());
   std::unordered_map<std::uint64_t, std::uint32_t> frequency;
   for (std::size_t s = 0; s < sources_.size(); ++s) {
+    // The translation given most often; of those given as often, the first.
+    Source& source = sources_[s];
+    for (std::size_t t = 1; t < source.translations.size(); ++t) {
+      if (source.translations[t].count > source.translations[source.chosen].count) {
+        source.chosen = t;
+      }
+    }
     sources_[s].characters = charactersOf(sources_[s].text);
     tokens[s] = tokensOf(sources_[s].characters);
     for (const std::uint64_t token : tokens[s]) {
