@@ -196,7 +196,11 @@ void TranslationMemory::index(double similarity) {
 }
 
 MemorySearch::MemorySearch(const TranslationMemory& memory)
-    : memory_(memory), seen_(memory.sources_.size(), 0), where_(128) {}
+    : memory_(memory),
+      seen_(memory.sources_.size(), 0),
+      shared_(memory.sources_.size(), 0),
+      most_(memory.sources_.size(), 0),
+      where_(128) {}
 
 namespace {
 
@@ -280,8 +284,6 @@ MemoryMatch MemorySearch::search(std::string_view source) {
 std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
   const double s = memory_.similarity_;
   const std::size_t n = text.size();
-  std::uint32_t best = UINT32_MAX;
-  double bestScore = -1;
   text_ = &text;
   if (n <= kWordBits) {
     std::fill(where_.begin(), where_.end(), Where{});
@@ -294,49 +296,73 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
       where_[at].bits |= std::uint64_t{1} << i;
     }
   }
-  // `most`: how many characters the candidate can share with the text at
-  // most, from where it was found.
-  // Of the source `candidate`, of `m` characters: `most`, how many
-  // characters it can share with the text at most, from where it was found.
-  const auto consider = [&](std::uint32_t candidate, std::size_t m, std::size_t most) {
-    if (seen_[candidate] == lookup_) {
-      return;
-    }
-    seen_[candidate] = lookup_;
-    if (n + m == 0 || !lengthsAllow(n, m, s)) {
-      return;
-    }
-    const double total = static_cast<double>(n + m);
-    const double bound = 2.0 * static_cast<double>(std::min({n, m, most})) / total;
-    if (bound < s || bound < bestScore || (bound == bestScore && candidate > best)) {
-      return;
-    }
-    const double score =
-        2.0 * static_cast<double>(common(memory_.sources_[candidate].characters)) / total;
-    if (score >= s && (score > bestScore || (score == bestScore && candidate < best))) {
-      best = candidate;
-      bestScore = score;
-    }
-  };
   if (++lookup_ == 0) {
     std::fill(seen_.begin(), seen_.end(), 0);
     lookup_ = 1;
   }
+  candidates_.clear();
+  // A candidate, of `m` characters, that can share at most `most`
+  // characters with the text.
+  const auto propose = [&](std::uint32_t source, std::size_t m, std::size_t most) {
+    if (n + m != 0 && lengthsAllow(n, m, s) && std::min({n, m, most}) >= fewestShared(n + m, s)) {
+      candidates_.push_back({source, static_cast<std::uint32_t>(std::min({n, m, most})),
+                             static_cast<std::uint32_t>(m)});
+    }
+  };
   if (n == 0) {
-    return best;
+    return UINT32_MAX;
   }
   const std::size_t shared = fewestSharedWithAny(n, s);
   if (shared == 0) {
     for (std::uint32_t c = 0; c < memory_.sources_.size(); ++c) {
-      consider(c, memory_.sources_[c].characters.size(), n);
+      propose(c, memory_.sources_[c].characters.size(), n);
     }
-    return best;
+  } else if (shared <= n) {
+    walk(text, n - shared + 1);
+    for (const std::uint32_t c : memory_.everywhere_) {
+      if (seen_[c] != lookup_) {
+        propose(c, memory_.sources_[c].characters.size(), n);
+      }
+    }
   }
-  if (shared > n) {
-    return best;
+  // The most promising first: once no candidate left can reach the best
+  // score found, none is compared.
+  const auto reach = [n](const Candidate& c) {
+    return 2.0 * static_cast<double>(c.most) / static_cast<double>(n + c.length);
+  };
+  std::sort(candidates_.begin(), candidates_.end(), [&](const Candidate& a, const Candidate& b) {
+    const double x = reach(a), y = reach(b);
+    return x != y ? x > y : a.source < b.source;
+  });
+  std::uint32_t best = UINT32_MAX;
+  double bestScore = -1;
+  for (const Candidate& c : candidates_) {
+    if (reach(c) < bestScore) {
+      break;
+    }
+    const double score = 2.0 * static_cast<double>(common(memory_.sources_[c.source].characters)) /
+                         static_cast<double>(n + c.length);
+    if (score >= s && (score > bestScore || (score == bestScore && c.source < best))) {
+      best = c.source;
+      bestScore = score;
+    }
   }
-  // A token no source has ranks before every other, as the rarest.
-  std::vector<std::uint32_t> ranks;
+  return best;
+}
+
+// Looks under the first `prefix` tokens of the text (a token no source has
+// ranks before every other, as the rarest) for the sources filed there, and
+// proposes those that can still share enough characters with it. Where a
+// source is met through the text's token i and its own token j, it has
+// shared with the text exactly the tokens it was met through so far: any
+// other token before i or j would rank before token i, and all of those of
+// the text and of the source's filed ones were looked at. What follows
+// both can add no more than the shorter of what follows.
+void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
+  const double s = memory_.similarity_;
+  const std::size_t n = text.size();
+  std::vector<std::uint32_t>& ranks = ranks_;
+  ranks.clear();
   std::size_t unknown = 0;
   for (const std::uint64_t token : tokensOf(text)) {
     const auto found = memory_.rankOf_.find(token);
@@ -346,29 +372,73 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
       ranks.push_back(found->second);
     }
   }
-  const std::size_t prefix = n - shared + 1;
-  if (prefix > unknown) {
-    std::sort(ranks.begin(), ranks.end());
-    ranks.resize(std::min(ranks.size(), prefix - unknown));
-    // A source first found through the text's token i, its own token j,
-    // shares none of the tokens before either (those of the text were
-    // looked under first; those of the source rank before token i, and so
-    // before every token of the text after i): at most one and what follows
-    // both.
-    for (std::size_t k = 0; k < ranks.size(); ++k) {
-      const std::size_t i = unknown + k;
-      const std::uint32_t r = ranks[k];
-      for (std::uint32_t at = memory_.firstFiled_[r]; at < memory_.firstFiled_[r + 1]; ++at) {
-        const TranslationMemory::Filed& filed = memory_.filed_[at];
-        consider(filed.source, filed.length,
-                 1 + std::min<std::size_t>(n - 1 - i, filed.length - 1 - filed.position));
+  if (prefix <= unknown) {
+    return;
+  }
+  std::sort(ranks.begin(), ranks.end());
+  ranks.resize(std::min(ranks.size(), prefix - unknown));
+  // The fewest characters a source of each length must share, from the
+  // shortest one the text's length allows.
+  std::size_t shortest = 1;
+  while (!lengthsAllow(n, shortest, s)) {
+    ++shortest;
+  }
+  // s > 0 here: 2n / (n + m) >= s bounds m.
+  auto longest = static_cast<std::size_t>(static_cast<double>(n) * (2 - s) / s) + 1;
+  while (!lengthsAllow(n, longest, s)) {
+    --longest;
+  }
+  need_.clear();
+  const auto need = [&](std::size_t m) {
+    while (need_.size() <= m - shortest) {
+      const std::size_t length = shortest + need_.size();
+      need_.push_back(lengthsAllow(n, length, s)
+                          ? static_cast<std::uint32_t>(fewestShared(n + length, s))
+                          : UINT32_MAX);
+    }
+    return need_[m - shortest];
+  };
+  constexpr std::uint32_t kDropped = UINT32_MAX;
+  for (std::size_t k = 0; k < ranks.size(); ++k) {
+    const std::size_t i = unknown + k;
+    const std::uint32_t r = ranks[k];
+    for (std::uint32_t at = memory_.firstFiled_[r]; at < memory_.firstFiled_[r + 1]; ++at) {
+      const TranslationMemory::Filed& filed = memory_.filed_[at];
+      const std::uint32_t c = filed.source;
+      const std::size_t m = filed.length;
+      std::uint32_t& count = shared_[c];
+      if (seen_[c] != lookup_) {
+        seen_[c] = lookup_;
+        count = m < shortest || m > longest ? kDropped : 0;
+      }
+      if (count == kDropped) {
+        continue;
+      }
+      ++count;
+      const std::size_t most = count + std::min<std::size_t>(n - 1 - i, m - 1 - filed.position);
+      if (most < need(m)) {
+        count = kDropped;
+      } else {
+        most_[c] = static_cast<std::uint32_t>(most);
       }
     }
   }
-  for (const std::uint32_t c : memory_.everywhere_) {
-    consider(c, memory_.sources_[c].characters.size(), n);
+  for (std::size_t k = 0; k < ranks.size(); ++k) {
+    for (std::uint32_t at = memory_.firstFiled_[ranks[k]]; at < memory_.firstFiled_[ranks[k] + 1];
+         ++at) {
+      const TranslationMemory::Filed& filed = memory_.filed_[at];
+      std::uint32_t& count = shared_[filed.source];
+      if (count != kDropped) {
+        candidates_.push_back(
+            {filed.source,
+             std::min<std::uint32_t>(
+                 most_[filed.source],
+                 std::min<std::uint32_t>(static_cast<std::uint32_t>(n), filed.length)),
+             filed.length});
+        count = kDropped;  // proposed once
+      }
+    }
   }
-  return best;
 }
 
 FillCounts& FillCounts::operator+=(const FillCounts& other) {

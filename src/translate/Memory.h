@@ -103,8 +103,22 @@ class MemorySearch {
   std::size_t common(const std::u32string& other) const;
 
   const TranslationMemory& memory_;
+  void walk(const std::u32string& text, std::size_t prefix);
+
   std::vector<std::uint32_t> seen_;  // per source: the lookup that last met it
   std::uint32_t lookup_ = 0;
+  // Per source met in this lookup: the tokens it shared so far, and how many
+  // characters it can share at most.
+  std::vector<std::uint32_t> shared_;
+  std::vector<std::uint32_t> most_;
+  struct Candidate {
+    std::uint32_t source;
+    std::uint32_t most;    // characters it can share with the text at most
+    std::uint32_t length;  // its own, in characters
+  };
+  std::vector<Candidate> candidates_;
+  std::vector<std::uint32_t> ranks_;
+  std::vector<std::uint32_t> need_;  // by length from the shortest allowed
   std::unordered_map<std::string, MemoryMatch> found_;
   // The text searched for, and for one of up to 64 characters, where each
   // of its characters is in it, a bit each, in a table open to linear
