@@ -13,7 +13,7 @@ namespace krlist {
 
 namespace {
 
-std::u32string charactersOf(std::string_view text) {
+std::u32string codePointsOf(std::string_view text) {
   std::u32string out;
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
@@ -148,8 +148,10 @@ void TranslationMemory::index(double similarity) {
         source.chosen = t;
       }
     }
-    sources_[s].characters = charactersOf(sources_[s].text);
-    tokens[s] = tokensOf(sources_[s].characters);
+    const std::u32string characters = codePointsOf(sources_[s].text);
+    charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
+    characters_ += characters;
+    tokens[s] = tokensOf(characters);
     for (const std::uint64_t token : tokens[s]) {
       ++frequency[token];
     }
@@ -164,10 +166,11 @@ void TranslationMemory::index(double similarity) {
   for (std::size_t r = 0; r < ranked.size(); ++r) {
     rankOf_.emplace(ranked[r].second, static_cast<std::uint32_t>(r));
   }
+  charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
   std::vector<std::vector<std::uint32_t>> ranks(sources_.size());
   firstFiled_.assign(ranked.size() + 1, 0);
   for (std::size_t s = 0; s < sources_.size(); ++s) {
-    const std::size_t m = sources_[s].characters.size();
+    const std::size_t m = tokens[s].size();
     const std::size_t shared = m == 0 ? 0 : fewestSharedWithAny(m, similarity);
     if (shared == 0) {
       everywhere_.push_back(static_cast<std::uint32_t>(s));
@@ -190,17 +193,13 @@ void TranslationMemory::index(double similarity) {
   for (std::size_t s = 0; s < sources_.size(); ++s) {
     for (std::size_t j = 0; j < ranks[s].size(); ++j) {
       filed_[next[ranks[s][j]]++] = {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(j),
-                                     static_cast<std::uint32_t>(sources_[s].characters.size())};
+                                     static_cast<std::uint32_t>(tokens[s].size())};
     }
   }
 }
 
 MemorySearch::MemorySearch(const TranslationMemory& memory)
-    : memory_(memory),
-      seen_(memory.sources_.size(), 0),
-      shared_(memory.sources_.size(), 0),
-      most_(memory.sources_.size(), 0),
-      where_(128) {}
+    : memory_(memory), met_(memory.sources_.size()), where_(128) {}
 
 namespace {
 
@@ -217,7 +216,7 @@ std::size_t slotOf(char32_t character) {
 // The length of the longest common subsequence, a bit per character of the
 // text searched for (Allison and Dix, as Hyyrö writes it), as
 // commonCharacters counts it: for texts this short it compares them whole.
-std::size_t MemorySearch::common(const std::u32string& other) const {
+std::size_t MemorySearch::common(std::u32string_view other) const {
   const std::u32string& text = *text_;
   if (text.size() > kWordBits || other.size() > kLongText) {
     return commonCharacters(text, other);
@@ -269,7 +268,7 @@ MemoryMatch MemorySearch::search(std::string_view source) {
     }
     return match;
   }
-  const std::uint32_t best = mostSimilar(charactersOf(source));
+  const std::uint32_t best = mostSimilar(codePointsOf(source));
   if (best != UINT32_MAX) {
     const TranslationMemory::Source& found = memory_.sources_[best];
     match.kind = Kind::similar;
@@ -297,7 +296,7 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
     }
   }
   if (++lookup_ == 0) {
-    std::fill(seen_.begin(), seen_.end(), 0);
+    std::fill(met_.begin(), met_.end(), Met{});
     lookup_ = 1;
   }
   candidates_.clear();
@@ -315,33 +314,26 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
   const std::size_t shared = fewestSharedWithAny(n, s);
   if (shared == 0) {
     for (std::uint32_t c = 0; c < memory_.sources_.size(); ++c) {
-      propose(c, memory_.sources_[c].characters.size(), n);
+      propose(c, memory_.charactersOf(c).size(), n);
     }
   } else if (shared <= n) {
     walk(text, n - shared + 1);
     for (const std::uint32_t c : memory_.everywhere_) {
-      if (seen_[c] != lookup_) {
-        propose(c, memory_.sources_[c].characters.size(), n);
+      if (met_[c].lookup != lookup_) {
+        propose(c, memory_.charactersOf(c).size(), n);
       }
     }
   }
-  // The most promising first: once no candidate left can reach the best
-  // score found, none is compared.
-  const auto reach = [n](const Candidate& c) {
-    return 2.0 * static_cast<double>(c.most) / static_cast<double>(n + c.length);
-  };
-  std::sort(candidates_.begin(), candidates_.end(), [&](const Candidate& a, const Candidate& b) {
-    const double x = reach(a), y = reach(b);
-    return x != y ? x > y : a.source < b.source;
-  });
+  // A candidate that cannot reach the best score found is not compared.
   std::uint32_t best = UINT32_MAX;
   double bestScore = -1;
   for (const Candidate& c : candidates_) {
-    if (reach(c) < bestScore) {
-      break;
+    const double total = static_cast<double>(n + c.length);
+    const double reach = 2.0 * static_cast<double>(c.most) / total;
+    if (reach < bestScore || (reach == bestScore && c.source > best)) {
+      continue;
     }
-    const double score = 2.0 * static_cast<double>(common(memory_.sources_[c.source].characters)) /
-                         static_cast<double>(n + c.length);
+    const double score = 2.0 * static_cast<double>(common(memory_.charactersOf(c.source))) / total;
     if (score >= s && (score > bestScore || (score == bestScore && c.source < best))) {
       best = c.source;
       bestScore = score;
@@ -377,6 +369,7 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
   }
   std::sort(ranks.begin(), ranks.end());
   ranks.resize(std::min(ranks.size(), prefix - unknown));
+  firstMet_.clear();
   // The fewest characters a source of each length must share, from the
   // shortest one the text's length allows.
   std::size_t shortest = 1;
@@ -406,10 +399,12 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
       const TranslationMemory::Filed& filed = memory_.filed_[at];
       const std::uint32_t c = filed.source;
       const std::size_t m = filed.length;
-      std::uint32_t& count = shared_[c];
-      if (seen_[c] != lookup_) {
-        seen_[c] = lookup_;
+      Met& met = met_[c];
+      std::uint32_t& count = met.shared;
+      if (met.lookup != lookup_) {
+        met.lookup = lookup_;
         count = m < shortest || m > longest ? kDropped : 0;
+        firstMet_.push_back(c);
       }
       if (count == kDropped) {
         continue;
@@ -419,24 +414,16 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
       if (most < need(m)) {
         count = kDropped;
       } else {
-        most_[c] = static_cast<std::uint32_t>(most);
+        met.most = static_cast<std::uint32_t>(most);
       }
     }
   }
-  for (std::size_t k = 0; k < ranks.size(); ++k) {
-    for (std::uint32_t at = memory_.firstFiled_[ranks[k]]; at < memory_.firstFiled_[ranks[k] + 1];
-         ++at) {
-      const TranslationMemory::Filed& filed = memory_.filed_[at];
-      std::uint32_t& count = shared_[filed.source];
-      if (count != kDropped) {
-        candidates_.push_back(
-            {filed.source,
-             std::min<std::uint32_t>(
-                 most_[filed.source],
-                 std::min<std::uint32_t>(static_cast<std::uint32_t>(n), filed.length)),
-             filed.length});
-        count = kDropped;  // proposed once
-      }
+  for (const std::uint32_t c : firstMet_) {
+    const Met& met = met_[c];
+    if (met.shared != kDropped) {
+      const auto length = static_cast<std::uint32_t>(memory_.charactersOf(c).size());
+      candidates_.push_back(
+          {c, std::min({met.most, static_cast<std::uint32_t>(n), length}), length});
     }
   }
 }

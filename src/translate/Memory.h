@@ -62,12 +62,20 @@ class TranslationMemory {
   };
   struct Source {
     std::string text;
-    std::u32string characters;
     std::vector<Translation> translations;  // in the order first given
     std::size_t chosen = 0;                 // the most given, the first of equals
   };
 
   std::vector<Source> sources_;  // in the order first given
+  // The characters of every source, one after the other, for the search to
+  // compare many with little memory to go through: source s's are
+  // characters_[charactersAt_[s] .. charactersAt_[s + 1]).
+  std::u32string characters_;
+  std::vector<std::uint32_t> charactersAt_;
+  std::u32string_view charactersOf(std::uint32_t s) const {
+    return std::u32string_view(characters_)
+        .substr(charactersAt_[s], charactersAt_[s + 1] - charactersAt_[s]);
+  }
   std::unordered_map<std::string, std::uint32_t> sourceAt_;
   double similarity_ = 1;
   // Each character of a source, with how many times it came before in that
@@ -100,17 +108,21 @@ class MemorySearch {
   MemoryMatch search(std::string_view source);
   std::uint32_t mostSimilar(const std::u32string& text);
   // The characters `text_` shares in order with `other`.
-  std::size_t common(const std::u32string& other) const;
+  std::size_t common(std::u32string_view other) const;
 
   const TranslationMemory& memory_;
   void walk(const std::u32string& text, std::size_t prefix);
 
-  std::vector<std::uint32_t> seen_;  // per source: the lookup that last met it
+  // Per source: the lookup that last met it, and in that lookup the tokens
+  // it shared so far and how many characters it can share at most.
+  struct Met {
+    std::uint32_t lookup = 0;
+    std::uint32_t shared = 0;
+    std::uint32_t most = 0;
+  };
+  std::vector<Met> met_;
+  std::vector<std::uint32_t> firstMet_;  // the sources met, in the order met
   std::uint32_t lookup_ = 0;
-  // Per source met in this lookup: the tokens it shared so far, and how many
-  // characters it can share at most.
-  std::vector<std::uint32_t> shared_;
-  std::vector<std::uint32_t> most_;
   struct Candidate {
     std::uint32_t source;
     std::uint32_t most;    // characters it can share with the text at most
