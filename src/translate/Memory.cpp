@@ -148,9 +148,13 @@ void TranslationMemory::index(double similarity) {
         source.chosen = t;
       }
     }
-    const std::u32string characters = codePointsOf(sources_[s].text);
+    std::u32string characters = codePointsOf(sources_[s].text);
+    for (char32_t& c : characters) {
+      c = idOf_.emplace(c, static_cast<std::uint32_t>(idOf_.size())).first->second;
+    }
     charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
     characters_ += characters;
+    longestSource_ = std::max(longestSource_, characters.size());
     tokens[s] = tokensOf(characters);
     for (const std::uint64_t token : tokens[s]) {
       ++frequency[token];
@@ -196,20 +200,31 @@ void TranslationMemory::index(double similarity) {
                                      static_cast<std::uint32_t>(tokens[s].size())};
     }
   }
+  // Each rank's sources from the shortest, for a search to take only the
+  // lengths that can still reach the similarity.
+  for (std::size_t r = 0; r < ranked.size(); ++r) {
+    std::sort(filed_.begin() + firstFiled_[r], filed_.begin() + firstFiled_[r + 1],
+              [](const Filed& a, const Filed& b) { return a.length < b.length; });
+  }
+}
+
+std::u32string TranslationMemory::numbered(std::u32string_view text) const {
+  std::u32string out(text);
+  for (char32_t& c : out) {
+    const auto found = idOf_.find(c);
+    c = found != idOf_.end() ? found->second : static_cast<char32_t>(idOf_.size());
+  }
+  return out;
 }
 
 MemorySearch::MemorySearch(const TranslationMemory& memory)
-    : memory_(memory), met_(memory.sources_.size()), where_(128) {}
+    : memory_(memory), met_(memory.sources_.size()), where_(memory.idOf_.size() + 1) {}
 
 namespace {
 
 constexpr std::size_t kWordBits = 64;
 // Past this, textSimilarity compares texts in pieces, and is asked itself.
 constexpr std::size_t kLongText = 4096;
-
-std::size_t slotOf(char32_t character) {
-  return (character * 0x9E3779B1u) >> 25;  // 7 bits: the table's 128 slots
-}
 
 }  // namespace
 
@@ -223,11 +238,7 @@ std::size_t MemorySearch::common(std::u32string_view other) const {
   }
   std::uint64_t v = ~std::uint64_t{0};
   for (const char32_t c : other) {
-    std::size_t at = slotOf(c);
-    while (where_[at].bits != 0 && where_[at].character != c) {
-      at = (at + 1) & (where_.size() - 1);
-    }
-    const std::uint64_t u = v & where_[at].bits;
+    const std::uint64_t u = v & where_[c];
     v = (v + u) | (v - u);
   }
   const std::uint64_t inside =
@@ -268,7 +279,7 @@ MemoryMatch MemorySearch::search(std::string_view source) {
     }
     return match;
   }
-  const std::uint32_t best = mostSimilar(codePointsOf(source));
+  const std::uint32_t best = mostSimilar(memory_.numbered(codePointsOf(source)));
   if (best != UINT32_MAX) {
     const TranslationMemory::Source& found = memory_.sources_[best];
     match.kind = Kind::similar;
@@ -281,20 +292,25 @@ MemoryMatch MemorySearch::search(std::string_view source) {
 // The first source of the memory most similar to `text` among those at
 // least memory_.similarity_ alike, or UINT32_MAX.
 std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
-  const double s = memory_.similarity_;
   const std::size_t n = text.size();
   text_ = &text;
   if (n <= kWordBits) {
-    std::fill(where_.begin(), where_.end(), Where{});
     for (std::size_t i = 0; i < n; ++i) {
-      std::size_t at = slotOf(text[i]);
-      while (where_[at].bits != 0 && where_[at].character != text[i]) {
-        at = (at + 1) & (where_.size() - 1);
-      }
-      where_[at].character = text[i];
-      where_[at].bits |= std::uint64_t{1} << i;
+      where_[text[i]] |= std::uint64_t{1} << i;
     }
   }
+  const std::uint32_t best = mostSimilarAmong(text);
+  if (n <= kWordBits) {
+    for (const char32_t c : text) {
+      where_[c] = 0;
+    }
+  }
+  return best;
+}
+
+std::uint32_t MemorySearch::mostSimilarAmong(const std::u32string& text) {
+  const double s = memory_.similarity_;
+  const std::size_t n = text.size();
   if (++lookup_ == 0) {
     std::fill(met_.begin(), met_.end(), Met{});
     lookup_ = 1;
@@ -381,6 +397,7 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
   while (!lengthsAllow(n, longest, s)) {
     --longest;
   }
+  longest = std::min(longest, memory_.longestSource_);
   need_.clear();
   const auto need = [&](std::size_t m) {
     while (need_.size() <= m - shortest) {
@@ -392,11 +409,27 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
     return need_[m - shortest];
   };
   constexpr std::uint32_t kDropped = UINT32_MAX;
+  // A source first met through the text's token i shares at most n - i
+  // characters: those longer than need it are not looked at from there on,
+  // which leaves, for each source, the first of its meets counted, so that
+  // what it counted stays exact.
+  std::size_t longestFrom = longest;
+  const TranslationMemory::Filed* const filed0 = memory_.filed_.data();
   for (std::size_t k = 0; k < ranks.size(); ++k) {
     const std::size_t i = unknown + k;
     const std::uint32_t r = ranks[k];
-    for (std::uint32_t at = memory_.firstFiled_[r]; at < memory_.firstFiled_[r + 1]; ++at) {
-      const TranslationMemory::Filed& filed = memory_.filed_[at];
+    while (longestFrom >= shortest && need(longestFrom) > n - i) {
+      --longestFrom;
+    }
+    if (longestFrom < shortest) {
+      break;
+    }
+    const TranslationMemory::Filed* from = std::lower_bound(
+        filed0 + memory_.firstFiled_[r], filed0 + memory_.firstFiled_[r + 1], shortest,
+        [](const TranslationMemory::Filed& f, std::size_t length) { return f.length < length; });
+    const TranslationMemory::Filed* const to = filed0 + memory_.firstFiled_[r + 1];
+    for (; from != to && from->length <= longestFrom; ++from) {
+      const TranslationMemory::Filed& filed = *from;
       const std::uint32_t c = filed.source;
       const std::size_t m = filed.length;
       Met& met = met_[c];

@@ -69,9 +69,16 @@ class TranslationMemory {
   std::vector<Source> sources_;  // in the order first given
   // The characters of every source, one after the other, for the search to
   // compare many with little memory to go through: source s's are
-  // characters_[charactersAt_[s] .. charactersAt_[s + 1]).
+  // characters_[charactersAt_[s] .. charactersAt_[s + 1]). Each character
+  // is kept as a number from 0, in the order first met (idOf_), so that a
+  // search finds what it knows of a character at that place in a table;
+  // comparing numbers compares the characters.
+  std::unordered_map<char32_t, std::uint32_t> idOf_;
+  std::size_t longestSource_ = 0;
   std::u32string characters_;
   std::vector<std::uint32_t> charactersAt_;
+  // `text`'s characters as numbers; one no source has as idOf_.size().
+  std::u32string numbered(std::u32string_view text) const;
   std::u32string_view charactersOf(std::uint32_t s) const {
     return std::u32string_view(characters_)
         .substr(charactersAt_[s], charactersAt_[s + 1] - charactersAt_[s]);
@@ -107,6 +114,7 @@ class MemorySearch {
  private:
   MemoryMatch search(std::string_view source);
   std::uint32_t mostSimilar(const std::u32string& text);
+  std::uint32_t mostSimilarAmong(const std::u32string& text);
   // The characters `text_` shares in order with `other`.
   std::size_t common(std::u32string_view other) const;
 
@@ -133,14 +141,9 @@ class MemorySearch {
   std::vector<std::uint32_t> need_;  // by length from the shortest allowed
   std::unordered_map<std::string, MemoryMatch> found_;
   // The text searched for, and for one of up to 64 characters, where each
-  // of its characters is in it, a bit each, in a table open to linear
-  // probing.
+  // character of the memory is in it, a bit each.
   const std::u32string* text_ = nullptr;
-  struct Where {
-    char32_t character = 0;
-    std::uint64_t bits = 0;
-  };
-  std::vector<Where> where_;
+  std::vector<std::uint64_t> where_;
 };
 
 // What a fill did to the entries of one script.
