@@ -218,11 +218,10 @@ std::u32string TranslationMemory::numbered(std::u32string_view text) const {
 }
 
 MemorySearch::MemorySearch(const TranslationMemory& memory)
-    : memory_(memory), met_(memory.sources_.size()), where_(memory.idOf_.size() + 1) {}
+    : memory_(memory), met_(memory.sources_.size()), where_((memory.idOf_.size() + 1) * kWords) {}
 
 namespace {
 
-constexpr std::size_t kWordBits = 64;
 // Past this, textSimilarity compares texts in pieces, and is asked itself.
 constexpr std::size_t kLongText = 4096;
 
@@ -233,17 +232,41 @@ constexpr std::size_t kLongText = 4096;
 // commonCharacters counts it: for texts this short it compares them whole.
 std::size_t MemorySearch::common(std::u32string_view other) const {
   const std::u32string& text = *text_;
-  if (text.size() > kWordBits || other.size() > kLongText) {
+  if (text.size() > kWords * 64 || other.size() > kLongText) {
     return commonCharacters(text, other);
   }
-  std::uint64_t v = ~std::uint64_t{0};
-  for (const char32_t c : other) {
-    const std::uint64_t u = v & where_[c];
-    v = (v + u) | (v - u);
+  if (text.size() <= 64) {
+    std::uint64_t v = ~std::uint64_t{0};
+    for (const char32_t c : other) {
+      const std::uint64_t u = v & where_[c * kWords];
+      v = (v + u) | (v - u);
+    }
+    const std::uint64_t inside =
+        text.size() == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << text.size()) - 1;
+    return static_cast<std::size_t>(std::popcount(~v & inside));
   }
-  const std::uint64_t inside =
-      text.size() == kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << text.size()) - 1;
-  return static_cast<std::size_t>(std::popcount(~v & inside));
+  // The same over several words, the carry of each sum going into the next.
+  const std::size_t words = (text.size() + 63) / 64;
+  std::uint64_t v[kWords];
+  std::fill(v, v + words, ~std::uint64_t{0});
+  for (const char32_t c : other) {
+    const std::uint64_t* mask = &where_[c * kWords];
+    std::uint64_t carry = 0;
+    for (std::size_t w = 0; w < words; ++w) {
+      const std::uint64_t u = v[w] & mask[w];
+      const std::uint64_t partial = v[w] + u;
+      const std::uint64_t sum = partial + carry;
+      carry = (partial < v[w] || sum < partial) ? 1 : 0;
+      v[w] = sum | (v[w] - u);
+    }
+  }
+  std::size_t common = 0;
+  for (std::size_t w = 0; w < words; ++w) {
+    const std::size_t bits = std::min<std::size_t>(64, text.size() - w * 64);
+    const std::uint64_t inside = bits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
+    common += static_cast<std::size_t>(std::popcount(~v[w] & inside));
+  }
+  return common;
 }
 
 const MemoryMatch& MemorySearch::find(std::string_view source) {
@@ -294,15 +317,15 @@ MemoryMatch MemorySearch::search(std::string_view source) {
 std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
   const std::size_t n = text.size();
   text_ = &text;
-  if (n <= kWordBits) {
+  if (n <= kWords * 64) {
     for (std::size_t i = 0; i < n; ++i) {
-      where_[text[i]] |= std::uint64_t{1} << i;
+      where_[text[i] * kWords + i / 64] |= std::uint64_t{1} << (i % 64);
     }
   }
   const std::uint32_t best = mostSimilarAmong(text);
-  if (n <= kWordBits) {
+  if (n <= kWords * 64) {
     for (const char32_t c : text) {
-      where_[c] = 0;
+      std::fill_n(&where_[c * kWords], kWords, 0);
     }
   }
   return best;

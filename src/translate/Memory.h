@@ -140,8 +140,10 @@ class MemorySearch {
   std::vector<std::uint32_t> ranks_;
   std::vector<std::uint32_t> need_;  // by length from the shortest allowed
   std::unordered_map<std::string, MemoryMatch> found_;
-  // The text searched for, and for one of up to 64 characters, where each
-  // character of the memory is in it, a bit each.
+  // The text searched for, and for one of up to kWords * 64 characters,
+  // where each character of the memory is in it, a bit each: kWords words
+  // per character.
+  static constexpr std::size_t kWords = 4;
   const std::u32string* text_ = nullptr;
   std::vector<std::uint64_t> where_;
 };

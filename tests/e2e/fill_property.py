@@ -3,7 +3,7 @@
 an independent reading of its rules. A game says lines again, defines its
 characters' names in several scripts and has lines that differ from others
 by a word; part of it is translated, a line sometimes two ways, some
-translations fuzzy; a memory file from another tool (no msgctxt) holds
+translations fuzzy, some lines long; a memory file from another tool (no msgctxt) holds
 more, with a fuzzy and an obsolete entry that must not count, and a CSV file
 more again.
 
@@ -36,7 +36,9 @@ NAMES = ["アリス", "ボブ", "キャロル", "Dave"]
 
 
 def line_text(rng):
-    return "".join(rng.choice(WORDS) for _ in range(rng.randint(2, 7)))
+    # Now and then a long one, of more characters than a machine word has bits.
+    count = rng.randint(40, 120) if rng.random() < 0.1 else rng.randint(2, 7)
+    return "".join(rng.choice(WORDS) for _ in range(count))
 
 
 def game(rng):
