@@ -2,10 +2,10 @@
 """Fills generated games with `krscript fill` and checks every entry against
 an independent reading of its rules. A game says lines again, defines its
 characters' names in several scripts and has lines that differ from others
-by a word; part of it is translated, a line sometimes two ways, some
-translations fuzzy, some lines long; a memory file from another tool (no msgctxt) holds
-more, with a fuzzy and an obsolete entry that must not count, and a CSV file
-more again.
+by a word, some lines long; part of it is translated, a line sometimes two
+ways, some translations fuzzy; a memory file from another tool (no msgctxt)
+holds more, with a fuzzy and an obsolete entry that must not count, and a CSV
+file more again.
 
 For each untranslated entry the reading here, comparing every pair of texts
 by their longest common subsequence, says: the same source translated one
