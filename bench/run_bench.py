@@ -39,7 +39,11 @@ scripts are generated into a temporary directory, removed afterwards. Printed:
   times of `krscript html SCRIPT -o SITE`, without and with the PO file
   `krscript extract` writes, each against that of `krscript extract`, and
   the number of pages and the largest file of the site. `--only html`
-  measures this alone.
+  measures this alone;
+- on the larger mixed script with every string translated (msgen copies
+  each source), the best wall time of `krscript inject --wrap` to a box in
+  DejaVu Sans (pixels, a profile's [box]) against that of `--wrap` in cells.
+  `--only wrap` measures this alone.
 
 Targets are printed beside the figures for information, each "met" or
 "NOT met"; nothing else is asserted. Linux only: peak memory comes from GNU
@@ -310,6 +314,45 @@ def measure_krscript(krlist, krscript, directory, path, size):
         print("  extract and inject: skipped, `krscript --help` does not list them")
 
 
+FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
+
+
+def measure_wrap(krscript, directory, path, size):
+    """Times inject wrapping every translation to a box in a font against
+    wrapping it in cells. Each measures a character once, so the font should
+    cost little more than the table of cells."""
+    print(f"\ninject --wrap on the {size / MIB:.1f} MiB mixed script, every string translated")
+    if not os.path.exists(FONT):
+        print(f"  skipped: no {FONT} (Debian package fonts-dejavu-core)")
+        return
+    po_path = os.path.join(directory, "wrap.kr.po")
+    translated = os.path.join(directory, "wrap-translated.kr.po")
+    # extract's note on the encoding it took is not a figure.
+    subprocess.run([krscript, "extract", path, "-o", po_path], check=True, timeout=TIMEOUT_S,
+                   stderr=subprocess.DEVNULL)
+    subprocess.run(["msgen", po_path, "-o", translated], check=True, timeout=TIMEOUT_S)
+    os.remove(po_path)
+    # The profile sits in a folder of its own, named with --profile, so that
+    # no other command of the benchmark finds it.
+    profile_folder = os.path.join(directory, "wrap-profile")
+    os.mkdir(profile_folder)
+    profile = os.path.join(profile_folder, "krscript.toml")
+    with open(profile, "w", encoding="utf-8") as f:
+        f.write(f'[box]\nfont = "{FONT}"\nsize = 16\nwidth = 288\n')
+    cells, pixels = best_of([
+        [krscript, "inject", path, translated, "-o", os.path.join(directory, "wrap-cells.kr"),
+         "--wrap", "36"],
+        [krscript, "inject", path, translated, "-o", os.path.join(directory, "wrap-pixels.kr"),
+         "--profile", profile]])
+    row("inject --wrap 36 (cells)", seconds_text(cells))
+    row("inject, a [box] of 288 px", seconds_text(pixels))
+    if not cells.timed_out and not pixels.timed_out:
+        ratio = pixels.seconds / cells.seconds
+        row("time pixels / time cells", f"{ratio:.2f}", target_text(ratio <= 1.5, "<= 1.5"))
+    for name in ("wrap-cells.kr", "wrap-pixels.kr", "wrap-translated.kr.po"):
+        os.remove(os.path.join(directory, name))
+
+
 def measure_folder(krscript, generator, directory, seed):
     """Times `krscript dump DIR` on one and on two threads."""
     folder = os.path.join(directory, "folder")
@@ -503,9 +546,9 @@ def main():
     parser.add_argument("--size-mb", type=float, default=64,
                         help="size of the larger mixed script in MiB (default 64)")
     parser.add_argument("--seed", type=int, default=1, help="generator seed (default 1)")
-    parser.add_argument("--only", choices=["update", "fill", "html"],
+    parser.add_argument("--only", choices=["update", "fill", "html", "wrap"],
                         help="measure only this part: update, fill or html, each against "
-                             "extract")
+                        "extract, or inject's wrap in pixels against its wrap in cells")
     args = parser.parse_args()
 
     krlist = os.path.abspath(os.path.join(args.build_dir, "krlist"))
@@ -533,6 +576,12 @@ def main():
         if args.only == "html":
             measure_html(krlist, krscript, generator, directory, args.seed)
             return
+        if args.only == "wrap":
+            path = os.path.join(directory, "mixed-wrap.kr")
+            measure_wrap(krscript, directory, path,
+                         generate(generator, path, "--size-mb", f"{args.size_mb:g}", "--seed",
+                                  str(args.seed)))
+            return
         large, large_path, large_size = measure_mixed(krlist, generator, directory,
                                                       args.size_mb, args.seed)
         small, _, _ = measure_mixed(krlist, generator, directory, args.size_mb / 4, args.seed)
@@ -546,6 +595,7 @@ def main():
         measure_distinct(krlist, generator, directory, args.seed)
         measure_extremes(krlist, directory, args.size_mb)
         measure_krscript(krlist, krscript, directory, large_path, large_size)
+        measure_wrap(krscript, directory, large_path, large_size)
         measure_folder(krscript, generator, directory, args.seed)
         measure_update(krscript, directory, args.seed)
         measure_fill(krscript, directory, args.seed)

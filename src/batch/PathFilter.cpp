@@ -141,11 +141,13 @@ bool matchesGlob(std::string_view pattern, std::string_view path, bool isFolder)
 }
 
 bool PathFilter::takes(std::string_view path) const {
-  return (include_.empty() || anyNames(include_, path, false)) && !anyNames(exclude_, path, false);
+  const std::string full = base_.empty() ? std::string(path) : base_ + '/' + std::string(path);
+  return (include_.empty() || anyNames(include_, full, false)) && !anyNames(exclude_, full, false);
 }
 
 bool PathFilter::leavesOutFolder(std::string_view path) const {
-  return anyNames(exclude_, path, true);
+  return anyNames(exclude_, base_.empty() ? std::string(path) : base_ + '/' + std::string(path),
+                  true);
 }
 
 }  // namespace krlist

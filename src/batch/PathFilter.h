@@ -23,12 +23,16 @@ bool matchesGlob(std::string_view pattern, std::string_view path, bool isFolder)
 
 // The files of a folder run: those that an --include pattern names, or all
 // when there is none, less those that an --exclude pattern names. A pattern
-// that names a folder names every file under it.
+// that names a folder names every file under it. Patterns are relative to
+// the run's folder, or, given `base` (the run's folder relative to theirs,
+// '/' between names), to a folder above it: a profile's patterns are
+// written from the profile's folder, whichever folder below it a run takes.
 class PathFilter {
  public:
   PathFilter() = default;
-  PathFilter(std::vector<std::string> include, std::vector<std::string> exclude)
-      : include_(std::move(include)), exclude_(std::move(exclude)) {}
+  PathFilter(std::vector<std::string> include, std::vector<std::string> exclude,
+             std::string base = {})
+      : include_(std::move(include)), exclude_(std::move(exclude)), base_(std::move(base)) {}
 
   // Whether the file at `path` (relative, '/' between names) is taken.
   bool takes(std::string_view path) const;
@@ -39,6 +43,7 @@ class PathFilter {
  private:
   std::vector<std::string> include_;
   std::vector<std::string> exclude_;
+  std::string base_;
 };
 
 }  // namespace krlist

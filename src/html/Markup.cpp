@@ -216,9 +216,11 @@ void writeIndex(TextOutput& out, const std::vector<ScriptSummary>& scripts,
                 std::string_view generator) {
   std::size_t failed = 0;
   bool translations = false;
+  bool boxes = false;
   for (const ScriptSummary& script : scripts) {
     failed += !script.failure.empty();
     translations = translations || script.hasTranslations;
+    boxes = boxes || script.hasBoxes;
   }
   out.write("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n");
   out.write(generator);
@@ -229,25 +231,50 @@ void writeIndex(TextOutput& out, const std::vector<ScriptSummary>& scripts,
   if (failed > 0) {
     out.write(", " + number(failed) + " not decoded");
   }
+  if (translations) {
+    out.write(
+        " <span class=\"show\">show <a href=\"index.html\">all</a>"
+        " <a href=\"index.html?show=untranslated\">untranslated</a>"
+        " <a href=\"index.html?show=fuzzy\">fuzzy</a>"
+        " <a href=\"index.html?show=problems\">with problems</a></span>");
+  }
   out.write(
       " <form action=\"index.html\"><input type=\"search\" name=\"q\" id=\"q\" "
       "placeholder=\"Search every string\"> <button>Search</button></form></nav>\n"
       "<div id=\"results\"></div>\n<h2>Scripts</h2>\n<table class=\"scripts\">\n<thead><tr>"
       "<th>Script</th><th>Instructions</th><th>Strings</th>");
   if (translations) {
-    out.write("<th>Translated</th><th>Fuzzy</th><th>Untranslated</th><th>Progress</th>");
+    out.write(
+        "<th>Translated</th><th>Fuzzy</th><th>Untranslated</th><th>Progress</th>"
+        "<th>With problems</th>");
+  }
+  if (boxes) {
+    out.write("<th>Over the box</th>");
   }
   out.write("</tr></thead>\n<tbody>\n");
   for (const ScriptSummary& script : scripts) {
     if (!script.failure.empty()) {
       out.write("<tr class=\"failed\"><td>");
       writeEscaped(out, script.path);
-      out.write("</td><td colspan=\"" + number(translations ? 6 : 2) + "\">");
+      out.write("</td><td colspan=\"" + number(2 + (translations ? 5 : 0) + (boxes ? 1 : 0)) +
+                "\">");
       writeEscaped(out, script.failure);
       out.write("</td></tr>\n");
       continue;
     }
-    out.write("<tr><td><a href=\"");
+    // What the filters of ?show= pick: a script with such strings.
+    std::string kinds;
+    if (script.untranslated > 0) {
+      kinds += " k-un";
+    }
+    if (script.fuzzy > 0) {
+      kinds += " k-fz";
+    }
+    if (script.withProblems > 0) {
+      kinds += " k-pr";
+    }
+    out.write(kinds.empty() ? "<tr><td><a href=\""
+                            : "<tr class=\"" + kinds.substr(1) + "\"><td><a href=\"");
     writeUrlPath(out, pageName(script.path, 0));
     out.write("\">");
     writeEscaped(out, script.path);
@@ -263,9 +290,13 @@ void writeIndex(TextOutput& out, const std::vector<ScriptSummary>& scripts,
       const std::uint64_t strings = std::max<std::uint64_t>(script.strings, 1);
       out.write("<span class=\"done\" style=\"width:" + percent(script.translated, strings) +
                 "%\"></span><span class=\"fuzzy\" style=\"width:" + percent(script.fuzzy, strings) +
-                "%\"></span></span> " + percent(script.translated, strings) + "%</td>");
+                "%\"></span></span> " + percent(script.translated, strings) + "%</td><td>" +
+                number(script.withProblems) + "</td>");
     } else if (translations) {
-      out.write("<td colspan=\"4\">no translations</td>");
+      out.write("<td colspan=\"5\">no translations</td>");
+    }
+    if (boxes) {
+      out.write("<td>" + (script.hasBoxes ? number(script.overflowing) : std::string()) + "</td>");
     }
     out.write("</tr>\n");
   }
@@ -281,7 +312,9 @@ void writeIndex(TextOutput& out, const std::vector<ScriptSummary>& scripts,
       out.write(",\n");
     }
   }
-  out.write("];\n</script>\n<script src=\"search.js\"></script>\n</body>\n</html>\n");
+  out.write(
+      "];\n</script>\n<script src=\"search.js\"></script>\n<script src=\"filter.js\"></script>\n"
+      "</body>\n</html>\n");
 }
 
 const std::string_view kStyleSheet = R"(body { font-family: sans-serif; margin: 0 1em 2em; }
@@ -314,6 +347,23 @@ tr.failed td { color: #b00020; text-align: left; }
 .chart text { font-size: 12px; font-family: monospace; }
 #results ol { font-family: monospace; }
 #results li .t::before { content: "\2192  "; }
+nav .show { margin-left: 1em; }
+p.sum { margin: .4em 0; }
+.code .rv { white-space: normal; font-family: sans-serif; font-size: 90%; margin: .15em 0 .7em 1.5em; }
+.code .rv div { white-space: normal; margin: .1em 0; }
+.rv i { font-style: normal; font-size: 85%; color: #666; margin-right: .3em; }
+.rv .t { margin-left: .3em; }
+.pr.e { color: #b00020; }
+.pr.w { color: #8a5a00; }
+.prev del { background: #f7c9c9; }
+.prev ins { background: #c4efc8; text-decoration: none; }
+.cm { color: #444; }
+/* The game's text box: as wide as the game's, in its font at its size, each
+   character at its advance: no kerning, no ligatures, no other shaping. */
+.code div.box { margin: .3em 0; padding: 4px 0; background: #1f2433; color: #f3f3f3; outline: 2px solid #7a86a8; line-height: 1.3; font-kerning: none; font-variant-ligatures: none; font-feature-settings: "liga" 0, "clig" 0, "calt" 0, "kern" 0; letter-spacing: 0; word-spacing: 0; text-rendering: geometricPrecision; }
+.code .box .line { display: block; width: max-content; min-width: 100%; white-space: pre; min-height: 1.3em; }
+.box .line.over { background: #a3243b; }
+.box .ph { color: #8fd0ff; }
 )";
 
 const std::string_view kSearchScript =
@@ -388,6 +438,31 @@ function krscriptStrings(page, strings) {
     document.body.appendChild(script);
   }
   load();
+})();
+)";
+
+const std::string_view kFilterScript =
+    R"(// The filters of a page or the index: ?show=untranslated, ?show=fuzzy or
+// ?show=problems hides the strings (or scripts) that have none such, and
+// keeps the filter in the links to the site's other pages.
+"use strict";
+(function () {
+  var show = new URLSearchParams(location.search).get("show");
+  var kinds = { untranslated: "k-un", fuzzy: "k-fz", problems: "k-pr" };
+  if (!Object.prototype.hasOwnProperty.call(kinds, show)) {
+    return;
+  }
+  var kind = kinds[show];
+  document.querySelectorAll(".code > div, table.scripts tbody tr").forEach(function (item) {
+    item.hidden = !item.classList.contains(kind);
+  });
+  // The filter's own links, "all" among them, say what they show.
+  document.querySelectorAll("a[href]").forEach(function (link) {
+    var parts = /^([^?#]*\.html)(#.*)?$/.exec(link.getAttribute("href"));
+    if (parts && !link.closest(".show")) {
+      link.setAttribute("href", parts[1] + "?show=" + show + (parts[2] || ""));
+    }
+  });
 })();
 )";
 

@@ -42,5 +42,9 @@ void writeIndex(TextOutput& out, const std::vector<ScriptSummary>& scripts,
 
 extern const std::string_view kStyleSheet;
 extern const std::string_view kSearchScript;
+// filter.js, which every page and the index load: ?show=untranslated,
+// ?show=fuzzy or ?show=problems shows only the strings, or the scripts, that
+// have such.
+extern const std::string_view kFilterScript;
 
 }  // namespace krlist::html

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <system_error>
@@ -14,6 +15,7 @@
 #include "io/TextOutput.h"
 #include "listing/ListingPrinter.h"
 #include "text/Utf8.h"
+#include "translate/Placeholders.h"
 
 namespace krlist::html {
 
@@ -36,6 +38,16 @@ constexpr std::size_t kShownName = 256;
 // Links shown on one line, to the definitions of a key or to the references
 // to a definition; the rest are counted.
 constexpr std::size_t kShownLinks = 100;
+// Of a box, the lines drawn, and of a string, the problems listed; the rest
+// are counted. A problem's message is cut at kShownMessage bytes.
+constexpr std::size_t kShownLines = 100;
+constexpr std::size_t kShownProblems = 50;
+constexpr std::size_t kShownMessage = 1024;
+constexpr std::size_t kShownSpeakers = 8;
+// A previous source is compared with the source character by character
+// while the two are at most this many characters apart in product; past
+// that it is shown as removed whole and the source as added.
+constexpr std::size_t kMostCompared = std::size_t{1} << 22;
 
 constexpr std::string_view kGenerator = R"(<meta name="generator" content="krscript html">)";
 
@@ -93,10 +105,11 @@ std::string_view lastPart(std::string_view path) {
 class ScriptPages {
  public:
   ScriptPages(const InstructionList& listing, Encoding encoding, const Translations* translations,
-              std::string path)
+              std::string path, const Review& review)
       : listing_(listing),
         encoding_(encoding),
         translations_(translations),
+        review_(review),
         path_(std::move(path)),
         top_(upToTop(path_)),
         // The first instruction lies at the script's first byte.
@@ -122,18 +135,34 @@ class ScriptPages {
     std::size_t page = 0;
     std::size_t data = 0;
   };
-  Bound lineBound(const Instruction& instruction) const;
+  // `speakers`: the bytes of the names the string's review shows, and their
+  // translations. Its box is bounded apart (boxBound).
+  Bound lineBound(const Instruction& instruction, std::size_t speakers) const;
+  static std::size_t boxBound(std::string_view drawn, const DrawnBox& box);
   std::size_t pageOf(std::uint64_t offset) const {
     return static_cast<std::size_t>(
         std::upper_bound(pageStarts_.begin(), pageStarts_.end(), offset) - pageStarts_.begin() - 1);
   }
   const Translations::Entry* translationAt(std::uint32_t offset) const;
+  // lint's problems with the entry of the string at `offset`.
+  std::pair<const EntryProblem*, const EntryProblem*> problemsAt(std::uint32_t offset) const;
+  // The box a string is drawn in, with the text it shows in `drawn_`: its
+  // translation as inject puts it in, or, untranslated, its source as it
+  // is; null when the string has no box or no text.
+  const DrawnBox* drawnText(const Instruction& instruction, const Translations::Entry* entry,
+                            bool text);
+  // Whether a line of `drawn_` is wider than its box or past its lines.
+  static bool overflows(std::string_view drawn, const DrawnBox& box);
+  void writeBox(TextOutput& out, const DrawnBox& box) const;
+  void writeReview(TextOutput& out, const Instruction& instruction,
+                   const Translations::Entry* entry, bool text);
   // The definitions of a key, or the references to it: a run of `places`.
   static std::pair<const Place*, const Place*> placesOf(const std::vector<Place>& places,
                                                         std::uint32_t key);
 
   void writeHead(TextOutput& out, std::size_t page) const;
   void writeNavigation(TextOutput& out, std::size_t page) const;
+  void writeCounts(TextOutput& out, const ScriptSummary& summary) const;
   void writeLine(TextOutput& out, const Instruction& instruction, std::size_t page,
                  std::string& strings);
   void writeLink(TextOutput& out, std::uint64_t offset, std::size_t page) const;
@@ -145,6 +174,7 @@ class ScriptPages {
   const InstructionList& listing_;
   Encoding encoding_;
   const Translations* translations_;
+  Review review_;
   std::string path_;
   std::string top_;           // from a page up to the site's top
   const std::uint8_t* base_;  // the script's bytes
@@ -155,6 +185,9 @@ class ScriptPages {
   std::vector<std::size_t> pageSizes_;     // instructions on each page
   std::vector<const Translations::Entry*> byOffset_;
   std::string decoded_;
+  std::string drawn_;
+  std::vector<std::uint32_t> speakers_;  // keys referenced since the last string
+  std::uint64_t overflowing_ = 0;
 };
 
 std::pair<const ScriptPages::Place*, const ScriptPages::Place*> ScriptPages::placesOf(
@@ -170,6 +203,53 @@ const Translations::Entry* ScriptPages::translationAt(std::uint32_t offset) cons
       byOffset_.begin(), byOffset_.end(), offset,
       [](const Translations::Entry* entry, std::uint32_t at) { return entry->offset < at; });
   return found != byOffset_.end() && (*found)->offset == offset ? *found : nullptr;
+}
+
+std::pair<const EntryProblem*, const EntryProblem*> ScriptPages::problemsAt(
+    std::uint32_t offset) const {
+  if (review_.problems == nullptr) {
+    return {nullptr, nullptr};
+  }
+  const std::vector<EntryProblem>& problems = *review_.problems;
+  const auto first = std::lower_bound(
+      problems.begin(), problems.end(), offset,
+      [](const EntryProblem& found, std::uint32_t at) { return found.problem.where.offset < at; });
+  const auto last = std::upper_bound(
+      first, problems.end(), offset,
+      [](std::uint32_t at, const EntryProblem& found) { return at < found.problem.where.offset; });
+  return {problems.data() + (first - problems.begin()),
+          problems.data() + (last - problems.begin())};
+}
+
+const DrawnBox* ScriptPages::drawnText(const Instruction& instruction,
+                                       const Translations::Entry* entry, bool text) {
+  const DrawnBox* box = review_.boxFor ? review_.boxFor(instruction.opcode()) : nullptr;
+  if (box == nullptr) {
+    return nullptr;
+  }
+  if (entry != nullptr && entry->targetSize > 0) {
+    drawn_ = review_.fit != nullptr ? fitTranslation(translations_->target(*entry), encoding_,
+                                                     *review_.fit, instruction.opcode())
+                                    : std::string(translations_->target(*entry));
+    return box;
+  }
+  drawn_.clear();
+  if (!text || !decodeExactText(encoding_, instruction.textView(), drawn_)) {
+    return nullptr;
+  }
+  return box;
+}
+
+bool ScriptPages::overflows(std::string_view drawn, const DrawnBox& box) {
+  const BoxFit& fit = *box.fit;
+  std::size_t lines = 0;
+  bool over = false;
+  forEachBoxLine(drawn, fit.lineBreak, [&](std::string_view line) {
+    ++lines;
+    over = over || (fit.lines > 0 && lines > fit.lines) ||
+           fit.measure->pixels(lineWidth(line, *fit.measure)) > box.width;
+  });
+  return over;
 }
 
 void ScriptPages::indexNames(ScriptSummary& summary) {
@@ -216,7 +296,8 @@ void ScriptPages::indexNames(ScriptSummary& summary) {
 // the search data, without writing them: the markup and numbers of a line,
 // the text of a string and of its translation, and the links of a reference
 // or a definition with the longest page name the script can have.
-ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction) const {
+ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction,
+                                          std::size_t speakers) const {
   // '<div id="OFFSET" class="b">', the line up to its operand, "</div>".
   Bound bound{80, 0};
   const std::size_t extra = static_cast<std::size_t>(instruction.extraLength);
@@ -238,11 +319,25 @@ ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction) const 
     // marks of a fuzzy or missing translation, what was left out of each.
     bound.page += 256 + std::max(escaped, 2 * shown);
     bound.data += 32 + 6 * std::min((encoding_ == Encoding::Cp932 ? 3 : 1) * shown, kShownText + 4);
-    if (const Translations::Entry* entry = translationAt(instruction.listingOffset())) {
+    const Translations::Entry* entry =
+        translations_ != nullptr ? translationAt(instruction.listingOffset()) : nullptr;
+    if (entry != nullptr) {
       const std::size_t target = std::min(entry->targetSize, kShownText + 4);
       bound.page += 6 * target;
       bound.data += 6 * target;
+      // The translator's comment, and the previous source beside the
+      // source: both texts escaped, each character in a <del> or <ins> of
+      // its own at worst.
+      bound.page += 128 + 6 * std::min(entry->commentSize, kShownText + 4);
+      if (entry->previousSize > 0) {
+        bound.page += 64 + 17 * (std::min(entry->previousSize, kShownText + 4) + 3 * shown);
+      }
     }
+    const auto [first, last] = problemsAt(instruction.listingOffset());
+    bound.page += std::min<std::size_t>(static_cast<std::size_t>(last - first), kShownProblems) *
+                  (6 * kShownMessage + 64);
+    // Who speaks: the names and their translations.
+    bound.page += 64 + speakers;
   }
   // A link: '<a href="', the page's name percent-encoded, "~N.html#OFFSET\">",
   // "</a>" and what stands between two.
@@ -263,10 +358,59 @@ ScriptPages::Bound ScriptPages::lineBound(const Instruction& instruction) const 
   return bound;
 }
 
+// The markup of a box that draws `drawn`: each line's, each placeholder's
+// name and text (cut at kShownName), and the text, each byte at most six
+// escaped.
+std::size_t ScriptPages::boxBound(std::string_view drawn, const DrawnBox& box) {
+  std::size_t placeholders = 0;
+  for (std::size_t at = 0; at < drawn.size();) {
+    const std::size_t length = placeholderAt(drawn, at);
+    placeholders += length > 0;
+    at += std::max<std::size_t>(length, 1);
+  }
+  std::size_t lines = 0;
+  forEachBoxLine(drawn, box.fit->lineBreak, [&lines](std::string_view) { ++lines; });
+  return 256 + 64 * std::min(lines, kShownLines + 1) + 6 * drawn.size() +
+         placeholders * (48 + 6 * kShownName);
+}
+
 void ScriptPages::splitPages() {
   Bound used{kPageBudget, kPageBudget};
+  // The names referenced since the last string, and the bytes that show them.
+  struct {
+    std::size_t names = 0;
+    std::size_t bytes = 0;
+  } speakers;
   for (const Instruction& instruction : listing_) {
-    const Bound bound = lineBound(instruction);
+    if (instruction.opcode() == kNameReference) {
+      const auto [first, last] = placesOf(definitions_, keyOf(instruction.data()));
+      for (const Place* place = first; place != last && speakers.names < kShownSpeakers;
+           ++place, ++speakers.names) {
+        // The name as a link shows it, and its translation.
+        const Translations::Entry* translated =
+            translations_ != nullptr ? translationAt(static_cast<std::uint32_t>(place->offset))
+                                     : nullptr;
+        speakers.bytes +=
+            64 + nameLengths_[static_cast<std::size_t>(place - definitions_.data())] +
+            6 * std::min(translated != nullptr ? translated->targetSize : 0, kShownName + 4);
+      }
+    }
+    Bound bound = lineBound(instruction, speakers.bytes);
+    if (instruction.kind() == OperandKind::String) {
+      speakers = {};
+    }
+    // The strings that overflow their box, which the script's pages count
+    // before they show them.
+    if (review_.boxFor && instruction.kind() == OperandKind::String) {
+      decoded_.clear();
+      const bool text = decodeExactText(encoding_, instruction.textView(), decoded_);
+      const Translations::Entry* entry =
+          translations_ != nullptr ? translationAt(instruction.listingOffset()) : nullptr;
+      if (const DrawnBox* box = drawnText(instruction, entry, text)) {
+        overflowing_ += overflows(drawn_, *box);
+        bound.page += boxBound(drawn_, *box);
+      }
+    }
     if ((used.page + bound.page > kPageBudget || used.data + bound.data > kPageBudget) &&
         (pageSizes_.empty() || pageSizes_.back() > 0)) {
       pageStarts_.push_back(instruction.fileOffset());
@@ -328,11 +472,44 @@ void ScriptPages::writeNavigation(TextOutput& out, std::size_t page) const {
       out.write("</a>");
     }
   }
+  if (translations_ != nullptr) {
+    // The filters, which filter.js applies: this page again with ?show=.
+    const std::string self = pageName(lastPart(path_), page);
+    out.write(" <span class=\"show\">show <a href=\"");
+    writeUrlPath(out, self);
+    out.write("\">all</a>");
+    for (const std::string_view kind : {"untranslated", "fuzzy", "problems"}) {
+      out.write(" <a href=\"");
+      writeUrlPath(out, self);
+      out.write("?show=");
+      out.write(kind);
+      out.write("\">");
+      out.write(kind == "problems" ? "with problems" : kind);
+      out.write("</a>");
+    }
+    out.write("</span>");
+  }
   out.write(" <form action=\"");
   out.write(top_);
   out.write(
       "index.html\"><input type=\"search\" name=\"q\" placeholder=\"Search every string\">"
       " <button>Search</button></form></nav>\n");
+}
+
+// What a reviewer looks for first: how many strings overflow their box and
+// how many lint finds problems with.
+void ScriptPages::writeCounts(TextOutput& out, const ScriptSummary& summary) const {
+  const auto strings = [](std::uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " string" : " strings");
+  };
+  if (summary.hasBoxes) {
+    out.write("<p class=\"sum\">" + strings(summary.overflowing) + " of " +
+              std::to_string(summary.strings) + " overflow" +
+              (summary.overflowing == 1 ? "s" : "") + " the box</p>\n");
+  }
+  if (translations_ != nullptr) {
+    out.write("<p class=\"sum\">" + strings(summary.withProblems) + " with problems</p>\n");
+  }
 }
 
 void ScriptPages::writeLink(TextOutput& out, std::uint64_t offset, std::size_t page) const {
@@ -365,6 +542,226 @@ bool ScriptPages::writeString(TextOutput& out, std::string_view bytes, std::size
   return false;
 }
 
+namespace {
+
+// `after` as changed from `before`, character by character: what `before`
+// had and `after` lacks in <del>, what `after` adds in <ins>, along a longest
+// common run of characters. Texts too long to compare show `before`
+// removed whole and `after` added.
+void writeChanges(TextOutput& out, std::string_view before, std::string_view after) {
+  const auto characters = [](std::string_view text) {
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at < text.size(); (void)nextCharacter(text, at)) {
+      starts.push_back(at);
+    }
+    starts.push_back(text.size());
+    return starts;
+  };
+  const std::vector<std::size_t> a = characters(before);
+  const std::vector<std::size_t> b = characters(after);
+  const std::size_t n = a.size() - 1;
+  const std::size_t m = b.size() - 1;
+  const auto piece = [](std::string_view text, const std::vector<std::size_t>& starts,
+                        std::size_t from, std::size_t to) {
+    return text.substr(starts[from], starts[to] - starts[from]);
+  };
+  const auto run = [&](std::string_view tag, std::string_view text) {
+    if (text.empty()) {
+      return;
+    }
+    if (!tag.empty()) {
+      out.write("<" + std::string(tag) + ">");
+    }
+    writeEscaped(out, text);
+    if (!tag.empty()) {
+      out.write("</" + std::string(tag) + ">");
+    }
+  };
+  if ((n + 1) * (m + 1) > kMostCompared) {
+    run("del", before);
+    run("ins", after);
+    return;
+  }
+  // common[i * (m + 1) + j]: how many characters a[i..] and b[j..] have in
+  // common, in order.
+  std::vector<std::uint32_t> common((n + 1) * (m + 1), 0);
+  const auto same = [&](std::size_t i, std::size_t j) {
+    return piece(before, a, i, i + 1) == piece(after, b, j, j + 1);
+  };
+  for (std::size_t i = n; i-- > 0;) {
+    for (std::size_t j = m; j-- > 0;) {
+      common[i * (m + 1) + j] =
+          same(i, j) ? common[(i + 1) * (m + 1) + j + 1] + 1
+                     : std::max(common[(i + 1) * (m + 1) + j], common[i * (m + 1) + j + 1]);
+    }
+  }
+  // Runs of one kind are written whole: 0 kept, 1 removed, 2 added.
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < n || j < m) {
+    const std::size_t fromI = i;
+    const std::size_t fromJ = j;
+    if (i < n && j < m && same(i, j)) {
+      while (i < n && j < m && same(i, j)) {
+        ++i;
+        ++j;
+      }
+      run("", piece(before, a, fromI, i));
+    } else if (j == m || (i < n && common[(i + 1) * (m + 1) + j] >= common[i * (m + 1) + j + 1])) {
+      while (i < n && (j == m || (!same(i, j) &&
+                                  common[(i + 1) * (m + 1) + j] >= common[i * (m + 1) + j + 1]))) {
+        ++i;
+      }
+      run("del", piece(before, a, fromI, i));
+    } else {
+      while (j < m && (i == n || (!same(i, j) &&
+                                  common[(i + 1) * (m + 1) + j] < common[i * (m + 1) + j + 1]))) {
+        ++j;
+      }
+      run("ins", piece(after, b, fromJ, j));
+    }
+  }
+}
+
+}  // namespace
+
+void ScriptPages::writeBox(TextOutput& out, const DrawnBox& box) const {
+  const BoxFit& fit = *box.fit;
+  out.write("<div class=\"box box" + std::to_string(box.number) + "\">");
+  std::size_t lines = 0;
+  std::size_t written = 0;  // bytes of text drawn
+  forEachBoxLine(drawn_, fit.lineBreak, [&](std::string_view line) {
+    ++lines;
+    if (lines > kShownLines || written >= kShownText) {
+      return;
+    }
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    const bool over = (fit.lines > 0 && lines > fit.lines) ||
+                      fit.measure->pixels(lineWidth(line, *fit.measure)) > box.width;
+    const std::string_view shown = cutBetweenCharacters(line, kShownText - written);
+    // The width of what is drawn, for those who check the page against it.
+    out.write(over ? "<span class=\"line over\" data-width=\""
+                   : "<span class=\"line\" data-width=\"");
+    out.write(std::to_string(fit.measure->pixels(lineWidth(shown, *fit.measure))));
+    out.write("\">");
+    std::size_t text = 0;  // the start of the text before the next placeholder
+    for (std::size_t at = 0; at < shown.size();) {
+      const std::size_t length = placeholderAt(shown, at);
+      if (length == 0) {
+        (void)nextCharacter(shown, at);
+        continue;
+      }
+      writeEscaped(out, shown.substr(text, at - text));
+      // Drawn as the text it stands for, which its width is; one not told
+      // takes no room, and shows only as its mark.
+      const std::string placeholder(shown.substr(at, length));
+      const auto found = box.placeholders.find(placeholder);
+      out.write("<span class=\"ph\" title=\"");
+      writeEscaped(out, placeholder);
+      out.write("\">");
+      if (found != box.placeholders.end()) {
+        writeEscaped(out, cutBetweenCharacters(found->second, kShownName));
+        written += std::min(found->second.size(), kShownName);
+      }
+      out.write("</span>");
+      at += length;
+      text = at;
+    }
+    writeEscaped(out, shown.substr(text));
+    written += shown.size();
+    out.write("</span>");
+  });
+  if (lines > kShownLines) {
+    writeMore(out, lines - kShownLines, "lines");
+  }
+  out.write("</div>");
+}
+
+void ScriptPages::writeReview(TextOutput& out, const Instruction& instruction,
+                              const Translations::Entry* entry, bool text) {
+  std::vector<std::uint32_t> speakers;
+  speakers.swap(speakers_);  // each string has its own
+  const auto [first, last] = problemsAt(instruction.listingOffset());
+  const std::string_view comment =
+      entry != nullptr ? translations_->translatorComment(*entry) : std::string_view();
+  const std::string_view previous =
+      entry != nullptr ? translations_->previousSource(*entry) : std::string_view();
+  const DrawnBox* box = drawnText(instruction, entry, text);
+  if (speakers.empty() && first == last && comment.empty() && previous.empty() && box == nullptr) {
+    return;
+  }
+  out.write("<div class=\"rv\">");
+  // Who speaks, as the references before the string name them, with each
+  // name's translation.
+  std::size_t names = 0;
+  std::size_t more = 0;
+  std::string name;
+  for (const std::uint32_t key : speakers) {
+    const auto [definition, end] = placesOf(definitions_, key);
+    for (const Place* place = definition; place != end; ++place) {
+      if (names == kShownSpeakers) {
+        ++more;
+        continue;
+      }
+      out.write(names++ == 0 ? "<div class=\"who\"><i>speaks</i> " : ", ");
+      name.clear();
+      const std::string_view bytes = Instruction(base_, place->offset).textView();
+      if (decodeExactText(encoding_, bytes, name)) {
+        writeEscaped(out, cutBetweenCharacters(name, kShownName));
+      } else {
+        for (char c : bytes.substr(0, kShownName)) {
+          out.writeHexByte(static_cast<std::uint8_t>(c));
+        }
+      }
+      const Translations::Entry* translated =
+          translations_ != nullptr ? translationAt(static_cast<std::uint32_t>(place->offset))
+                                   : nullptr;
+      if (translated != nullptr && translated->targetSize > 0) {
+        out.write(translated->fuzzy ? " <span class=\"t fz\">" : " <span class=\"t\">");
+        writeEscaped(out, cutBetweenCharacters(translations_->target(*translated), kShownName));
+        out.write("</span>");
+      }
+    }
+  }
+  if (names > 0) {
+    writeMore(out, more, "names");
+    out.write("</div>");
+  }
+  // lint's problems, in its words.
+  for (const EntryProblem* found = first; found != last; ++found) {
+    if (static_cast<std::size_t>(found - first) == kShownProblems) {
+      writeMore(out, static_cast<std::size_t>(last - found), "problems");
+      break;
+    }
+    const bool error = isError(found->check);
+    out.write(error ? "<div class=\"pr e\">error: " : "<div class=\"pr w\">warning: ");
+    out.write(checkName(found->check));
+    out.write(": ");
+    const std::string_view message = found->problem.message;
+    writeEscaped(out, cutBetweenCharacters(message, kShownMessage));
+    writeMore(out, message.size() - cutBetweenCharacters(message, kShownMessage).size());
+    out.write("</div>");
+  }
+  if (!previous.empty() && entry != nullptr) {
+    out.write("<div class=\"prev\"><i>source was</i> ");
+    writeChanges(out, cutBetweenCharacters(previous, kShownText),
+                 cutBetweenCharacters(translations_->source(*entry), kShownText));
+    out.write("</div>");
+  }
+  if (!comment.empty()) {
+    out.write("<div class=\"cm\"><i>comment</i> ");
+    writeEscaped(out, cutBetweenCharacters(comment, kShownText));
+    writeMore(out, comment.size() - cutBetweenCharacters(comment, kShownText).size());
+    out.write("</div>");
+  }
+  if (box != nullptr) {
+    writeBox(out, *box);
+  }
+  out.write("</div>");
+}
+
 void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std::size_t page,
                             std::string& strings) {
   constexpr std::uint8_t kBlankLineBefore = 0x02;
@@ -372,9 +769,33 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
   const std::uint8_t opcode = instruction.opcode();
   out.write("<div id=\"");
   out.writeHexOffset(instruction.listingOffset());
-  out.write(opcode == kBlankLineBefore  ? "\" class=\"b\">"
-            : opcode == kBlankLineAfter ? "\" class=\"a\">"
-                                        : "\">");
+  // What the filters of ?show= pick: a string untranslated, fuzzy or with
+  // problems.
+  std::string classes = opcode == kBlankLineBefore ? "b" : opcode == kBlankLineAfter ? "a" : "";
+  if (instruction.kind() == OperandKind::String) {
+    const Translations::Entry* entry =
+        translations_ != nullptr ? translationAt(instruction.listingOffset()) : nullptr;
+    decoded_.clear();
+    if (translations_ != nullptr && (entry == nullptr || entry->targetSize == 0) &&
+        decodeExactText(encoding_, instruction.textView(), decoded_)) {
+      classes += " k-un";
+    } else if (entry != nullptr && entry->fuzzy && entry->targetSize > 0) {
+      classes += " k-fz";
+    }
+    if (const auto [first, last] = problemsAt(instruction.listingOffset()); first != last) {
+      classes += " k-pr";
+    }
+  }
+  if (!classes.empty() && classes[0] == ' ') {
+    classes.erase(0, 1);
+  }
+  if (classes.empty()) {
+    out.write("\">");
+  } else {
+    out.write("\" class=\"");
+    out.write(classes);
+    out.write("\">");
+  }
   // The line as krlist lists it, up to its operand.
   char* line = out.reserve(16 + 12 + kOperandRoom);
   line = TextOutput::putHexOffset(line, instruction.listingOffset());
@@ -388,6 +809,8 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
   }
   out.commit(putOperand(line, instruction));
 
+  // What is shown of a string for its review, after the rest of its line.
+  std::optional<std::pair<const Translations::Entry*, bool>> review;
   if (instruction.kind() == OperandKind::String) {
     out.write(":: ");
     const bool text = writeString(out, instruction.textView(), kShownText);
@@ -404,19 +827,24 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
     } else if (translations_ != nullptr && text) {
       out.write("<span class=\"t un\"><i>untranslated</i></span>");
     }
+    // The search data takes the text as shown: kept before the review
+    // decodes anything else.
+    const std::string shownText =
+        text ? std::string(cutBetweenCharacters(decoded_, kShownText)) : std::string();
+    review = {entry, text};
     if (text || !target.empty()) {
       // [offset, text, translation, 1 when fuzzy]
       strings += "[\"";
       strings += hexOffset(instruction.listingOffset());
       strings += "\",";
-      appendJsString(strings,
-                     text ? cutBetweenCharacters(decoded_, kShownText) : std::string_view());
+      appendJsString(strings, shownText);
       strings += ',';
       appendJsString(strings, cutBetweenCharacters(target, kShownText));
       strings += entry != nullptr && entry->fuzzy ? ",1],\n" : ",0],\n";
     }
   }
   if (opcode == kNameReference) {
+    speakers_.push_back(keyOf(instruction.data()));
     // Every definition of the key, in file order, as krlist lists the names.
     const auto [first, last] = placesOf(definitions_, keyOf(instruction.data()));
     for (const Place* place = first; place != last; ++place) {
@@ -455,6 +883,9 @@ void ScriptPages::writeLine(TextOutput& out, const Instruction& instruction, std
       out.write("</span>");
     }
   }
+  if (review) {
+    writeReview(out, instruction, review->first, review->second);
+  }
   out.write("</div>\n");
 }
 
@@ -466,6 +897,15 @@ Expected<ScriptSummary> ScriptPages::write(const fs::path& site) {
   indexNames(summary);
   splitPages();
   summary.pages = pageStarts_.size();
+  summary.hasBoxes = static_cast<bool>(review_.boxFor);
+  summary.overflowing = overflowing_;
+  if (review_.problems != nullptr) {
+    const std::vector<EntryProblem>& problems = *review_.problems;
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+      summary.withProblems +=
+          i == 0 || problems[i].problem.where.offset != problems[i - 1].problem.where.offset;
+    }
+  }
 
   if (translations_ != nullptr) {
     for (const Translations::Entry& entry : translations_->entries) {
@@ -487,13 +927,16 @@ Expected<ScriptSummary> ScriptPages::write(const fs::path& site) {
         writeFile(site / pathFromUtf8(pageName(path_, page)), [&](TextOutput& out) {
           writeHead(out, page);
           writeNavigation(out, page);
+          writeCounts(out, summary);
           out.write("<div class=\"code\">\n");
           for (std::size_t i = 0; i < pageSizes_[page]; ++i, ++next) {
             writeLine(out, *next, page, strings);
           }
           out.write("</div>\n");
           writeNavigation(out, page);
-          out.write("</body>\n</html>\n");
+          out.write("<script src=\"");
+          out.write(top_);
+          out.write("filter.js\"></script>\n</body>\n</html>\n");
         });
     if (!written) {
       removeScriptPages(site, path_, page);
@@ -514,9 +957,9 @@ Expected<ScriptSummary> ScriptPages::write(const fs::path& site) {
 
 Expected<ScriptSummary> writeScriptPages(const InstructionList& listing, Encoding encoding,
                                          const Translations* translations,
-                                         const std::filesystem::path& site,
-                                         const std::string& path) {
-  ScriptPages pages(listing, encoding, translations, path);
+                                         const std::filesystem::path& site, const std::string& path,
+                                         const Review& review) {
+  ScriptPages pages(listing, encoding, translations, path, review);
   return pages.write(site);
 }
 
@@ -530,6 +973,9 @@ void removeScriptPages(const std::filesystem::path& site, const std::string& pat
 }
 
 namespace {
+
+// The fonts of a site's boxes: krscript-font-1.ttf, ...
+constexpr std::string_view kFontPrefix = "krscript-font-";
 
 // The site's mark, and the line it starts with.
 constexpr std::string_view kMarkName = ".krscript-site";
@@ -594,7 +1040,18 @@ bool namedAsSiteFile(const TreeEntry& entry) {
 }  // namespace
 
 bool isSiteFile(std::string_view name) {
-  return name == "index.html" || name == "style.css" || name == "search.js" || name == kMarkName;
+  return name == "index.html" || name == "style.css" || name == "search.js" ||
+         name == "filter.js" || name == kMarkName || name.starts_with(kFontPrefix);
+}
+
+std::string fontFileName(std::size_t number, const std::filesystem::path& font) {
+  std::string suffix;
+  for (const char c : pathToUtf8(font.extension())) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.') {
+      suffix += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+  }
+  return std::string(kFontPrefix) + std::to_string(number) + (suffix.size() > 1 ? suffix : "");
 }
 
 Expected<void> replaceableSite(const std::filesystem::path& folder) {
@@ -655,13 +1112,52 @@ Expected<void> replaceableSite(const std::filesystem::path& folder) {
 }
 
 Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
-                              const std::filesystem::path& site) {
+                              const std::filesystem::path& site,
+                              const std::vector<const DrawnBox*>& boxes) {
   Expected<void> written = writeFile(
       site / "index.html", [&](TextOutput& out) { writeIndex(out, scripts, kGenerator); });
   if (!written) {
     return written;
   }
-  written = writeFile(site / "style.css", [](TextOutput& out) { out.write(kStyleSheet); });
+  // Each box's font is copied in once and loaded from beside the style
+  // sheet, so that the site still opens from disk; each box is as wide as
+  // the game's, in its font at its size.
+  std::string boxStyles;
+  std::set<std::size_t> fonts;
+  for (const DrawnBox* box : boxes) {
+    std::string family;
+    if (!box->font.empty()) {
+      const std::string name = fontFileName(box->fontNumber, box->font);
+      family = name.substr(0, name.find('.'));
+      if (fonts.insert(box->fontNumber).second) {
+        const Expected<std::string> bytes = readFile(box->font);
+        if (!bytes) {
+          return bytes.problem();
+        }
+        written = writeFile(site / pathFromUtf8(name), [&](TextOutput& out) { out.write(*bytes); });
+        if (!written) {
+          return written;
+        }
+        boxStyles +=
+            "@font-face { font-family: \"" + family + "\"; src: url(\"" + name + "\"); }\n";
+      }
+    }
+    boxStyles +=
+        ".box" + std::to_string(box->number) + " { width: " + std::to_string(box->width) + "px;";
+    if (!family.empty()) {
+      boxStyles +=
+          " font-family: \"" + family + "\"; font-size: " + std::to_string(box->size) + "px;";
+    }
+    boxStyles += " }\n";
+  }
+  written = writeFile(site / "style.css", [&](TextOutput& out) {
+    out.write(kStyleSheet);
+    out.write(boxStyles);
+  });
+  if (!written) {
+    return written;
+  }
+  written = writeFile(site / "filter.js", [](TextOutput& out) { out.write(kFilterScript); });
   if (!written) {
     return written;
   }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,7 +13,9 @@
 #include "format/InstructionList.h"
 #include "io/Problem.h"
 #include "text/Encoding.h"
+#include "translate/LineWrap.h"
 #include "translate/ScriptStrings.h"
+#include "translate/TranslationChecks.h"
 
 namespace krlist::html {
 
@@ -41,7 +45,42 @@ struct ScriptSummary {
   std::uint64_t translated = 0;
   std::uint64_t fuzzy = 0;
   std::uint64_t untranslated = 0;            // strings neither translated nor fuzzy
+  std::uint64_t withProblems = 0;            // strings lint finds a problem with
+  bool hasBoxes = false;                     // drawn in the game's text boxes
+  std::uint64_t overflowing = 0;             // strings with a line over their box
   std::array<std::uint64_t, 256> opcodes{};  // instructions by opcode
+};
+
+// A game's text box as a page draws it: as wide as the box in CSS pixels,
+// in the game's font at its size, with the lines inject makes.
+struct DrawnBox {
+  // How inject wraps a translation in the box and lint checks it: its
+  // measure, width, line break and lines.
+  const BoxFit* fit = nullptr;
+  std::uint32_t width = 0;  // pixels
+  std::uint32_t size = 0;   // pixels per em; 0 for a widths table
+  // The font, copied into the site; empty for a game's bitmap font, which
+  // the page cannot draw: its lines are measured by its widths table and
+  // shown in the page's own font.
+  std::filesystem::path font;
+  // What each placeholder stands for when drawn: shown as that text.
+  std::map<std::string, std::string> placeholders;
+  std::size_t number = 0;      // from 1: its style, box1, box2...
+  std::size_t fontNumber = 0;  // from 1: its font's, shared by boxes of one font
+};
+
+// What a script's pages show beside each string for a reviewer, besides
+// the translation.
+struct Review {
+  // lint's problems with the script's translations, in the order of their
+  // offsets (Problem::where.offset), and for one offset of their lines.
+  const std::vector<EntryProblem>* problems = nullptr;
+  // How inject fits a translation into the script (its substitutions and
+  // the boxes' wrap), for the lines a box shows.
+  const TextFit* fit = nullptr;
+  // The box the strings of an opcode are drawn in; none when not given or
+  // null.
+  std::function<const DrawnBox*(std::uint8_t opcode)> boxFor;
 };
 
 // Writes the pages and search data of the script at `path` (as in
@@ -49,23 +88,29 @@ struct ScriptSummary {
 // are the script's and match its strings (injectStrings accepts them).
 Expected<ScriptSummary> writeScriptPages(const InstructionList& listing, Encoding encoding,
                                          const Translations* translations,
-                                         const std::filesystem::path& site,
-                                         const std::string& path);
+                                         const std::filesystem::path& site, const std::string& path,
+                                         const Review& review = {});
 
 // Removes the first `pages` pages of the script at `path` from `site`, and
 // their search data: a script that fails has none.
 void removeScriptPages(const std::filesystem::path& site, const std::string& path,
                        std::size_t pages);
 
-// Writes SITE/index.html, its style sheet and its search script, for the
-// scripts in the order given, and last the site's mark: the file
-// SITE/.krscript-site, which names every file of the site, so that a later
-// run can tell what it may replace.
+// Writes SITE/index.html, its style sheet, its search script and the
+// filter script of every page, for the scripts in the order given; the fonts
+// of `boxes`, as SITE/krscript-font-N.EXT, and their styles; and last the
+// site's mark: the file SITE/.krscript-site, which names every file of the
+// site, so that a later run can tell what it may replace.
 Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
-                              const std::filesystem::path& site);
+                              const std::filesystem::path& site,
+                              const std::vector<const DrawnBox*>& boxes = {});
+
+// The name of font `number` (from 1) of a site, whose file is `font`:
+// krscript-font-N with the file's suffix in lowercase.
+std::string fontFileName(std::size_t number, const std::filesystem::path& font);
 
 // Whether `name` is that of a file at the top of every site: index.html, the
-// files it loads and the site's mark.
+// files it loads, a font of its boxes and the site's mark.
 bool isSiteFile(std::string_view name);
 
 // Nothing when a new site may take the place of what is at `folder`:

@@ -7,6 +7,7 @@
 
 #include "io/Files.h"
 #include "krscript/Commands.h"
+#include "krscript/ProfileOptions.h"
 
 namespace krlist {
 
@@ -53,8 +54,17 @@ int runDrop(const std::vector<std::string>& paths) {
   std::vector<Options> commands;
   std::vector<PlannedCommand> planned;
   std::vector<fs::path> inputs;
+  // A dropped path is the game's like one named on a command line: the
+  // profile beside it or above it applies. One that cannot be read fails
+  // that path alone, having said why.
+  std::vector<bool> profileRead;
   for (const std::string& path : paths) {
     commands.push_back(dropCommand(path));
+    profileRead.push_back(applyProfile(commands.back()));
+    if (!profileRead.back()) {
+      planned.emplace_back();
+      continue;
+    }
     planned.push_back(commands.back().command == Command::Build ? planBuild(commands.back())
                                                                 : planDump(commands.back()));
     for (const Job& job : planned.back().plan.jobs) {
@@ -64,8 +74,14 @@ int runDrop(const std::vector<std::string>& paths) {
   int status = 0;
   RunCount total;
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    planned[i].plan.otherInputs = inputs;
-    const bool ok = runPlan(planned[i].plan, commands[i], planned[i].run, &total) == 0;
+    planned[i].plan.otherInputs.insert(planned[i].plan.otherInputs.end(), inputs.begin(),
+                                       inputs.end());
+    bool ok = false;
+    if (profileRead[i]) {
+      ok = runPlan(planned[i].plan, commands[i], planned[i].run, &total) == 0;
+    } else {
+      ++total.failed;
+    }
     // What went wrong with a file has been said on standard error already.
     std::printf("%s: %s -> %s\n", ok ? "ok" : "failed", paths[i].c_str(),
                 commands[i].output->c_str());

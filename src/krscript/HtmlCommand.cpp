@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -13,6 +15,7 @@
 #include "io/Files.h"
 #include "io/OutputFile.h"
 #include "krscript/Commands.h"
+#include "krscript/ProfileOptions.h"
 #include "krscript/Scripts.h"
 #include "krscript/TranslationInput.h"
 #include "translate/ScriptStrings.h"
@@ -104,7 +107,7 @@ std::string folderClash(const std::string& path, const std::set<std::string>& sc
 
 JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* translationsPath,
                      bool folder, const std::set<std::string>& scripts, const fs::path& site,
-                     html::ScriptSummary& summary) {
+                     html::Review review, html::ScriptSummary& summary) {
   summary.path = folderPath(job);
   const auto fail = [&](const std::string& line) {
     summary.failure = reasonOf(job, line);
@@ -145,8 +148,18 @@ JobResult writePages(const Job& job, const RunEncoding& run, const fs::path* tra
     }
     translated = true;
   }
+  // lint's problems, by string: those of a box as lint finds them, in its
+  // font, and the rest as without a box.
+  std::vector<EntryProblem> problems;
+  if (translated) {
+    (void)lintStrings(listing, translations, encoding, *review.fit, TextBox{}, problems);
+    std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) {
+      return a.problem.where.offset < b.problem.where.offset;
+    });
+    review.problems = &problems;
+  }
   Expected<html::ScriptSummary> written = html::writeScriptPages(
-      listing, encoding, translated ? &translations : nullptr, site, summary.path);
+      listing, encoding, translated ? &translations : nullptr, site, summary.path, review);
   if (!written) {
     return fail(job.name + ": " + written.problem().describe());
   }
@@ -165,9 +178,56 @@ void say(const std::string& line) {
   std::fprintf(stderr, "krscript: %s\n", line.c_str());
 }
 
+// The boxes of the profile as the pages draw them, by opcode as
+// ProfileBoxes has them: a font drawn in several boxes is copied once.
+std::map<int, html::DrawnBox> drawnBoxes(const ProfileBoxes& boxes) {
+  std::map<int, html::DrawnBox> drawn;
+  std::map<fs::path, std::size_t> fonts;
+  for (const auto& [key, look] : boxes.looks()) {
+    html::DrawnBox& box = drawn[key];
+    box.fit = boxes.fitOf(key);
+    box.width = look.width;
+    box.size = look.size;
+    box.font = look.font;
+    box.placeholders = look.placeholders;
+    box.number = drawn.size();
+    if (!look.font.empty()) {
+      box.fontNumber = fonts.emplace(look.font, fonts.size() + 1).first->second;
+    }
+  }
+  return drawn;
+}
+
 }  // namespace
 
 int runHtml(const Options& options) {
+  std::optional<Substitutions> substitutions;
+  if (!readSubstitutions(options, substitutions)) {
+    return 1;
+  }
+  // With the game's text boxes, each string is drawn in its box with the
+  // lines inject would give it, and checked as lint checks it.
+  const ProfileBoxes boxes(options);
+  TextFit fit{substitutions ? &*substitutions : nullptr, 0, {}};
+  if (!boxes.empty()) {
+    fit.boxFor = [&boxes](std::uint8_t opcode) { return boxes.boxFor(opcode); };
+  }
+  const std::map<int, html::DrawnBox> drawn = drawnBoxes(boxes);
+  html::Review review;
+  review.fit = &fit;
+  if (!drawn.empty()) {
+    review.boxFor = [&drawn](std::uint8_t opcode) -> const html::DrawnBox* {
+      auto found = drawn.find(opcode);
+      if (found == drawn.end()) {
+        found = drawn.find(-1);
+      }
+      return found != drawn.end() ? &found->second : nullptr;
+    };
+  }
+  std::vector<const html::DrawnBox*> siteBoxes;
+  for (const auto& [key, box] : drawn) {
+    siteBoxes.push_back(&box);
+  }
   fs::path site = pathFromUtf8(*options.output);
   if (!site.has_filename()) {
     site = site.parent_path();
@@ -232,7 +292,7 @@ int runHtml(const Options& options) {
     const fs::path path =
         translations ? translationsFor(job, *translations, plan.folder) : fs::path();
     return writePages(job, encoding, translations ? &path : nullptr, plan.folder, scripts,
-                      building.path(), summaries[index]);
+                      building.path(), review, summaries[index]);
   });
   if (status != 0 && options.failFast) {
     return status;
@@ -244,7 +304,8 @@ int runHtml(const Options& options) {
       summaries[i].failure = reasonOf(plan.jobs[i], plan.jobs[i].failure);
     }
   }
-  if (const Expected<void> written = html::writeSiteFiles(summaries, building.path()); !written) {
+  if (const Expected<void> written = html::writeSiteFiles(summaries, building.path(), siteBoxes);
+      !written) {
     say(written.problem().describe());
     return 1;
   }

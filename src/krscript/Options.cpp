@@ -34,8 +34,9 @@ enum Option : unsigned {
   kExclude = 1u << 13,
   kProfile = 1u << 15,
   kNoWrap = 1u << 16,
-  kMemory = 1u << 17,
-  kFill = 1u << 18,
+  kKeepGoing = 1u << 20,
+  kMemory = 1u << 21,
+  kFill = 1u << 22,
   kEveryCommand = 1u << 14,  // --help, --version
 };
 
@@ -92,18 +93,23 @@ constexpr CommandInfo kCommands[] = {
      "Writes every string of a script into a translation file (x.kr gives x.kr.po or\n"
      "x.kr.csv), for translators to fill in; --language fills the PO header's Language.\n"},
     {Command::Inject, "inject", 2, 2, true,
-     kOutput | kWrap | kNoWrap | kSubstitute | kEncoding | kScriptRun, false,
+     kOutput | kWrap | kNoWrap | kSubstitute | kEncoding | kKeepGoing | kScriptRun, false,
      "inject takes a script or folder and its translations",
-     "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [--wrap N] [--substitute TABLE] "
-     "[-j N] [--fail-fast]\n"
-     "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB]\n"
+     "Usage: krscript inject SCRIPT|DIR TRANSLATIONS -o OUT [--wrap N|--no-wrap] "
+     "[--substitute TABLE] [--keep-going] [-j N] [--fail-fast]\n"
+     "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB] "
+     "[--profile FILE]\n"
      "Writes each script with the translated strings of its translation file put in;\n"
      "untranslated and fuzzy entries keep the original bytes. A file with stale entries\n"
-     "or characters the encoding cannot hold is refused, every such entry named. The\n"
-     "translations are encoded as the file records; --encoding is for a CSV file that\n"
-     "records none.\n"
+     "or characters the encoding cannot hold (or the box's font has no glyph for) is\n"
+     "refused, every such entry named. The translations are encoded as the file records;\n"
+     "--encoding is for a CSV file that records none.\n"
      "--substitute TABLE replaces characters first (a UTF-8 file, CHARACTER<TAB>REPLACEMENT\n"
-     "a line, # for comments); --wrap N then breaks lines wider than N cells.\n"},
+     "a line, # for comments); --wrap N then breaks lines wider than N cells, or N pixels\n"
+     "when the profile's [box] gives a font. With a [box], every translation is wrapped\n"
+     "to it; --no-wrap keeps the translator's own line breaks.\n"
+     "--keep-going puts in every entry it can: a refused entry keeps the script's bytes,\n"
+     "the script is written, and the run still fails.\n"},
     {Command::Update, "update", 2, 2, true,
      kOutput | kSimilarity | kLanguage | kEncoding | kFill | kMemory | kScriptRun, false,
      "update takes a script or folder and its old translations",
@@ -139,13 +145,15 @@ constexpr CommandInfo kCommands[] = {
      kWidth | kWrap | kNoWrap | kLines | kSubstitute | kReportFormat | kEncoding | kJobs |
          kInclude | kExclude | kProfile,
      false, "lint takes a script or folder and its translations",
-     "Usage: krscript lint SCRIPT|DIR TRANSLATIONS [--width N] [--wrap N] [--lines N] "
-     "[--substitute TABLE] [--format text|json] [-j N]\n"
-     "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB]\n"
+     "Usage: krscript lint SCRIPT|DIR TRANSLATIONS [--width N] [--wrap N|--no-wrap] "
+     "[--lines N] [--substitute TABLE] [--format text|json] [-j N]\n"
+     "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB] "
+     "[--profile FILE]\n"
      "Checks translations against their scripts and writes nothing. Errors: stale (the\n"
      "source is not the script's text), unencodable (a character the encoding cannot\n"
-     "hold). Warnings: width (a line wider than --width cells), lines (more than --lines\n"
-     "lines, after --wrap), markers (placeholders differ), whitespace (leading or\n"
+     "hold), glyph (one the box's font has none for). Warnings: width (a line wider than\n"
+     "--width cells, or the box's width in pixels), lines (more than --lines lines or the\n"
+     "box's, after --wrap), markers (placeholders differ), whitespace (leading or\n"
      "trailing spaces differ). Exit status 1 when there is an error.\n"},
     {Command::Html, "html", 1, 2, true, kOutput | kEncoding | kScriptRun, false,
      "html takes a script or folder and, if any, its translations",
@@ -156,7 +164,11 @@ constexpr CommandInfo kCommands[] = {
      "and SITE/<path>.html shows each instruction as krlist lists it, references linked\n"
      "to their names and back, with each string's translation beside it when\n"
      "TRANSLATIONS (a PO or CSV file, or a folder of them as extract writes) is given.\n"
-     "index.html?q=WORDS searches every string and translation.\n"},
+     "index.html?q=WORDS searches every string and translation; ?show=untranslated,\n"
+     "?show=fuzzy and ?show=problems show only such strings, with lint's problems,\n"
+     "the previous source, the translator's comment and who speaks beside each.\n"
+     "With the profile's [box], each string is drawn in a box as the game draws it:\n"
+     "its font and width, the lines inject makes, overflowing lines marked.\n"},
     {Command::Init, "init", 1, 1, false, 0, false, "init takes one folder",
      "Usage: krscript init DIR\n"
      "Writes DIR/krscript.toml, the game's profile, with what the scripts in DIR tell\n"
@@ -373,6 +385,11 @@ constexpr OptionInfo kOptions[] = {
        options.noWrap = true;
        return std::nullopt;
      }},
+    {"--keep-going", nullptr, kKeepGoing, Takes::Nothing, nullptr,
+     [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
+       options.keepGoing = true;
+       return std::nullopt;
+     }},
     {"--help", "-h", kEveryCommand, Takes::Nothing, nullptr,
      [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
        options.help = true;
@@ -558,6 +575,8 @@ std::string usage(Command command) {
          "Folders: every file under DIR, or those --include GLOB names and no --exclude GLOB\n"
          "names (as in .gitignore), -j N at once (default: one per core), --fail-fast to\n"
          "stop at the first failure. Exit status: 0 all done, 1 a file failed, 2 usage.\n"
+         "The game's profile, the krscript.toml beside the scripts or above them (or\n"
+         "--profile FILE), gives options the command line does not.\n"
          "krscript COMMAND --help for more; krscript --version.\n";
 }
 

@@ -63,10 +63,17 @@ struct Options {
   // run takes (batch/PathFilter.h).
   std::vector<std::string> include;
   std::vector<std::string> exclude;
+  // Where the patterns are written from, when a profile above the run's
+  // folder gave them: that folder relative to the profile's ('/' between
+  // names); empty when they are relative to the run's folder.
+  std::string patternBase;
   // --profile: the game's profile to take instead of the krscript.toml found
   // beside the scripts or above them.
   std::optional<std::string> profileFile;
   bool noWrap = false;  // --no-wrap, for inject and lint
+  // --keep-going, for inject: a script is written with the entries it can
+  // take, the refused ones keeping its own bytes, and the run fails.
+  bool keepGoing = false;
   // The profile the command runs with, once read (krscript/ProfileOptions.h);
   // none when there is none.
   std::shared_ptr<const Profile> profile;

@@ -54,6 +54,23 @@ fs::path governedFolder(const std::string& input) {
   const fs::path parent = path.parent_path();
   return parent.empty() ? fs::path(".") : parent;
 }
+
+// `folder` relative to `top` with '/' between names, when it lies below it;
+// empty when it is `top` itself or elsewhere (a profile named by --profile
+// from another place: its patterns are then read from the run's folder).
+std::string folderBelow(const fs::path& top, const fs::path& folder) {
+  std::error_code error;
+  const fs::path from = fs::weakly_canonical(top.empty() ? fs::path(".") : top, error);
+  const fs::path to = error ? fs::path() : fs::weakly_canonical(folder, error);
+  if (error) {
+    return {};
+  }
+  const fs::path relative = to.lexically_relative(from);
+  if (relative.empty() || relative == "." || *relative.begin() == "..") {
+    return {};
+  }
+  return slashedPathToUtf8(relative);
+}
 #endif
 
 }  // namespace
@@ -119,9 +136,12 @@ bool applyProfile(Options& options) {
   if (options.include.empty() && options.exclude.empty()) {
     options.include = profile->include;
     options.exclude = profile->exclude;
+    options.patternBase =
+        folderBelow(profile->file.parent_path(), governedFolder(options.inputs[0]));
   }
   if (!options.substitute && profile->substitute &&
-      (options.command == Command::Inject || options.command == Command::Lint)) {
+      (options.command == Command::Inject || options.command == Command::Lint ||
+       options.command == Command::Html)) {
     options.substitute = pathToUtf8(*profile->substitute);
   }
   options.profile = std::move(profile);
@@ -212,6 +232,11 @@ ProfileBoxes::ProfileBoxes(const Options& options) {
     fit.wrap = !options.noWrap;
     fit.checkWidth = options.width > 0 ? options.width : box.width;
     fit.lines = options.lines > 0 ? options.lines : box.lines.value_or(0);
+    Look& look = looks_[opcode];
+    look.font = box.font;
+    look.size = box.size;
+    look.width = box.width;
+    look.placeholders = box.placeholders;
   };
   if (profile->box) {
     add(-1, *profile->box);

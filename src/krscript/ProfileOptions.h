@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "krscript/Options.h"
@@ -45,10 +46,22 @@ class ProfileBoxes {
   // The box of `opcode`'s strings: its own, or [box].
   const BoxFit* boxFor(std::uint8_t opcode) const;
 
+  // What html needs to draw a box as the game does, besides its fit.
+  struct Look {
+    std::filesystem::path font;  // empty for a widths table
+    std::uint32_t size = 0;      // pixels per em
+    std::uint32_t width = 0;     // pixels
+    std::map<std::string, std::string> placeholders;
+  };
+  // The look of each box, by opcode as fits are, -1 for [box].
+  const std::map<int, Look>& looks() const { return looks_; }
+  const BoxFit* fitOf(int key) const { return &fits_.at(key); }
+
  private:
   struct Box;
   std::vector<std::unique_ptr<Box>> boxes_;
   std::map<int, BoxFit> fits_;  // by opcode, -1 for [box]
+  std::map<int, Look> looks_;
 };
 
 // krscript init DIR: writes DIR/krscript.toml, commented, with what the

@@ -48,8 +48,9 @@ Plan planJobs(const Options& options, const std::string& input,
       plan.usageError = std::string(commandName(options.command)) + " of a folder needs -o OUTDIR";
       return plan;
     }
-    plan.jobs = listFolder(inputPath, output.value_or(fs::path()), outputFor,
-                           PathFilter(options.include, options.exclude), plan.notes);
+    plan.jobs =
+        listFolder(inputPath, output.value_or(fs::path()), outputFor,
+                   PathFilter(options.include, options.exclude, options.patternBase), plan.notes);
   }
   // The game's profile and the files it names are read by the run, never
   // taken as its scripts, and never replaced by an output.

@@ -122,10 +122,10 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
                              (csv ? "\" in the column \"encoding\"" : "\"") + " (utf-8 or cp932)");
     }
     if (run.told && *named != run.encoding) {
-      Problem other =
-          fileProblem(name, 0,
-                      "X-Script-Encoding is " + scriptEncoding + ", but the scripts are in " +
-                          std::string(encodingName(run.encoding)));
+      Problem other = fileProblem(
+          name, read->scriptEncodingLine,
+          (csv ? "the column \"encoding\" says " : "X-Script-Encoding is ") + scriptEncoding +
+              ", but the scripts are in " + std::string(encodingName(run.encoding)));
       // The encoding the strings were taken out in is what gives an
       // untouched file back: inject tries it, and says this when the file
       // does not fit the script.
@@ -188,7 +188,7 @@ std::string plural(std::size_t count, const char* one, const char* many) {
 }
 
 JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& fit,
-                        const fs::path& translationsPath, bool folder) {
+                        const fs::path& translationsPath, bool folder, bool keepGoing) {
   DecodedScript script;
   if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
     return failure(decoded.problem());
@@ -208,12 +208,13 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& f
   // translations do not match: the change is reported, not the entries.
   bool changed = false;
   const Expected<void> written = writeOutput(job, [&](TextOutput& out) -> Expected<void> {
-    report = injectStrings(listing, script.stop.endMarker, translations, *encoding, fit, out);
+    report =
+        injectStrings(listing, script.stop.endMarker, translations, *encoding, fit, out, keepGoing);
     if (Expected<void> same = script.bytes.unchanged(job.name); !same) {
       changed = true;
       return same;
     }
-    if (!report.refused.empty()) {
+    if (!report.refused.empty() && !keepGoing) {
       return Problem::about(translationsName, "refused");
     }
     return {};
@@ -224,6 +225,30 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& f
   if (!report.refused.empty() && named.otherThanTold) {
     return {false, "", result.err + named.otherThanTold->describe() + "\n"};
   }
+  // Without --keep-going a refusal keeps the whole script out, which the
+  // refusals below say; with it, the script is written all the same.
+  const bool refusedWhole = !report.refused.empty() && !keepGoing;
+  if (!written && !refusedWhole) {
+    return {false, "", result.err + written.problem().describe() + "\n"};
+  }
+  const std::string bytes = std::to_string(report.growth < 0 ? -report.growth : report.growth);
+  // An entry may be refused for several reasons, each said; by line.
+  std::size_t refusedEntries = 0;
+  for (std::size_t i = 0; i < report.refused.size(); ++i) {
+    refusedEntries +=
+        i == 0 || report.refused[i].problem.where.line != report.refused[i - 1].problem.where.line;
+  }
+  result.out =
+      job.name + ": " + plural(report.replaced, "string", "strings") + " replaced, " +
+      (report.growth == 0  ? std::string("same size")
+       : report.growth > 0 ? bytes + " bytes longer"
+                           : bytes + " bytes shorter") +
+      (report.fuzzy > 0 ? ", " + plural(report.fuzzy, "fuzzy entry", "fuzzy entries") + " left out"
+                        : std::string()) +
+      (report.refused.empty()
+           ? std::string()
+           : ", " + plural(refusedEntries, "entry", "entries") + " refused and left as they were") +
+      "\n";
   if (!report.refused.empty()) {
     // Every entry in question at once, so that one run shows all there is
     // to mend, after the note on the encoding, which may explain them.
@@ -239,20 +264,8 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& f
                  " stale: krscript update carries a translation file over to a new version of "
                  "its script\n";
     }
-    return {false, "", message};
+    return {false, keepGoing ? result.out : "", message};
   }
-  if (!written) {
-    return {false, "", result.err + written.problem().describe() + "\n"};
-  }
-  const std::string bytes = std::to_string(report.growth < 0 ? -report.growth : report.growth);
-  result.out =
-      job.name + ": " + plural(report.replaced, "string", "strings") + " replaced, " +
-      (report.growth == 0  ? std::string("same size")
-       : report.growth > 0 ? bytes + " bytes longer"
-                           : bytes + " bytes shorter") +
-      (report.fuzzy > 0 ? ", " + plural(report.fuzzy, "fuzzy entry", "fuzzy entries") + " left out"
-                        : std::string()) +
-      "\n";
   return result;
 }
 
@@ -320,7 +333,7 @@ int runInject(const Options& options) {
       return copyUnchanged(job);
     }
     return injectStrings(job, encoding, fit, translationsFor(job, translations, plan.folder),
-                         plan.folder);
+                         plan.folder, options.keepGoing);
   });
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "io/TableLines.h"
 #include "text/Encoding.h"
 #include "text/Utf8.h"
 
@@ -49,52 +50,36 @@ Expected<WidthsTable> WidthsTable::read(std::string_view text, const std::string
   WidthsTable table;
   table.default_ = defaultWidth;
   std::unordered_map<char32_t, std::size_t> lineOf;
-  const auto refuse = [&fileName](std::size_t line, std::string message) {
-    return Problem{{fileName, line, 0, {}}, std::move(message)};
-  };
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
-    text.remove_prefix(3);  // a byte-order mark, as some editors save UTF-8
-  }
-  if (const std::size_t bad = findInvalidUtf8Text(text); bad != std::string_view::npos) {
-    return refuse(1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + bad, '\n')),
-                  "invalid UTF-8");
-  }
-  std::size_t lineNumber = 0;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    end = end == std::string_view::npos ? text.size() : end;
-    std::string_view line = text.substr(start, end - start);
-    start = end + 1;
-    ++lineNumber;
-    if (!line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-    }
-    if (line.empty()) {
-      continue;
-    }
-    std::size_t tab = 0;
-    const char32_t character = nextCharacter(line, tab);
-    if (tab >= line.size() || line[tab] != '\t') {
-      if (line[0] == '#') {
-        continue;
-      }
-      return refuse(lineNumber,
-                    "no tab after the first character: a line is CHARACTER, a tab and its width "
-                    "in pixels");
-    }
-    const std::string_view digits = line.substr(tab + 1);
-    const std::optional<std::uint32_t> pixels = parsePixels(digits);
-    if (!pixels) {
-      return refuse(lineNumber, "the width of " + describeCharacter(character) + ", \"" +
-                                    std::string(digits) +
-                                    "\", is not a whole number of pixels from 0 to 65535");
-    }
-    const auto [first, added] = lineOf.try_emplace(character, lineNumber);
-    if (!added) {
-      return refuse(lineNumber, describeCharacter(character) + " again, first at line " +
-                                    std::to_string(first->second));
-    }
-    table.widths_.emplace(character, *pixels);
+  Expected<void> read = readTableLines(
+      text, fileName,
+      [&table, &lineOf](std::size_t number, std::string_view line) -> std::optional<std::string> {
+        std::size_t tab = 0;
+        const char32_t character = nextCharacter(line, tab);
+        if (tab >= line.size() || line[tab] != '\t') {
+          // "#\t8" gives the width of '#'; any other line starting with
+          // one is a comment.
+          if (line[0] == '#') {
+            return std::nullopt;
+          }
+          return "no tab after the first character: a line is CHARACTER, a tab and its width "
+                 "in pixels";
+        }
+        const std::string_view digits = line.substr(tab + 1);
+        const std::optional<std::uint32_t> pixels = parsePixels(digits);
+        if (!pixels) {
+          return "the width of " + describeCharacter(character) + ", \"" + std::string(digits) +
+                 "\", is not a whole number of pixels from 0 to 65535";
+        }
+        const auto [first, added] = lineOf.try_emplace(character, number);
+        if (!added) {
+          return describeCharacter(character) + " again, first at line " +
+                 std::to_string(first->second);
+        }
+        table.widths_.emplace(character, *pixels);
+        return std::nullopt;
+      });
+  if (!read) {
+    return read.problem();
   }
   return table;
 }

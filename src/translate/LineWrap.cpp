@@ -229,6 +229,27 @@ std::string wrapText(std::string_view text, std::size_t width, Encoding encoding
   return wrapText(text, CellMeasure(encoding), width);
 }
 
+void forEachBoxLine(std::string_view text, std::string_view lineBreak,
+                    const std::function<void(std::string_view line)>& line) {
+  for (std::size_t start = 0;;) {
+    std::size_t end = text.find('\n', start);
+    std::size_t next = end == std::string_view::npos ? end : end + 1;
+    if (lineBreak != "\n" && !lineBreak.empty()) {
+      const std::size_t other = text.find(lineBreak, start);
+      if (other < end) {
+        end = other;
+        next = other + lineBreak.size();
+      }
+    }
+    end = std::min(end, text.size());
+    line(text.substr(start, end - start));
+    if (next == std::string_view::npos) {
+      return;
+    }
+    start = next;
+  }
+}
+
 std::uint64_t lineWidth(std::string_view line, const LineMeasure& measure) {
   if (!line.empty() && line.back() == '\r') {
     line.remove_suffix(1);

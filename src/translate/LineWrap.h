@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -79,6 +80,12 @@ struct BoxFit {
   std::uint64_t checkWidth = 0;
   std::size_t lines = 0;
 };
+
+// Calls `line` with each line of `text` as a game breaks it, in order: at a
+// line feed, or at `lineBreak` (the box's own break, when it is not a line
+// feed). `text` that is empty is one empty line.
+void forEachBoxLine(std::string_view text, std::string_view lineBreak,
+                    const std::function<void(std::string_view line)>& line);
 
 // The width of one line as `measure` has it, a carriage return that ends it
 // left out.

@@ -118,8 +118,12 @@ void Translations::add(const TranslationEntry& entry) {
   added.textAt = texts.size();
   added.sourceSize = entry.source.size();
   added.targetSize = entry.target.size();
+  added.commentSize = entry.translatorComment.size();
+  added.previousSize = entry.previousSource.size();
   texts += entry.source;
   texts += entry.target;
+  texts += entry.translatorComment;
+  texts += entry.previousSource;
 }
 
 void matchEntries(const InstructionList& listing, const Translations& translations,
@@ -197,7 +201,7 @@ void byLine(std::vector<EntryProblem>::iterator begin, std::vector<EntryProblem>
 
 InjectReport injectStrings(const InstructionList& listing, bool endMarker,
                            const Translations& translations, Encoding encoding, const TextFit& fit,
-                           TextOutput& script) {
+                           TextOutput& script, bool keepGoing) {
   InjectReport report;
   std::string fitted;
   std::string translated;
@@ -228,6 +232,7 @@ InjectReport injectStrings(const InstructionList& listing, bool endMarker,
       fitted = fitTranslation(target, encoding, fit, instruction.opcode());
     }
     const std::string_view text = plain ? target : std::string_view(fitted);
+    const std::size_t refusedBefore = report.refused.size();
     // A character the box's font cannot draw is refused as one the
     // encoding cannot hold: the game would show a blank or a box.
     if (const BoxFit* box = fit.boxFor ? fit.boxFor(instruction.opcode()) : nullptr) {
@@ -247,8 +252,10 @@ InjectReport injectStrings(const InstructionList& listing, bool endMarker,
       }
       return;
     }
-    if (!report.refused.empty()) {
-      return;  // the script will not be used: nothing more to write
+    // A refused entry keeps its string's bytes. Without keepGoing, the
+    // script will not be used: nothing more is written.
+    if (report.refused.size() > refusedBefore || (!keepGoing && !report.refused.empty())) {
+      return;
     }
     report.growth += static_cast<std::int64_t>(translated.size()) -
                      static_cast<std::int64_t>(instruction.textView().size());
@@ -262,8 +269,8 @@ InjectReport injectStrings(const InstructionList& listing, bool endMarker,
     (void)appendInstruction(script, instruction.opcode(), data, translated);
   };
   matchEntries(listing, translations, encoding, visit, report.refused);
-  if (!report.refused.empty()) {
-    byLine(report.refused.begin(), report.refused.end());
+  byLine(report.refused.begin(), report.refused.end());
+  if (!keepGoing && !report.refused.empty()) {
     return report;
   }
   script.write({kept, keptLength});

@@ -42,6 +42,10 @@ struct Translations {
     std::size_t textAt = 0;  // where the source lies in `texts`, the target right after it
     std::size_t sourceSize = 0;
     std::size_t targetSize = 0;
+    // After the target, for a reviewer (html): the translator's comment and
+    // the source the target was made for (TranslationEntry).
+    std::size_t commentSize = 0;
+    std::size_t previousSize = 0;
   };
 
   std::vector<Entry> entries;  // in file order
@@ -55,6 +59,14 @@ struct Translations {
   }
   std::string_view target(const Entry& entry) const {
     return std::string_view(texts).substr(entry.textAt + entry.sourceSize, entry.targetSize);
+  }
+  std::string_view translatorComment(const Entry& entry) const {
+    return std::string_view(texts).substr(entry.textAt + entry.sourceSize + entry.targetSize,
+                                          entry.commentSize);
+  }
+  std::string_view previousSource(const Entry& entry) const {
+    return std::string_view(texts).substr(
+        entry.textAt + entry.sourceSize + entry.targetSize + entry.commentSize, entry.previousSize);
   }
 };
 
@@ -75,9 +87,11 @@ struct InjectReport {
   std::size_t replaced = 0;  // strings whose bytes changed or were rewritten
   std::int64_t growth = 0;   // bytes the script grew by (negative: shrank)
   std::size_t fuzzy = 0;     // translations left out for being marked fuzzy
-  // Every entry that keeps the translations out of the script, stale or
-  // unencodable, by line; when there is any, the script written is to be
-  // thrown away.
+  // Every entry that keeps its translation out of the script, stale,
+  // unencodable or drawn with a glyph the font lacks, by line. When there is
+  // any, the script written is to be thrown away, unless every entry it
+  // could take was asked for (keepGoing): then it is whole, and each
+  // refused entry kept the script's own bytes.
   std::vector<EntryProblem> refused;
 };
 
@@ -86,10 +100,11 @@ struct InjectReport {
 // place of their strings, each fitted as `fit` says. Untranslated and fuzzy
 // entries keep the original bytes. Refuses the whole file, reporting every
 // entry in question, when an entry is stale (matchEntries) or when a
-// translation holds a character the encoding cannot hold.
+// translation holds a character the encoding cannot hold (or the box's font
+// cannot draw); with `keepGoing`, refuses those entries alone.
 InjectReport injectStrings(const InstructionList& listing, bool endMarker,
                            const Translations& translations, Encoding encoding, const TextFit& fit,
-                           TextOutput& script);
+                           TextOutput& script, bool keepGoing = false);
 InjectReport injectStrings(const InstructionList& listing, bool endMarker,
                            const TranslationFile& translations, Encoding encoding,
                            TextOutput& script);

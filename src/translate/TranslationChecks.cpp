@@ -119,6 +119,27 @@ void quoteTranslation(std::string_view translation, std::string& message) {
   message.insert(0, quoted);
 }
 
+namespace {
+
+// Hands `visit` each character of `text` that `encoding` cannot hold, in
+// order: encodeText stops at the first, so each search goes on after it.
+template <typename Visit>
+void forEachUnencodable(std::string_view text, Encoding encoding, Visit visit) {
+  std::string encoded;
+  for (std::size_t from = 0; from < text.size();) {
+    encoded.clear();
+    const auto bad = encodeText(encoding, text.substr(from), encoded);
+    if (!bad) {
+      return;
+    }
+    visit(bad->character);
+    from += bad->offset;
+    (void)nextCharacter(text, from);
+  }
+}
+
+}  // namespace
+
 void checkEncodable(std::string_view target, Encoding encoding, const Substitutions* substitutions,
                     const Location& where, std::vector<EntryProblem>& problems) {
   if (substitutions == nullptr || substitutions->empty()) {
@@ -139,42 +160,24 @@ void checkEncodable(std::string_view target, Encoding encoding, const Substituti
       checkEncodable(target.substr(start, next - start), encoding, where, problems);
       continue;
     }
-    const std::string_view text = replacement->text;
-    for (std::size_t from = 0; from < text.size();) {
-      encoded.clear();
-      const auto bad = encodeText(encoding, text.substr(from), encoded);
-      if (!bad) {
-        break;
-      }
+    forEachUnencodable(replacement->text, encoding, [&](char32_t bad) {
       problems.push_back(
           {Check::Unencodable,
            at(where, "the substitution table's line " + substitutions->placeOf(*replacement) +
-                         " puts " + describeCharacter(bad->character) + " in place of " +
+                         " puts " + describeCharacter(bad) + " in place of " +
                          describeCharacter(character) + ", which " +
                          std::string(encodingName(encoding)) + " cannot hold")});
-      from += bad->offset;
-      (void)nextCharacter(text, from);
-    }
+    });
   }
 }
 
 void checkEncodable(std::string_view text, Encoding encoding, const Location& where,
                     std::vector<EntryProblem>& problems) {
-  std::string encoded;
-  // encodeText stops at the first character it cannot hold: go on after it.
-  for (std::size_t from = 0; from < text.size();) {
-    encoded.clear();
-    const auto bad = encodeText(encoding, text.substr(from), encoded);
-    if (!bad) {
-      break;
-    }
-    problems.push_back(
-        {Check::Unencodable,
-         at(where, "the translation holds " + describeCharacter(bad->character) + ", which " +
-                       std::string(encodingName(encoding)) + " cannot hold")});
-    from += bad->offset;
-    (void)nextCharacter(text, from);
-  }
+  forEachUnencodable(text, encoding, [&](char32_t bad) {
+    problems.push_back({Check::Unencodable,
+                        at(where, "the translation holds " + describeCharacter(bad) + ", which " +
+                                      std::string(encodingName(encoding)) + " cannot hold")});
+  });
 }
 
 void checkPresentation(std::string_view source, std::string_view fitted, Encoding encoding,
@@ -253,32 +256,16 @@ void checkBox(std::string_view fitted, const BoxFit& box, bool widthAndLines, co
   }
   // The lines as the game breaks them: at a line feed, or at its own break.
   std::size_t lines = 0;
-  const std::string_view lineBreak = box.lineBreak;
-  for (std::size_t start = 0;;) {
-    std::size_t end = fitted.find('\n', start);
-    std::size_t next = end == std::string_view::npos ? end : end + 1;
-    if (lineBreak != "\n" && !lineBreak.empty()) {
-      const std::size_t other = fitted.find(lineBreak, start);
-      if (other < end) {
-        end = other;
-        next = other + lineBreak.size();
-      }
-    }
-    end = std::min(end, fitted.size());
+  forEachBoxLine(fitted, box.lineBreak, [&](std::string_view line) {
     ++lines;
-    const std::uint64_t pixels =
-        box.measure->pixels(lineWidth(fitted.substr(start, end - start), *box.measure));
+    const std::uint64_t pixels = box.measure->pixels(lineWidth(line, *box.measure));
     if (box.checkWidth > 0 && pixels > box.checkWidth) {
       problems.push_back(
           {Check::Width,
            at(where, "line " + std::to_string(lines) + " is " + std::to_string(pixels) +
                          " px wide, more than " + std::to_string(box.checkWidth))});
     }
-    if (next == std::string_view::npos) {
-      break;
-    }
-    start = next;
-  }
+  });
   if (box.lines > 0 && lines > box.lines) {
     problems.push_back(
         {Check::Lines, at(where, "the translation has " + std::to_string(lines) +

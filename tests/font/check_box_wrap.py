@@ -10,6 +10,10 @@ left unwrapped, reports width for exactly the lines wider than the box, in
 pixels rounded up, lines for exactly the translations of more lines than it
 holds, and glyph for each character the font lacks. A font that is not
 installed is skipped; status 77 when none is.
+
+With --wrapper (Wine) and --native, the krscript checked is another build's,
+and the native one must also write the same bytes and the same report from
+the same profile, scripts and translations: both read the same design units.
 """
 
 import math
@@ -74,7 +78,7 @@ def strings_of(script):
     return texts
 
 
-def check_font(program, path, japanese):
+def check_font(program, native, path, japanese):
     units_per_em, mapped = check_advances.read_font(path, 0)
     advances = {code: advance for code, advance in mapped.items() if advance is not None}
     picker = random.Random(path)
@@ -96,12 +100,19 @@ def check_font(program, path, japanese):
             file.write(script)
         with open(os.path.join(folder, "s.kr.po"), "w") as file:
             file.write(po)
-        run = subprocess.run([program, "inject", "s.kr", "s.kr.po", "-o", "out.kr"],
+        run = subprocess.run(program + ["inject", "s.kr", "s.kr.po", "-o", "out.kr"],
                              cwd=folder, capture_output=True, text=True)
         if run.returncode != 0:
             return ["%s: inject failed: %s" % (path, run.stderr)]
         with open(os.path.join(folder, "out.kr"), "rb") as file:
-            written = strings_of(file.read())
+            injected = file.read()
+        written = strings_of(injected)
+        if native:
+            subprocess.run(native + ["inject", "s.kr", "s.kr.po", "-o", "native.kr"], cwd=folder,
+                           capture_output=True, check=True)
+            with open(os.path.join(folder, "native.kr"), "rb") as file:
+                if file.read() != injected:
+                    failures.append("inject wrote other bytes than the native build")
     for text, wrapped in zip(texts, written):
         lines = wrapped.split("\n")
         # Nothing is lost or added but the breaks.
@@ -120,7 +131,7 @@ def check_font(program, path, japanese):
     return ["%s: %s" % (os.path.basename(path), failure) for failure in failures]
 
 
-def check_lint(program, path, japanese):
+def check_lint(program, native, path, japanese):
     units_per_em, mapped = check_advances.read_font(path, 0)
     advances = {code: advance for code, advance in mapped.items() if advance is not None}
     picker = random.Random(path + " lint")
@@ -154,8 +165,11 @@ def check_lint(program, path, japanese):
             file.write(script)
         with open(os.path.join(folder, "s.kr.po"), "w") as file:
             file.write(po)
-        run = subprocess.run([program, "lint", "s.kr", "s.kr.po", "--no-wrap"],
+        run = subprocess.run(program + ["lint", "s.kr", "s.kr.po", "--no-wrap"],
                              cwd=folder, capture_output=True, text=True)
+        same = not native or subprocess.run(
+            native + ["lint", "s.kr", "s.kr.po", "--no-wrap"], cwd=folder, capture_output=True,
+            text=True).stdout == run.stdout
     reported = set()
     glyphs = {}
     for line in run.stdout.splitlines():
@@ -173,13 +187,16 @@ def check_lint(program, path, japanese):
             glyphs[index] = count + 1
             reported.add((index, check, "%s %d" % (message.split(" ")[6], count)))
     name = os.path.basename(path)
-    return (["%s: lint: not reported: %s" % (name, item) for item in sorted(expected - reported)] +
+    return ([] if same else ["%s: lint reported otherwise than the native build" % name]) + (
+            ["%s: lint: not reported: %s" % (name, item) for item in sorted(expected - reported)] +
             ["%s: lint: reported wrongly: %s" % (name, item) for item in sorted(reported - expected)])
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--krscript", required=True)
+    parser.add_argument("--wrapper", help="runs --krscript, such as wine")
+    parser.add_argument("--native", help="a native krscript that must give the same bytes")
     parser.add_argument("--latin", action="append", default=[])
     parser.add_argument("--japanese", action="append", default=[])
     arguments = parser.parse_args()
@@ -188,10 +205,13 @@ def main():
     if not fonts:
         print("no font installed to check with")
         return 77
+    program = [arguments.wrapper] if arguments.wrapper else []
+    program.append(os.path.abspath(arguments.krscript))
+    native = [os.path.abspath(arguments.native)] if arguments.native else None
     failures = []
     for path, japanese in fonts:
-        failures += check_font(os.path.abspath(arguments.krscript), path, japanese)
-        failures += check_lint(os.path.abspath(arguments.krscript), path, japanese)
+        failures += check_font(program, native, path, japanese)
+        failures += check_lint(program, native, path, japanese)
     for failure in failures[:20]:
         print(failure)
     print("%d fonts, %d failures" % (len(fonts), len(failures)))

@@ -9,9 +9,11 @@
 - each string is shown as the text `krscript dump` gives it (or its bytes
   in hex), whatever markup it holds: the pages hold no element but those of
   the page itself;
-- no file of the site is larger than 8 MB.
+- no file of the site is larger than 8 MB;
+- with --boxes, every other folder (the first among them) has a profile whose box (a widths table)
+  each string that is text is drawn in, once.
 
-    site_property.py --krscript PATH --work DIR [--seed N] [--folders N]
+    site_property.py --krscript PATH --work DIR [--seed N] [--folders N] [--boxes]
 """
 
 import argparse
@@ -34,9 +36,9 @@ ID = re.compile(rb'\bid="([^"]*)"')
 # The elements a page is made of; a string that made any other, or an
 # attribute, would have been taken for markup.
 PAGE_TAGS = {"html", "head", "meta", "title", "link", "body", "nav", "a", "b", "form", "input",
-             "button", "div", "span", "i"}
+             "button", "div", "span", "i", "p", "del", "ins", "script"}
 PAGE_ATTRIBUTES = {"lang", "charset", "name", "content", "rel", "href", "action", "type",
-                   "placeholder", "id", "class"}
+                   "placeholder", "id", "class", "src", "title", "data-width"}
 
 
 class Strings(html.parser.HTMLParser):
@@ -58,6 +60,9 @@ class Strings(html.parser.HTMLParser):
         if tag not in PAGE_TAGS:
             self.unexpected.append(f"<{tag}>")
         attrs = dict(attrs)
+        # The one script of a page is the site's filter, loaded from its top.
+        if tag == "script" and not re.fullmatch(r"(\.\./)*filter\.js", attrs.get("src", "")):
+            self.unexpected.append(f"<script src={attrs.get('src')!r}>")
         if tag == "div" and "id" in attrs:
             self.line = attrs["id"]
         if tag == "span" and self.depth == 0 and attrs.get("class") in ("s", "x"):
@@ -120,9 +125,16 @@ def pages_of(files, relative):
         pages.append(name)
 
 
-def check_folder(krscript, work, rng, number):
+def check_folder(krscript, work, rng, number, boxes):
     game = os.path.join(work, f"game{number}")
     os.makedirs(os.path.join(game, "sub"))
+    boxed = boxes and number % 2 == 0
+    if boxed:
+        with open(os.path.join(game, "krscript.toml"), "w", encoding="utf-8") as f:
+            f.write('[box]\nwidths = "widths.txt"\ndefault = 7\nwidth = 90\nlines = 2\n'
+                    '[box.placeholders]\n"%s" = "<b>Alexander</b>"\n')
+        with open(os.path.join(game, "widths.txt"), "w", encoding="utf-8") as f:
+            f.write("i\t3\n")
     relatives = []
     for i in range(rng.randrange(2, 6)):
         relative = os.path.join("sub" if i % 2 else "", f"s{i}.kr")
@@ -175,6 +187,10 @@ def check_folder(krscript, work, rng, number):
                 if shown.strings.get(entry["at"]) != wanted:
                     sys.exit(f"FAILED: {relative}: the string at {entry['at']} is shown as "
                              f"{shown.strings.get(entry['at'])!r}, not {wanted!r}")
+        drawn = sum(first[page].count(b'<div class="box box') for page in pages)
+        wanted = sum("text" in entry for entry in code) if boxed else 0
+        if drawn != wanted:
+            sys.exit(f"FAILED: {relative}: {drawn} boxes drawn, not {wanted}")
         if relative == "long.kr" and len(pages) < 2:
             sys.exit("FAILED: the long script has a single page")
     return len(relatives)
@@ -186,11 +202,13 @@ def main():
     parser.add_argument("--work", required=True, help="a folder to write in, emptied first")
     parser.add_argument("--seed", type=int, default=19)
     parser.add_argument("--folders", type=int, default=6)
+    parser.add_argument("--boxes", action="store_true",
+                        help="the build reads profiles: draw some folders in a box")
     args = parser.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
     rng = random.Random(args.seed)
-    checked = sum(check_folder(args.krscript, args.work, rng, n) for n in range(args.folders))
+    checked = sum(check_folder(args.krscript, args.work, rng, n, args.boxes) for n in range(args.folders))
     print(f"{args.folders} folders, {checked} scripts: each site the same twice, every "
           "instruction's id once")
 
