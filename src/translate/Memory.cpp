@@ -204,7 +204,9 @@ void TranslationMemory::index(double similarity) {
   // lengths that can still reach the similarity.
   for (std::size_t r = 0; r < ranked.size(); ++r) {
     std::sort(filed_.begin() + firstFiled_[r], filed_.begin() + firstFiled_[r + 1],
-              [](const Filed& a, const Filed& b) { return a.length < b.length; });
+              [](const Filed& a, const Filed& b) {
+                return a.length != b.length ? a.length < b.length : a.position < b.position;
+              });
   }
 }
 
@@ -451,10 +453,21 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
         filed0 + memory_.firstFiled_[r], filed0 + memory_.firstFiled_[r + 1], shortest,
         [](const TranslationMemory::Filed& f, std::size_t length) { return f.length < length; });
     const TranslationMemory::Filed* const to = filed0 + memory_.firstFiled_[r + 1];
-    for (; from != to && from->length <= longestFrom; ++from) {
+    while (from != to && from->length <= longestFrom) {
       const TranslationMemory::Filed& filed = *from;
       const std::uint32_t c = filed.source;
       const std::size_t m = filed.length;
+      // A source first met at its own token j shares at most m - j
+      // characters. Past the first j that cannot be enough for its length,
+      // none of its length here is looked at: a source met before keeps the
+      // bound of its last meet, and its later meets, at greater j, are all
+      // left out, so that what it counted stays exact.
+      if (filed.position + need(m) > m) {
+        from = std::upper_bound(
+            from, to, m, [](std::size_t length, const auto& f) { return length < f.length; });
+        continue;
+      }
+      ++from;
       Met& met = met_[c];
       std::uint32_t& count = met.shared;
       if (met.lookup != lookup_) {
