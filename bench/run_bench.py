@@ -30,6 +30,11 @@ scripts are generated into a temporary directory, removed afterwards. Printed:
   `krscript update NEW OLD.po -o OUT.po` (OLD.po extracted from the first and
   every line translated) against that of `krscript extract NEW -o OUT.po`
   (`--only update` measures this alone, and needs no generator);
+- on a game of FILL_LINES lines of dialogue in FILL_SCRIPTS scripts, with
+  lines said again, names defined in every script and lines that differ
+  from others by a word, half of them translated, the best wall time of
+  `krscript fill DIR TRANSLATIONS -o OUT` against that of `krscript extract
+  DIR -o OUT` (`--only fill` measures this alone, and needs no generator);
 - on a mixed script of about HTML_INSTRUCTIONS instructions, the best wall
   times of `krscript html SCRIPT -o SITE`, without and with the PO file
   `krscript extract` writes, each against that of `krscript extract`, and
@@ -66,6 +71,8 @@ FOLDER_SCRIPTS = 200
 FOLDER_SIZES_MB = (0.125, 0.1875, 0.25, 0.3125, 0.375)
 UPDATE_LINES = 60_000
 HTML_INSTRUCTIONS = 600_000
+FILL_LINES = 60_000
+FILL_SCRIPTS = 20
 
 
 class Run:
@@ -431,6 +438,71 @@ def measure_update(krscript, directory, seed):
         row("time update / time extract", f"{ratio:.2f}", target_text(ratio <= 5.0, "<= 5.0"))
 
 
+def fill_game(krscript, rng, directory):
+    """Writes the scripts of a game and the PO files extract makes of them,
+    half of whose entries are translated; returns the two folders."""
+    # Words as a game's are: some kana and kanji each, drawn so that a few
+    # come often and most rarely.
+    kana = [chr(c) for c in range(0x3041, 0x3097)]
+    kanji = [chr(c) for c in range(0x4E00, 0x4E00 + 1500)]
+    words = ["".join(rng.choice(kanji if rng.random() < 0.4 else kana)
+                     for _ in range(rng.randint(1, 4))) for _ in range(5000)]
+    weights = [1 / (rank + 1) for rank in range(len(words))]
+    said = ["はい。", "いいえ。", "……。", "え？", "そうか。", "ありがとう。"]
+    names = ["アリス", "ボブ", "キャロル", "デイブ", "エレン"]
+    lines = []
+    for _ in range(FILL_LINES):
+        roll = rng.random()
+        if roll < 0.15:
+            lines.append(rng.choice(said))
+        elif roll < 0.3 and lines:
+            # An earlier line with one word put differently.
+            earlier = rng.choice(lines)
+            at = rng.randrange(len(earlier))
+            lines.append(earlier[:at] + rng.choice(words) + earlier[at + 1:])
+        else:
+            lines.append("".join(rng.choices(words, weights, k=rng.randint(3, 10))) + "。")
+    scripts, translations = (os.path.join(directory, name) for name in ("game", "game-po"))
+    os.makedirs(scripts)
+    per_script = FILL_LINES // FILL_SCRIPTS
+    for s in range(FILL_SCRIPTS):
+        out = bytearray()
+        for key, name in enumerate(names):
+            out += b"\x2b" + key.to_bytes(4, "little") + name.encode() + b"\x00"
+        out += dialogue_script(lines[s * per_script:(s + 1) * per_script])
+        with open(os.path.join(scripts, f"s{s:02}.kr"), "wb") as f:
+            f.write(out)
+    subprocess.run([krscript, "extract", scripts, "-o", translations], check=True,
+                   stderr=subprocess.DEVNULL, timeout=TIMEOUT_S)
+    for name in os.listdir(translations):
+        path = os.path.join(translations, name)
+        with open(path, encoding="utf-8") as f:
+            entries = f.read().split("\n\n")
+        for i in range(1, len(entries)):
+            if rng.random() < 0.5:
+                source = entries[i].split('msgid "', 1)[1].split('"\nmsgstr', 1)[0]
+                entries[i] = entries[i].replace('msgstr ""', f'msgstr "<{source}>"')
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\n\n".join(entries))
+    return scripts, translations
+
+
+def measure_fill(krscript, directory, seed):
+    """Times fill of a half-translated game against extract of it."""
+    import random
+    scripts, translations = fill_game(krscript, random.Random(seed), directory)
+    fresh, filled = (os.path.join(directory, name) for name in ("fresh", "filled"))
+    extract, fill = best_of([[krscript, "extract", scripts, "-o", fresh],
+                             [krscript, "fill", scripts, translations, "-o", filled]])
+    print(f"\nkrscript fill on a game of {FILL_LINES:,} lines in {FILL_SCRIPTS} scripts, "
+          "half of them translated")
+    row("krscript extract DIR -o OUT", seconds_text(extract))
+    row("krscript fill DIR TRANSLATIONS -o OUT", seconds_text(fill))
+    if not extract.timed_out and not fill.timed_out:
+        ratio = fill.seconds / extract.seconds
+        row("time fill / time extract", f"{ratio:.2f}", target_text(ratio <= 5.0, "<= 5.0"))
+
+
 def measure_html(krlist, krscript, generator, directory, seed):
     """Times `krscript html` on a script of about HTML_INSTRUCTIONS
     instructions against `krscript extract` on it."""
@@ -474,15 +546,15 @@ def main():
     parser.add_argument("--size-mb", type=float, default=64,
                         help="size of the larger mixed script in MiB (default 64)")
     parser.add_argument("--seed", type=int, default=1, help="generator seed (default 1)")
-    parser.add_argument("--only", choices=["update", "html", "wrap"],
-                        help="measure only this part: update or html, each against extract, "
-                        "or inject's wrap in pixels against its wrap in cells")
+    parser.add_argument("--only", choices=["update", "fill", "html", "wrap"],
+                        help="measure only this part: update, fill or html, each against "
+                        "extract, or inject's wrap in pixels against its wrap in cells")
     args = parser.parse_args()
 
     krlist = os.path.abspath(os.path.join(args.build_dir, "krlist"))
     krscript = os.path.abspath(os.path.join(args.build_dir, "krscript"))
     generator = os.path.abspath(os.path.join(args.build_dir, "bench", "krlist_generate_script"))
-    needed = ((krscript, TIME) if args.only == "update" else
+    needed = ((krscript, TIME) if args.only in ("update", "fill") else
               (krlist, krscript, generator, TIME))
     for program in needed:
         if not os.access(program, os.X_OK):
@@ -497,6 +569,9 @@ def main():
     with tempfile.TemporaryDirectory(prefix="krlist-bench-") as directory:
         if args.only == "update":
             measure_update(krscript, directory, args.seed)
+            return
+        if args.only == "fill":
+            measure_fill(krscript, directory, args.seed)
             return
         if args.only == "html":
             measure_html(krlist, krscript, generator, directory, args.seed)
@@ -523,6 +598,7 @@ def main():
         measure_wrap(krscript, directory, large_path, large_size)
         measure_folder(krscript, generator, directory, args.seed)
         measure_update(krscript, directory, args.seed)
+        measure_fill(krscript, directory, args.seed)
         measure_html(krlist, krscript, generator, directory, args.seed)
 
 

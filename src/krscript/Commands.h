@@ -15,6 +15,7 @@ int runCheck(const Options& options);
 int runExtract(const Options& options);
 int runInject(const Options& options);
 int runUpdate(const Options& options);
+int runFill(const Options& options);
 // 1 when any translation has an error, 0 otherwise.
 int runLint(const Options& options);
 int runHtml(const Options& options);

@@ -37,6 +37,8 @@ enum Option : unsigned {
   kKeepGoing = 1u << 20,
   kGlossary = 1u << 17,
   kSourceLanguage = 1u << 18,
+  kMemory = 1u << 21,
+  kFill = 1u << 22,
   kEveryCommand = 1u << 14,  // --help, --version
 };
 
@@ -111,18 +113,36 @@ constexpr CommandInfo kCommands[] = {
      "--keep-going puts in every entry it can: a refused entry keeps the script's bytes,\n"
      "the script is written, and the run still fails.\n"},
     {Command::Update, "update", 2, 2, true,
-     kOutput | kSimilarity | kLanguage | kEncoding | kScriptRun, false,
+     kOutput | kSimilarity | kLanguage | kEncoding | kFill | kMemory | kScriptRun, false,
      "update takes a script or folder and its old translations",
      "Usage: krscript update SCRIPT|DIR OLD -o OUT [--similarity 0.6] [--language LL] "
      "[--encoding auto|utf-8|cp932] [-j N] [--fail-fast]\n"
-     "                [--include GLOB] [--exclude GLOB]\n"
+     "                [--include GLOB] [--exclude GLOB] [--fill [--memory FILE|DIR]...]\n"
      "Carries the translations of OLD, the translation file or folder of the previous\n"
      "version, over to the new scripts: OUT gets what extract would write, with each\n"
      "translation at its text's new place, wherever it moved. An edited text keeps its\n"
      "old translation marked fuzzy, with the old text, when it is at least as similar\n"
      "as --similarity (in characters, 0 to 1); a translation whose text went away is\n"
      "kept as obsolete. Says per script how many were kept, moved, fuzzy, new and\n"
-     "obsolete. Nothing is written unless every old file and script can be read.\n"},
+     "obsolete. Nothing is written unless every old file and script can be read.\n"
+     "--fill then fills the lines left untranslated from the translations of OLD and of\n"
+     "--memory, as fill does, at the same --similarity.\n"},
+    {Command::Fill, "fill", 2, 2, true,
+     kOutput | kSimilarity | kMemory | kLanguage | kEncoding | kScriptRun, false,
+     "fill takes a script or folder and its translations",
+     "Usage: krscript fill SCRIPT|DIR TRANSLATIONS -o OUT [--memory FILE|DIR]... "
+     "[--similarity 0.75] [--language LL]\n"
+     "                [--encoding auto|utf-8|cp932] [-j N] [--fail-fast] [--include GLOB] "
+     "[--exclude GLOB]\n"
+     "Writes what update writes for the same scripts and files, with every untranslated\n"
+     "entry filled from the game's memory: the translated entries (not fuzzy, not\n"
+     "obsolete) of TRANSLATIONS and of each --memory (a PO, CSV or TMX file, or a folder\n"
+     "of them). The same source translated one way gives its translation; translated\n"
+     "several ways, the one given most often, fuzzy, with the others in a comment.\n"
+     "Otherwise the most similar source at least --similarity alike (in characters,\n"
+     "0 to 1) gives its translation, fuzzy, with that source as the previous msgid.\n"
+     "Names (0x2B) are entries like the others. Says per script how many were filled\n"
+     "exactly, filled fuzzy and left empty; a second run on OUT changes nothing.\n"},
     {Command::Lint, "lint", 2, 2, false,
      kWidth | kWrap | kNoWrap | kLines | kSubstitute | kReportFormat | kEncoding | kJobs |
          kInclude | kExclude | kProfile | kGlossary,
@@ -390,6 +410,20 @@ constexpr OptionInfo kOptions[] = {
        options.profileFile = value;
        return std::nullopt;
      }},
+    {"--memory", nullptr, kMemory, Takes::Values, "a translation file or folder",
+     [](Options& options, const std::string& word,
+        const std::string& value) -> std::optional<std::string> {
+       if (value.empty()) {
+         return word + " needs a path, not an empty one";
+       }
+       options.memory.push_back(value);
+       return std::nullopt;
+     }},
+    {"--fill", nullptr, kFill, Takes::Nothing, nullptr,
+     [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
+       options.fill = true;
+       return std::nullopt;
+     }},
     {"--no-wrap", nullptr, kNoWrap, Takes::Nothing, nullptr,
      [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
        options.noWrap = true;
@@ -574,6 +608,8 @@ std::string usage(Command command) {
          "  inject SCRIPT|DIR TRANSLATIONS -o OUT                   translations put back\n"
          "  update SCRIPT|DIR OLD -o OUT [--similarity 0.6]         translations carried over\n"
          "                                                          to new scripts\n"
+         "  fill SCRIPT|DIR TRANSLATIONS -o OUT [--memory M]...     untranslated entries\n"
+         "                                                          filled from the memory\n"
          "  lint SCRIPT|DIR TRANSLATIONS [--width N]                translations checked\n"
          "  html SCRIPT|DIR [TRANSLATIONS] -o SITE                  pages for a browser\n"
          "  init DIR                                                a profile, krscript.toml\n"

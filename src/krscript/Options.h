@@ -23,6 +23,7 @@ enum class Command {
   Extract,
   Inject,
   Update,
+  Fill,
   Lint,
   Html,
   Init,
@@ -51,12 +52,17 @@ struct Options {
   std::size_t lines = 0;                             // --lines, for lint; 0 for none
   std::size_t wrap = 0;                              // --wrap, for inject and lint; 0 for none
   std::optional<std::string> substitute;             // --substitute, for inject and lint
-  double similarity = 0.6;                           // --similarity, for update
-  std::string language;                              // --language, for extract and update
-  std::optional<std::string> glossary;               // --glossary, for lint
-  std::string sourceLanguage;                        // --source-language, for memory; empty: ja
-  unsigned jobs = 0;                                 // -j; 0 for one per core
-  bool failFast = false;                             // --fail-fast
+  // --similarity, for update (0.6 when not given) and fill (0.75).
+  std::optional<double> similarity;
+  // --memory, in the order given: more translation files or folders that
+  // fill takes translations from.
+  std::vector<std::string> memory;
+  bool fill = false;                    // --fill, for update
+  std::string language;                 // --language, for extract and update
+  std::optional<std::string> glossary;  // --glossary, for lint
+  std::string sourceLanguage;           // --source-language, for memory; empty: ja
+  unsigned jobs = 0;                    // -j; 0 for one per core
+  bool failFast = false;                // --fail-fast
   // --include and --exclude, in the order given: which files of a folder a
   // run takes (batch/PathFilter.h).
   std::vector<std::string> include;

@@ -33,6 +33,7 @@ bool takesProfile(Command command) {
     case Command::Extract:
     case Command::Inject:
     case Command::Update:
+    case Command::Fill:
     case Command::Lint:
     case Command::Html:
     case Command::Glossary:

@@ -3,12 +3,17 @@
 // take one script at a time: a line may have moved to any script of the run.
 // So every old file is read and every script decoded first, and nothing is
 // written unless all of them could be.
+//
+// krscript fill is the same run, with the lines it leaves untranslated
+// filled from the game's memory: the translations of the files it was given
+// and of more files named with --memory. update --fill does both in one run.
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <future>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "batch/FolderRun.h"
@@ -16,6 +21,7 @@
 #include "krscript/Commands.h"
 #include "krscript/Scripts.h"
 #include "translate/CsvFile.h"
+#include "translate/Memory.h"
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
 #include "translate/Update.h"
@@ -124,15 +130,59 @@ struct NewScript {
   std::string headerComment;
 };
 
-std::string describeCounts(const UpdateCounts& c) {
-  return std::to_string(c.kept) + " kept, " + std::to_string(c.moved) + " moved, " +
-         std::to_string(c.fuzzy) + " fuzzy, " + std::to_string(c.added) + " new, " +
-         std::to_string(c.obsolete) + " obsolete";
+std::string describeCounts(const UpdateCounts& c, const FillCounts* filled) {
+  std::string out = std::to_string(c.kept) + " kept, " + std::to_string(c.moved) + " moved, " +
+                    std::to_string(c.fuzzy) + " fuzzy, " + std::to_string(c.added) + " new, " +
+                    std::to_string(c.obsolete) + " obsolete";
+  if (filled != nullptr) {
+    out += "; " + std::to_string(filled->exact) + " filled exactly, " +
+           std::to_string(filled->fuzzy) + " filled fuzzy, " + std::to_string(filled->empty) +
+           " left empty";
+  }
+  return out;
+}
+
+// The memory files --memory names, in the order given, each folder's in path
+// order. False, reported, when one is missing or a folder cannot be listed.
+bool findMemoryFiles(const Options& options, std::vector<fs::path>& files) {
+  const fs::path output = pathFromUtf8(*options.output);
+  for (const std::string& named : options.memory) {
+    const fs::path path = pathFromUtf8(named);
+    std::error_code error;
+    if (!fs::exists(path, error)) {
+      std::fprintf(stderr, "%s: no such file or folder\n", named.c_str());
+      return false;
+    }
+    if (!fs::is_directory(path, error)) {
+      files.push_back(path);
+      continue;
+    }
+    std::string notes;
+    for (const Job& job : listFolder(
+             path, output,
+             [](const fs::path& relative) { return std::optional<fs::path>(relative); },
+             PathFilter(), notes)) {
+      if (!job.failure.empty()) {
+        std::fputs(job.failure.c_str(), stderr);
+        return false;
+      }
+      if (isMemoryFile(job.input)) {
+        files.push_back(job.input);
+      }
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
-int runUpdate(const Options& options) {
+int runCarry(const Options& options) {
+  const Command command = options.command;
+  const bool fill = command == Command::Fill || options.fill;
+  if (!fill && !options.memory.empty()) {
+    return usageFailure(command, "update takes --memory only with --fill");
+  }
+  const double similarity = options.similarity.value_or(command == Command::Fill ? 0.75 : 0.6);
   const fs::path old = pathFromUtf8(options.inputs[1]);
   const fs::path input = pathFromUtf8(options.inputs[0]);
   std::error_code error;
@@ -144,13 +194,16 @@ int runUpdate(const Options& options) {
   }
   const bool folder = fs::is_directory(input, error);
   if (folder != fs::is_directory(old, error)) {
-    return usageFailure(Command::Update,
-                        folder ? "update of a folder takes the folder of its old translation files"
-                               : "update of a script takes its old translation file, not a folder");
+    const std::string name = commandName(command);
+    return usageFailure(command, folder ? name + " of a folder takes a folder of translation files"
+                                        : name +
+                                              " of a script takes its translation file, "
+                                              "not a folder");
   }
 
   std::vector<OldFile> oldFiles;
-  if (!findOldFiles(old, folder, options, oldFiles)) {
+  std::vector<fs::path> memoryFiles;
+  if (!findOldFiles(old, folder, options, oldFiles) || !findMemoryFiles(options, memoryFiles)) {
     std::fputs("krscript: nothing written\n", stderr);
     return 1;
   }
@@ -180,14 +233,17 @@ int runUpdate(const Options& options) {
     return std::optional<fs::path>(output);
   });
   if (!plan.usageError.empty()) {
-    return usageFailure(Command::Update, plan.usageError);
+    return usageFailure(command, plan.usageError);
   }
   if (plan.jobs.empty()) {
-    std::fprintf(stderr, "%s: no scripts to update\n", options.inputs[0].c_str());
+    std::fprintf(stderr, "%s: no scripts to %s\n", options.inputs[0].c_str(), commandName(command));
     return 1;
   }
   for (const OldFile& file : oldFiles) {
     plan.otherInputs.push_back(file.path);
+  }
+  for (const fs::path& path : memoryFiles) {
+    plan.otherInputs.push_back(path);
   }
   if (guardOutputs(plan)) {
     for (const Job& job : plan.jobs) {
@@ -205,15 +261,33 @@ int runUpdate(const Options& options) {
   std::fputs(plan.notes.c_str(), stderr);
   // The old files are read on a core of their own while the scripts are
   // decoded. Every file that cannot be read is reported.
-  std::future<std::vector<Problem>> oldRead = std::async(std::launch::async, [&oldFiles] {
-    std::vector<Problem> problems;
-    for (OldFile& file : oldFiles) {
-      if (Expected<void> read = readOldFile(file); !read) {
-        problems.push_back(read.problem());
-      }
-    }
-    return problems;
-  });
+  std::vector<EntryList> memoryEntries;
+  std::future<std::vector<Problem>> oldRead =
+      std::async(std::launch::async, [&oldFiles, &memoryFiles, &memoryEntries, &options] {
+        std::vector<Problem> problems;
+        for (OldFile& file : oldFiles) {
+          if (Expected<void> read = readOldFile(file); !read) {
+            problems.push_back(read.problem());
+          }
+        }
+        // A TMX memory may hold more languages than the translations': the
+        // one --language or the first file gives is taken.
+        std::string language = options.language;
+        for (const OldFile& file : oldFiles) {
+          if (language.empty()) {
+            language = file.language;
+          }
+        }
+        for (const fs::path& path : memoryFiles) {
+          Expected<EntryList> read = readMemoryFile(path, language);
+          if (!read) {
+            problems.push_back(read.problem());
+          } else {
+            memoryEntries.push_back(std::move(*read));
+          }
+        }
+        return problems;
+      });
   std::vector<NewScript> scripts(plan.jobs.size());
   RunOptions quiet;
   quiet.jobs = options.jobs;
@@ -258,7 +332,7 @@ int runUpdate(const Options& options) {
   }
 
   UpdateInput update;
-  update.similarity = options.similarity;
+  update.similarity = similarity;
   std::map<std::string, std::size_t> scriptAt;
   for (std::size_t s = 0; s < plan.jobs.size(); ++s) {
     scriptAt.emplace(folder ? slashed(plan.jobs[s].relative) : "", s);
@@ -298,6 +372,19 @@ int runUpdate(const Options& options) {
     update.oldFiles.push_back(std::move(file.entries));
   }
   const std::vector<UpdatedScript> updated = updateTranslations(update);
+  // The memory: the translations of the run's own files, in their order, then
+  // those of --memory.
+  TranslationMemory memory;
+  if (fill) {
+    for (const EntryList& entries : update.oldFiles) {
+      memory.add(entries);
+    }
+    for (const EntryList& entries : memoryEntries) {
+      memory.add(entries);
+    }
+    memory.index(similarity);
+  }
+  std::vector<FillCounts> filled(plan.jobs.size());
 
   UpdateCounts total;
   RunOptions writing;
@@ -315,11 +402,22 @@ int runUpdate(const Options& options) {
                                    options.language.empty() ? script.language : options.language,
                                    script.headerFields, script.headerComment)
                         : csvHeader(true, script.encoding);
-          result.entries(update, [&](const TranslationEntry& entry) {
+          std::optional<MemorySearch> search;
+          if (fill) {
+            search.emplace(memory);
+          }
+          TranslationEntry filling;
+          result.entries(update, [&](const TranslationEntry& given) {
+            const TranslationEntry* entry = &given;
+            if (search && !given.obsolete && given.target.empty()) {
+              filling = given;
+              fillEntry(filling, *search, filled[s]);
+              entry = &filling;
+            }
             if (script.po) {
-              appendPoEntry(text, entry);
+              appendPoEntry(text, *entry);
             } else {
-              appendCsvEntry(text, entry, true, script.encoding);
+              appendCsvEntry(text, *entry, true, script.encoding);
             }
             if (text.size() >= 1 << 16) {
               out.write(text);
@@ -332,7 +430,9 @@ int runUpdate(const Options& options) {
         if (!written) {
           return failure(written.problem());
         }
-        JobResult done{true, "", job.name + ": " + describeCounts(result.counts) + "\n"};
+        JobResult done{
+            true, "",
+            job.name + ": " + describeCounts(result.counts, fill ? &filled[s] : nullptr) + "\n"};
         if (script.leftOut > 0) {
           done.out = job.name + ": " + std::to_string(script.leftOut) + " string" +
                      (script.leftOut == 1 ? "" : "s") + " left out: empty, or not text in " +
@@ -341,11 +441,21 @@ int runUpdate(const Options& options) {
         return done;
       },
       writing);
-  for (const UpdatedScript& result : updated) {
-    total += result.counts;
+  FillCounts totalFilled;
+  for (std::size_t s = 0; s < updated.size(); ++s) {
+    total += updated[s].counts;
+    totalFilled += filled[s];
   }
-  std::fprintf(stderr, "total: %s\n", describeCounts(total).c_str());
+  std::fprintf(stderr, "total: %s\n", describeCounts(total, fill ? &totalFilled : nullptr).c_str());
   return status;
+}
+
+int runUpdate(const Options& options) {
+  return runCarry(options);
+}
+
+int runFill(const Options& options) {
+  return runCarry(options);
 }
 
 }  // namespace krlist

@@ -81,6 +81,8 @@ int main(int argc, char** argv) {
       return krlist::runInject(options);
     case krlist::Command::Update:
       return krlist::runUpdate(options);
+    case krlist::Command::Fill:
+      return krlist::runFill(options);
     case krlist::Command::Lint:
       return krlist::runLint(options);
     case krlist::Command::Html:

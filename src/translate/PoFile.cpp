@@ -237,7 +237,10 @@ struct PendingEntry {
 // mean nothing, as in gettext.
 class PoReader {
  public:
-  PoReader(std::string_view text, const EntrySink& take) : text_(text), take_(take) {}
+  // `anyContext`: entries need not name a string of a script, as those of a
+  // memory made by other tools do not; their msgctxt is kept as it is.
+  PoReader(std::string_view text, const EntrySink& take, bool anyContext = false)
+      : text_(text), take_(take), anyContext_(anyContext) {}
 
   Expected<TranslationFile> read() {
     if (text_.starts_with(kByteOrderMark)) {
@@ -608,6 +611,10 @@ class PoReader {
     if (!pending.hasContext && entry.source.empty()) {
       return readHeader(pending);
     }
+    if (anyContext_) {
+      take_(entry);
+      return true;
+    }
     // Tools that make PO files from a spreadsheet write the location as the
     // reference, and as msgctxt only where a text comes twice ("a.kr:26").
     if (!translation::isOffsetContext(entry.offset)) {
@@ -689,6 +696,7 @@ class PoReader {
   PendingEntry pending_;
   Field field_ = Field::none;
   std::size_t headerLine_ = 0;
+  bool anyContext_ = false;
   std::string* previous_ = nullptr;  // the previous text a "#| \"...\"" line goes on
   std::string scratch_;              // a previous msgctxt, read and dropped
   translation::OffsetLines lines_;   // of each msgctxt read
@@ -802,6 +810,10 @@ Expected<TranslationFile> readPoEntries(std::string_view text, const EntrySink& 
     return translation::lineProblem(1, "the file is empty");
   }
   return PoReader(text, take).read();
+}
+
+Expected<TranslationFile> readPoMemoryEntries(std::string_view text, const EntrySink& take) {
+  return PoReader(text, take, true).read();
 }
 
 Expected<TranslationFile> readPo(std::string_view text) {

@@ -58,4 +58,9 @@ Expected<TranslationFile> readPo(std::string_view text);
 // handed over by the time it is returned.
 Expected<TranslationFile> readPoEntries(std::string_view text, const EntrySink& take);
 
+// readPoEntries for a file taken as a memory of translations, from this
+// program or any other: an entry's msgctxt need not be a script's offset, and
+// is kept as it is.
+Expected<TranslationFile> readPoMemoryEntries(std::string_view text, const EntrySink& take);
+
 }  // namespace krlist

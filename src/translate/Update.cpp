@@ -711,6 +711,10 @@ UpdateCounts& UpdateCounts::operator+=(const UpdateCounts& other) {
   return *this;
 }
 
+std::size_t commonCharacters(std::u32string_view a, std::u32string_view b) {
+  return commonLength(a, b);
+}
+
 double textSimilarity(std::string_view a, std::string_view b) {
   return similarity(codePoints(a), codePoints(b));
 }

@@ -89,4 +89,8 @@ std::vector<std::pair<std::size_t, std::size_t>> commonSubsequence(
 // characters of both: 1 for equal texts, 0 for texts with nothing in common.
 double textSimilarity(std::string_view a, std::string_view b);
 
+// The characters two texts share in order, as textSimilarity counts them:
+// its numerator is twice this, its denominator the two lengths.
+std::size_t commonCharacters(std::u32string_view a, std::u32string_view b);
+
 }  // namespace krlist

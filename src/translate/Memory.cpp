@@ -1,0 +1,557 @@
+#include "translate/Memory.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "io/Files.h"
+#include "text/Utf8.h"
+#include "translate/CsvFile.h"
+#include "translate/PoFile.h"
+#include "translate/TmxFile.h"
+#include "translate/Update.h"
+
+namespace krlist {
+
+namespace {
+
+std::u32string codePointsOf(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    out.push_back(nextCharacter(text, at));
+  }
+  return out;
+}
+
+// Two texts of `total` characters together are at least `s` alike when they
+// share at least this many characters. Worked out with the expression
+// textSimilarity uses, so that a bound never disagrees with a score by a
+// rounding.
+std::size_t fewestShared(std::size_t total, double s) {
+  const auto reaches = [total, s](std::size_t shared) {
+    return 2.0 * static_cast<double>(shared) / static_cast<double>(total) >= s;
+  };
+  auto shared = static_cast<std::size_t>(s * static_cast<double>(total) / 2);
+  while (shared > 0 && reaches(shared - 1)) {
+    --shared;
+  }
+  while (!reaches(shared)) {
+    ++shared;
+  }
+  return shared;
+}
+
+// Texts of n and m characters share at most the shorter's characters.
+bool lengthsAllow(std::size_t n, std::size_t m, double s) {
+  return 2.0 * static_cast<double>(std::min(n, m)) / static_cast<double>(n + m) >= s;
+}
+
+// The fewest characters a text of n characters shares with any text similar
+// enough to it: with the shortest one its length allows, as the bound grows
+// with the length of the other.
+std::size_t fewestSharedWithAny(std::size_t n, double s) {
+  auto m = static_cast<std::size_t>(static_cast<double>(n) * s / (2 - s));
+  m = std::max<std::size_t>(m, 1);
+  while (m > 1 && lengthsAllow(n, m - 1, s)) {
+    --m;
+  }
+  while (!lengthsAllow(n, m, s)) {
+    ++m;
+  }
+  return fewestShared(n + m, s);
+}
+
+// The tokens of a text: each character with the number of times it came
+// before, so that two texts share as many tokens as they share characters
+// counted with repetition, which is at least how many they share in order.
+std::vector<std::uint64_t> tokensOf(const std::u32string& characters) {
+  std::vector<std::uint64_t> tokens(characters.size());
+  std::unordered_map<char32_t, std::uint32_t> before;
+  for (std::size_t i = 0; i < characters.size(); ++i) {
+    tokens[i] = std::uint64_t{characters[i]} << 32 | before[characters[i]]++;
+  }
+  return tokens;
+}
+
+}  // namespace
+
+bool isMemoryFile(const std::filesystem::path& path) {
+  const std::filesystem::path extension = path.extension();
+  return extension == ".po" || extension == ".csv" || extension == ".tmx";
+}
+
+Expected<EntryList> readMemoryFile(const std::filesystem::path& path, std::string_view language) {
+  const std::filesystem::path extension = path.extension();
+  const bool csv = extension == ".csv";
+  const bool tmx = extension == ".tmx";
+  if (!csv && !tmx && extension != ".po") {
+    return Problem::about(pathToUtf8(path),
+                          "not a memory: give PO, CSV or TMX files, or folders of them");
+  }
+  const Expected<std::string> text = readFile(path);
+  if (!text) {
+    return text.problem();
+  }
+  EntryList entries;
+  entries.reserve(text->size() / 64, text->size());
+  if (tmx) {
+    // A unit is a translated entry like any other.
+    Expected<std::vector<MemoryUnit>> units = readTmx(*text, pathToUtf8(path), language);
+    if (!units) {
+      return units.problem();
+    }
+    TranslationEntry entry;
+    for (MemoryUnit& unit : *units) {
+      entry.source = std::move(unit.source);
+      entry.target = std::move(unit.target);
+      entry.line = entry.targetLine = unit.line;
+      entries.add(entry);
+    }
+    return entries;
+  }
+  const EntrySink take = [&entries](const TranslationEntry& entry) { entries.add(entry); };
+  const auto read = csv ? readCsvEntries(*text, take) : readPoMemoryEntries(*text, take);
+  if (!read) {
+    Problem problem = read.problem();
+    problem.where.file = pathToUtf8(path);
+    return problem;
+  }
+  return entries;
+}
+
+void TranslationMemory::add(const EntryList& entries) {
+  for (std::size_t e = 0; e < entries.size(); ++e) {
+    if (entries.target(e).empty() || entries.fuzzy(e) || entries.obsolete(e)) {
+      continue;
+    }
+    const std::string_view source = entries.source(e);
+    const auto [at, added] =
+        sourceAt_.emplace(std::string(source), static_cast<std::uint32_t>(sources_.size()));
+    if (added) {
+      sources_.emplace_back().text = source;
+    }
+    Source& known = sources_[at->second];
+    const std::string_view target = entries.target(e);
+    auto same = std::find_if(known.translations.begin(), known.translations.end(),
+                             [target](const Translation& t) { return t.target == target; });
+    if (same == known.translations.end()) {
+      known.translations.push_back({std::string(target), 0});
+      same = known.translations.end() - 1;
+    }
+    ++same->count;
+  }
+}
+
+// A source is found through its tokens (tokensOf): a text at least `s` alike
+// to it shares at least t of them, t = fewestSharedWithAny of its length.
+// With every token ranked the same way for all texts, rarest first, two
+// sets that share t tokens share one among the first |X| - t + 1 of each:
+// otherwise the t shared ones would all lie in the last t - 1 of one of them.
+// So a source is filed under its first m - t + 1 tokens only, and a text
+// looks under its own first n - t + 1: of those, the common ones are the
+// rare ones, and the few sources found are compared in full. No source that
+// could reach the similarity is missed.
+void TranslationMemory::index(double similarity) {
+  similarity_ = similarity;
+  std::vector<std::vector<std::uint64_t>> tokens(sources_.size());
+  std::unordered_map<std::uint64_t, std::uint32_t> frequency;
+  for (std::size_t s = 0; s < sources_.size(); ++s) {
+    // The translation given most often; of those given as often, the first.
+    Source& source = sources_[s];
+    for (std::size_t t = 1; t < source.translations.size(); ++t) {
+      if (source.translations[t].count > source.translations[source.chosen].count) {
+        source.chosen = t;
+      }
+    }
+    std::u32string characters = codePointsOf(sources_[s].text);
+    for (char32_t& c : characters) {
+      c = idOf_.emplace(c, static_cast<std::uint32_t>(idOf_.size())).first->second;
+    }
+    charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
+    characters_ += characters;
+    longestSource_ = std::max(longestSource_, characters.size());
+    tokens[s] = tokensOf(characters);
+    for (const std::uint64_t token : tokens[s]) {
+      ++frequency[token];
+    }
+  }
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> ranked;
+  ranked.reserve(frequency.size());
+  for (const auto& [token, count] : frequency) {
+    ranked.emplace_back(count, token);
+  }
+  std::sort(ranked.begin(), ranked.end());
+  rankOf_.reserve(ranked.size());
+  for (std::size_t r = 0; r < ranked.size(); ++r) {
+    rankOf_.emplace(ranked[r].second, static_cast<std::uint32_t>(r));
+  }
+  charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
+  std::vector<std::vector<std::uint32_t>> ranks(sources_.size());
+  firstFiled_.assign(ranked.size() + 1, 0);
+  for (std::size_t s = 0; s < sources_.size(); ++s) {
+    const std::size_t m = tokens[s].size();
+    const std::size_t shared = m == 0 ? 0 : fewestSharedWithAny(m, similarity);
+    if (shared == 0) {
+      everywhere_.push_back(static_cast<std::uint32_t>(s));
+      continue;
+    }
+    for (const std::uint64_t token : tokens[s]) {
+      ranks[s].push_back(rankOf_.at(token));
+    }
+    std::sort(ranks[s].begin(), ranks[s].end());
+    ranks[s].resize(m - shared + 1);
+    for (const std::uint32_t r : ranks[s]) {
+      ++firstFiled_[r + 1];
+    }
+  }
+  for (std::size_t r = 0; r < ranked.size(); ++r) {
+    firstFiled_[r + 1] += firstFiled_[r];
+  }
+  filed_.resize(firstFiled_.back());
+  std::vector<std::uint32_t> next(firstFiled_.begin(), firstFiled_.end() - 1);
+  for (std::size_t s = 0; s < sources_.size(); ++s) {
+    for (std::size_t j = 0; j < ranks[s].size(); ++j) {
+      filed_[next[ranks[s][j]]++] = {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(j),
+                                     static_cast<std::uint32_t>(tokens[s].size())};
+    }
+  }
+  // Each rank's sources from the shortest, for a search to take only the
+  // lengths that can still reach the similarity.
+  for (std::size_t r = 0; r < ranked.size(); ++r) {
+    std::sort(filed_.begin() + firstFiled_[r], filed_.begin() + firstFiled_[r + 1],
+              [](const Filed& a, const Filed& b) {
+                return a.length != b.length ? a.length < b.length : a.position < b.position;
+              });
+  }
+}
+
+std::u32string TranslationMemory::numbered(std::u32string_view text) const {
+  std::u32string out(text);
+  for (char32_t& c : out) {
+    const auto found = idOf_.find(c);
+    c = found != idOf_.end() ? found->second : static_cast<char32_t>(idOf_.size());
+  }
+  return out;
+}
+
+MemorySearch::MemorySearch(const TranslationMemory& memory)
+    : memory_(memory), met_(memory.sources_.size()), where_((memory.idOf_.size() + 1) * kWords) {}
+
+namespace {
+
+// Past this, textSimilarity compares texts in pieces, and is asked itself.
+constexpr std::size_t kLongText = 4096;
+
+}  // namespace
+
+// The length of the longest common subsequence, a bit per character of the
+// text searched for (Allison and Dix, as Hyyrö writes it), as
+// commonCharacters counts it: for texts this short it compares them whole.
+std::size_t MemorySearch::common(std::u32string_view other) const {
+  const std::u32string& text = *text_;
+  if (text.size() > kWords * 64 || other.size() > kLongText) {
+    return commonCharacters(text, other);
+  }
+  if (text.size() <= 64) {
+    std::uint64_t v = ~std::uint64_t{0};
+    for (const char32_t c : other) {
+      const std::uint64_t u = v & where_[c * kWords];
+      v = (v + u) | (v - u);
+    }
+    const std::uint64_t inside =
+        text.size() == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << text.size()) - 1;
+    return static_cast<std::size_t>(std::popcount(~v & inside));
+  }
+  // The same over several words, the carry of each sum going into the next.
+  const std::size_t words = (text.size() + 63) / 64;
+  std::uint64_t v[kWords];
+  std::fill(v, v + words, ~std::uint64_t{0});
+  for (const char32_t c : other) {
+    const std::uint64_t* mask = &where_[c * kWords];
+    std::uint64_t carry = 0;
+    for (std::size_t w = 0; w < words; ++w) {
+      const std::uint64_t u = v[w] & mask[w];
+      const std::uint64_t partial = v[w] + u;
+      const std::uint64_t sum = partial + carry;
+      carry = (partial < v[w] || sum < partial) ? 1 : 0;
+      v[w] = sum | (v[w] - u);
+    }
+  }
+  std::size_t common = 0;
+  for (std::size_t w = 0; w < words; ++w) {
+    const std::size_t bits = std::min<std::size_t>(64, text.size() - w * 64);
+    const std::uint64_t inside = bits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
+    common += static_cast<std::size_t>(std::popcount(~v[w] & inside));
+  }
+  return common;
+}
+
+const MemoryMatch& MemorySearch::find(std::string_view source) {
+  const auto known = found_.find(std::string(source));
+  if (known != found_.end()) {
+    return known->second;
+  }
+  return found_.emplace(std::string(source), search(source)).first->second;
+}
+
+MemoryMatch MemorySearch::search(std::string_view source) {
+  using Kind = MemoryMatch::Kind;
+  MemoryMatch match;
+  if (const auto same = memory_.sourceAt_.find(std::string(source));
+      same != memory_.sourceAt_.end()) {
+    const TranslationMemory::Source& found = memory_.sources_[same->second];
+    match.target = found.translations[found.chosen].target;
+    if (found.translations.size() == 1) {
+      match.kind = Kind::exact;
+      return match;
+    }
+    match.kind = Kind::several;
+    std::vector<const TranslationMemory::Translation*> others;
+    for (std::size_t t = 0; t < found.translations.size(); ++t) {
+      if (t != found.chosen) {
+        others.push_back(&found.translations[t]);
+      }
+    }
+    std::stable_sort(others.begin(), others.end(),
+                     [](const auto* a, const auto* b) { return a->count > b->count; });
+    for (const auto* other : others) {
+      match.others.push_back(other->target);
+    }
+    return match;
+  }
+  const std::uint32_t best = mostSimilar(memory_.numbered(codePointsOf(source)));
+  if (best != UINT32_MAX) {
+    const TranslationMemory::Source& found = memory_.sources_[best];
+    match.kind = Kind::similar;
+    match.target = found.translations[found.chosen].target;
+    match.source = found.text;
+  }
+  return match;
+}
+
+// The first source of the memory most similar to `text` among those at
+// least memory_.similarity_ alike, or UINT32_MAX.
+std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
+  const std::size_t n = text.size();
+  text_ = &text;
+  if (n <= kWords * 64) {
+    for (std::size_t i = 0; i < n; ++i) {
+      where_[text[i] * kWords + i / 64] |= std::uint64_t{1} << (i % 64);
+    }
+  }
+  const std::uint32_t best = mostSimilarAmong(text);
+  if (n <= kWords * 64) {
+    for (const char32_t c : text) {
+      std::fill_n(&where_[c * kWords], kWords, 0);
+    }
+  }
+  return best;
+}
+
+std::uint32_t MemorySearch::mostSimilarAmong(const std::u32string& text) {
+  const double s = memory_.similarity_;
+  const std::size_t n = text.size();
+  if (++lookup_ == 0) {
+    std::fill(met_.begin(), met_.end(), Met{});
+    lookup_ = 1;
+  }
+  candidates_.clear();
+  // A candidate, of `m` characters, that can share at most `most`
+  // characters with the text.
+  const auto propose = [&](std::uint32_t source, std::size_t m, std::size_t most) {
+    if (n + m != 0 && lengthsAllow(n, m, s) && std::min({n, m, most}) >= fewestShared(n + m, s)) {
+      candidates_.push_back({source, static_cast<std::uint32_t>(std::min({n, m, most})),
+                             static_cast<std::uint32_t>(m)});
+    }
+  };
+  if (n == 0) {
+    return UINT32_MAX;
+  }
+  const std::size_t shared = fewestSharedWithAny(n, s);
+  if (shared == 0) {
+    for (std::uint32_t c = 0; c < memory_.sources_.size(); ++c) {
+      propose(c, memory_.charactersOf(c).size(), n);
+    }
+  } else if (shared <= n) {
+    walk(text, n - shared + 1);
+    for (const std::uint32_t c : memory_.everywhere_) {
+      if (met_[c].lookup != lookup_) {
+        propose(c, memory_.charactersOf(c).size(), n);
+      }
+    }
+  }
+  // A candidate that cannot reach the best score found is not compared.
+  std::uint32_t best = UINT32_MAX;
+  double bestScore = -1;
+  for (const Candidate& c : candidates_) {
+    const double total = static_cast<double>(n + c.length);
+    const double reach = 2.0 * static_cast<double>(c.most) / total;
+    if (reach < bestScore || (reach == bestScore && c.source > best)) {
+      continue;
+    }
+    const double score = 2.0 * static_cast<double>(common(memory_.charactersOf(c.source))) / total;
+    if (score >= s && (score > bestScore || (score == bestScore && c.source < best))) {
+      best = c.source;
+      bestScore = score;
+    }
+  }
+  return best;
+}
+
+// Looks under the first `prefix` tokens of the text (a token no source has
+// ranks before every other, as the rarest) for the sources filed there, and
+// proposes those that can still share enough characters with it. Where a
+// source is met through the text's token i and its own token j, it has
+// shared with the text exactly the tokens it was met through so far: any
+// other token before i or j would rank before token i, and all of those of
+// the text and of the source's filed ones were looked at. What follows
+// both can add no more than the shorter of what follows.
+void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
+  const double s = memory_.similarity_;
+  const std::size_t n = text.size();
+  std::vector<std::uint32_t>& ranks = ranks_;
+  ranks.clear();
+  std::size_t unknown = 0;
+  for (const std::uint64_t token : tokensOf(text)) {
+    const auto found = memory_.rankOf_.find(token);
+    if (found == memory_.rankOf_.end()) {
+      ++unknown;
+    } else {
+      ranks.push_back(found->second);
+    }
+  }
+  if (prefix <= unknown) {
+    return;
+  }
+  std::sort(ranks.begin(), ranks.end());
+  ranks.resize(std::min(ranks.size(), prefix - unknown));
+  firstMet_.clear();
+  // The fewest characters a source of each length must share, from the
+  // shortest one the text's length allows.
+  std::size_t shortest = 1;
+  while (!lengthsAllow(n, shortest, s)) {
+    ++shortest;
+  }
+  // s > 0 here: 2n / (n + m) >= s bounds m.
+  auto longest = static_cast<std::size_t>(static_cast<double>(n) * (2 - s) / s) + 1;
+  while (!lengthsAllow(n, longest, s)) {
+    --longest;
+  }
+  longest = std::min(longest, memory_.longestSource_);
+  need_.clear();
+  const auto need = [&](std::size_t m) {
+    while (need_.size() <= m - shortest) {
+      const std::size_t length = shortest + need_.size();
+      need_.push_back(lengthsAllow(n, length, s)
+                          ? static_cast<std::uint32_t>(fewestShared(n + length, s))
+                          : UINT32_MAX);
+    }
+    return need_[m - shortest];
+  };
+  constexpr std::uint32_t kDropped = UINT32_MAX;
+  // A source first met through the text's token i shares at most n - i
+  // characters: those longer than need it are not looked at from there on,
+  // which leaves, for each source, the first of its meets counted, so that
+  // what it counted stays exact.
+  std::size_t longestFrom = longest;
+  const TranslationMemory::Filed* const filed0 = memory_.filed_.data();
+  for (std::size_t k = 0; k < ranks.size(); ++k) {
+    const std::size_t i = unknown + k;
+    const std::uint32_t r = ranks[k];
+    while (longestFrom >= shortest && need(longestFrom) > n - i) {
+      --longestFrom;
+    }
+    if (longestFrom < shortest) {
+      break;
+    }
+    const TranslationMemory::Filed* from = std::lower_bound(
+        filed0 + memory_.firstFiled_[r], filed0 + memory_.firstFiled_[r + 1], shortest,
+        [](const TranslationMemory::Filed& f, std::size_t length) { return f.length < length; });
+    const TranslationMemory::Filed* const to = filed0 + memory_.firstFiled_[r + 1];
+    while (from != to && from->length <= longestFrom) {
+      const TranslationMemory::Filed& filed = *from;
+      const std::uint32_t c = filed.source;
+      const std::size_t m = filed.length;
+      // A source first met at its own token j shares at most m - j
+      // characters. Past the first j that cannot be enough for its length,
+      // none of its length here is looked at: a source met before keeps the
+      // bound of its last meet, and its later meets, at greater j, are all
+      // left out, so that what it counted stays exact.
+      if (filed.position + need(m) > m) {
+        from = std::upper_bound(
+            from, to, m, [](std::size_t length, const auto& f) { return length < f.length; });
+        continue;
+      }
+      ++from;
+      Met& met = met_[c];
+      std::uint32_t& count = met.shared;
+      if (met.lookup != lookup_) {
+        met.lookup = lookup_;
+        count = m < shortest || m > longest ? kDropped : 0;
+        firstMet_.push_back(c);
+      }
+      if (count == kDropped) {
+        continue;
+      }
+      ++count;
+      const std::size_t most = count + std::min<std::size_t>(n - 1 - i, m - 1 - filed.position);
+      if (most < need(m)) {
+        count = kDropped;
+      } else {
+        met.most = static_cast<std::uint32_t>(most);
+      }
+    }
+  }
+  for (const std::uint32_t c : firstMet_) {
+    const Met& met = met_[c];
+    if (met.shared != kDropped) {
+      const auto length = static_cast<std::uint32_t>(memory_.charactersOf(c).size());
+      candidates_.push_back(
+          {c, std::min({met.most, static_cast<std::uint32_t>(n), length}), length});
+    }
+  }
+}
+
+FillCounts& FillCounts::operator+=(const FillCounts& other) {
+  exact += other.exact;
+  fuzzy += other.fuzzy;
+  empty += other.empty;
+  return *this;
+}
+
+std::string otherTranslationsComment(const std::vector<std::string_view>& others) {
+  // One line, whatever the translations hold, so that it reads back as it is.
+  std::string out = "other translations: ";
+  for (std::size_t k = 0; k < others.size(); ++k) {
+    out += k == 0 ? "«" : ", «";
+    for (const char c : others[k]) {
+      out += c == '\n' ? std::string_view("\\n") : std::string_view(&c, 1);
+    }
+    out += "»";
+  }
+  return out;
+}
+
+void fillEntry(TranslationEntry& entry, MemorySearch& search, FillCounts& counts) {
+  if (entry.obsolete || !entry.target.empty()) {
+    return;
+  }
+  const MemoryMatch& match = search.find(entry.source);
+  using Kind = MemoryMatch::Kind;
+  if (match.kind == Kind::none) {
+    ++counts.empty;
+    return;
+  }
+  entry.target = match.target;
+  entry.fuzzy = match.kind != Kind::exact;
+  entry.previousSource = match.source;
+  if (match.kind == Kind::several) {
+    if (!entry.translatorComment.empty()) {
+      entry.translatorComment += '\n';
+    }
+    entry.translatorComment += otherTranslationsComment(match.others);
+  }
+  ++(entry.fuzzy ? counts.fuzzy : counts.exact);
+}
+
+}  // namespace krlist

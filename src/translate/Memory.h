@@ -1,0 +1,169 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "io/Problem.h"
+#include "translate/TranslationFile.h"
+
+namespace krlist {
+
+// A game's memory: every translation its translators made, for lines and
+// names that come again. A line said a hundred times, a speaker's name
+// defined in every script, is translated once and found for the others: by
+// the same source text, or else by the most similar one, as update measures
+// it (textSimilarity), to review.
+
+// Whether a file in a folder given as a memory is one to read: .po, .csv
+// or .tmx.
+bool isMemoryFile(const std::filesystem::path& path);
+
+// The entries of one memory file, read by its extension. A TMX file gives
+// its variants in `language` as the translations, when it holds them, or
+// else those of the first other language (readTmx). A problem names the
+// file.
+Expected<EntryList> readMemoryFile(const std::filesystem::path& path,
+                                   std::string_view language = {});
+
+struct MemoryMatch {
+  enum class Kind : std::uint8_t {
+    none,     // nothing in the memory, or nothing similar enough
+    exact,    // the same source, translated one way
+    several,  // the same source, translated more ways: the most given
+    similar,  // the most similar source's translation
+  };
+  Kind kind = Kind::none;
+  std::string_view target;
+  // For `similar`: the memory's source the translation was made for.
+  std::string_view source;
+  // For `several`: the other translations, the most given first.
+  std::vector<std::string_view> others;
+};
+
+class TranslationMemory {
+ public:
+  // Takes the translated entries (neither fuzzy nor obsolete) of `entries`.
+  // Entries are added in the run's order, which settles ties.
+  void add(const EntryList& entries);
+  // Prepares the search for sources at least `similarity` alike (0 to 1).
+  // Nothing is added after.
+  void index(double similarity);
+
+  std::size_t sources() const { return sources_.size(); }
+
+ private:
+  friend class MemorySearch;
+
+  struct Translation {
+    std::string target;
+    std::size_t count = 0;
+  };
+  struct Source {
+    std::string text;
+    std::vector<Translation> translations;  // in the order first given
+    std::size_t chosen = 0;                 // the most given, the first of equals
+  };
+
+  std::vector<Source> sources_;  // in the order first given
+  // The characters of every source, one after the other, for the search to
+  // compare many with little memory to go through: source s's are
+  // characters_[charactersAt_[s] .. charactersAt_[s + 1]). Each character
+  // is kept as a number from 0, in the order first met (idOf_), so that a
+  // search finds what it knows of a character at that place in a table;
+  // comparing numbers compares the characters.
+  std::unordered_map<char32_t, std::uint32_t> idOf_;
+  std::size_t longestSource_ = 0;
+  std::u32string characters_;
+  std::vector<std::uint32_t> charactersAt_;
+  // `text`'s characters as numbers; one no source has as idOf_.size().
+  std::u32string numbered(std::u32string_view text) const;
+  std::u32string_view charactersOf(std::uint32_t s) const {
+    return std::u32string_view(characters_)
+        .substr(charactersAt_[s], charactersAt_[s + 1] - charactersAt_[s]);
+  }
+  std::unordered_map<std::string, std::uint32_t> sourceAt_;
+  double similarity_ = 1;
+  // Each character of a source, with how many times it came before in that
+  // source (the third "は" is its own token), is a token; tokens are ranked
+  // rarest first. Each source is filed under the rarest of its tokens, as
+  // many as any text similar enough to it must share one of (see
+  // Memory.cpp), in a compressed table: the sources under rank r are
+  // filed_[firstFiled_[r] .. firstFiled_[r + 1]), each with where the token
+  // lies among its own, rarest first.
+  struct Filed {
+    std::uint32_t source;
+    std::uint32_t position;
+    std::uint32_t length;  // the source's, in characters, at hand
+  };
+  std::unordered_map<std::uint64_t, std::uint32_t> rankOf_;
+  std::vector<std::uint32_t> firstFiled_;
+  std::vector<Filed> filed_;
+  // Sources every text is similar enough to (a similarity of 0).
+  std::vector<std::uint32_t> everywhere_;
+};
+
+// Lookups in a memory, one thread each: the room a search works in, and the
+// answers already given, for a text that comes again.
+class MemorySearch {
+ public:
+  explicit MemorySearch(const TranslationMemory& memory);
+  const MemoryMatch& find(std::string_view source);
+
+ private:
+  MemoryMatch search(std::string_view source);
+  std::uint32_t mostSimilar(const std::u32string& text);
+  std::uint32_t mostSimilarAmong(const std::u32string& text);
+  // The characters `text_` shares in order with `other`.
+  std::size_t common(std::u32string_view other) const;
+
+  const TranslationMemory& memory_;
+  void walk(const std::u32string& text, std::size_t prefix);
+
+  // Per source: the lookup that last met it, and in that lookup the tokens
+  // it shared so far and how many characters it can share at most.
+  struct Met {
+    std::uint32_t lookup = 0;
+    std::uint32_t shared = 0;
+    std::uint32_t most = 0;
+  };
+  std::vector<Met> met_;
+  std::vector<std::uint32_t> firstMet_;  // the sources met, in the order met
+  std::uint32_t lookup_ = 0;
+  struct Candidate {
+    std::uint32_t source;
+    std::uint32_t most;    // characters it can share with the text at most
+    std::uint32_t length;  // its own, in characters
+  };
+  std::vector<Candidate> candidates_;
+  std::vector<std::uint32_t> ranks_;
+  std::vector<std::uint32_t> need_;  // by length from the shortest allowed
+  std::unordered_map<std::string, MemoryMatch> found_;
+  // The text searched for, and for one of up to kWords * 64 characters,
+  // where each character of the memory is in it, a bit each: kWords words
+  // per character.
+  static constexpr std::size_t kWords = 4;
+  const std::u32string* text_ = nullptr;
+  std::vector<std::uint64_t> where_;
+};
+
+// What a fill did to the entries of one script.
+struct FillCounts {
+  std::size_t exact = 0;  // translated from the same source
+  std::size_t fuzzy = 0;  // translated, to review
+  std::size_t empty = 0;  // still untranslated
+  FillCounts& operator+=(const FillCounts& other);
+};
+
+// The comment a translation chosen among several carries for its reviewer.
+std::string otherTranslationsComment(const std::vector<std::string_view>& others);
+
+// Fills `entry` from the memory when it is a string of the script (not
+// obsolete) with no translation; counts what it did.
+void fillEntry(TranslationEntry& entry, MemorySearch& search, FillCounts& counts);
+
+}  // namespace krlist
