@@ -71,6 +71,15 @@ std::size_t findInvalidUtf8(std::string_view text) {
   return std::string_view::npos;
 }
 
+std::u32string codePoints(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    out.push_back(nextCharacter(text, at));
+  }
+  return out;
+}
+
 std::size_t appendUtf16AsUtf8(std::string_view bytes, bool bigEndian, std::string& utf8) {
   const auto unitAt = [bytes, bigEndian](std::size_t at) -> char32_t {
     const auto first = static_cast<unsigned char>(bytes[at]);

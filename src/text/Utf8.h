@@ -27,6 +27,10 @@ Utf8Character readUtf8(std::string_view text, std::size_t at);
 // so that a walk over any bytes ends and sees each byte once.
 char32_t nextCharacter(std::string_view text, std::size_t& at);
 
+// The characters of UTF-8 text, each byte that starts none as U+FFFD (as
+// nextCharacter reads them): for comparing texts character by character.
+std::u32string codePoints(std::string_view text);
+
 // The offset of the first byte of `text` that starts no well-formed
 // character; npos when the whole text is UTF-8.
 std::size_t findInvalidUtf8(std::string_view text);

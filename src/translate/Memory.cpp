@@ -14,15 +14,6 @@ namespace krlist {
 
 namespace {
 
-std::u32string codePointsOf(std::string_view text) {
-  std::u32string out;
-  out.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
-    out.push_back(nextCharacter(text, at));
-  }
-  return out;
-}
-
 // Two texts of `total` characters together are at least `s` alike when they
 // share at least this many characters. Worked out with the expression
 // textSimilarity uses, so that a bound never disagrees with a score by a
@@ -163,7 +154,7 @@ void TranslationMemory::index(double similarity) {
         source.chosen = t;
       }
     }
-    std::u32string characters = codePointsOf(sources_[s].text);
+    std::u32string characters = codePoints(sources_[s].text);
     for (char32_t& c : characters) {
       c = idOf_.emplace(c, static_cast<std::uint32_t>(idOf_.size())).first->second;
     }
@@ -319,7 +310,7 @@ MemoryMatch MemorySearch::search(std::string_view source) {
     }
     return match;
   }
-  const std::uint32_t best = mostSimilar(memory_.numbered(codePointsOf(source)));
+  const std::uint32_t best = mostSimilar(memory_.numbered(codePoints(source)));
   if (best != UINT32_MAX) {
     const TranslationMemory::Source& found = memory_.sources_[best];
     match.kind = Kind::similar;

@@ -166,15 +166,6 @@ std::vector<Pair> commonSubsequence(std::span<const std::uint32_t> a,
 
 namespace {
 
-std::u32string codePoints(std::string_view text) {
-  std::u32string out;
-  out.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
-    out.push_back(nextCharacter(text, at));
-  }
-  return out;
-}
-
 // Texts whose parts between their common start and common end are no longer
 // than this are compared whole; longer ones in pieces of at most this many
 // characters, which bounds the work for a pair to this many characters for
