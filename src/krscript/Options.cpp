@@ -156,12 +156,13 @@ constexpr CommandInfo kCommands[] = {
      "hold), glyph (one the box's font has none for). Warnings: width (a line wider than\n"
      "--width cells, or the box's width in pixels), lines (more than --lines lines or the\n"
      "box's, after --wrap), markers (placeholders differ), whitespace (leading or\n"
-     "trailing spaces differ), inconsistent (the same source translated otherwise\n"
-     "elsewhere in the run, each other translation named with a FILE:LINE), glossary (the\n"
-     "source holds a term of --glossary FILE, a CSV with the columns source,target, and\n"
-     "the translation lacks its target, in any case; a term in Japanese or Chinese\n"
-     "characters is found anywhere, any other as a whole word). Exit status 1 when there\n"
-     "is an error.\n"},
+     "trailing spaces differ), spreadsheet (a translation that reads as a number, date,\n"
+     "percent or error code a spreadsheet made of it), inconsistent (the same source\n"
+     "translated otherwise elsewhere in the run, each other translation named with a\n"
+     "FILE:LINE), glossary (the source holds a term of --glossary FILE, a CSV with the\n"
+     "columns source,target, and the translation lacks its target, in any case; a term\n"
+     "in Japanese or Chinese characters is found anywhere, any other as a whole word).\n"
+     "Exit status 1 when there is an error.\n"},
     {Command::Html, "html", 1, 2, true, kOutput | kEncoding | kScriptRun, false,
      "html takes a script or folder and, if any, its translations",
      "Usage: krscript html SCRIPT|DIR [TRANSLATIONS] -o SITE [--encoding auto|utf-8|cp932] "

@@ -1,6 +1,7 @@
 #include "translate/TranslationChecks.h"
 
 #include <algorithm>
+#include <regex>
 
 #include "text/Cells.h"
 #include "translate/LineWrap.h"
@@ -78,6 +79,8 @@ std::string_view checkName(Check check) {
       return "lines";
     case Check::Markers:
       return "markers";
+    case Check::Spreadsheet:
+      return "spreadsheet";
     case Check::Whitespace:
       return "whitespace";
     case Check::Glyph:
@@ -180,6 +183,38 @@ void checkEncodable(std::string_view text, Encoding encoding, const Location& wh
   });
 }
 
+std::string_view spreadsheetValue(std::string_view text) {
+  // What a spreadsheet shows is short; a translation of a sentence is never
+  // taken for one.
+  if (text.size() > 32) {
+    return {};
+  }
+  static const std::regex number(R"([-+]?(\d{1,3}(,\d{3})+|\d+)([.,]\d+)?)");
+  static const std::regex percent(R"([-+]?\d+([.,]\d+)?\s?%)");
+  static const std::regex exponent(R"([-+]?\d+([.,]\d+)?[Ee][-+]?\d+)");
+  static const std::regex date(
+      R"(\d{1,4}[-/.]\d{1,2}[-/.]\d{1,4}|\d{1,2}[- ](Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)([- ]\d{2,4})?|(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)[- ]\d{1,2})",
+      std::regex::icase);
+  static const std::regex error(R"(#(NAME\?|VALUE!|REF!|DIV/0!|N/A|NUM!|NULL!)|Err:\d{3})");
+  const std::string value(text);
+  if (std::regex_match(value, number)) {
+    return "a number";
+  }
+  if (std::regex_match(value, percent)) {
+    return "a percent";
+  }
+  if (std::regex_match(value, exponent)) {
+    return "an exponent";
+  }
+  if (std::regex_match(value, date)) {
+    return "a date";
+  }
+  if (std::regex_match(value, error)) {
+    return "an error";
+  }
+  return {};
+}
+
 void checkPresentation(std::string_view source, std::string_view fitted, Encoding encoding,
                        const TextBox& box, const Location& where,
                        std::vector<EntryProblem>& problems) {
@@ -234,6 +269,16 @@ void checkPresentation(std::string_view source, std::string_view fitted, Encodin
         {Check::Whitespace,
          at(where, "the source ends with " + plural(sourceTrailing, "space", "spaces") +
                        ", the translation with " + std::to_string(targetTrailing))});
+  }
+  // A spreadsheet that took a typed cell for a value shows it as one, and
+  // saves what it shows: "007" comes back as "7", "1/2" as a date.
+  if (const std::string_view value = spreadsheetValue(fitted);
+      !value.empty() && spreadsheetValue(source).empty()) {
+    problems.push_back(
+        {Check::Spreadsheet,
+         at(where, "the translation reads as a spreadsheet's rendering of " + std::string(value) +
+                       ", which the source is not: a spreadsheet may have converted what was "
+                       "typed (keep the column as text)")});
   }
 }
 

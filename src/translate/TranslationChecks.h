@@ -24,6 +24,7 @@ enum class Check : std::uint8_t {
   Markers,      // warning: the placeholders of source and translation differ
   Whitespace,   // warning: leading or trailing spaces differ
   Glyph,        // error: the box's font has no glyph for a character of the translation
+  Spreadsheet,  // warning: the translation reads as a value a spreadsheet made of what was typed
 };
 
 // The check's short name, as lint prints it: "stale", "unencodable", ...
@@ -73,8 +74,15 @@ struct TextBox {
   std::size_t lines = 0;
 };
 
+// What a spreadsheet shows for a value it converted a cell to, when `text`
+// reads as one: "a number" (7, -1.5, 1,234), "a percent" (100.00%), "an
+// exponent" (1.00E+05), "a date" (01/02/26, 2026-03-01, 1-Mar) or "an error"
+// (#NAME?, Err:501); empty otherwise.
+std::string_view spreadsheetValue(std::string_view text);
+
 // The warnings about a translation, as it goes into the script (`fitted`),
-// against its source: width, lines, markers and whitespace.
+// against its source: width, lines, markers, whitespace, and a translation
+// that reads as a spreadsheet's value where its source does not.
 void checkPresentation(std::string_view source, std::string_view fitted, Encoding encoding,
                        const TextBox& box, const Location& where,
                        std::vector<EntryProblem>& problems);
