@@ -5,14 +5,7 @@
 
 #include "text/Encoding.h"
 #include "text/Utf8.h"
-
-#ifdef KRLIST_TMX
-// PropertyTree's XML parser, called directly rather than through read_xml:
-// read_xml parses with fixed flags, which do not check that a closing tag
-// names the element it closes, and throws away where each element lies,
-// which messages name.
-#include <boost/property_tree/detail/rapidxml.hpp>
-#endif
+#include "translate/XmlDocument.h"
 
 namespace krlist {
 
@@ -20,45 +13,11 @@ namespace {
 
 constexpr auto npos = std::string_view::npos;
 
-// XML 1.0's characters: no C0 control but tab, line feed and carriage
-// return, and not U+FFFE or U+FFFF (U+0000 and surrogates are no UTF-8
-// text at all).
-bool isXmlCharacter(char32_t character) {
-  if (character < 0x20) {
-    return character == U'\t' || character == U'\n' || character == U'\r';
-  }
-  return character != 0xFFFE && character != 0xFFFF;
-}
-
-void appendEscaped(std::string& out, std::string_view text) {
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\r':
-        out += "&#13;";
-        break;
-      default:
-        out += c;
-    }
-  }
-}
-
 void appendVariant(std::string& out, std::string_view language, std::string_view text) {
   out += "      <tuv xml:lang=\"";
-  appendEscaped(out, language);
+  appendXmlEscaped(out, language);
   out += "\"><seg>";
-  appendEscaped(out, text);
+  appendXmlEscaped(out, text);
   out += "</seg></tuv>\n";
 }
 
@@ -83,11 +42,11 @@ std::string writeTmx(const std::vector<MemoryUnit>& units, const TmxLanguages& l
       "<!DOCTYPE tmx SYSTEM \"tmx14.dtd\">\n"
       "<tmx version=\"1.4\">\n"
       "  <header creationtool=\"krscript\" creationtoolversion=\"";
-  appendEscaped(out, toolVersion);
+  appendXmlEscaped(out, toolVersion);
   out +=
       "\" segtype=\"block\" o-tmf=\"krscript\" adminlang=\"en\" datatype=\"plaintext\" "
       "srclang=\"";
-  appendEscaped(out, languages.source);
+  appendXmlEscaped(out, languages.source);
   out += "\"/>\n  <body>\n";
   leftOut = 0;
   for (const MemoryUnit& unit : units) {
@@ -104,7 +63,7 @@ std::string writeTmx(const std::vector<MemoryUnit>& units, const TmxLanguages& l
   return out;
 }
 
-#ifndef KRLIST_TMX
+#ifndef KRLIST_XML
 
 Expected<std::vector<MemoryUnit>> readTmx(std::string_view, const std::string& name,
                                           std::string_view) {
@@ -115,60 +74,7 @@ Expected<std::vector<MemoryUnit>> readTmx(std::string_view, const std::string& n
 
 namespace {
 
-namespace xml = boost::property_tree::detail::rapidxml;
-using Node = xml::xml_node<char>;
-
-// Deeper than any TMX nests (tmx, body, tu, tuv, seg and inline elements
-// within one another), and shallow enough for the parser, which descends
-// into an element by recursion, to stay well within a thread's stack.
-constexpr std::size_t kDeepest = 64;
-
-// Where elements nest deeper than kDeepest: the offset of the opening tag
-// that goes too deep, or npos. Tags are found as the parser finds them,
-// past comments, CDATA sections, processing instructions, the document type
-// and quoted attribute values, so that nothing hides a level from this
-// count; a file malformed in a way that misleads it is refused by the parser.
-std::size_t tooDeep(std::string_view text) {
-  std::size_t depth = 0;
-  for (std::size_t at = text.find('<'); at != npos; at = text.find('<', at)) {
-    const std::string_view rest = text.substr(at);
-    const auto skipPast = [&](std::string_view end) {
-      const std::size_t found = text.find(end, at);
-      at = found == npos ? text.size() : found + end.size();
-    };
-    if (rest.starts_with("<!--")) {
-      skipPast("-->");
-    } else if (rest.starts_with("<![CDATA[")) {
-      skipPast("]]>");
-    } else if (rest.starts_with("<?")) {
-      skipPast("?>");
-    } else if (rest.starts_with("<!")) {
-      // A document type, whose internal subset is bracketed.
-      std::size_t brackets = 0;
-      for (++at; at < text.size() && (text[at] != '>' || brackets > 0); ++at) {
-        brackets += text[at] == '[' ? 1 : 0;
-        brackets -= text[at] == ']' && brackets > 0 ? 1 : 0;
-      }
-    } else if (rest.starts_with("</")) {
-      depth -= depth > 0 ? 1 : 0;
-      skipPast(">");
-    } else {
-      const std::size_t start = at;
-      char quote = 0;
-      for (++at; at < text.size() && (quote != 0 || text[at] != '>'); ++at) {
-        if (quote == 0 && (text[at] == '"' || text[at] == '\'')) {
-          quote = text[at];
-        } else if (text[at] == quote) {
-          quote = 0;
-        }
-      }
-      if (at < text.size() && text[at - 1] != '/' && ++depth > kDeepest) {
-        return start;
-      }
-    }
-  }
-  return npos;
-}
+using Node = XmlNode;
 
 class TmxReader {
  public:
@@ -179,43 +85,14 @@ class TmxReader {
     if (text_.starts_with("\xFF\xFE") || text_.starts_with("\xFE\xFF")) {
       return problem(1, "the file is UTF-16: save the memory as UTF-8");
     }
-    if (text_.starts_with("\xEF\xBB\xBF")) {
-      text_.remove_prefix(3);
-    }
-    // XML reads every line end as a line feed; a carriage return in a text
-    // is written as a reference (&#13;), which the parser then puts in. The
-    // parser works in a copy of this text; this one, which it leaves whole,
-    // keeps the lines for messages.
-    normalized_.reserve(text_.size());
-    for (std::size_t at = 0; at < text_.size(); ++at) {
-      if (text_[at] != '\r') {
-        normalized_ += text_[at];
-      } else if (at + 1 == text_.size() || text_[at + 1] != '\n') {
-        normalized_ += '\n';
+    if (Expected<void> parsed = document_.parse(text_); !parsed) {
+      std::string message = std::move(parsed.problem().message);
+      if (message.starts_with("elements nested")) {
+        message += ": this is no TMX file";
       }
+      return problem(parsed.problem().where.line, std::move(message));
     }
-    for (std::size_t at = normalized_.find('\n'); at != npos; at = normalized_.find('\n', at + 1)) {
-      lineEnds_.push_back(at);
-    }
-    if (const std::size_t bad = findInvalidUtf8Text(normalized_); bad != npos) {
-      return problem(lineAt(bad),
-                     normalized_[bad] == '\0' ? "U+0000 in the file" : "invalid UTF-8");
-    }
-    if (const std::size_t deep = tooDeep(normalized_); deep != npos) {
-      return problem(lineAt(deep), "elements nested deeper than " + std::to_string(kDeepest) +
-                                       " levels: this is no TMX file");
-    }
-    // The parser works in place, ending each name and value with a NUL.
-    buffer_.assign(normalized_.begin(), normalized_.end());
-    buffer_.push_back('\0');
-    xml::xml_document<char> document;
-    try {
-      document.parse<xml::parse_validate_closing_tags>(buffer_.data());
-    } catch (const xml::parse_error& error) {
-      return problem(lineAt(static_cast<std::size_t>(error.where<char>() - buffer_.data())),
-                     std::string("not well-formed XML: ") + error.what());
-    }
-    const Node* root = document.first_node();
+    const Node* root = document_.root();
     if (root == nullptr || nameOf(*root) != "tmx") {
       return problem(root == nullptr ? 1 : lineOf(*root),
                      "not a TMX file: its root element is not <tmx>");
@@ -248,27 +125,12 @@ class TmxReader {
     return problem;
   }
 
-  // The line feeds before `offset`, found among those of the file: a file of
-  // many units names the line of each.
-  std::size_t lineAt(std::size_t offset) const {
-    return 1 +
-           static_cast<std::size_t>(std::lower_bound(lineEnds_.begin(), lineEnds_.end(), offset) -
-                                    lineEnds_.begin());
-  }
+  std::size_t lineOf(const Node& node) const { return document_.lineOf(node); }
 
-  // The parser keeps names in the buffer, where they were read.
-  std::size_t lineOf(const Node& node) const {
-    return lineAt(static_cast<std::size_t>(node.name() - buffer_.data()));
-  }
+  static std::string_view nameOf(const Node& node) { return XmlDocument::localName(node); }
 
-  static std::string_view nameOf(const Node& node) { return {node.name(), node.name_size()}; }
-
-  static std::optional<std::string_view> attribute(const Node& node, const char* name) {
-    const auto* found = node.first_attribute(name);
-    if (found == nullptr) {
-      return std::nullopt;
-    }
-    return std::string_view(found->value(), found->value_size());
+  static std::optional<std::string_view> attribute(const Node& node, std::string_view name) {
+    return XmlDocument::attribute(node, name);
   }
 
   // A variant's language: xml:lang, or TMX 1.1's lang.
@@ -294,16 +156,7 @@ class TmxReader {
   }
 
   // The text of a <seg>, inline elements taken as the text they hold.
-  // Its text nodes, white space alone among them, in document order.
-  static void appendText(const Node& node, std::string& out) {
-    for (const Node* child = node.first_node(); child != nullptr; child = child->next_sibling()) {
-      if (child->type() == xml::node_data || child->type() == xml::node_cdata) {
-        out.append(child->value(), child->value_size());
-      } else if (child->type() == xml::node_element) {
-        appendText(*child, out);
-      }
-    }
-  }
+  static void appendText(const Node& node, std::string& out) { XmlDocument::appendText(node, out); }
 
   Expected<void> readUnit(const Node& unit, std::string_view headerLanguage,
                           std::vector<MemoryUnit>& units) const {
@@ -361,9 +214,7 @@ class TmxReader {
   std::string_view text_;
   const std::string& name_;
   std::string_view target_;
-  std::string normalized_;
-  std::vector<std::size_t> lineEnds_;  // where each line feed of normalized_ lies
-  std::vector<char> buffer_;
+  XmlDocument document_;
 };
 
 }  // namespace
