@@ -143,8 +143,8 @@ Expected<void> inflateMember(std::string_view data, std::uint64_t declared, std:
     } else if (status == Z_MEM_ERROR) {
       problem = "out of memory to inflate it";
     } else if (status == Z_STREAM_END && stream.avail_in != 0) {
-      problem = "its deflated data ends " + std::to_string(stream.avail_in) +
-                " bytes before its compressed size";
+      problem = "its deflated data ends before its compressed size (" +
+                std::to_string(stream.avail_in) + " more bytes)";
     } else if (status == Z_STREAM_END && out.size() != declared) {
       problem = "inflates to " + std::to_string(out.size()) + " bytes, not the declared " +
                 std::to_string(declared);
@@ -209,8 +209,19 @@ Expected<std::vector<ZipMember>> readZip(std::string_view archive) {
         end, "the central directory is too small for its " + std::to_string(entries) + " entries");
   }
 
-  std::vector<ZipMember> members;
-  members.reserve(entries);
+  // First the central directory alone, so that an archive whose entries
+  // declare too much in all is refused before anything is inflated.
+  struct Entry {
+    std::size_t at;  // its central directory header
+    std::string_view name;
+    std::uint16_t method;
+    std::uint32_t crc;
+    std::uint32_t compressedSize;
+    std::uint32_t size;
+    std::uint32_t localOffset;
+  };
+  std::vector<Entry> list;
+  list.reserve(entries);
   std::unordered_set<std::string_view> names;
   std::uint64_t total = 0;
   const std::size_t directoryEnd = std::size_t{directoryOffset} + directorySize;
@@ -220,105 +231,114 @@ Expected<std::vector<ZipMember>> readZip(std::string_view archive) {
       return problemAt(at, "entry " + std::to_string(i + 1) +
                                " of the central directory is not a central directory header");
     }
+    Entry entry{at,
+                {},
+                get16(archive, at + 10),
+                get32(archive, at + 16),
+                get32(archive, at + 20),
+                get32(archive, at + 24),
+                get32(archive, at + 42)};
     const std::uint16_t flags = get16(archive, at + 8);
-    const std::uint16_t method = get16(archive, at + 10);
-    const std::uint32_t crc = get32(archive, at + 16);
-    const std::uint32_t compressedSize = get32(archive, at + 20);
-    const std::uint32_t size = get32(archive, at + 24);
     const std::size_t nameLength = get16(archive, at + 28);
     const std::size_t extraLength = get16(archive, at + 30);
     const std::size_t commentLength = get16(archive, at + 32);
-    const std::uint32_t localOffset = get32(archive, at + 42);
     if (directoryEnd - at - kCentralSize < nameLength + extraLength + commentLength) {
       return problemAt(
           at, "entry " + std::to_string(i + 1) + " of the central directory runs past its end");
     }
-    const std::string_view name = archive.substr(at + kCentralSize, nameLength);
-    const std::string prefix = memberPrefix(name);
-    if (const char* bad = badName(name)) {
+    entry.name = archive.substr(at + kCentralSize, nameLength);
+    const std::string prefix = memberPrefix(entry.name);
+    if (const char* bad = badName(entry.name)) {
       return problemAt(at, prefix + bad);
     }
-    if (!names.insert(name).second) {
+    if (!names.insert(entry.name).second) {
       return problemAt(at, prefix + "a second member of that name");
     }
     if (flags & (kFlagEncrypted | kFlagStrongEncryption)) {
       return problemAt(at, prefix + "encrypted, which is not supported");
     }
-    if (method != kStored && method != kDeflated) {
-      return problemAt(at, prefix + "compression method " + std::to_string(method) +
+    if (entry.method != kStored && entry.method != kDeflated) {
+      return problemAt(at, prefix + "compression method " + std::to_string(entry.method) +
                                ", which is not supported (only 0, stored, and 8, deflated)");
     }
-    if (compressedSize == 0xFFFFFFFF || size == 0xFFFFFFFF || localOffset == 0xFFFFFFFF) {
+    if (entry.compressedSize == 0xFFFFFFFF || entry.size == 0xFFFFFFFF ||
+        entry.localOffset == 0xFFFFFFFF) {
       return problemAt(at, prefix + "zip64 sizes, which are not supported");
     }
-    if (size > kZipMemberLimit) {
-      return problemAt(at, prefix + "declares " + std::to_string(size) +
+    if (entry.size > kZipMemberLimit) {
+      return problemAt(at, prefix + "declares " + std::to_string(entry.size) +
                                " bytes, more than the limit of " + std::to_string(kZipMemberLimit) +
                                " for one member");
     }
-    total += size;
+    total += entry.size;
     if (total > kZipArchiveLimit) {
       return problemAt(at, prefix + "takes the archive past the limit of " +
                                std::to_string(kZipArchiveLimit) + " bytes in all");
     }
-    if (method == kStored && compressedSize != size) {
+    if (entry.method == kStored && entry.compressedSize != entry.size) {
       return problemAt(at, prefix + "stored, but its sizes differ (" +
-                               std::to_string(compressedSize) + " and " + std::to_string(size) +
-                               ")");
+                               std::to_string(entry.compressedSize) + " and " +
+                               std::to_string(entry.size) + ")");
     }
+    list.push_back(entry);
+    at += kCentralSize + nameLength + extraLength + commentLength;
+  }
 
-    // The local header, which must agree with the central directory.
-    if (localOffset > archive.size() || archive.size() - localOffset < kLocalSize) {
-      return problemAt(std::min<std::size_t>(localOffset, archive.size()),
+  // Then each member from its local header, which must agree with the
+  // central directory.
+  std::vector<ZipMember> members;
+  members.reserve(list.size());
+  for (const Entry& entry : list) {
+    const std::string prefix = memberPrefix(entry.name);
+    const std::size_t local = entry.localOffset;
+    if (local > archive.size() || archive.size() - local < kLocalSize) {
+      return problemAt(std::min(local, archive.size()),
                        prefix + "its local header runs past the end of the archive");
     }
-    if (get32(archive, localOffset) != kLocalSignature) {
-      return problemAt(localOffset, prefix +
-                                        "no local file header where the central directory "
-                                        "puts it");
+    if (get32(archive, local) != kLocalSignature) {
+      return problemAt(local, prefix + "no local file header where the central directory puts it");
     }
-    const std::uint16_t localFlags = get16(archive, localOffset + 6);
-    const std::size_t localNameLength = get16(archive, localOffset + 26);
-    const std::size_t localExtraLength = get16(archive, localOffset + 28);
-    const std::size_t dataOffset = localOffset + kLocalSize + localNameLength + localExtraLength;
+    const std::uint16_t localFlags = get16(archive, local + 6);
+    const std::size_t localNameLength = get16(archive, local + 26);
+    const std::size_t localExtraLength = get16(archive, local + 28);
+    const std::size_t dataOffset = local + kLocalSize + localNameLength + localExtraLength;
     if (dataOffset > archive.size()) {
-      return problemAt(localOffset, prefix + "its local header runs past the end of the archive");
+      return problemAt(local, prefix + "its local header runs past the end of the archive");
     }
-    if (archive.substr(localOffset + kLocalSize, localNameLength) != name) {
-      return problemAt(localOffset, prefix + "its local header names another member");
+    if (archive.substr(local + kLocalSize, localNameLength) != entry.name) {
+      return problemAt(local, prefix + "its local header names another member");
     }
-    if (get16(archive, localOffset + 8) != method) {
-      return problemAt(localOffset, prefix + "its local header gives another compression method");
+    if (get16(archive, local + 8) != entry.method) {
+      return problemAt(local, prefix + "its local header gives another compression method");
     }
     // With a data descriptor (flag 3) the local header may leave the CRC-32
     // and sizes zero, to be written after the data.
     if (!(localFlags & kFlagDataDescriptor) &&
-        (get32(archive, localOffset + 14) != crc ||
-         get32(archive, localOffset + 18) != compressedSize ||
-         get32(archive, localOffset + 22) != size)) {
-      return problemAt(localOffset, prefix +
-                                        "its local header gives other sizes or CRC-32 than "
-                                        "the central directory");
+        (get32(archive, local + 14) != entry.crc ||
+         get32(archive, local + 18) != entry.compressedSize ||
+         get32(archive, local + 22) != entry.size)) {
+      return problemAt(local, prefix +
+                                  "its local header gives other sizes or CRC-32 than the "
+                                  "central directory");
     }
-    if (archive.size() - dataOffset < compressedSize) {
-      return problemAt(dataOffset, prefix + "its " + std::to_string(compressedSize) +
+    if (archive.size() - dataOffset < entry.compressedSize) {
+      return problemAt(dataOffset, prefix + "its " + std::to_string(entry.compressedSize) +
                                        " bytes of data run past the end of the archive");
     }
 
-    const std::string_view data = archive.substr(dataOffset, compressedSize);
+    const std::string_view data = archive.substr(dataOffset, entry.compressedSize);
     ZipMember member;
-    member.name = name;
-    if (method == kStored) {
+    member.name = entry.name;
+    if (entry.method == kStored) {
       member.data = data;
-    } else if (auto inflated = inflateMember(data, size, dataOffset, name, member.data);
+    } else if (auto inflated = inflateMember(data, entry.size, dataOffset, entry.name, member.data);
                !inflated) {
       return inflated.problem();
     }
-    if (crcOf(member.data) != crc) {
+    if (crcOf(member.data) != entry.crc) {
       return problemAt(dataOffset, prefix + "its CRC-32 does not match its data");
     }
     members.push_back(std::move(member));
-    at += kCentralSize + nameLength + extraLength + commentLength;
   }
   return members;
 }
@@ -395,6 +415,7 @@ std::string writeZip(const std::vector<ZipMember>& members) {
     put16(directory, 0);  // internal attributes
     put32(directory, 0);  // external attributes
     put32(directory, localOffset);
+    directory += member.name;
   }
   if (archive.size() + directory.size() >= kMax32) {
     throw std::length_error("a zip archive of 4 GiB or more needs zip64");
