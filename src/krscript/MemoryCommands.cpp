@@ -164,7 +164,7 @@ int runMemory(const Options& options) {
       }
     };
     const Expected<TranslationFile> read =
-        path.extension() == ".csv" ? readCsvEntries(*text, take) : readPoEntries(*text, take);
+        readTranslationEntries(formatOfPath(path).value_or(TranslationFormat::Po), *text, take);
     if (!read) {
       Problem problem = read.problem();
       problem.where.file = name;

@@ -20,7 +20,7 @@ constexpr std::size_t kAny = SIZE_MAX;
 enum Option : unsigned {
   kOutput = 1u << 0,
   kEncoding = 1u << 1,
-  kFileFormat = 1u << 2,    // --format po|csv, the kind of translation file
+  kFileFormat = 1u << 2,    // --format po|csv|xlsx, the kind of translation file
   kReportFormat = 1u << 3,  // --format text|json, the kind of report
   kWidth = 1u << 4,
   kLines = 1u << 5,
@@ -89,11 +89,13 @@ constexpr CommandInfo kCommands[] = {
     {Command::Extract, "extract", 1, 1, true,
      kOutput | kFileFormat | kEncoding | kLanguage | kScriptRun, false,
      "extract takes one input path",
-     "Usage: krscript extract SCRIPT|DIR -o OUT [--format po|csv] [--encoding "
-     "auto|utf-8|cp932] [--language LL] [-j N] [--fail-fast]\n"
-     "                [--include GLOB] [--exclude GLOB]\n"
-     "Writes every string of a script into a translation file (x.kr gives x.kr.po or\n"
-     "x.kr.csv), for translators to fill in; --language fills the PO header's Language.\n"},
+     "Usage: krscript extract SCRIPT|DIR -o OUT [--format po|csv|xlsx] [--encoding "
+     "auto|utf-8|cp932] [--language LL] [-j N]\n"
+     "                [--fail-fast] [--include GLOB] [--exclude GLOB]\n"
+     "Writes every string of a script into a translation file (x.kr gives x.kr.po,\n"
+     "x.kr.csv or x.kr.xlsx), for translators to fill in; --language fills the PO header's\n"
+     "Language. A workbook (xlsx) keeps every cell as text, whatever a spreadsheet would\n"
+     "make of it.\n"},
     {Command::Inject, "inject", 2, 2, true,
      kOutput | kWrap | kNoWrap | kSubstitute | kEncoding | kKeepGoing | kScriptRun, false,
      "inject takes a script or folder and its translations",
@@ -270,10 +272,12 @@ std::optional<std::string> setEncoding(Options& options, const std::string&,
 
 std::optional<std::string> setFileFormat(Options& options, const std::string& word,
                                          const std::string& value) {
-  if (value != "po" && value != "csv") {
-    return word + " needs po or csv";
+  const std::optional<TranslationFormat> format =
+      value.find('.') == std::string::npos ? formatOfPath("x." + value) : std::nullopt;
+  if (!format) {
+    return word + " needs po, csv or xlsx";
   }
-  options.format = value == "po" ? TranslationFormat::Po : TranslationFormat::Csv;
+  options.format = *format;
   return std::nullopt;
 }
 
@@ -347,7 +351,7 @@ std::optional<std::string> addPattern(std::vector<std::string>& patterns, const 
 constexpr OptionInfo kOptions[] = {
     {"--output", "-o", kOutput, Takes::Value, "a path", setOutput},
     {"--encoding", nullptr, kEncoding, Takes::Value, "auto, utf-8 or cp932", setEncoding},
-    {"--format", nullptr, kFileFormat, Takes::Value, "po or csv", setFileFormat},
+    {"--format", nullptr, kFileFormat, Takes::Value, "po, csv or xlsx", setFileFormat},
     {"--format", nullptr, kReportFormat, Takes::Value, "text or json", setReportFormat},
     {"--width", nullptr, kWidth, Takes::Value, "a number of cells, 1 to 100000",
      [](Options& options, const std::string& word, const std::string& value) {
@@ -591,10 +595,6 @@ const char* commandName(Command command) {
   return info != nullptr ? info->name : "";
 }
 
-const char* formatSuffix(TranslationFormat format) {
-  return format == TranslationFormat::Csv ? ".csv" : ".po";
-}
-
 std::string usage(Command command) {
   if (const CommandInfo* info = findCommand(command)) {
     return info->usage;
@@ -605,7 +605,7 @@ std::string usage(Command command) {
          "  build JSON|DIR -o OUT                                   JSON to script\n"
          "  check SCRIPT|DIR...                                     report scripts that do "
          "not decode\n"
-         "  extract SCRIPT|DIR -o OUT [--format po|csv]             strings to translate\n"
+         "  extract SCRIPT|DIR -o OUT [--format po|csv|xlsx]        strings to translate\n"
          "  inject SCRIPT|DIR TRANSLATIONS -o OUT                   translations put back\n"
          "  update SCRIPT|DIR OLD -o OUT [--similarity 0.6]         translations carried over\n"
          "                                                          to new scripts\n"

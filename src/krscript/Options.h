@@ -7,6 +7,7 @@
 
 #include "io/Problem.h"
 #include "text/Encoding.h"
+#include "translate/TranslationFormat.h"
 
 namespace krlist {
 
@@ -31,9 +32,6 @@ enum class Command {
   Memory,
   Drop
 };
-
-// The kind of translation file `extract` writes.
-enum class TranslationFormat { Po, Csv };
 
 // How `lint` reports.
 enum class ReportFormat { Text, Json };
@@ -91,9 +89,6 @@ Expected<Options> parseOptions(const std::vector<std::string>& arguments);
 
 // The command's name as typed: "dump".
 const char* commandName(Command command);
-
-// The file name suffix of a translation format: ".po" or ".csv".
-const char* formatSuffix(TranslationFormat format);
 
 // The usage of one command, or of them all for `None` and `Drop`.
 std::string usage(Command command);

@@ -219,11 +219,15 @@ std::string folderPath(const Job& job) {
   return slashedPathToUtf8(job.relative);
 }
 
+// What a script's translation file is named with, in a folder run: its
+// path and one of these, in the order they are looked for.
+constexpr const char* kTranslationSuffixes[] = {".po", ".csv", ".xlsx"};
+
 fs::path translationsFor(const Job& job, const fs::path& translations, bool folder) {
   if (!folder) {
     return translations;
   }
-  for (const char* suffix : {".po", ".csv"}) {
+  for (const char* suffix : kTranslationSuffixes) {
     fs::path candidate = translations / job.relative;
     candidate += suffix;
     std::error_code error;
@@ -236,8 +240,8 @@ fs::path translationsFor(const Job& job, const fs::path& translations, bool fold
   return missing;
 }
 
-std::string twoTranslationFiles(const fs::path& po, const fs::path& csv) {
-  return pathToUtf8(po) + " and " + pathToUtf8(csv) +
+std::string twoTranslationFiles(const fs::path& first, const fs::path& second) {
+  return pathToUtf8(first) + " and " + pathToUtf8(second) +
          ": two translation files for one script: keep one\n";
 }
 
@@ -248,14 +252,18 @@ std::string declareTranslationFiles(Plan& plan, const fs::path& translations) {
     if (!plan.folder || !job.failure.empty()) {
       continue;
     }
-    fs::path po = translations / job.relative;
-    po += ".po";
-    fs::path csv = translations / job.relative;
-    csv += ".csv";
-    std::error_code error;
-    if (fs::exists(po, error) && fs::exists(csv, error)) {
-      plan.otherInputs.push_back(csv);
-      refusals += twoTranslationFiles(po, csv);
+    std::vector<fs::path> found;
+    for (const char* suffix : kTranslationSuffixes) {
+      fs::path candidate = translations / job.relative;
+      candidate += suffix;
+      std::error_code error;
+      if (fs::exists(candidate, error)) {
+        found.push_back(std::move(candidate));
+      }
+    }
+    for (std::size_t i = 1; i < found.size(); ++i) {
+      plan.otherInputs.push_back(found[i]);
+      refusals += twoTranslationFiles(found[0], found[i]);
     }
   }
   return refusals;

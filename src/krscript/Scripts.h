@@ -97,13 +97,14 @@ extern const char* const kEncodingGuessed;
 std::string folderPath(const Job& job);
 
 // The translation file of a job: the one named, or in a folder run the one at
-// the script's path with ".po" (or else ".csv") added.
+// the script's path with ".po" (or else ".csv" or ".xlsx") added.
 std::filesystem::path translationsFor(const Job& job, const std::filesystem::path& translations,
                                       bool folder);
 
-// What is said of two translation files of one script, x.kr.po and
-// x.kr.csv, of which none can be taken over the other: a line.
-std::string twoTranslationFiles(const std::filesystem::path& po, const std::filesystem::path& csv);
+// What is said of two translation files of one script (x.kr.po and
+// x.kr.csv, or x.kr.xlsx), of which none can be taken over the other: a line.
+std::string twoTranslationFiles(const std::filesystem::path& first,
+                                const std::filesystem::path& second);
 
 // Declares the translation file of each job (translationsFor) as an input
 // of the run. Returns a line (twoTranslationFiles) for every script of a

@@ -15,6 +15,7 @@
 #include "translate/CsvFile.h"
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
+#include "translate/XlsxFile.h"
 
 namespace krlist {
 
@@ -30,22 +31,26 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
   JobResult result;
   const InstructionList& listing = script.instructions();
   const bool po = options.format == TranslationFormat::Po;
+  // A workbook holds the rows a CSV file would, made into one at the end.
+  const bool workbook = options.format == TranslationFormat::Xlsx;
   std::size_t leftOut = 0;
   // Each entry is written as it is made, none kept.
   const auto write = [&](TextOutput& out) -> Expected<void> {
     std::string text = po ? poHeader(encodingName(encoding), options.language)
                           : csvHeader(false, encodingName(encoding));
-    out.write(text);
     leftOut = extractStringEntries(listing, encoding, folderPath(job), po,
                                    [&](const TranslationEntry& entry) {
-                                     text.clear();
                                      if (po) {
                                        appendPoEntry(text, entry);
                                      } else {
                                        appendCsvEntry(text, entry, false, encodingName(encoding));
                                      }
-                                     out.write(text);
+                                     if (!workbook && text.size() >= 1 << 16) {
+                                       out.write(text);
+                                       text.clear();
+                                     }
                                    });
+    out.write(workbook ? xlsxOfCsv(text) : text);
     return script.bytes.unchanged(job.name);
   };
   if (const Expected<void> written = writeOutput(job, write); !written) {
@@ -79,7 +84,8 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
     return file.problem();
   }
   const std::string& text = *file;
-  const bool csv = path.extension() == ".csv";
+  const TranslationFormat format = formatOfPath(path).value_or(TranslationFormat::Po);
+  const bool spreadsheet = format != TranslationFormat::Po;  // CSV or a workbook
   // The texts of an entry are never longer than its lines.
   translations.texts.reserve(text.size());
   // A row of a spreadsheet names its script: one that names another (rows
@@ -89,7 +95,7 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
   std::optional<Problem> foreign;
   const EntrySink take = [&](const TranslationEntry& entry) {
     translations.add(entry);
-    if (!csv || script == nullptr || foreign) {
+    if (!spreadsheet || script == nullptr || foreign) {
       return;
     }
     std::string_view named = entry.reference;
@@ -103,9 +109,11 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
                                                    "\" names another script than " + script->name);
     }
   };
-  const auto read = csv ? readCsvEntries(text, take) : readPoEntries(text, take);
+  const auto read = readTranslationEntries(format, text, take);
   if (!read) {
-    return fileProblem(name, read.problem().where.line, read.problem().message);
+    Problem problem = read.problem();
+    problem.where.file = name;
+    return problem;
   }
   if (foreign) {
     return fileProblem(name, foreign->where.line, foreign->message);
@@ -119,16 +127,18 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
   if (!scriptEncoding.empty()) {
     const std::optional<Encoding> named = encodingFromNameInAnyCase(scriptEncoding);
     if (!named) {
-      return fileProblem(name, read->scriptEncodingLine,
-                         std::string(csv ? "unknown encoding \"" : "unknown X-Script-Encoding \"") +
-                             std::string(translation::excerpt(scriptEncoding)) +
-                             (csv ? "\" in the column \"encoding\"" : "\"") + " (utf-8 or cp932)");
+      return fileProblem(
+          name, read->scriptEncodingLine,
+          std::string(spreadsheet ? "unknown encoding \"" : "unknown X-Script-Encoding \"") +
+              std::string(translation::excerpt(scriptEncoding)) +
+              (spreadsheet ? "\" in the column \"encoding\"" : "\"") + " (utf-8 or cp932)");
     }
     if (run.told && *named != run.encoding) {
-      Problem other = fileProblem(
-          name, read->scriptEncodingLine,
-          (csv ? "the column \"encoding\" says " : "X-Script-Encoding is ") + scriptEncoding +
-              ", but the scripts are in " + std::string(encodingName(run.encoding)));
+      Problem other =
+          fileProblem(name, read->scriptEncodingLine,
+                      (spreadsheet ? "the column \"encoding\" says " : "X-Script-Encoding is ") +
+                          scriptEncoding + ", but the scripts are in " +
+                          std::string(encodingName(run.encoding)));
       // The encoding the strings were taken out in is what gives an
       // untouched file back: inject tries it, and says this when the file
       // does not fit the script.

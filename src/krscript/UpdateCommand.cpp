@@ -25,6 +25,7 @@
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
 #include "translate/Update.h"
+#include "translate/XlsxFile.h"
 
 namespace krlist {
 
@@ -36,8 +37,9 @@ std::string slashed(const fs::path& path) {
   return slashedPathToUtf8(path);
 }
 
-bool isCsv(const fs::path& path) {
-  return path.extension() == ".csv";
+// An old file's format by its name; one named otherwise is read as PO.
+TranslationFormat formatOf(const fs::path& path) {
+  return formatOfPath(path).value_or(TranslationFormat::Po);
 }
 
 struct OldFile {
@@ -50,8 +52,8 @@ struct OldFile {
   std::string readAs;  // TranslationFile::readAs
 };
 
-// Finds the old translation files: the one named, or every .po and .csv file
-// in the folder named. False, reported, when the folder cannot be listed, or
+// Finds the old translation files: the one named, or every .po, .csv and
+// .xlsx file in the folder named. False, reported, when the folder cannot be listed, or
 // when a script has two (x.kr.po and x.kr.csv): neither can be taken for
 // its translations over the other.
 bool findOldFiles(const fs::path& old, bool folder, const Options& options,
@@ -70,7 +72,7 @@ bool findOldFiles(const fs::path& old, bool folder, const Options& options,
       std::fputs(job.failure.c_str(), stderr);
       return false;
     }
-    if (job.input.extension() == ".po" || isCsv(job.input)) {
+    if (formatOfPath(job.input)) {
       fs::path script = job.relative;
       script.replace_extension();
       OldFile& file = files.emplace_back();
@@ -84,9 +86,10 @@ bool findOldFiles(const fs::path& old, bool folder, const Options& options,
   for (const OldFile& file : files) {
     const auto [found, added] = byScript.emplace(file.script, &file);
     if (!added) {
-      const bool firstIsPo = !isCsv(found->second->path);
-      std::fputs(twoTranslationFiles(firstIsPo ? found->second->path : file.path,
-                                     firstIsPo ? file.path : found->second->path)
+      // Named in the order of the formats: PO, CSV, then a workbook.
+      const bool firstFirst = formatOf(found->second->path) < formatOf(file.path);
+      std::fputs(twoTranslationFiles(firstFirst ? found->second->path : file.path,
+                                     firstFirst ? file.path : found->second->path)
                      .c_str(),
                  stderr);
       two = true;
@@ -106,7 +109,7 @@ Expected<void> readOldFile(OldFile& file) {
   // take no more room than they do in the file.
   file.entries.reserve(text.size() / 64, text.size());
   const EntrySink take = [&file](const TranslationEntry& entry) { file.entries.add(entry); };
-  auto entriesRead = isCsv(file.path) ? readCsvEntries(text, take) : readPoEntries(text, take);
+  auto entriesRead = readTranslationEntries(formatOf(file.path), text, take);
   if (!entriesRead) {
     Problem problem = entriesRead.problem();
     problem.where.file = pathToUtf8(file.path);
@@ -120,7 +123,7 @@ Expected<void> readOldFile(OldFile& file) {
 }
 
 struct NewScript {
-  bool po = true;
+  TranslationFormat format = TranslationFormat::Po;
   std::string encoding;
   std::size_t leftOut = 0;
   EntryList entries;
@@ -209,27 +212,28 @@ int runCarry(const Options& options) {
   }
   // Each script's file keeps the format of its old one; a new script takes
   // the format most of the old files have.
-  std::map<std::string, bool> oldIsPo;
-  std::size_t csvFiles = 0;
+  std::map<std::string, TranslationFormat> oldFormats;
+  std::size_t byFormat[3] = {};
   for (const OldFile& file : oldFiles) {
-    oldIsPo.emplace(file.script, !isCsv(file.path));
-    csvFiles += isCsv(file.path) ? 1 : 0;
+    oldFormats.emplace(file.script, formatOf(file.path));
+    ++byFormat[static_cast<std::size_t>(formatOf(file.path))];
   }
-  const bool poByDefault = csvFiles * 2 <= oldFiles.size();
-  // A single file's output named .po or .csv takes that format.
-  const fs::path outputName = pathFromUtf8(*options.output);
-  const bool namedPo = !folder && outputName.extension() == ".po";
-  const bool namedCsv = !folder && isCsv(outputName);
-  const auto poFor = [&](const fs::path& relative) {
-    if (namedPo || namedCsv) {
-      return namedPo;
+  // The most common, PO before CSV before a workbook when as common.
+  const TranslationFormat byDefault = static_cast<TranslationFormat>(
+      std::max_element(std::begin(byFormat), std::end(byFormat)) - std::begin(byFormat));
+  // A single file's output named .po, .csv or .xlsx takes that format.
+  const std::optional<TranslationFormat> named =
+      folder ? std::nullopt : formatOfPath(pathFromUtf8(*options.output));
+  const auto formatFor = [&](const fs::path& relative) {
+    if (named) {
+      return *named;
     }
-    const auto found = oldIsPo.find(folder ? slashed(relative) : "");
-    return found != oldIsPo.end() ? found->second : poByDefault;
+    const auto found = oldFormats.find(folder ? slashed(relative) : "");
+    return found != oldFormats.end() ? found->second : byDefault;
   };
   Plan plan = planJobs(options, options.inputs[0], [&](const fs::path& relative) {
     fs::path output = relative;
-    output += poFor(relative) ? ".po" : ".csv";
+    output += formatSuffix(formatFor(relative));
     return std::optional<fs::path>(output);
   });
   if (!plan.usageError.empty()) {
@@ -303,10 +307,10 @@ int runCarry(const Options& options) {
         }
         const InstructionList& listing = decoded.instructions();
         const Encoding encoding = runEncoding.encoding;
-        script.po = poFor(job.relative);
+        script.format = formatFor(job.relative);
         script.encoding = encodingName(encoding);
         script.leftOut = extractStringEntries(
-            listing, encoding, slashed(job.relative), script.po,
+            listing, encoding, slashed(job.relative), script.format == TranslationFormat::Po,
             [&script](const TranslationEntry& entry) { script.entries.add(entry); });
         // Cut short once decoded, the file reads as zeros: strings that are
         // not the script's, which would make its translations obsolete.
@@ -397,11 +401,14 @@ int runCarry(const Options& options) {
         const NewScript& script = scripts[s];
         const UpdatedScript& result = updated[s];
         const Expected<void> written = writeOutput(job, [&](TextOutput& out) -> Expected<void> {
+          const bool po = script.format == TranslationFormat::Po;
+          // A workbook holds the rows a CSV file would, made into one at the end.
+          const bool workbook = script.format == TranslationFormat::Xlsx;
           std::string text =
-              script.po ? poHeader(script.encoding,
-                                   options.language.empty() ? script.language : options.language,
-                                   script.headerFields, script.headerComment)
-                        : csvHeader(true, script.encoding);
+              po ? poHeader(script.encoding,
+                            options.language.empty() ? script.language : options.language,
+                            script.headerFields, script.headerComment)
+                 : csvHeader(true, script.encoding);
           std::optional<MemorySearch> search;
           if (fill) {
             search.emplace(memory);
@@ -414,17 +421,17 @@ int runCarry(const Options& options) {
               fillEntry(filling, *search, filled[s]);
               entry = &filling;
             }
-            if (script.po) {
+            if (po) {
               appendPoEntry(text, *entry);
             } else {
               appendCsvEntry(text, *entry, true, script.encoding);
             }
-            if (text.size() >= 1 << 16) {
+            if (!workbook && text.size() >= 1 << 16) {
               out.write(text);
               text.clear();
             }
           });
-          out.write(text);
+          out.write(workbook ? xlsxOfCsv(text) : text);
           return {};
         });
         if (!written) {
@@ -436,7 +443,9 @@ int runCarry(const Options& options) {
         if (script.leftOut > 0) {
           done.out = job.name + ": " + std::to_string(script.leftOut) + " string" +
                      (script.leftOut == 1 ? "" : "s") + " left out: empty, or not text in " +
-                     script.encoding + (script.po ? " that a PO file can carry" : "") + "\n";
+                     script.encoding +
+                     (script.format == TranslationFormat::Po ? " that a PO file can carry" : "") +
+                     "\n";
         }
         return done;
       },

@@ -129,14 +129,11 @@ bool isCsvColumnName(std::string_view field, std::string_view name) {
 
 namespace {
 
-class CsvReader {
+class TableReader {
  public:
-  CsvReader(std::string_view text, const EntrySink& take) : rows_(text), take_(take) {}
+  TableReader(TableRows& rows, const EntrySink& take) : rows_(rows), take_(take) {}
 
   Expected<TranslationFile> read() {
-    if (Expected<void> started = rows_.start(); !started) {
-      return started.problem();
-    }
     std::vector<std::string> fields;
     std::size_t recordLine = 0;
     if (!rows_.next(fields, recordLine)) {
@@ -179,6 +176,11 @@ class CsvReader {
             recordLine, std::string(fields.size() < width ? "missing" : "extra") +
                             " column: the row has " + std::to_string(fields.size()) +
                             " fields, the header " + std::to_string(width));
+      }
+      if (const std::string value = rows_.convertedCell(columns[kTarget]); !value.empty()) {
+        return translation::lineProblem(
+            recordLine, "the target of row " + std::to_string(recordLine) + " is " + value +
+                            ": the spreadsheet converted what was typed; keep the column as text");
       }
       TranslationEntry entry;
       entry.reference = std::move(fields[columns[kLocation]]);
@@ -237,11 +239,15 @@ class CsvReader {
   }
 
  private:
-  CsvRows rows_;
+  TableRows& rows_;
   const EntrySink& take_;
 };
 
 }  // namespace
+
+Expected<TranslationFile> readTableEntries(TableRows& rows, const EntrySink& take) {
+  return TableReader(rows, take).read();
+}
 
 Expected<void> CsvRows::start() {
   if (text_.starts_with(kByteOrderMark)) {
@@ -418,7 +424,11 @@ Expected<TranslationFile> readCsvEntries(std::string_view text, const EntrySink&
     text = converted;
     readAs = "CP932";
   }
-  Expected<TranslationFile> file = CsvReader(text, take).read();
+  CsvRows rows(text);
+  if (Expected<void> started = rows.start(); !started) {
+    return started.problem();
+  }
+  Expected<TranslationFile> file = readTableEntries(rows, take);
   if (file) {
     file->readAs = std::move(readAs);
   }

@@ -68,21 +68,42 @@ Expected<TranslationFile> readCsv(std::string_view text);
 // handed over by the time it is returned.
 Expected<TranslationFile> readCsvEntries(std::string_view text, const EntrySink& take);
 
-// The rows of a CSV text as readCsv reads them, for other tables kept as
-// spreadsheets (a glossary): the byte-order mark skipped, the line ends and
-// the separator told by the header row, quoted or bare fields. A problem
-// names the line (from 1) and no file.
-class CsvRows {
+// The rows of a table that translations are kept in, as a spreadsheet keeps
+// them: a CSV text's, or a workbook's sheet's (XlsxFile.h).
+class TableRows {
+ public:
+  virtual ~TableRows() = default;
+  virtual bool atEnd() const = 0;
+  // Reads the next row, which starts on `line` (a CSV text's line, a
+  // sheet's row number); false, with the problem kept, when it cannot.
+  virtual bool next(std::vector<std::string>& fields, std::size_t& line) = 0;
+  virtual const Problem& problem() const = 0;
+  // What a spreadsheet made of field `column` of the row last read when it
+  // took what was typed for a value, "the number 7", "the formula =1+1";
+  // empty for a text, which every field of a CSV text is.
+  virtual std::string convertedCell(std::size_t /*column*/) const { return {}; }
+};
+
+// readCsvEntries from the rows of any table: columns found by the header
+// row, and every refusal of a CSV file's rows. A row whose target a
+// spreadsheet converted to a value is refused, never taken as a text.
+Expected<TranslationFile> readTableEntries(TableRows& rows, const EntrySink& take);
+
+// The rows of a CSV text as readCsv reads them, also for other tables kept
+// as spreadsheets (a glossary): the byte-order mark skipped, the line ends
+// and the separator told by the header row, quoted or bare fields. A
+// problem names the line (from 1) and no file.
+class CsvRows final : public TableRows {
  public:
   explicit CsvRows(std::string_view text) : text_(text) {}
 
   // Refuses invalid UTF-8 and an empty text; called before the first row.
   Expected<void> start();
-  bool atEnd() const { return position_ >= text_.size(); }
+  bool atEnd() const override { return position_ >= text_.size(); }
   // Reads the next row, which starts on `line`; false, with the problem
   // kept, for an unbalanced quote or a stray one.
-  bool next(std::vector<std::string>& fields, std::size_t& line);
-  const Problem& problem() const { return error_; }
+  bool next(std::vector<std::string>& fields, std::size_t& line) override;
+  const Problem& problem() const override { return error_; }
 
  private:
   bool fail(std::size_t line, std::string message);

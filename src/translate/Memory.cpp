@@ -5,9 +5,9 @@
 
 #include "io/Files.h"
 #include "text/Utf8.h"
-#include "translate/CsvFile.h"
 #include "translate/PoFile.h"
 #include "translate/TmxFile.h"
+#include "translate/TranslationFormat.h"
 #include "translate/Update.h"
 
 namespace krlist {
@@ -67,17 +67,15 @@ std::vector<std::uint64_t> tokensOf(const std::u32string& characters) {
 }  // namespace
 
 bool isMemoryFile(const std::filesystem::path& path) {
-  const std::filesystem::path extension = path.extension();
-  return extension == ".po" || extension == ".csv" || extension == ".tmx";
+  return formatOfPath(path) || path.extension() == ".tmx";
 }
 
 Expected<EntryList> readMemoryFile(const std::filesystem::path& path, std::string_view language) {
-  const std::filesystem::path extension = path.extension();
-  const bool csv = extension == ".csv";
-  const bool tmx = extension == ".tmx";
-  if (!csv && !tmx && extension != ".po") {
+  const std::optional<TranslationFormat> format = formatOfPath(path);
+  const bool tmx = path.extension() == ".tmx";
+  if (!format && !tmx) {
     return Problem::about(pathToUtf8(path),
-                          "not a memory: give PO, CSV or TMX files, or folders of them");
+                          "not a memory: give PO, CSV, XLSX or TMX files, or folders of them");
   }
   const Expected<std::string> text = readFile(path);
   if (!text) {
@@ -101,7 +99,10 @@ Expected<EntryList> readMemoryFile(const std::filesystem::path& path, std::strin
     return entries;
   }
   const EntrySink take = [&entries](const TranslationEntry& entry) { entries.add(entry); };
-  const auto read = csv ? readCsvEntries(*text, take) : readPoMemoryEntries(*text, take);
+  // A PO memory may be any PO file (a compendium); the others are read as
+  // translation files.
+  const auto read = *format == TranslationFormat::Po ? readPoMemoryEntries(*text, take)
+                                                     : readTranslationEntries(*format, *text, take);
   if (!read) {
     Problem problem = read.problem();
     problem.where.file = pathToUtf8(path);

@@ -28,8 +28,8 @@ const UsageErrorCase kUsageErrors[] = {
     {{"dump", "a", "--jobs=257"}, "--jobs needs a number of files at once, 1 to 256"},
     {{"dump", "a", "-j", "2x"}, "-j needs a number of files at once, 1 to 256"},
     {{"dump", "a", "--encoding", "latin-1"}, "unknown encoding 'latin-1' (auto, utf-8 or cp932)"},
-    {{"extract", "a", "-o", "b", "--format", "xliff"}, "--format needs po or csv"},
-    {{"extract", "a", "-o", "b", "--format", "json"}, "--format needs po or csv"},
+    {{"extract", "a", "-o", "b", "--format", "xliff"}, "--format needs po, csv or xlsx"},
+    {{"extract", "a", "-o", "b", "--format", "json"}, "--format needs po, csv or xlsx"},
     {{"lint", "a", "b", "--format", "csv"}, "lint --format needs text or json"},
     {{"lint", "a", "b", "--format"}, "--format needs text or json"},
     // An option of another command is refused whatever its value, before

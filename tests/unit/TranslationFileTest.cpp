@@ -16,6 +16,7 @@
 #include "text/Utf8.h"
 #include "translate/CsvFile.h"
 #include "translate/PoFile.h"
+#include "translate/XlsxFile.h"
 
 namespace krlist {
 namespace {
@@ -33,7 +34,8 @@ std::string randomText(std::mt19937& random) {
   static const std::vector<std::string> pieces = {
       "a", "Hello, world", " ", "7", "é", "日本語", "\xF0\x9F\x98\x80",
       "\"", "\\", "\\n", "\\x41", "\"\"", "msgid \"", ",", ";", "#", ":",
-      "\n", "\r\n", "\r", "\t", "\a", "\x01", "\x1B", "\x7F", "\"\n", "\n\n"};
+      "\n", "\r\n", "\r", "\t", "\a", "\x01", "\x1B", "\x7F", "\"\n", "\n\n",
+      "_x000D_", "_x", "&lt;", "<t>"};
   // clang-format on
   std::string text;
   const std::size_t count = random() % 20 == 0 ? 2000 : random() % 8;
@@ -129,7 +131,7 @@ TranslationFile readOrFail(Read read, std::string_view text) {
   return std::move(*result);
 }
 
-TEST(TranslationFileTest, PoAndCsvGiveBackWhatTheyWrite) {
+TEST(TranslationFileTest, PoCsvAndXlsxGiveBackWhatTheyWrite) {
   std::mt19937 random(7);
   const TranslationFile written = randomFile(random, 400, true);
 
@@ -158,6 +160,14 @@ TEST(TranslationFileTest, PoAndCsvGiveBackWhatTheyWrite) {
   const std::vector<std::string> csvLines = linesOf(csv);
   for (const TranslationEntry& entry : fromCsv.entries) {
     EXPECT_TRUE(csvLines[entry.line - 1].starts_with('"' + entry.reference + '"'));
+  }
+
+  // A workbook of the CSV's rows, a row's number its line.
+  const TranslationFile fromXlsx = readOrFail(readXlsx, xlsxOfCsv(csv));
+  EXPECT_EQ(fromXlsx.scriptEncoding, "cp932");
+  expectSameEntries(fromXlsx, written);
+  for (std::size_t i = 0; i < fromXlsx.entries.size(); ++i) {
+    EXPECT_EQ(fromXlsx.entries[i].line, i + 2);
   }
 }
 
