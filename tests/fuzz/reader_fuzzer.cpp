@@ -8,14 +8,18 @@
 //   an accepted file gives a script that decodes cleanly, in which every
 //   string is the original bytes but where a translated entry replaced it.
 //
+// - xlsx (inject a workbook into the fixed script): the text is its sheet
+//   and its shared strings, a NUL between them, made into a workbook; as
+//   for csv, but a refusal may name a row of any number, or none.
+//
 // - tmx (a translation memory): a refusal names the file and a line of it;
 //   the units of an accepted file are UTF-8 texts, none empty, that read
 //   back the same once written.
 //
-// Built with -fsanitize=fuzzer and one of -DKRSCRIPT_FUZZ_JSON, _PO, _CSV or
-// _TMX it is a libFuzzer target. Built without, it is a plain program that
-// replays files through all four readers (`FILE...`), or writes seed inputs
-// (`--seeds DIR`).
+// Built with -fsanitize=fuzzer and one of -DKRSCRIPT_FUZZ_JSON, _PO, _CSV,
+// _XLSX or _TMX it is a libFuzzer target. Built without, it is a plain
+// program that replays files through all five readers (`FILE...`), or
+// writes seed inputs (`--seeds DIR`).
 
 #include <algorithm>
 #include <cstdint>
@@ -38,9 +42,12 @@
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
 #include "translate/TmxFile.h"
+#include "translate/TranslationFormat.h"
+#include "translate/XlsxFile.h"
+#include "io/Zip.h"
 
 #if !defined(KRSCRIPT_FUZZ_JSON) && !defined(KRSCRIPT_FUZZ_PO) && !defined(KRSCRIPT_FUZZ_CSV) && \
-    !defined(KRSCRIPT_FUZZ_TMX)
+    !defined(KRSCRIPT_FUZZ_XLSX) && !defined(KRSCRIPT_FUZZ_TMX)
 #include "Replay.h"
 #endif
 
@@ -127,8 +134,40 @@ std::string build(std::string_view json, std::optional<krlist::Problem>& error) 
   check(!error && again == script, "the dump of a built script builds other bytes");
 }
 
-[[maybe_unused]] void fuzzTranslations(std::string_view text, bool po) {
-  auto read = po ? krlist::readPo(text) : krlist::readCsv(text);
+// A workbook of a sheet and its shared strings, given as one text with a
+// NUL between them, beside the parts every workbook has.
+std::string workbookOf(std::string_view text) {
+  const std::size_t nul = std::min(text.find('\0'), text.size());
+  const std::string written = krlist::xlsxOfCsv("location,source,target\r\n");
+  auto members = krlist::readZip(written);
+  check(static_cast<bool>(members), "a written workbook does not read back");
+  for (krlist::ZipMember& member : *members) {
+    if (member.name == "xl/worksheets/sheet1.xml") {
+      member.data = text.substr(0, nul);
+    } else if (member.name == "xl/sharedStrings.xml") {
+      member.data = text.substr(std::min(nul + 1, text.size()));
+    }
+  }
+  return krlist::writeZip(*members);
+}
+
+// The sheet and the shared strings of a workbook, as workbookOf takes them.
+std::string partsOf(std::string_view workbook) {
+  auto members = krlist::readZip(workbook);
+  check(static_cast<bool>(members), "a written workbook does not read back");
+  std::string sheet;
+  std::string strings;
+  for (const krlist::ZipMember& member : *members) {
+    if (member.name == "xl/worksheets/sheet1.xml") {
+      sheet = member.data;
+    } else if (member.name == "xl/sharedStrings.xml") {
+      strings = member.data;
+    }
+  }
+  return sheet + '\0' + strings;
+}
+
+[[maybe_unused]] void fuzzTranslations(std::string_view text, krlist::TranslationFormat format) {
   // Line ends as the readers take them: a line feed, a carriage return and
   // line feed, or a carriage return alone (which a CSV file may end its
   // lines with).
@@ -138,14 +177,24 @@ std::string build(std::string_view json, std::optional<krlist::Problem>& error) 
       ++lines;
     }
   }
+  const bool workbook = format == krlist::TranslationFormat::Xlsx;
+  const std::string bytes = workbook ? workbookOf(text) : std::string(text);
+  std::vector<krlist::TranslationEntry> entries;
+  auto read = krlist::readTranslationEntries(
+      format, bytes, [&entries](const krlist::TranslationEntry& entry) { entries.push_back(entry); });
+  // A workbook's row names itself, any number; a problem with a part of it
+  // names none.
+  const auto onALine = [&](const krlist::Problem& problem) {
+    return workbook || (problem.where.line >= 1 && problem.where.line <= lines + 1);
+  };
   if (!read) {
     const krlist::Problem& error = read.problem();
-    check(error.where.line >= 1 && error.where.line <= lines + 1,
-          "a refusal names no line of the file");
+    check(onALine(error), "a refusal names no line of the file");
     check(!error.message.empty(), "a refusal without a message");
     return;
   }
-  const krlist::TranslationFile& translations = *read;
+  krlist::TranslationFile& translations = *read;
+  translations.entries = std::move(entries);
   Decoded original;
   decode(scriptBytes(), original);
   krlist::TextOutput script(nullptr);
@@ -153,8 +202,7 @@ std::string build(std::string_view json, std::optional<krlist::Problem>& error) 
                                               krlist::Encoding::Cp932, script);
   if (!injected.refused.empty()) {
     for (const krlist::EntryProblem& refused : injected.refused) {
-      check(refused.problem.where.line >= 1 && refused.problem.where.line <= lines + 1,
-            "a refusal names no line of the file");
+      check(onALine(refused.problem), "a refusal names no line of the file");
     }
     return;
   }
@@ -228,22 +276,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #if defined(KRSCRIPT_FUZZ_JSON)
   fuzzJson(text);
 #elif defined(KRSCRIPT_FUZZ_PO)
-  fuzzTranslations(text, true);
+  fuzzTranslations(text, krlist::TranslationFormat::Po);
 #elif defined(KRSCRIPT_FUZZ_CSV)
-  fuzzTranslations(text, false);
+  fuzzTranslations(text, krlist::TranslationFormat::Csv);
+#elif defined(KRSCRIPT_FUZZ_XLSX)
+  fuzzTranslations(text, krlist::TranslationFormat::Xlsx);
 #elif defined(KRSCRIPT_FUZZ_TMX)
   fuzzTmx(text);
 #else
   fuzzJson(text);
-  fuzzTranslations(text, true);
-  fuzzTranslations(text, false);
+  fuzzTranslations(text, krlist::TranslationFormat::Po);
+  fuzzTranslations(text, krlist::TranslationFormat::Csv);
+  fuzzTranslations(text, krlist::TranslationFormat::Xlsx);
   fuzzTmx(text);
 #endif
   return 0;
 }
 
 #if !defined(KRSCRIPT_FUZZ_JSON) && !defined(KRSCRIPT_FUZZ_PO) && !defined(KRSCRIPT_FUZZ_CSV) && \
-    !defined(KRSCRIPT_FUZZ_TMX)
+    !defined(KRSCRIPT_FUZZ_XLSX) && !defined(KRSCRIPT_FUZZ_TMX)
 namespace {
 
 // The seeds: the fixed script's JSON form and its strings as PO and CSV,
@@ -275,7 +326,8 @@ int writeSeeds(const std::filesystem::path& folder) {
       {"strings.po", krlist::writePo(po)},
       {"strings.csv", krlist::writeCsv(po)},
       {"translated.po", krlist::writePo(csv)},
-      {"translated.csv", krlist::writeCsv(csv)}};
+      {"translated.csv", krlist::writeCsv(csv)},
+      {"translated.sheet", partsOf(krlist::xlsxOfCsv(krlist::writeCsv(csv)))}};
   for (const auto& [name, text] : seeds) {
     std::ofstream(folder / name, std::ios::binary) << text;
   }
