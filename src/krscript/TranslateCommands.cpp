@@ -44,6 +44,7 @@ JobResult extractStrings(const Job& job, const Options& options, Encoding encodi
                                        appendPoEntry(text, entry);
                                      } else {
                                        appendCsvEntry(text, entry, false, encodingName(encoding));
+                                       warnOfLongCells(job.name, entry, result.err);
                                      }
                                      if (!workbook && text.size() >= 1 << 16) {
                                        out.write(text);
@@ -118,6 +119,7 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
   if (foreign) {
     return fileProblem(name, foreign->where.line, foreign->message);
   }
+  translations.fromSpreadsheet = read->fromSpreadsheet;
   if (!read->readAs.empty()) {
     note += name + ": read as " + read->readAs + ", as a spreadsheet saved it\n";
   }

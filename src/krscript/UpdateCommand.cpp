@@ -400,6 +400,7 @@ int runCarry(const Options& options) {
       [&](const Job& job, std::size_t s) {
         const NewScript& script = scripts[s];
         const UpdatedScript& result = updated[s];
+        std::string longCells;  // warnings of texts a spreadsheet would cut
         const Expected<void> written = writeOutput(job, [&](TextOutput& out) -> Expected<void> {
           const bool po = script.format == TranslationFormat::Po;
           // A workbook holds the rows a CSV file would, made into one at the end.
@@ -425,6 +426,7 @@ int runCarry(const Options& options) {
               appendPoEntry(text, *entry);
             } else {
               appendCsvEntry(text, *entry, true, script.encoding);
+              warnOfLongCells(job.name, *entry, longCells);
             }
             if (!workbook && text.size() >= 1 << 16) {
               out.write(text);
@@ -437,9 +439,9 @@ int runCarry(const Options& options) {
         if (!written) {
           return failure(written.problem());
         }
-        JobResult done{
-            true, "",
-            job.name + ": " + describeCounts(result.counts, fill ? &filled[s] : nullptr) + "\n"};
+        JobResult done{true, "",
+                       longCells + job.name + ": " +
+                           describeCounts(result.counts, fill ? &filled[s] : nullptr) + "\n"};
         if (script.leftOut > 0) {
           done.out = job.name + ": " + std::to_string(script.leftOut) + " string" +
                      (script.leftOut == 1 ? "" : "s") + " left out: empty, or not text in " +

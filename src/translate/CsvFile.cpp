@@ -8,6 +8,7 @@
 
 #include "text/Encoding.h"
 #include "text/Utf8.h"
+#include "translate/TranslationChecks.h"
 
 namespace krlist {
 namespace {
@@ -246,7 +247,11 @@ class TableReader {
 }  // namespace
 
 Expected<TranslationFile> readTableEntries(TableRows& rows, const EntrySink& take) {
-  return TableReader(rows, take).read();
+  Expected<TranslationFile> file = TableReader(rows, take).read();
+  if (file) {
+    file->fromSpreadsheet = true;
+  }
+  return file;
 }
 
 Expected<void> CsvRows::start() {
@@ -370,6 +375,32 @@ void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review
                {entry.reference, entry.source, entry.target, entry.comment, markOf(entry),
                 entry.previousSource, entry.translatorComment},
                scriptEncoding);
+}
+
+void warnOfLongCells(std::string_view scriptName, const TranslationEntry& entry,
+                     std::string& warnings) {
+  const auto warn = [&](std::string_view text, const char* what) {
+    // No text takes more UTF-16 units than UTF-8 bytes: most are not counted.
+    if (text.size() <= kSpreadsheetCellUnits) {
+      return;
+    }
+    const std::size_t units = utf16Units(text);
+    if (units <= kSpreadsheetCellUnits) {
+      return;
+    }
+    Problem problem = Problem::about(std::string(scriptName), std::string(what));
+    problem.message.append(" has ")
+        .append(std::to_string(units))
+        .append(
+            " characters, more than a spreadsheet cell holds (32,767): a spreadsheet will "
+            "cut it");
+    if (translation::isOffsetContext(entry.offset)) {
+      problem.where.offset = translation::offsetOf(entry.offset);
+    }
+    warnings.append(problem.describe()).append(1, '\n');
+  };
+  warn(entry.source, "the string");
+  warn(entry.target, "the translation");
 }
 
 void appendCsvRow(std::string& out, std::initializer_list<std::string_view> fields) {

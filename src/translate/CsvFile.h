@@ -45,6 +45,16 @@ std::string csvHeader(bool review = false, std::string_view scriptEncoding = {})
 void appendCsvEntry(std::string& out, const TranslationEntry& entry, bool review = false,
                     std::string_view scriptEncoding = {});
 
+// A row is written whole however long its texts, but a spreadsheet that
+// opens the file cuts a cell past kSpreadsheetCellUnits (TranslationChecks.h):
+// appends to `warnings` a line for the source and for the target of `entry`
+// that are longer, naming the script and the string's offset, "a.kr:
+// 0x0000001A: the string has 40000 characters, more than a spreadsheet cell
+// holds (32,767): a spreadsheet will cut it", characters counted in UTF-16
+// units as spreadsheets count them.
+void warnOfLongCells(std::string_view scriptName, const TranslationEntry& entry,
+                     std::string& warnings);
+
 // Reads what writeCsv writes and what spreadsheets save from it: UTF-8 with
 // or without the byte-order mark, UTF-16 with one, or code page 932 when the
 // text is not UTF-8 (TranslationFile::readAs says which), quoted or bare

@@ -167,13 +167,18 @@ void matchEntries(const InstructionList& listing, const Translations& translatio
     const Translations::Entry& entry = entries[byOffset[next]];
     matched[byOffset[next]] = true;
     text.clear();
-    if (!decodeExactText(encoding, instruction.textView(), text) ||
-        text != translations.source(entry)) {
-      problems.push_back(staleEntry(translations, entry,
-                                    "the source text is not the script's text at " +
-                                        hexOffset(entry.offset) +
-                                        ": the translation belongs to another version of "
-                                        "the script"));
+    const bool decoded = decodeExactText(encoding, instruction.textView(), text);
+    if (!decoded || text != translations.source(entry)) {
+      // A spreadsheet that converted the cell leaves the translation as good
+      // as it was: the cell is to be mended, not the translation.
+      const bool converted = decoded && translations.fromSpreadsheet &&
+                             spreadsheetChanged(text, translations.source(entry));
+      problems.push_back(staleEntry(
+          translations, entry,
+          "the source text is not the script's text at " + hexOffset(entry.offset) +
+              (converted ? ": the spreadsheet changed this cell (import every column as text, "
+                           "or use --format xlsx)"
+                         : ": the translation belongs to another version of the script")));
       visit(instruction, nullptr);
       continue;
     }
@@ -284,6 +289,7 @@ InjectReport injectStrings(const InstructionList& listing, bool endMarker,
                            const TranslationFile& translations, Encoding encoding,
                            TextOutput& script) {
   Translations taken;
+  taken.fromSpreadsheet = translations.fromSpreadsheet;
   for (const TranslationEntry& entry : translations.entries) {
     taken.add(entry);
   }

@@ -50,6 +50,9 @@ struct Translations {
 
   std::vector<Entry> entries;  // in file order
   std::string texts;
+  // The entries were read from a spreadsheet's file
+  // (TranslationFile::fromSpreadsheet).
+  bool fromSpreadsheet = false;
 
   // Takes an entry as the readers make them, whose offset is eight
   // hexadecimal digits.
@@ -75,9 +78,10 @@ struct Translations {
 // every instruction in order, with the entry of a string whose source is the
 // script's text there, or with none. An entry whose source is not the
 // script's text, or at whose offset no string lies, is stale (the
-// translations belong to another version of the script): it is reported in
-// `problems` and not handed to `visit`. The one place that decides what is
-// stale, for inject and lint alike.
+// translations belong to another version of the script, or, from a
+// spreadsheet's file, the spreadsheet changed the source cell, which the
+// message says): it is reported in `problems` and not handed to `visit`. The one place that decides
+// what is stale, for inject and lint alike.
 void matchEntries(const InstructionList& listing, const Translations& translations,
                   Encoding encoding,
                   const std::function<void(const Instruction&, const Translations::Entry*)>& visit,

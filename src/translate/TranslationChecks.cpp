@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <regex>
+#include <string>
 
 #include "text/Cells.h"
+#include "text/Utf8.h"
 #include "translate/LineWrap.h"
 #include "translate/Placeholders.h"
 
@@ -213,6 +215,47 @@ std::string_view spreadsheetValue(std::string_view text) {
     return "an error";
   }
   return {};
+}
+
+std::size_t utf16Units(std::string_view text) {
+  std::size_t units = 0;
+  for (std::size_t next = 0; next < text.size();) {
+    units += nextCharacter(text, next) > 0xFFFF ? 2 : 1;
+  }
+  return units;
+}
+
+bool spreadsheetChanged(std::string_view script, std::string_view cell) {
+  if (script == cell) {
+    return false;
+  }
+  if (script.find('\r') != std::string_view::npos) {
+    std::string withoutReturns(script);
+    std::erase(withoutReturns, '\r');
+    if (withoutReturns == cell) {
+      return true;
+    }
+  }
+  // Cut where the cell is full: the cell is the script's start, and the
+  // script goes on past what a cell holds.
+  if (script.starts_with(cell) && script.size() > cell.size()) {
+    const std::size_t units = utf16Units(cell);
+    if (units == kSpreadsheetCellUnits) {
+      return true;
+    }
+    std::size_t next = cell.size();
+    if (units == kSpreadsheetCellUnits - 1 && nextCharacter(script, next) > 0xFFFF) {
+      return true;
+    }
+  }
+  if (spreadsheetValue(cell).empty()) {
+    return false;
+  }
+  // What a spreadsheet takes for a value as it reads a cell goes beyond what
+  // it shows of one: a day and a month ("1/2", "3-4") become a date.
+  static const std::regex dayAndMonth(R"(\d{1,2}[-/]\d{1,2})");
+  return script.starts_with('=') || !spreadsheetValue(script).empty() ||
+         (script.size() <= 5 && std::regex_match(std::string(script), dayAndMonth));
 }
 
 void checkPresentation(std::string_view source, std::string_view fitted, Encoding encoding,

@@ -80,6 +80,26 @@ struct TextBox {
 // (#NAME?, Err:501); empty otherwise.
 std::string_view spreadsheetValue(std::string_view text);
 
+// The most a spreadsheet cell holds, in UTF-16 units, as spreadsheets count:
+// what is longer is cut there when the file is opened.
+inline constexpr std::size_t kSpreadsheetCellUnits = 32767;
+
+// The length of UTF-8 `text` in UTF-16 units: two for a character past
+// U+FFFF, one for any other (and for a byte that starts no character).
+std::size_t utf16Units(std::string_view text);
+
+// Whether `cell`, a translation file's source cell that is not the script's
+// text `script`, is what a spreadsheet that opened the file made of that
+// text rather than the source of another version of the script: the text
+// without its carriage returns, which a spreadsheet drops inside a cell; its
+// start, when it is longer than a cell holds, cut at kSpreadsheetCellUnits
+// (a pair of surrogates cut in two loses its first half too); or a value a
+// spreadsheet renders (spreadsheetValue) where the script holds a formula
+// ("=1+1" as "2", "=foo" as "#NAME?") or a text the spreadsheet took for a
+// value ("007" as "7", "1e5" as "1.00E+05", "1/2" as a date). Two numbers
+// are not compared as numbers: "7" for "8" reads as a change too.
+bool spreadsheetChanged(std::string_view script, std::string_view cell);
+
 // The warnings about a translation, as it goes into the script (`fitted`),
 // against its source: width, lines, markers, whitespace, and a translation
 // that reads as a spreadsheet's value where its source does not.

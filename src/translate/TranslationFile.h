@@ -79,6 +79,11 @@ struct TranslationFile {
   // The text encoding of a CSV file that was not UTF-8 ("UTF-16", "CP932"),
   // as a spreadsheet saved it, for a note; empty for UTF-8.
   std::string readAs;
+  // Read from a file that translators open in a spreadsheet (CSV or a
+  // workbook), which may have converted its cells: set by every reader of
+  // such a file, so that a source the spreadsheet changed is told from one
+  // of another version of the script (spreadsheetChanged).
+  bool fromSpreadsheet = false;
 };
 
 // Where entries go one at a time, as they are made or read, instead of into a

@@ -35,6 +35,7 @@
 
 #include "format/ScriptDecoder.h"
 #include "format/StringVote.h"
+#include "io/Zip.h"
 #include "json/JsonBuild.h"
 #include "json/JsonDump.h"
 #include "text/Encoding.h"
@@ -44,7 +45,6 @@
 #include "translate/TmxFile.h"
 #include "translate/TranslationFormat.h"
 #include "translate/XlsxFile.h"
-#include "io/Zip.h"
 
 #if !defined(KRSCRIPT_FUZZ_JSON) && !defined(KRSCRIPT_FUZZ_PO) && !defined(KRSCRIPT_FUZZ_CSV) && \
     !defined(KRSCRIPT_FUZZ_XLSX) && !defined(KRSCRIPT_FUZZ_TMX)
@@ -152,7 +152,7 @@ std::string workbookOf(std::string_view text) {
 }
 
 // The sheet and the shared strings of a workbook, as workbookOf takes them.
-std::string partsOf(std::string_view workbook) {
+[[maybe_unused]] std::string partsOf(std::string_view workbook) {
   auto members = krlist::readZip(workbook);
   check(static_cast<bool>(members), "a written workbook does not read back");
   std::string sheet;
@@ -181,7 +181,8 @@ std::string partsOf(std::string_view workbook) {
   const std::string bytes = workbook ? workbookOf(text) : std::string(text);
   std::vector<krlist::TranslationEntry> entries;
   auto read = krlist::readTranslationEntries(
-      format, bytes, [&entries](const krlist::TranslationEntry& entry) { entries.push_back(entry); });
+      format, bytes,
+      [&entries](const krlist::TranslationEntry& entry) { entries.push_back(entry); });
   // A workbook's row names itself, any number; a problem with a part of it
   // names none.
   const auto onALine = [&](const krlist::Problem& problem) {

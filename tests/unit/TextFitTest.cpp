@@ -12,6 +12,7 @@
 
 #include "text/Cells.h"
 #include "text/Encoding.h"
+#include "text/Utf8.h"
 #include "translate/LineWrap.h"
 #include "translate/Placeholders.h"
 #include "translate/Substitutions.h"
@@ -418,6 +419,55 @@ TEST(ChecksTest, WarningsOfATranslationAgainstItsSource) {
     }
     EXPECT_EQ(found, std::vector<std::string>(c.found.begin(), c.found.end())) << c.translation;
   }
+}
+
+// What a spreadsheet does to a source cell it opened as any cell, against
+// a source of another version of the script.
+TEST(ChecksTest, SpreadsheetChangedTellsAConvertedCellFromAnotherText) {
+  struct Case {
+    std::string script;
+    std::string cell;
+    bool changed;
+  };
+  const std::string full(kSpreadsheetCellUnits, 'a');
+  std::string kana;
+  for (std::size_t i = 0; i < kSpreadsheetCellUnits; ++i) {
+    kana += "\u3042";
+  }
+  const Case cases[] = {
+      {"007", "7", true},
+      {"1,234", "1234", true},
+      {"0.50", "0.5", true},
+      {"1e5", "1.00E+05", true},
+      {"100%", "100.00%", true},
+      {"1/2", "01/02/26", true},
+      {"Mar 1", "03/01/26", true},
+      {"=1+1", "2", true},
+      {"=1+1", "Err:501", true},
+      {"=foo", "#NAME?", true},
+      {"Line one\r\nLine two\r", "Line one\nLine two", true},
+      {"007", "007", false},              // the same text is no change
+      {"Hello", "Hello there", false},    // another version's text
+      {"Chapter 7", "7", false},          // a text is not taken for a value
+      {"=foo", "foo", false},             // not what a spreadsheet shows
+      {"12/25 sale", "12/25/26", false},  // only a day and a month alone are a date
+      {"a\rb", "a\nb", false},            // the returns are dropped, not made line feeds
+      {"ab\r", "a", false},
+      // A text longer than a cell holds, cut where the cell is full.
+      {full + "bc", full, true},
+      {full + "bc", full.substr(1), false},
+      {full, full.substr(1), false},  // what a cell holds is not cut
+      {kana + "\u3044", kana, true},  // counted in UTF-16 units, not bytes
+      {kana + "\u3044", kana.substr(0, kSpreadsheetCellUnits), false},  // as many bytes
+      // A character past U+FFFF takes two units: cut between them, it is lost.
+      {full.substr(1) + "\U0001F600b", full.substr(1), true},
+      {full.substr(1) + "\U0001F600b", full.substr(1) + "\U0001F600", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(spreadsheetChanged(c.script, c.cell), c.changed)
+        << visibleText(c.script.substr(0, 40)) << " as " << visibleText(c.cell.substr(0, 40));
+  }
+  EXPECT_EQ(utf16Units("a\u3042\U0001F600"), 4u);
 }
 
 TEST(ChecksTest, EveryUnencodableCharacterEachTimeItOccurs) {

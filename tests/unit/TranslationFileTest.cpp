@@ -238,6 +238,7 @@ TEST(TranslationFileTest, PoReadsWhatEditorsAndGettextWrite) {
       "msgid \"\"\r\n"
       "msgstr \"\"";
   const TranslationFile file = readOrFail(readPo, po);
+  EXPECT_FALSE(file.fromSpreadsheet);  // its sources are the script's, or another version's
   EXPECT_EQ(file.scriptEncoding, "utf-8");
   ASSERT_EQ(file.entries.size(), 3u);
   const TranslationEntry& first = file.entries[0];
@@ -270,6 +271,7 @@ TEST(TranslationFileTest, CsvReadsWhatSpreadsheetsWrite) {
                  ",,,,\n"
                  "\n");
   EXPECT_EQ(file.scriptEncoding, "");  // written before the encoding had a column
+  EXPECT_TRUE(file.fromSpreadsheet);
   ASSERT_EQ(file.entries.size(), 2u);
   EXPECT_EQ(file.entries[0].target, "Hallo");
   EXPECT_EQ(file.entries[0].comment, "opcode 1B");
@@ -351,6 +353,33 @@ void expectRefusals(Read read, const std::vector<Refusal>& refusals) {
     EXPECT_NE(result.problem().message.find(refusal.message), std::string::npos)
         << result.problem().message;
   }
+}
+
+// A row is written whole, and each of its texts a spreadsheet would cut is
+// warned of: the translation as the source, an obsolete entry's without the
+// offset it does not have.
+TEST(TranslationFileTest, CsvWarnsOfTextsLongerThanACell) {
+  TranslationEntry entry;
+  entry.offset = "0000001A";
+  entry.source = std::string(32767, 'a');
+  entry.target = std::string(32768, 'b');
+  std::string warnings;
+  warnOfLongCells("a.kr", entry, warnings);
+  EXPECT_EQ(warnings,
+            "a.kr: 0x0000001A: the translation has 32768 characters, more than a spreadsheet "
+            "cell holds (32,767): a spreadsheet will cut it\n");
+  std::string row;
+  appendCsvEntry(row, entry);
+  EXPECT_NE(row.find(entry.target), std::string::npos);
+  entry.offset = "b.kr:0000001A";
+  entry.obsolete = true;
+  entry.source += "\U0001F600";
+  entry.target.clear();
+  warnings.clear();
+  warnOfLongCells("a.kr", entry, warnings);
+  EXPECT_EQ(warnings,
+            "a.kr: the string has 32769 characters, more than a spreadsheet cell holds (32,767): "
+            "a spreadsheet will cut it\n");
 }
 
 TEST(TranslationFileTest, PoRefusesWithTheLine) {
