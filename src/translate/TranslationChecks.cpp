@@ -1,7 +1,6 @@
 #include "translate/TranslationChecks.h"
 
 #include <algorithm>
-#include <regex>
 #include <string>
 
 #include "text/Cells.h"
@@ -185,33 +184,170 @@ void checkEncodable(std::string_view text, Encoding encoding, const Location& wh
   });
 }
 
+namespace {
+
+// Reading what a spreadsheet shows of a value, one piece after another.
+class ValueText {
+ public:
+  explicit ValueText(std::string_view text) : text_(text) {}
+
+  bool atEnd() const { return at_ == text_.size(); }
+  bool take(char c) {
+    return takeIf([c](char d) { return d == c; });
+  }
+  bool takeAny(std::string_view chars) {
+    return takeIf([chars](char d) { return chars.find(d) != std::string_view::npos; });
+  }
+  // From `least` to `most` digits; false, taking none, for fewer.
+  bool digits(std::size_t least = 1, std::size_t most = std::string_view::npos) {
+    std::size_t count = 0;
+    while (count < most && at_ + count < text_.size() && isDigit(text_[at_ + count])) {
+      ++count;
+    }
+    if (count < least) {
+      return false;
+    }
+    at_ += count;
+    return true;
+  }
+  // One of the month's abbreviations, in any case.
+  bool month() {
+    static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                   "jul", "aug", "sep", "oct", "nov", "dec"};
+    if (text_.size() - at_ < 3) {
+      return false;
+    }
+    std::string word(text_.substr(at_, 3));
+    for (char& c : word) {
+      c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    }
+    if (std::find(std::begin(kMonths), std::end(kMonths), word) == std::end(kMonths)) {
+      return false;
+    }
+    at_ += 3;
+    return true;
+  }
+  bool word(std::string_view w) {
+    if (!text_.substr(at_).starts_with(w)) {
+      return false;
+    }
+    at_ += w.size();
+    return true;
+  }
+  // Tries `read` from here, and goes back when it fails.
+  template <class Read>
+  bool attempt(Read read) {
+    const std::size_t from = at_;
+    if (read()) {
+      return true;
+    }
+    at_ = from;
+    return false;
+  }
+
+ private:
+  static bool isDigit(char c) { return c >= '0' && c <= '9'; }
+  template <class Test>
+  bool takeIf(Test test) {
+    if (at_ < text_.size() && test(text_[at_])) {
+      ++at_;
+      return true;
+    }
+    return false;
+  }
+
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+// Whether all of `text` is read by `read`.
+template <class Read>
+bool readsAs(std::string_view text, Read read) {
+  ValueText value(text);
+  return read(value) && value.atEnd();
+}
+
+// Digits with a decimal part or none: 7, 0.50, 1,5.
+bool decimal(ValueText& v) {
+  return v.digits() && (v.attempt([&] { return v.takeAny(".,") && v.digits(); }) || true);
+}
+
+bool isNumber(std::string_view text) {
+  // 1,234 in groups of three, or digits with a decimal part.
+  const auto grouped = [](ValueText& v) {
+    v.takeAny("+-");
+    if (!v.digits(1, 3) || !v.attempt([&] { return v.take(',') && v.digits(3, 3); })) {
+      return false;
+    }
+    while (v.attempt([&] { return v.take(',') && v.digits(3, 3); })) {
+    }
+    v.attempt([&] { return v.takeAny(".,") && v.digits(); });
+    return true;
+  };
+  return readsAs(text, grouped) || readsAs(text, [](ValueText& v) {
+           v.takeAny("+-");
+           return decimal(v);
+         });
+}
+
+bool isPercent(std::string_view text) {
+  return readsAs(text, [](ValueText& v) {
+    v.takeAny("+-");
+    return decimal(v) && (v.take(' ') || true) && v.take('%');
+  });
+}
+
+bool isExponent(std::string_view text) {
+  return readsAs(text, [](ValueText& v) {
+    v.takeAny("+-");
+    return decimal(v) && v.takeAny("Ee") && (v.takeAny("+-") || true) && v.digits();
+  });
+}
+
+bool isDate(std::string_view text) {
+  // 01/02/26, 2026-03-01, 1.2.2026; 1-Mar, 1 Mar 2026; Mar 1.
+  const auto numeric = [](ValueText& v) {
+    return v.digits(1, 4) && v.takeAny("-/.") && v.digits(1, 2) && v.takeAny("-/.") &&
+           v.digits(1, 4);
+  };
+  const auto dayFirst = [](ValueText& v) {
+    return v.digits(1, 2) && v.takeAny("- ") && v.month() &&
+           (v.attempt([&] { return v.takeAny("- ") && v.digits(2, 4); }) || true);
+  };
+  const auto monthFirst = [](ValueText& v) {
+    return v.month() && v.takeAny("- ") && v.digits(1, 2);
+  };
+  return readsAs(text, numeric) || readsAs(text, dayFirst) || readsAs(text, monthFirst);
+}
+
+bool isError(std::string_view text) {
+  static constexpr std::string_view kErrors[] = {"#NAME?", "#VALUE!", "#REF!", "#DIV/0!",
+                                                 "#N/A",   "#NUM!",   "#NULL!"};
+  return std::find(std::begin(kErrors), std::end(kErrors), text) != std::end(kErrors) ||
+         readsAs(text, [](ValueText& v) { return v.word("Err:") && v.digits(3, 3); });
+}
+
+}  // namespace
+
 std::string_view spreadsheetValue(std::string_view text) {
   // What a spreadsheet shows is short; a translation of a sentence is never
   // taken for one.
   if (text.size() > 32) {
     return {};
   }
-  static const std::regex number(R"([-+]?(\d{1,3}(,\d{3})+|\d+)([.,]\d+)?)");
-  static const std::regex percent(R"([-+]?\d+([.,]\d+)?\s?%)");
-  static const std::regex exponent(R"([-+]?\d+([.,]\d+)?[Ee][-+]?\d+)");
-  static const std::regex date(
-      R"(\d{1,4}[-/.]\d{1,2}[-/.]\d{1,4}|\d{1,2}[- ](Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)([- ]\d{2,4})?|(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)[- ]\d{1,2})",
-      std::regex::icase);
-  static const std::regex error(R"(#(NAME\?|VALUE!|REF!|DIV/0!|N/A|NUM!|NULL!)|Err:\d{3})");
-  const std::string value(text);
-  if (std::regex_match(value, number)) {
+  if (isNumber(text)) {
     return "a number";
   }
-  if (std::regex_match(value, percent)) {
+  if (isPercent(text)) {
     return "a percent";
   }
-  if (std::regex_match(value, exponent)) {
+  if (isExponent(text)) {
     return "an exponent";
   }
-  if (std::regex_match(value, date)) {
+  if (isDate(text)) {
     return "a date";
   }
-  if (std::regex_match(value, error)) {
+  if (isError(text)) {
     return "an error";
   }
   return {};
@@ -253,9 +389,9 @@ bool spreadsheetChanged(std::string_view script, std::string_view cell) {
   }
   // What a spreadsheet takes for a value as it reads a cell goes beyond what
   // it shows of one: a day and a month ("1/2", "3-4") become a date.
-  static const std::regex dayAndMonth(R"(\d{1,2}[-/]\d{1,2})");
   return script.starts_with('=') || !spreadsheetValue(script).empty() ||
-         (script.size() <= 5 && std::regex_match(std::string(script), dayAndMonth));
+         readsAs(script,
+                 [](ValueText& v) { return v.digits(1, 2) && v.takeAny("-/") && v.digits(1, 2); });
 }
 
 void checkPresentation(std::string_view source, std::string_view fitted, Encoding encoding,
