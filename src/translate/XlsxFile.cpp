@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <unordered_map>
 #include <vector>
 
@@ -115,7 +117,7 @@ int hexValue(char c) {
 }
 
 // The character that the escape _xHHHH_ at `at` of `text` stands for, or
-// npos-like -1 when there is none there.
+// -1 when no escape starts there.
 std::int32_t escapeAt(std::string_view text, std::size_t at) {
   if (text.size() - at < 7 || text[at] != '_' || text[at + 1] != 'x' || text[at + 6] != '_') {
     return -1;
@@ -544,9 +546,12 @@ class SheetRows final : public TableRows {
     }
     if (type == "s") {
       const std::size_t index = std::strtoull(value.c_str(), nullptr, 10);
-      if (valueNode == nullptr || index >= strings_.size()) {
-        return fail(sheet_.lineOf(cell),
-                    "shared string " + value + " of " + std::to_string(strings_.size()));
+      if (valueNode == nullptr) {
+        return fail(sheet_.lineOf(cell), "a cell of a shared string that names none");
+      }
+      if (index >= strings_.size()) {
+        return fail(sheet_.lineOf(cell), "shared string " + value + ", of " +
+                                             std::to_string(strings_.size()) + " shared strings");
       }
       text = strings_[index];
     } else if (type == "inlineStr") {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "io/Zip.h"
 #include "text/Utf8.h"
 #include "translate/CsvFile.h"
 #include "translate/PoFile.h"
@@ -429,6 +430,49 @@ TEST(TranslationFileTest, CsvRefusesWithTheLine) {
                       "a:00000001,a,,,UTF-8\na:00000002,b,,,cp932\n",
                       3, "a script has one encoding"},
                  });
+}
+
+// A workbook whose sheet is `rows` (the <row> elements), beside the parts
+// one of two shared strings, "location,source,target" and "a:00000001,x,",
+// has.
+std::string workbookWithRows(const std::string& rows) {
+  auto members = readZip(xlsxOfCsv("location,source,target\r\na:00000001,x,\r\n"));
+  EXPECT_TRUE(members);
+  for (ZipMember& member : *members) {
+    if (member.name == "xl/worksheets/sheet1.xml") {
+      member.data = "<worksheet><sheetData>" + rows + "</sheetData></worksheet>";
+    }
+  }
+  return writeZip(*members);
+}
+
+// A row of a workbook is its line; a problem with a part names the part.
+TEST(TranslationFileTest, XlsxRefusesWithWhereAndWhat) {
+  const std::string header =
+      R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" t="s"><v>1</v></c>)"
+      R"(<c r="C1" t="s"><v>2</v></c></row>)";
+  const auto row = [](const std::string& target) {
+    return R"(<row r="7"><c r="A7" t="inlineStr"><is><t>a:00000001</t></is></c>)"
+           R"(<c r="B7" t="inlineStr"><is><t>x</t></is></c>)" +
+           target + "</row>";
+  };
+  expectRefusals(
+      readXlsx,
+      {
+          {workbookWithRows(header + row(R"(<c r="C7"><v>7</v></c>)")), 7,
+           "the target of row 7 is the number 7: the spreadsheet converted what was "
+           "typed; keep the column as text"},
+          {workbookWithRows(header + row(R"(<c r="C7" t="e"><v>#NAME?</v></c>)")), 7,
+           "is the error #NAME?"},
+          {workbookWithRows(header + row(R"(<c r="C7" t="str"><f>1+2</f><v>3</v></c>)")), 7,
+           "is the formula =1+2"},
+          {workbookWithRows(header + row(R"(<c r="C7" t="s"><v>9</v></c>)")), 0,
+           "xl/worksheets/sheet1.xml, line 1: shared string 9, of"},
+          {workbookWithRows(header + row(R"(<c r="B7"><v>1</v></c>)")), 0,
+           "cell B7 out of order in row 7"},
+          {workbookWithRows("<row>"), 0, "xl/worksheets/sheet1.xml, line 1: not well-formed XML"},
+          {"PK\x03\x04 not a workbook", 0, "not a workbook: "},
+      });
 }
 
 // Runs the gettext tools, where installed, on what writePo writes: msgfmt
