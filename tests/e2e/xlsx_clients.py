@@ -9,7 +9,8 @@ cells as Excel does, and LibreOffice Calc, which opens and saves them.
   workbook opened and saved by LibreOffice alike.
 - A target that a spreadsheet made a number, a date or a formula is refused
   at its row, and nothing is written; so is what LibreOffice makes of a CSV
-  opened as any CSV.
+  opened as any CSV, and that CSV saved back has its converted sources
+  named as the spreadsheet's doing.
 
 Usage: xlsx_clients.py --krscript PATH --work DIR. Exits 77 (skipped) when
 openpyxl or LibreOffice is missing.
@@ -119,7 +120,8 @@ def libreoffice(work, source, format_name, *options):
     profile = "file://" + os.path.join(work, "lo-profile")
     run(["soffice", f"-env:UserInstallation={profile}", "--headless", *options,
          "--convert-to", format_name, "--outdir", out, source])
-    saved = os.path.join(out, os.path.basename(source).rsplit(".", 1)[0] + "." + format_name)
+    saved = os.path.join(out, os.path.basename(source).rsplit(".", 1)[0] + "." +
+                         format_name.split(":")[0])
     if not os.path.exists(saved):
         fail(f"LibreOffice saved no {saved}")
     return saved
@@ -243,6 +245,18 @@ def main():
                  status=1)
     if "the target of row 2 is the number 7" not in result.stderr.decode():
         fail(f"LibreOffice's workbook of a CSV opened as any CSV: {result.stderr.decode()}")
+    # Saved back as CSV, the sources LibreOffice converted are named as its
+    # doing, not as another version's.
+    saved = libreoffice(work, translated, "csv:Text - txt - csv (StarCalc):44,34,76,1",
+                        "--infilter=CSV:44,34,76,1")
+    result = run([krscript, "inject", script, saved, "-o", os.path.join(work, "csv.kr")],
+                 status=1)
+    said = result.stderr.decode()
+    for offset, source in ((0x0, "007"), (0x13, "1/2")):
+        line = (f'the source text is not the script\'s text at {offset:08X}: the spreadsheet '
+                f'changed this cell (import every column as text, or use --format xlsx)')
+        if line not in said:
+            fail(f"LibreOffice's CSV of {source!r}: {said}")
     print("ok: openpyxl and LibreOffice Calc, both directions")
     return 0
 
