@@ -375,8 +375,8 @@ std::string writeZip(const std::vector<ZipMember>& members) {
         throw std::bad_alloc();
       }
     }
-    const bool deflate = deflated.size() < member.data.size();
-    const std::string& bytes = deflate ? deflated : member.data;
+    const bool smaller = deflated.size() < member.data.size();
+    const std::string& bytes = smaller ? deflated : member.data;
     const std::uint32_t crc = crcOf(member.data);
     const std::uint16_t flags =
         std::any_of(member.name.begin(), member.name.end(),
@@ -393,7 +393,7 @@ std::string writeZip(const std::vector<ZipMember>& members) {
     std::string common;
     put16(common, kVersionNeeded);
     put16(common, flags);
-    put16(common, deflate ? kDeflated : kStored);
+    put16(common, smaller ? kDeflated : kStored);
     put16(common, kDosTime);
     put16(common, kDosDate);
     put32(common, crc);

@@ -44,7 +44,8 @@ struct Options {
   std::vector<std::string> inputs;
   std::optional<std::string> output;                 // -o, never empty; "-" for standard output
   std::optional<Encoding> encoding;                  // --encoding; none for auto
-  TranslationFormat format = TranslationFormat::Po;  // --format, for extract
+  // --format, for extract; none: as the output's name says, or else PO.
+  std::optional<TranslationFormat> format;
   ReportFormat report = ReportFormat::Text;          // --format, for lint
   std::size_t width = 0;                             // --width, for lint; 0 for none
   std::size_t lines = 0;                             // --lines, for lint; 0 for none

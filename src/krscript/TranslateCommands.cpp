@@ -23,18 +23,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-JobResult extractStrings(const Job& job, const Options& options, Encoding encoding) {
+JobResult extractStrings(const Job& job, TranslationFormat format, const Options& options,
+                         Encoding encoding) {
   DecodedScript script;
   if (Expected<void> decoded = decodeWholeScript(job, script); !decoded) {
     return failure(decoded.problem());
   }
   JobResult result;
   const InstructionList& listing = script.instructions();
-  const bool po = options.format == TranslationFormat::Po;
+  const bool po = format == TranslationFormat::Po;
   // A workbook holds the rows a CSV file would, made into one at the end.
-  const bool workbook = options.format == TranslationFormat::Xlsx;
+  const bool workbook = format == TranslationFormat::Xlsx;
   std::size_t leftOut = 0;
-  // Each entry is written as it is made, none kept.
+  // Each entry is written as it is made, none kept; a workbook's rows are
+  // kept, to be packed into one at the end.
   const auto write = [&](TextOutput& out) -> Expected<void> {
     std::string text = po ? poHeader(encodingName(encoding), options.language)
                           : csvHeader(false, encodingName(encoding));
@@ -87,7 +89,8 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
   const std::string& text = *file;
   const TranslationFormat format = formatOfPath(path).value_or(TranslationFormat::Po);
   const bool spreadsheet = format != TranslationFormat::Po;  // CSV or a workbook
-  // The texts of an entry are never longer than its lines.
+  // The texts of a PO or CSV file's entries are never longer than its lines
+  // (a workbook's, packed, may be: the room grows as they come).
   translations.texts.reserve(text.size());
   // A row of a spreadsheet names its script: one that names another (rows
   // pasted from another script's file) is refused, as its offsets would
@@ -120,6 +123,7 @@ Expected<Encoding> readTranslations(const fs::path& path, const RunEncoding& run
     return fileProblem(name, foreign->where.line, foreign->message);
   }
   translations.fromSpreadsheet = read->fromSpreadsheet;
+  translations.fromWorkbook = read->fromWorkbook;
   if (!read->readAs.empty()) {
     note += name + ": read as " + read->readAs + ", as a spreadsheet saved it\n";
   }
@@ -287,7 +291,13 @@ JobResult injectStrings(const Job& job, const RunEncoding& run, const TextFit& f
 }  // namespace
 
 int runExtract(const Options& options) {
-  const std::string suffix = formatSuffix(options.format);
+  // A single script's file named x.csv or x.xlsx is written in that format.
+  std::error_code error;
+  const bool folder = fs::is_directory(pathFromUtf8(options.inputs[0]), error);
+  const TranslationFormat format = options.format.value_or(
+      folder ? TranslationFormat::Po
+             : formatOfPath(pathFromUtf8(*options.output)).value_or(TranslationFormat::Po));
+  const std::string suffix = formatSuffix(format);
   Plan plan = planJobs(options, options.inputs[0], [&suffix](const fs::path& relative) {
     fs::path output = relative;
     output += suffix;
@@ -297,8 +307,8 @@ int runExtract(const Options& options) {
   if (encoding.guessed) {
     plan.notes += kEncodingGuessed;
   }
-  return runPlan(plan, options, [&options, &encoding](const Job& job, std::size_t) {
-    return extractStrings(job, options, encoding.encoding);
+  return runPlan(plan, options, [&](const Job& job, std::size_t) {
+    return extractStrings(job, format, options, encoding.encoding);
   });
 }
 

@@ -176,9 +176,11 @@ void matchEntries(const InstructionList& listing, const Translations& translatio
       problems.push_back(staleEntry(
           translations, entry,
           "the source text is not the script's text at " + hexOffset(entry.offset) +
-              (converted ? ": the spreadsheet changed this cell (import every column as text, "
-                           "or use --format xlsx)"
-                         : ": the translation belongs to another version of the script")));
+              (!converted ? ": the translation belongs to another version of the script"
+               : translations.fromWorkbook
+                   ? ": the spreadsheet changed this cell (keep the column as text)"
+                   : ": the spreadsheet changed this cell (import every column as text, or use "
+                     "--format xlsx)")));
       visit(instruction, nullptr);
       continue;
     }
@@ -290,6 +292,7 @@ InjectReport injectStrings(const InstructionList& listing, bool endMarker,
                            TextOutput& script) {
   Translations taken;
   taken.fromSpreadsheet = translations.fromSpreadsheet;
+  taken.fromWorkbook = translations.fromWorkbook;
   for (const TranslationEntry& entry : translations.entries) {
     taken.add(entry);
   }

@@ -50,9 +50,10 @@ struct Translations {
 
   std::vector<Entry> entries;  // in file order
   std::string texts;
-  // The entries were read from a spreadsheet's file
-  // (TranslationFile::fromSpreadsheet).
+  // The entries were read from a spreadsheet's file, or a workbook
+  // (TranslationFile::fromSpreadsheet, fromWorkbook).
   bool fromSpreadsheet = false;
+  bool fromWorkbook = false;
 
   // Takes an entry as the readers make them, whose offset is eight
   // hexadecimal digits.

@@ -84,6 +84,9 @@ struct TranslationFile {
   // such a file, so that a source the spreadsheet changed is told from one
   // of another version of the script (spreadsheetChanged).
   bool fromSpreadsheet = false;
+  // Of those, a workbook, whose cells are text unless a program made them
+  // otherwise.
+  bool fromWorkbook = false;
 };
 
 // Where entries go one at a time, as they are made or read, instead of into a

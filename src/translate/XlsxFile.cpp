@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 #include <unordered_map>
 #include <vector>
 
@@ -164,12 +165,18 @@ double columnWidth(std::size_t cells) {
 std::string xlsxOfCsv(std::string_view csv) {
   CsvRows rows(csv);
   std::vector<std::vector<std::string>> table;
-  if (rows.start()) {
-    std::vector<std::string> fields;
-    std::size_t line = 0;
-    while (!rows.atEnd() && rows.next(fields, line)) {
-      table.push_back(fields);
+  // This program's own CSV text always reads back: a failure is a mistake
+  // here, never something a file can cause, and no row may be lost to it.
+  if (!rows.start()) {
+    throw std::logic_error("a workbook of a text that is not CSV");
+  }
+  std::vector<std::string> fields;
+  std::size_t line = 0;
+  while (!rows.atEnd()) {
+    if (!rows.next(fields, line)) {
+      throw std::logic_error("a workbook of a CSV text that does not read back");
     }
+    table.push_back(fields);
   }
   // Every text once, in sharedStrings.xml; a cell names it by number.
   std::unordered_map<std::string_view, std::size_t> shared;
@@ -309,10 +316,13 @@ std::string stringText(const XmlNode& node) {
   return unescapeCellText(text);
 }
 
-// A date serial as a spreadsheet counts it (days since 1899-12-30) as
-// YYYY-MM-DD, the civil calendar reckoned from the days since 1970.
+// A date serial as a spreadsheet counts it (days from 1899-12-30, with a
+// 29 February 1900 that never was: serial 60) as YYYY-MM-DD, the civil
+// calendar reckoned from the days since 1970. `serial` is from 1 to before
+// 2958466 (10000-01-01).
 std::string dateOfSerial(double serial) {
-  const std::int64_t days = static_cast<std::int64_t>(serial) - 25569;
+  const auto whole = static_cast<std::int64_t>(serial);
+  const std::int64_t days = whole - (whole < 61 ? 25568 : 25569);
   const std::int64_t z = days + 719468;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const std::int64_t doe = z - era * 146097;
@@ -360,7 +370,9 @@ class SheetRows final : public TableRows {
     if (sheet == nullptr) {
       return Problem::about({}, "no sheet in the workbook (" + sheetPart + " is missing)");
     }
+    std::size_t stringBytes = 0;
     if (const ZipMember* strings = member("xl/sharedStrings.xml")) {
+      stringBytes = strings->data.size();
       if (Expected<void> read = readSharedStrings(*strings); !read) {
         return read;
       }
@@ -374,6 +386,8 @@ class SheetRows final : public TableRows {
       return parsed;
     }
     sheetName_ = sheet->name;
+    textLimit_ =
+        std::max<std::size_t>(std::size_t{64} << 20, 4 * (sheet->data.size() + stringBytes));
     const XmlNode* root = sheet_.root();
     const XmlNode* data = root != nullptr ? XmlDocument::child(*root, "sheetData") : nullptr;
     if (data == nullptr) {
@@ -424,9 +438,26 @@ class SheetRows final : public TableRows {
       }
       fields.resize(column + 1);
       converted_.resize(column + 1);
-      if (!readCell(*cell, fields[column], converted_[column])) {
+      if (!readCell(*cell, columnName(column) + std::to_string(line), fields[column],
+                    converted_[column])) {
         return false;
       }
+      // A shared string is one text however many cells show it; read into
+      // every one, a small workbook could make gigabytes of them.
+      textBytes_ += fields[column].size();
+      if (textBytes_ > textLimit_) {
+        return fail(sheet_.lineOf(*cell), "cell " + columnName(column) + std::to_string(line) +
+                                              ": the cells' texts come to more than " +
+                                              std::to_string(textLimit_) +
+                                              " bytes, far more than the workbook holds");
+      }
+    }
+    // A spreadsheet leaves out the empty cells at a row's end: the row has
+    // the header's columns all the same.
+    if (width_ == 0) {
+      width_ = fields.size();
+    } else if (fields.size() < width_) {
+      fields.resize(width_);
     }
     row_ = XmlDocument::nextSibling(row, "row");
     return true;
@@ -537,7 +568,11 @@ class SheetRows final : public TableRows {
 
   // A cell's text, and what the spreadsheet made of it when it is no text
   // but a value: the value as the cell holds it.
-  bool readCell(const XmlNode& cell, std::string& text, std::string& converted) {
+  bool readCell(const XmlNode& cell, const std::string& name, std::string& text,
+                std::string& converted) {
+    const auto fail = [&](std::string message) {
+      return this->fail(sheet_.lineOf(cell), "cell " + name + ": " + message);
+    };
     const std::string_view type = XmlDocument::attribute(cell, "t").value_or("n");
     const XmlNode* valueNode = XmlDocument::child(cell, "v");
     std::string value;
@@ -547,11 +582,11 @@ class SheetRows final : public TableRows {
     if (type == "s") {
       const std::size_t index = std::strtoull(value.c_str(), nullptr, 10);
       if (valueNode == nullptr) {
-        return fail(sheet_.lineOf(cell), "a cell of a shared string that names none");
+        return fail("a cell of a shared string that names none");
       }
       if (index >= strings_.size()) {
-        return fail(sheet_.lineOf(cell), "shared string " + value + ", of " +
-                                             std::to_string(strings_.size()) + " shared strings");
+        return fail("shared string " + value + ", of " + std::to_string(strings_.size()) +
+                    " shared strings");
       }
       text = strings_[index];
     } else if (type == "inlineStr") {
@@ -562,7 +597,9 @@ class SheetRows final : public TableRows {
       if (type == "b") {
         text = value == "1" ? "TRUE" : "FALSE";
       }
-      if (valueNode != nullptr) {
+      // A string cell of a formula's result is a text unless a formula is
+      // there (below): some programs write their strings so.
+      if (valueNode != nullptr && type != "str") {
         converted = describeValue(cell, type, text);
       }
     }
@@ -572,7 +609,7 @@ class SheetRows final : public TableRows {
       converted = expression.empty() ? "a formula's result" : "the formula =" + expression;
     }
     if (findInvalidUtf8(text) != npos) {
-      return fail(sheet_.lineOf(cell), "a cell holds invalid UTF-8");
+      return fail("invalid UTF-8");
     }
     return true;
   }
@@ -588,13 +625,12 @@ class SheetRows final : public TableRows {
     if (type == "d") {
       return "the date " + text;
     }
-    if (type == "str") {
-      return "a formula's result";
-    }
     const auto style = XmlDocument::attribute(cell, "s");
     const std::size_t index = style ? std::strtoull(std::string(*style).c_str(), nullptr, 10) : 0;
-    if (index < dateStyles_.size() && dateStyles_[index]) {
-      return "the date " + dateOfSerial(std::strtod(text.c_str(), nullptr));
+    const double serial = std::strtod(text.c_str(), nullptr);
+    // From 1900-01-01 (serial 1) to 9999-12-31, as far as spreadsheets go.
+    if (index < dateStyles_.size() && dateStyles_[index] && serial >= 1 && serial < 2958466) {
+      return "the date " + dateOfSerial(serial);
     }
     return "the number " + text;
   }
@@ -612,6 +648,9 @@ class SheetRows final : public TableRows {
   const XmlNode* row_ = nullptr;  // the next row to read
   std::size_t rowNumber_ = 0;     // of the row last read
   std::vector<std::string> converted_;
+  std::size_t width_ = 0;      // the header row's fields
+  std::size_t textBytes_ = 0;  // of the cells read so far
+  std::size_t textLimit_ = 0;
   Problem error_;
 };
 
@@ -628,7 +667,11 @@ Expected<TranslationFile> readXlsxEntries(std::string_view bytes, const EntrySin
   if (Expected<void> started = rows.start(); !started) {
     return started.problem();
   }
-  return readTableEntries(rows, take);
+  Expected<TranslationFile> file = readTableEntries(rows, take);
+  if (file) {
+    file->fromWorkbook = true;
+  }
+  return file;
 }
 
 #endif

@@ -49,17 +49,24 @@ constexpr auto npos = std::string_view::npos;
 // recursion, to stay well within a thread's stack.
 constexpr std::size_t kDeepest = 64;
 
+bool isXmlSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
 // Where elements nest deeper than kDeepest: the offset of the opening tag
-// that goes too deep, or npos. Tags are found as the parser finds them,
-// past comments, CDATA sections, processing instructions, the document type
-// and quoted attribute values, so that nothing hides a level from this
-// count; a file malformed in a way that misleads it is refused by the parser.
+// that goes too deep, or npos. Tags are read as the parser reads them, so
+// that nothing hides a level from this count: comments, CDATA sections and
+// processing instructions to their ends, a document type with its bracketed
+// subset, any other "<!" to the next '>', and in an element's tag its name
+// (to a space, '/', '>' or '?'), then attributes whose values are quoted
+// after '='. A text malformed in a way that misleads this count is refused
+// by the parser, which reads no further than where it goes wrong.
 std::size_t tooDeep(std::string_view text) {
   std::size_t depth = 0;
   for (std::size_t at = text.find('<'); at != npos; at = text.find('<', at)) {
     const std::string_view rest = text.substr(at);
     const auto skipPast = [&](std::string_view end) {
-      const std::size_t found = text.find(end, at);
+      const std::size_t found = text.find(end, at + 1);
       at = found == npos ? text.size() : found + end.size();
     };
     if (rest.starts_with("<!--")) {
@@ -68,27 +75,44 @@ std::size_t tooDeep(std::string_view text) {
       skipPast("]]>");
     } else if (rest.starts_with("<?")) {
       skipPast("?>");
-    } else if (rest.starts_with("<!")) {
-      // A document type, whose internal subset is bracketed.
+    } else if (rest.starts_with("<!DOCTYPE")) {
       std::size_t brackets = 0;
       for (++at; at < text.size() && (text[at] != '>' || brackets > 0); ++at) {
         brackets += text[at] == '[' ? 1 : 0;
         brackets -= text[at] == ']' && brackets > 0 ? 1 : 0;
       }
+    } else if (rest.starts_with("<!")) {
+      skipPast(">");
     } else if (rest.starts_with("</")) {
       depth -= depth > 0 ? 1 : 0;
       skipPast(">");
     } else {
       const std::size_t start = at;
-      char quote = 0;
-      for (++at; at < text.size() && (quote != 0 || text[at] != '>'); ++at) {
-        if (quote == 0 && (text[at] == '"' || text[at] == '\'')) {
-          quote = text[at];
-        } else if (text[at] == quote) {
-          quote = 0;
-        }
+      ++at;
+      while (at < text.size() && !isXmlSpace(text[at]) && text[at] != '/' && text[at] != '>' &&
+             text[at] != '?') {
+        ++at;
       }
-      if (at < text.size() && text[at - 1] != '/' && ++depth > kDeepest) {
+      bool closed = false;  // "/>": an element without content
+      while (at < text.size() && text[at] != '>') {
+        if (text[at] == '/' && at + 1 < text.size() && text[at + 1] == '>') {
+          closed = true;
+          ++at;
+          break;
+        }
+        if (text[at] == '=') {
+          // A value, quoted after any spaces; its quotes hide no tag.
+          for (++at; at < text.size() && isXmlSpace(text[at]); ++at) {
+          }
+          if (at < text.size() && (text[at] == '"' || text[at] == '\'')) {
+            const std::size_t end = text.find(text[at], at + 1);
+            at = end == npos ? text.size() : end + 1;
+          }
+          continue;
+        }
+        ++at;
+      }
+      if (!closed && ++depth > kDeepest) {
         return start;
       }
     }

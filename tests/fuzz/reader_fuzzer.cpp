@@ -183,10 +183,15 @@ std::string workbookOf(std::string_view text) {
   auto read = krlist::readTranslationEntries(
       format, bytes,
       [&entries](const krlist::TranslationEntry& entry) { entries.push_back(entry); });
-  // A workbook's row names itself, any number; a problem with a part of it
-  // names none.
+  // A workbook's row names itself, any number; a problem with the archive
+  // names its offset, one with a part of it the part.
   const auto onALine = [&](const krlist::Problem& problem) {
-    return workbook || (problem.where.line >= 1 && problem.where.line <= lines + 1);
+    if (workbook) {
+      return problem.where.line >= 1 || problem.where.offset.has_value() ||
+             problem.message.starts_with("xl/") || problem.message.starts_with("no sheet") ||
+             problem.message.starts_with("the sheet is empty");
+    }
+    return problem.where.line >= 1 && problem.where.line <= lines + 1;
   };
   if (!read) {
     const krlist::Problem& error = read.problem();

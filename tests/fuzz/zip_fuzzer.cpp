@@ -59,8 +59,9 @@ namespace {
 
 // Small archives of what a workbook holds: none, one stored member, text
 // that deflates, several members with an empty one and a name past ASCII,
-// and the last again with its local headers leaving their sizes and CRC-32s
-// to data descriptors, as spreadsheet programs write them.
+// and the last again with the flag of data descriptors set and its local
+// headers' sizes and CRC-32s zero, which leaves the central directory the
+// only account of them (as it is when descriptors follow the data).
 int writeSeeds(const std::filesystem::path& folder) {
   std::filesystem::create_directories(folder);
   std::string rows;

@@ -456,6 +456,10 @@ TEST(TranslationFileTest, XlsxRefusesWithWhereAndWhat) {
            R"(<c r="B7" t="inlineStr"><is><t>x</t></is></c>)" +
            target + "</row>";
   };
+  std::string deep;
+  for (int i = 0; i < 1000; ++i) {
+    deep = "<a>" + deep + "</a>";
+  }
   expectRefusals(
       readXlsx,
       {
@@ -467,12 +471,20 @@ TEST(TranslationFileTest, XlsxRefusesWithWhereAndWhat) {
           {workbookWithRows(header + row(R"(<c r="C7" t="str"><f>1+2</f><v>3</v></c>)")), 7,
            "is the formula =1+2"},
           {workbookWithRows(header + row(R"(<c r="C7" t="s"><v>9</v></c>)")), 0,
-           "xl/worksheets/sheet1.xml, line 1: shared string 9, of"},
+           "xl/worksheets/sheet1.xml, line 1: cell C7: shared string 9, of 6"},
           {workbookWithRows(header + row(R"(<c r="B7"><v>1</v></c>)")), 0,
            "cell B7 out of order in row 7"},
           {workbookWithRows("<row>"), 0, "xl/worksheets/sheet1.xml, line 1: not well-formed XML"},
+          // Nesting the parser would descend into by recursion, behind a
+          // quote in a name and behind "<!...[".
+          {workbookWithRows("<q'>" + deep + "<z'/></q'>"), 0, "nested deeper"},
+          {workbookWithRows("<!x[>" + deep + "]>"), 0, "nested deeper"},
           {"PK\x03\x04 not a workbook", 0, "not a workbook: "},
       });
+  // A spreadsheet leaves out the empty cells at a row's end.
+  const TranslationFile read = readOrFail(readXlsx, workbookWithRows(header + row("")));
+  ASSERT_EQ(read.entries.size(), 1u);
+  EXPECT_EQ(read.entries[0].target, "");
 }
 
 // Runs the gettext tools, where installed, on what writePo writes: msgfmt
