@@ -1,6 +1,7 @@
 #include "translate/TranslationChecks.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "text/Cells.h"
@@ -386,6 +387,16 @@ bool spreadsheetChanged(std::string_view script, std::string_view cell) {
   }
   if (spreadsheetValue(cell).empty()) {
     return false;
+  }
+  // A number shown otherwise is the same number ("007" as "7", "1,234" as
+  // "1234", "0.50" as "0.5"); another number is another version's.
+  if (isNumber(script) && isNumber(cell)) {
+    const auto valueOf = [](std::string_view number) {
+      std::string digits(number);
+      std::erase(digits, ',');
+      return std::strtod(digits.c_str(), nullptr);
+    };
+    return valueOf(script) == valueOf(cell);
   }
   // What a spreadsheet takes for a value as it reads a cell goes beyond what
   // it shows of one: a day and a month ("1/2", "3-4") become a date.

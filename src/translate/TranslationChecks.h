@@ -96,8 +96,9 @@ std::size_t utf16Units(std::string_view text);
 // (a pair of surrogates cut in two loses its first half too); or a value a
 // spreadsheet renders (spreadsheetValue) where the script holds a formula
 // ("=1+1" as "2", "=foo" as "#NAME?") or a text the spreadsheet took for a
-// value ("007" as "7", "1e5" as "1.00E+05", "1/2" as a date). Two numbers
-// are not compared as numbers: "7" for "8" reads as a change too.
+// value ("007" as "7", "1e5" as "1.00E+05", "1/2" as a date). Of two
+// numbers, only the same number written otherwise is the spreadsheet's
+// doing: "7" for "8" is another version's.
 bool spreadsheetChanged(std::string_view script, std::string_view cell);
 
 // The warnings about a translation, as it goes into the script (`fitted`),

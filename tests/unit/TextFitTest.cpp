@@ -449,6 +449,7 @@ TEST(ChecksTest, SpreadsheetChangedTellsAConvertedCellFromAnotherText) {
       {"007", "007", false},              // the same text is no change
       {"Hello", "Hello there", false},    // another version's text
       {"Chapter 7", "7", false},          // a text is not taken for a value
+      {"8", "7", false},                  // another number is another version's
       {"=foo", "foo", false},             // not what a spreadsheet shows
       {"12/25 sale", "12/25/26", false},  // only a day and a month alone are a date
       {"a\rb", "a\nb", false},            // the returns are dropped, not made line feeds
