@@ -95,7 +95,8 @@ constexpr CommandInfo kCommands[] = {
      "Writes every string of a script into a translation file (x.kr gives x.kr.po,\n"
      "x.kr.csv or x.kr.xlsx), for translators to fill in; --language fills the PO header's\n"
      "Language. A workbook (xlsx) keeps every cell as text, whatever a spreadsheet would\n"
-     "make of it.\n"},
+     "make of it. Without --format, a single script's OUT named .csv or .xlsx takes that\n"
+     "format.\n"},
     {Command::Inject, "inject", 2, 2, true,
      kOutput | kWrap | kNoWrap | kSubstitute | kEncoding | kKeepGoing | kScriptRun, false,
      "inject takes a script or folder and its translations",
