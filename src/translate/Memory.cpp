@@ -164,6 +164,7 @@ void TranslationMemory::index(double similarity) {
     tokens[s] = tokensOf(characters);
     for (const std::uint64_t token : tokens[s]) {
       ++frequency[token];
+      before_.push_back(static_cast<std::uint32_t>(token));
     }
   }
   std::vector<std::pair<std::uint32_t, std::uint64_t>> ranked;
@@ -226,7 +227,10 @@ std::u32string TranslationMemory::numbered(std::u32string_view text) const {
 }
 
 MemorySearch::MemorySearch(const TranslationMemory& memory)
-    : memory_(memory), met_(memory.sources_.size()), where_((memory.idOf_.size() + 1) * kWords) {}
+    : memory_(memory),
+      met_(memory.sources_.size()),
+      where_((memory.idOf_.size() + 1) * kWords),
+      inText_(memory.idOf_.size() + 1) {}
 
 namespace {
 
@@ -275,6 +279,16 @@ std::size_t MemorySearch::common(std::u32string_view other) const {
     common += static_cast<std::size_t>(std::popcount(~v[w] & inside));
   }
   return common;
+}
+
+std::size_t MemorySearch::sharedAtMost(std::uint32_t s) const {
+  const std::u32string_view characters = memory_.charactersOf(s);
+  const std::uint32_t* before = memory_.before_.data() + memory_.charactersAt_[s];
+  std::size_t shared = 0;
+  for (std::size_t j = 0; j < characters.size(); ++j) {
+    shared += before[j] < inText_[characters[j]] ? 1 : 0;
+  }
+  return shared;
 }
 
 const MemoryMatch& MemorySearch::find(std::string_view source) {
@@ -330,7 +344,13 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
       where_[text[i] * kWords + i / 64] |= std::uint64_t{1} << (i % 64);
     }
   }
+  for (const char32_t c : text) {
+    ++inText_[c];
+  }
   const std::uint32_t best = mostSimilarAmong(text);
+  for (const char32_t c : text) {
+    inText_[c] = 0;
+  }
   if (n <= kWords * 64) {
     for (const char32_t c : text) {
       std::fill_n(&where_[c * kWords], kWords, 0);
@@ -371,13 +391,23 @@ std::uint32_t MemorySearch::mostSimilarAmong(const std::u32string& text) {
       }
     }
   }
-  // A candidate that cannot reach the best score found is not compared.
+  // A candidate that cannot reach the similarity, or the best score found,
+  // is not compared. Reaches are worked out as scores are, and a score grows
+  // with what is shared: a reach below a score is a score below it.
   std::uint32_t best = UINT32_MAX;
   double bestScore = -1;
+  const auto outOfReach = [&](double reach, std::uint32_t source) {
+    return reach < s || reach < bestScore || (reach == bestScore && source > best);
+  };
   for (const Candidate& c : candidates_) {
     const double total = static_cast<double>(n + c.length);
-    const double reach = 2.0 * static_cast<double>(c.most) / total;
-    if (reach < bestScore || (reach == bestScore && c.source > best)) {
+    if (outOfReach(2.0 * static_cast<double>(c.most) / total, c.source)) {
+      continue;
+    }
+    // What the walk bounded from the rarest characters alone, bounded again
+    // from all of them.
+    const std::size_t most = std::min<std::size_t>(c.most, sharedAtMost(c.source));
+    if (outOfReach(2.0 * static_cast<double>(most) / total, c.source)) {
       continue;
     }
     const double score = 2.0 * static_cast<double>(common(memory_.charactersOf(c.source))) / total;

@@ -80,6 +80,10 @@ class TranslationMemory {
   std::size_t longestSource_ = 0;
   std::u32string characters_;
   std::vector<std::uint32_t> charactersAt_;
+  // For each of characters_, how many times its source had it before: with
+  // the text's count of each character, what the two share counted with
+  // repetition, at most what they share in order.
+  std::vector<std::uint32_t> before_;
   // `text`'s characters as numbers; one no source has as idOf_.size().
   std::u32string numbered(std::u32string_view text) const;
   std::u32string_view charactersOf(std::uint32_t s) const {
@@ -120,6 +124,9 @@ class MemorySearch {
   std::uint32_t mostSimilarAmong(const std::u32string& text);
   // The characters `text_` shares in order with `other`.
   std::size_t common(std::u32string_view other) const;
+  // The characters `text_` shares with source `s` in any order, counted
+  // with repetition: a bound on common() as cheap as a look at each.
+  std::size_t sharedAtMost(std::uint32_t s) const;
 
   const TranslationMemory& memory_;
   void walk(const std::u32string& text, std::size_t prefix);
@@ -149,6 +156,8 @@ class MemorySearch {
   static constexpr std::size_t kWords = 4;
   const std::u32string* text_ = nullptr;
   std::vector<std::uint64_t> where_;
+  // How many times the text has each character of the memory.
+  std::vector<std::uint32_t> inText_;
 };
 
 // What a fill did to the entries of one script.
