@@ -161,10 +161,17 @@ void TranslationMemory::index(double similarity) {
     charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
     characters_ += characters;
     longestSource_ = std::max(longestSource_, characters.size());
+    Buckets& buckets = buckets_.emplace_back();
+    if (characters.size() <= kCounted) {
+      for (const char32_t c : characters) {
+        ++buckets[bucketOf(c)];
+      }
+    }
     tokens[s] = tokensOf(characters);
     for (const std::uint64_t token : tokens[s]) {
       ++frequency[token];
-      before_.push_back(static_cast<std::uint32_t>(token));
+      before_.push_back(
+          static_cast<std::uint8_t>(std::min<std::uint64_t>(token & 0xFFFFFFFF, 255)));
     }
   }
   std::vector<std::pair<std::uint32_t, std::uint64_t>> ranked;
@@ -283,7 +290,7 @@ std::size_t MemorySearch::common(std::u32string_view other) const {
 
 std::size_t MemorySearch::sharedAtMost(std::uint32_t s) const {
   const std::u32string_view characters = memory_.charactersOf(s);
-  const std::uint32_t* before = memory_.before_.data() + memory_.charactersAt_[s];
+  const std::uint8_t* before = memory_.before_.data() + memory_.charactersAt_[s];
   std::size_t shared = 0;
   for (std::size_t j = 0; j < characters.size(); ++j) {
     shared += before[j] < inText_[characters[j]] ? 1 : 0;
@@ -344,8 +351,12 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
       where_[text[i] * kWords + i / 64] |= std::uint64_t{1} << (i % 64);
     }
   }
+  textBuckets_.fill(0);
   for (const char32_t c : text) {
     ++inText_[c];
+    if (n <= TranslationMemory::kCounted) {
+      ++textBuckets_[TranslationMemory::bucketOf(c)];
+    }
   }
   const std::uint32_t best = mostSimilarAmong(text);
   for (const char32_t c : text) {
@@ -470,6 +481,7 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
     return need_[m - shortest];
   };
   constexpr std::uint32_t kDropped = UINT32_MAX;
+  constexpr std::ptrdiff_t kMetAhead = 8;
   // A source first met through the text's token i shares at most n - i
   // characters: those longer than need it are not looked at from there on,
   // which leaves, for each source, the first of its meets counted, so that
@@ -499,17 +511,34 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
       // bound of its last meet, and its later meets, at greater j, are all
       // left out, so that what it counted stays exact.
       if (filed.position + need(m) > m) {
-        from = std::upper_bound(
-            from, to, m, [](std::size_t length, const auto& f) { return length < f.length; });
+        // The rest of its length is mostly near: found by steps that double,
+        // then halved.
+        const auto longer = [m](const TranslationMemory::Filed& f) { return f.length > m; };
+        std::size_t step = 1;
+        const TranslationMemory::Filed* last = from;
+        while (static_cast<std::size_t>(to - last) > step && !longer(last[step])) {
+          last += step;
+          step *= 2;
+        }
+        from = std::partition_point(last, last + std::min<std::size_t>(step, to - last),
+                                    [&](const auto& f) { return !longer(f); });
         continue;
       }
       ++from;
+      // Where this lookup keeps count of the sources a little further on,
+      // asked for early: they lie anywhere.
+      if (to - from > kMetAhead) {
+        __builtin_prefetch(&met_[from[kMetAhead].source]);
+      }
       Met& met = met_[c];
       std::uint32_t& count = met.shared;
       if (met.lookup != lookup_) {
         met.lookup = lookup_;
+        met.length = static_cast<std::uint32_t>(m);
         count = m < shortest || m > longest ? kDropped : 0;
         firstMet_.push_back(c);
+        // Its buckets are looked at once the walk is done.
+        __builtin_prefetch(&memory_.buckets_[c]);
       }
       if (count == kDropped) {
         continue;
@@ -526,7 +555,22 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
   for (const std::uint32_t c : firstMet_) {
     const Met& met = met_[c];
     if (met.shared != kDropped) {
-      const auto length = static_cast<std::uint32_t>(memory_.charactersOf(c).size());
+      const std::uint32_t length = met.length;
+      if (n <= TranslationMemory::kCounted && length <= TranslationMemory::kCounted) {
+        const TranslationMemory::Buckets& own = memory_.buckets_[c];
+        std::size_t most = 0;
+        for (std::size_t b = 0; b < TranslationMemory::kBuckets; ++b) {
+          most += std::min(own[b], textBuckets_[b]);
+        }
+        if (most < need(length)) {
+          continue;
+        }
+      }
+      // The few candidates are gone through next, out of the memory's order:
+      // asked for now, their characters are at hand by then.
+      const std::size_t at = memory_.charactersAt_[c];
+      __builtin_prefetch(memory_.characters_.data() + at);
+      __builtin_prefetch(memory_.before_.data() + at);
       candidates_.push_back(
           {c, std::min({met.most, static_cast<std::uint32_t>(n), length}), length});
     }

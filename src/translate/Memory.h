@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -82,8 +83,22 @@ class TranslationMemory {
   std::vector<std::uint32_t> charactersAt_;
   // For each of characters_, how many times its source had it before: with
   // the text's count of each character, what the two share counted with
-  // repetition, at most what they share in order.
-  std::vector<std::uint32_t> before_;
+  // repetition, at most what they share in order. Kept to 255 at most, a
+  // byte each for a search to go through less: a count cut short makes the
+  // bound no lower.
+  std::vector<std::uint8_t> before_;
+  // Each source's characters counted by a hash of each into a few buckets,
+  // for sources of up to kCounted characters, which no count overflows:
+  // with the same of a text, what the two share counted with repetition is
+  // at most the least of each bucket's counts, added up. A bound from a few
+  // bytes of the source where its characters lie out of the way.
+  static constexpr std::size_t kBuckets = 32;
+  static constexpr std::size_t kCounted = 255;
+  using Buckets = std::array<std::uint8_t, kBuckets>;
+  static std::size_t bucketOf(char32_t id) {
+    return (std::uint32_t{id} * 2654435761U) >> 27;  // 32 buckets
+  }
+  std::vector<Buckets> buckets_;
   // `text`'s characters as numbers; one no source has as idOf_.size().
   std::u32string numbered(std::u32string_view text) const;
   std::u32string_view charactersOf(std::uint32_t s) const {
@@ -137,6 +152,7 @@ class MemorySearch {
     std::uint32_t lookup = 0;
     std::uint32_t shared = 0;
     std::uint32_t most = 0;
+    std::uint32_t length = 0;  // the source's, in characters
   };
   std::vector<Met> met_;
   std::vector<std::uint32_t> firstMet_;  // the sources met, in the order met
@@ -156,8 +172,10 @@ class MemorySearch {
   static constexpr std::size_t kWords = 4;
   const std::u32string* text_ = nullptr;
   std::vector<std::uint64_t> where_;
-  // How many times the text has each character of the memory.
+  // How many times the text has each character of the memory, and so its
+  // buckets (TranslationMemory::buckets_).
   std::vector<std::uint32_t> inText_;
+  TranslationMemory::Buckets textBuckets_{};
 };
 
 // What a fill did to the entries of one script.
