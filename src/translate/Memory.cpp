@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "io/Files.h"
 #include "text/Utf8.h"
@@ -55,13 +58,17 @@ std::size_t fewestSharedWithAny(std::size_t n, double s) {
 // The tokens of a text: each character with the number of times it came
 // before, so that two texts share as many tokens as they share characters
 // counted with repetition, which is at least how many they share in order.
-std::vector<std::uint64_t> tokensOf(const std::u32string& characters) {
-  std::vector<std::uint64_t> tokens(characters.size());
-  std::unordered_map<char32_t, std::uint32_t> before;
+// The characters are numbers below before.size(), which counts for each how
+// many times it came so far: all 0, and left so.
+void tokensOf(const std::u32string& characters, std::vector<std::uint32_t>& before,
+              std::vector<std::uint64_t>& tokens) {
+  tokens.resize(characters.size());
   for (std::size_t i = 0; i < characters.size(); ++i) {
     tokens[i] = std::uint64_t{characters[i]} << 32 | before[characters[i]]++;
   }
-  return tokens;
+  for (const char32_t c : characters) {
+    before[c] = 0;
+  }
 }
 
 }  // namespace
@@ -145,7 +152,8 @@ void TranslationMemory::add(const EntryList& entries) {
 void TranslationMemory::index(double similarity) {
   similarity_ = similarity;
   std::vector<std::vector<std::uint64_t>> tokens(sources_.size());
-  std::unordered_map<std::uint64_t, std::uint32_t> frequency;
+  std::vector<Buckets> buckets(sources_.size());
+  std::vector<std::uint32_t> before;
   for (std::size_t s = 0; s < sources_.size(); ++s) {
     // The translation given most often; of those given as often, the first.
     Source& source = sources_[s];
@@ -161,28 +169,54 @@ void TranslationMemory::index(double similarity) {
     charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
     characters_ += characters;
     longestSource_ = std::max(longestSource_, characters.size());
-    Buckets& buckets = buckets_.emplace_back();
+    Buckets& counted = buckets[s];
     if (characters.size() <= kCounted) {
       for (const char32_t c : characters) {
-        ++buckets[bucketOf(c)];
+        ++counted[bucketOf(c)];
       }
+    } else {
+      counted.fill(kCounted);
     }
-    tokens[s] = tokensOf(characters);
+    before.resize(idOf_.size());
+    tokensOf(characters, before, tokens[s]);
     for (const std::uint64_t token : tokens[s]) {
-      ++frequency[token];
       before_.push_back(
           static_cast<std::uint8_t>(std::min<std::uint64_t>(token & 0xFFFFFFFF, 255)));
     }
   }
+  // A character's tokens are those of its first k times, k the most times
+  // one source has it: numbered one character after the other, from
+  // firstToken_.
+  std::vector<std::uint32_t> most(idOf_.size());
+  for (const std::vector<std::uint64_t>& ofSource : tokens) {
+    for (const std::uint64_t token : ofSource) {
+      std::uint32_t& k = most[token >> 32];
+      k = std::max(k, static_cast<std::uint32_t>(token) + 1);
+    }
+  }
+  firstToken_.assign(idOf_.size() + 1, 0);
+  for (std::size_t c = 0; c < most.size(); ++c) {
+    firstToken_[c + 1] = firstToken_[c] + most[c];
+  }
+  std::vector<std::uint32_t> frequency(firstToken_.back());
+  for (const std::vector<std::uint64_t>& ofSource : tokens) {
+    for (const std::uint64_t token : ofSource) {
+      ++frequency[firstToken_[token >> 32] + static_cast<std::uint32_t>(token)];
+    }
+  }
   std::vector<std::pair<std::uint32_t, std::uint64_t>> ranked;
   ranked.reserve(frequency.size());
-  for (const auto& [token, count] : frequency) {
-    ranked.emplace_back(count, token);
+  for (std::size_t c = 0; c < most.size(); ++c) {
+    for (std::uint32_t k = 0; k < most[c]; ++k) {
+      ranked.emplace_back(frequency[firstToken_[c] + k], std::uint64_t{c} << 32 | k);
+    }
   }
   std::sort(ranked.begin(), ranked.end());
-  rankOf_.reserve(ranked.size());
+  rankOf_.resize(ranked.size());
   for (std::size_t r = 0; r < ranked.size(); ++r) {
-    rankOf_.emplace(ranked[r].second, static_cast<std::uint32_t>(r));
+    const std::uint64_t token = ranked[r].second;
+    rankOf_[firstToken_[token >> 32] + static_cast<std::uint32_t>(token)] =
+        static_cast<std::uint32_t>(r);
   }
   charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
   std::vector<std::vector<std::uint32_t>> ranks(sources_.size());
@@ -195,7 +229,7 @@ void TranslationMemory::index(double similarity) {
       continue;
     }
     for (const std::uint64_t token : tokens[s]) {
-      ranks[s].push_back(rankOf_.at(token));
+      ranks[s].push_back(rankOf(token));
     }
     std::sort(ranks[s].begin(), ranks[s].end());
     ranks[s].resize(m - shared + 1);
@@ -211,7 +245,7 @@ void TranslationMemory::index(double similarity) {
   for (std::size_t s = 0; s < sources_.size(); ++s) {
     for (std::size_t j = 0; j < ranks[s].size(); ++j) {
       filed_[next[ranks[s][j]]++] = {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(j),
-                                     static_cast<std::uint32_t>(tokens[s].size())};
+                                     static_cast<std::uint32_t>(tokens[s].size()), buckets[s]};
     }
   }
   // Each rank's sources from the shortest, for a search to take only the
@@ -221,6 +255,10 @@ void TranslationMemory::index(double similarity) {
               [](const Filed& a, const Filed& b) {
                 return a.length != b.length ? a.length < b.length : a.position < b.position;
               });
+  }
+  filedKeys_.reserve(filed_.size());
+  for (const Filed& filed : filed_) {
+    filedKeys_.push_back(std::uint64_t{filed.length} << 32 | filed.position);
   }
 }
 
@@ -237,9 +275,25 @@ MemorySearch::MemorySearch(const TranslationMemory& memory)
     : memory_(memory),
       met_(memory.sources_.size()),
       where_((memory.idOf_.size() + 1) * kWords),
-      inText_(memory.idOf_.size() + 1) {}
+      inText_(memory.idOf_.size() + 1),
+      seen_(memory.idOf_.size() + 1) {}
 
 namespace {
+
+// The first of the ascending [from, to) not below `key`, found by steps
+// that double from `from`, then halved: what a walk looks for next is
+// mostly near.
+const std::uint64_t* gallop(const std::uint64_t* from, const std::uint64_t* to, std::uint64_t key) {
+  if (from == to || *from >= key) {
+    return from;
+  }
+  std::ptrdiff_t step = 1;
+  while (step < to - from && from[step] < key) {
+    from += step;
+    step *= 2;
+  }
+  return std::lower_bound(from + 1, from + std::min(step, to - from), key);
+}
 
 // Past this, textSimilarity compares texts in pieces, and is asked itself.
 constexpr std::size_t kLongText = 4096;
@@ -286,6 +340,31 @@ std::size_t MemorySearch::common(std::u32string_view other) const {
     common += static_cast<std::size_t>(std::popcount(~v[w] & inside));
   }
   return common;
+}
+
+// What two texts of up to kCounted characters share by their buckets
+// (TranslationMemory::Buckets): the least of each bucket's counts, added up.
+// The sum is no more than the shorter text's length, so that the bytes add
+// up without a carry.
+std::size_t MemorySearch::sharedInBuckets(const TranslationMemory::Buckets& a,
+                                          const TranslationMemory::Buckets& b) {
+  static_assert(TranslationMemory::kBuckets == 32 && TranslationMemory::kCounted <= 255);
+#if defined(__SSE2__)
+  const auto load = [](const std::uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  };
+  const __m128i least = _mm_add_epi8(_mm_min_epu8(load(a.data()), load(b.data())),
+                                     _mm_min_epu8(load(a.data() + 16), load(b.data() + 16)));
+  const __m128i sums = _mm_sad_epu8(least, _mm_setzero_si128());
+  return static_cast<std::size_t>(_mm_cvtsi128_si32(sums) +
+                                  _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+#else
+  std::size_t shared = 0;
+  for (std::size_t k = 0; k < TranslationMemory::kBuckets; ++k) {
+    shared += std::min(a[k], b[k]);
+  }
+  return shared;
+#endif
 }
 
 std::size_t MemorySearch::sharedAtMost(std::uint32_t s) const {
@@ -444,12 +523,13 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
   std::vector<std::uint32_t>& ranks = ranks_;
   ranks.clear();
   std::size_t unknown = 0;
-  for (const std::uint64_t token : tokensOf(text)) {
-    const auto found = memory_.rankOf_.find(token);
-    if (found == memory_.rankOf_.end()) {
+  tokensOf(text, seen_, tokens_);
+  for (const std::uint64_t token : tokens_) {
+    const std::uint32_t rank = memory_.rankOf(token);
+    if (rank == TranslationMemory::kUnknown) {
       ++unknown;
     } else {
-      ranks.push_back(found->second);
+      ranks.push_back(rank);
     }
   }
   if (prefix <= unknown) {
@@ -481,13 +561,42 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
     return need_[m - shortest];
   };
   constexpr std::uint32_t kDropped = UINT32_MAX;
-  constexpr std::ptrdiff_t kMetAhead = 8;
+  // A source whose buckets and the text's share too few characters is
+  // passed over at each meet, never counted.
+  const bool counted = n <= TranslationMemory::kCounted;
   // A source first met through the text's token i shares at most n - i
   // characters: those longer than need it are not looked at from there on,
   // which leaves, for each source, the first of its meets counted, so that
   // what it counted stays exact.
+  // A meet of a source through the text's token i.
+  const auto visit = [&](const TranslationMemory::Filed& filed, std::size_t i) {
+    const std::uint32_t c = filed.source;
+    const std::size_t m = filed.length;
+    if (counted) {
+      if (sharedInBuckets(filed.buckets, textBuckets_) < need(m)) {
+        return;  // here and wherever else it is met
+      }
+    }
+    Met& met = met_[c];
+    std::uint32_t& count = met.shared;
+    if (met.lookup != lookup_) {
+      met.lookup = lookup_;
+      met.length = static_cast<std::uint32_t>(m);
+      count = m < shortest || m > longest ? kDropped : 0;
+      firstMet_.push_back(c);
+    }
+    if (count == kDropped) {
+      return;
+    }
+    ++count;
+    const std::size_t most = count + std::min<std::size_t>(n - 1 - i, m - 1 - filed.position);
+    if (most < need(m)) {
+      count = kDropped;
+    } else {
+      met.most = static_cast<std::uint32_t>(most);
+    }
+  };
   std::size_t longestFrom = longest;
-  const TranslationMemory::Filed* const filed0 = memory_.filed_.data();
   for (std::size_t k = 0; k < ranks.size(); ++k) {
     const std::size_t i = unknown + k;
     const std::uint32_t r = ranks[k];
@@ -497,58 +606,26 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
     if (longestFrom < shortest) {
       break;
     }
-    const TranslationMemory::Filed* from = std::lower_bound(
-        filed0 + memory_.firstFiled_[r], filed0 + memory_.firstFiled_[r + 1], shortest,
-        [](const TranslationMemory::Filed& f, std::size_t length) { return f.length < length; });
-    const TranslationMemory::Filed* const to = filed0 + memory_.firstFiled_[r + 1];
-    while (from != to && from->length <= longestFrom) {
-      const TranslationMemory::Filed& filed = *from;
-      const std::uint32_t c = filed.source;
-      const std::size_t m = filed.length;
-      // A source first met at its own token j shares at most m - j
-      // characters. Past the first j that cannot be enough for its length,
-      // none of its length here is looked at: a source met before keeps the
-      // bound of its last meet, and its later meets, at greater j, are all
-      // left out, so that what it counted stays exact.
-      if (filed.position + need(m) > m) {
-        // The rest of its length is mostly near: found by steps that double,
-        // then halved.
-        const auto longer = [m](const TranslationMemory::Filed& f) { return f.length > m; };
-        std::size_t step = 1;
-        const TranslationMemory::Filed* last = from;
-        while (static_cast<std::size_t>(to - last) > step && !longer(last[step])) {
-          last += step;
-          step *= 2;
-        }
-        from = std::partition_point(last, last + std::min<std::size_t>(step, to - last),
-                                    [&](const auto& f) { return !longer(f); });
-        continue;
-      }
-      ++from;
-      // Where this lookup keeps count of the sources a little further on,
-      // asked for early: they lie anywhere.
-      if (to - from > kMetAhead) {
-        __builtin_prefetch(&met_[from[kMetAhead].source]);
-      }
-      Met& met = met_[c];
-      std::uint32_t& count = met.shared;
-      if (met.lookup != lookup_) {
-        met.lookup = lookup_;
-        met.length = static_cast<std::uint32_t>(m);
-        count = m < shortest || m > longest ? kDropped : 0;
-        firstMet_.push_back(c);
-        // Its buckets are looked at once the walk is done.
-        __builtin_prefetch(&memory_.buckets_[c]);
-      }
-      if (count == kDropped) {
-        continue;
-      }
-      ++count;
-      const std::size_t most = count + std::min<std::size_t>(n - 1 - i, m - 1 - filed.position);
-      if (most < need(m)) {
-        count = kDropped;
-      } else {
-        met.most = static_cast<std::uint32_t>(most);
+    // This rank's sources of each length in turn, from the shortest
+    // allowed, and of each length those filed at positions that can still
+    // add up to enough: a source first met at its own token j shares at most
+    // m - j characters. Past the first j that cannot be enough, none of its
+    // length here is looked at: a source met before keeps the bound of its
+    // last meet, and its later meets, at greater j, are all left out, so
+    // that what it counted stays exact.
+    const std::uint64_t* const keys = memory_.filedKeys_.data();
+    const std::uint64_t* const to = keys + memory_.firstFiled_[r + 1];
+    const std::uint64_t* group =
+        std::lower_bound(keys + memory_.firstFiled_[r], to, std::uint64_t{shortest} << 32);
+    while (group != to && (*group >> 32) <= longestFrom) {
+      const std::size_t m = *group >> 32;
+      const std::uint64_t pastCut = (std::uint64_t{m} << 32 | (m - need(m))) + 1;
+      const std::uint64_t* const cut = gallop(group, to, pastCut);
+      const std::size_t first = static_cast<std::size_t>(group - keys);
+      const std::size_t last = static_cast<std::size_t>(cut - keys);
+      group = gallop(cut, to, std::uint64_t{m + 1} << 32);
+      for (std::size_t f = first; f < last; ++f) {
+        visit(memory_.filed_[f], i);
       }
     }
   }
@@ -556,16 +633,6 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
     const Met& met = met_[c];
     if (met.shared != kDropped) {
       const std::uint32_t length = met.length;
-      if (n <= TranslationMemory::kCounted && length <= TranslationMemory::kCounted) {
-        const TranslationMemory::Buckets& own = memory_.buckets_[c];
-        std::size_t most = 0;
-        for (std::size_t b = 0; b < TranslationMemory::kBuckets; ++b) {
-          most += std::min(own[b], textBuckets_[b]);
-        }
-        if (most < need(length)) {
-          continue;
-        }
-      }
       // The few candidates are gone through next, out of the memory's order:
       // asked for now, their characters are at hand by then.
       const std::size_t at = memory_.charactersAt_[c];

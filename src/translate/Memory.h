@@ -87,18 +87,17 @@ class TranslationMemory {
   // byte each for a search to go through less: a count cut short makes the
   // bound no lower.
   std::vector<std::uint8_t> before_;
-  // Each source's characters counted by a hash of each into a few buckets,
-  // for sources of up to kCounted characters, which no count overflows:
-  // with the same of a text, what the two share counted with repetition is
-  // at most the least of each bucket's counts, added up. A bound from a few
-  // bytes of the source where its characters lie out of the way.
+  // A text's characters counted by a hash of each into a few buckets: what
+  // two texts share counted with repetition is at most the least of each
+  // bucket's counts, added up. For texts of up to kCounted characters, which
+  // no count overflows; a longer source's are all kCounted, which bounds
+  // nothing for such a text.
   static constexpr std::size_t kBuckets = 32;
   static constexpr std::size_t kCounted = 255;
   using Buckets = std::array<std::uint8_t, kBuckets>;
   static std::size_t bucketOf(char32_t id) {
     return (std::uint32_t{id} * 2654435761U) >> 27;  // 32 buckets
   }
-  std::vector<Buckets> buckets_;
   // `text`'s characters as numbers; one no source has as idOf_.size().
   std::u32string numbered(std::u32string_view text) const;
   std::u32string_view charactersOf(std::uint32_t s) const {
@@ -117,11 +116,33 @@ class TranslationMemory {
   struct Filed {
     std::uint32_t source;
     std::uint32_t position;
-    std::uint32_t length;  // the source's, in characters, at hand
+    // The source's length in characters and its buckets, at hand: most
+    // sources met are found not similar enough by these alone, without a
+    // look anywhere else.
+    std::uint32_t length;
+    Buckets buckets;
   };
-  std::unordered_map<std::uint64_t, std::uint32_t> rankOf_;
+  // Token k of character c (its k + 1st time in a source) is number
+  // firstToken_[c] + k, for k below what firstToken_[c + 1] leaves; rankOf_
+  // is by that number.
+  std::vector<std::uint32_t> firstToken_;
+  std::vector<std::uint32_t> rankOf_;
+  static constexpr std::uint32_t kUnknown = UINT32_MAX;
+  // A token's rank, or kUnknown for one no source has.
+  std::uint32_t rankOf(std::uint64_t token) const {
+    const std::size_t c = token >> 32;
+    if (c + 1 >= firstToken_.size()) {
+      return kUnknown;
+    }
+    const std::size_t at = firstToken_[c] + static_cast<std::uint32_t>(token);
+    return at < firstToken_[c + 1] ? rankOf_[at] : kUnknown;
+  }
   std::vector<std::uint32_t> firstFiled_;
   std::vector<Filed> filed_;
+  // Each of filed_ as its length and position in one number, in the same
+  // order, for a search to find where lengths and positions end in few
+  // bytes.
+  std::vector<std::uint64_t> filedKeys_;
   // Sources every text is similar enough to (a similarity of 0).
   std::vector<std::uint32_t> everywhere_;
 };
@@ -142,6 +163,8 @@ class MemorySearch {
   // The characters `text_` shares with source `s` in any order, counted
   // with repetition: a bound on common() as cheap as a look at each.
   std::size_t sharedAtMost(std::uint32_t s) const;
+  static std::size_t sharedInBuckets(const TranslationMemory::Buckets& a,
+                                     const TranslationMemory::Buckets& b);
 
   const TranslationMemory& memory_;
   void walk(const std::u32string& text, std::size_t prefix);
@@ -176,6 +199,10 @@ class MemorySearch {
   // buckets (TranslationMemory::buckets_).
   std::vector<std::uint32_t> inText_;
   TranslationMemory::Buckets textBuckets_{};
+  // For the text's tokens: how many times each character came so far, and
+  // the tokens.
+  std::vector<std::uint32_t> seen_;
+  std::vector<std::uint64_t> tokens_;
 };
 
 // What a fill did to the entries of one script.
