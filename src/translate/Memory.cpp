@@ -551,15 +551,11 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
   }
   longest = std::min(longest, memory_.longestSource_);
   need_.clear();
-  const auto need = [&](std::size_t m) {
-    while (need_.size() <= m - shortest) {
-      const std::size_t length = shortest + need_.size();
-      need_.push_back(lengthsAllow(n, length, s)
-                          ? static_cast<std::uint32_t>(fewestShared(n + length, s))
-                          : UINT32_MAX);
-    }
-    return need_[m - shortest];
-  };
+  for (std::size_t length = shortest; length <= longest; ++length) {
+    need_.push_back(static_cast<std::uint32_t>(fewestShared(n + length, s)));
+  }
+  const std::uint32_t* const needs = need_.data();
+  const auto need = [needs, shortest](std::size_t m) { return needs[m - shortest]; };
   constexpr std::uint32_t kDropped = UINT32_MAX;
   // A source whose buckets and the text's share too few characters is
   // passed over at each meet, never counted.
