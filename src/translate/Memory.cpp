@@ -611,18 +611,15 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
     // that what it counted stays exact.
     const std::uint64_t* const keys = memory_.filedKeys_.data();
     const std::uint64_t* const to = keys + memory_.firstFiled_[r + 1];
-    const std::uint64_t* group =
+    const std::uint64_t* at =
         std::lower_bound(keys + memory_.firstFiled_[r], to, std::uint64_t{shortest} << 32);
-    while (group != to && (*group >> 32) <= longestFrom) {
-      const std::size_t m = *group >> 32;
+    while (at != to && (*at >> 32) <= longestFrom) {
+      const std::size_t m = *at >> 32;
       const std::uint64_t pastCut = (std::uint64_t{m} << 32 | (m - need(m))) + 1;
-      const std::uint64_t* const cut = gallop(group, to, pastCut);
-      const std::size_t first = static_cast<std::size_t>(group - keys);
-      const std::size_t last = static_cast<std::size_t>(cut - keys);
-      group = gallop(cut, to, std::uint64_t{m + 1} << 32);
-      for (std::size_t f = first; f < last; ++f) {
-        visit(memory_.filed_[f], i);
+      for (; at != to && *at < pastCut; ++at) {
+        visit(memory_.filed_[static_cast<std::size_t>(at - keys)], i);
       }
+      at = gallop(at, to, std::uint64_t{m + 1} << 32);
     }
   }
   for (const std::uint32_t c : firstMet_) {
