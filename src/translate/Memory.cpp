@@ -560,10 +560,6 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
   // A source whose buckets and the text's share too few characters is
   // passed over at each meet, never counted.
   const bool counted = n <= TranslationMemory::kCounted;
-  // A source first met through the text's token i shares at most n - i
-  // characters: those longer than need it are not looked at from there on,
-  // which leaves, for each source, the first of its meets counted, so that
-  // what it counted stays exact.
   // A meet of a source through the text's token i.
   const auto visit = [&](const TranslationMemory::Filed& filed, std::size_t i) {
     const std::uint32_t c = filed.source;
@@ -592,6 +588,10 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
       met.most = static_cast<std::uint32_t>(most);
     }
   };
+  // A source first met through the text's token i shares at most n - i
+  // characters: those longer than need it are not looked at from there on,
+  // which leaves, for each source, the first of its meets counted, so that
+  // what it counted stays exact.
   std::size_t longestFrom = longest;
   for (std::size_t k = 0; k < ranks.size(); ++k) {
     const std::size_t i = unknown + k;

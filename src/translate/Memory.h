@@ -195,8 +195,8 @@ class MemorySearch {
   static constexpr std::size_t kWords = 4;
   const std::u32string* text_ = nullptr;
   std::vector<std::uint64_t> where_;
-  // How many times the text has each character of the memory, and so its
-  // buckets (TranslationMemory::buckets_).
+  // How many times the text has each character of the memory, and its
+  // buckets (TranslationMemory::Buckets) when it has few enough characters.
   std::vector<std::uint32_t> inText_;
   TranslationMemory::Buckets textBuckets_{};
   // For the text's tokens: how many times each character came so far, and
