@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "io/Files.h"
 #include "text/Utf8.h"
@@ -55,13 +58,17 @@ std::size_t fewestSharedWithAny(std::size_t n, double s) {
 // The tokens of a text: each character with the number of times it came
 // before, so that two texts share as many tokens as they share characters
 // counted with repetition, which is at least how many they share in order.
-std::vector<std::uint64_t> tokensOf(const std::u32string& characters) {
-  std::vector<std::uint64_t> tokens(characters.size());
-  std::unordered_map<char32_t, std::uint32_t> before;
+// The characters are numbers below before.size(), which counts for each how
+// many times it came so far: all 0, and left so.
+void tokensOf(const std::u32string& characters, std::vector<std::uint32_t>& before,
+              std::vector<std::uint64_t>& tokens) {
+  tokens.resize(characters.size());
   for (std::size_t i = 0; i < characters.size(); ++i) {
     tokens[i] = std::uint64_t{characters[i]} << 32 | before[characters[i]]++;
   }
-  return tokens;
+  for (const char32_t c : characters) {
+    before[c] = 0;
+  }
 }
 
 }  // namespace
@@ -146,7 +153,8 @@ void TranslationMemory::add(const EntryList& entries) {
 void TranslationMemory::index(double similarity) {
   similarity_ = similarity;
   std::vector<std::vector<std::uint64_t>> tokens(sources_.size());
-  std::unordered_map<std::uint64_t, std::uint32_t> frequency;
+  std::vector<Buckets> buckets(sources_.size());
+  std::vector<std::uint32_t> before;
   for (std::size_t s = 0; s < sources_.size(); ++s) {
     // The translation given most often; of those given as often, the first.
     Source& source = sources_[s];
@@ -162,20 +170,54 @@ void TranslationMemory::index(double similarity) {
     charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
     characters_ += characters;
     longestSource_ = std::max(longestSource_, characters.size());
-    tokens[s] = tokensOf(characters);
+    Buckets& counted = buckets[s];
+    if (characters.size() <= kCounted) {
+      for (const char32_t c : characters) {
+        ++counted[bucketOf(c)];
+      }
+    } else {
+      counted.fill(kCounted);
+    }
+    before.resize(idOf_.size());
+    tokensOf(characters, before, tokens[s]);
     for (const std::uint64_t token : tokens[s]) {
-      ++frequency[token];
+      before_.push_back(
+          static_cast<std::uint8_t>(std::min<std::uint64_t>(token & 0xFFFFFFFF, 255)));
+    }
+  }
+  // A character's tokens are those of its first k times, k the most times
+  // one source has it: numbered one character after the other, from
+  // firstToken_.
+  std::vector<std::uint32_t> most(idOf_.size());
+  for (const std::vector<std::uint64_t>& ofSource : tokens) {
+    for (const std::uint64_t token : ofSource) {
+      std::uint32_t& k = most[token >> 32];
+      k = std::max(k, static_cast<std::uint32_t>(token) + 1);
+    }
+  }
+  firstToken_.assign(idOf_.size() + 1, 0);
+  for (std::size_t c = 0; c < most.size(); ++c) {
+    firstToken_[c + 1] = firstToken_[c] + most[c];
+  }
+  std::vector<std::uint32_t> frequency(firstToken_.back());
+  for (const std::vector<std::uint64_t>& ofSource : tokens) {
+    for (const std::uint64_t token : ofSource) {
+      ++frequency[firstToken_[token >> 32] + static_cast<std::uint32_t>(token)];
     }
   }
   std::vector<std::pair<std::uint32_t, std::uint64_t>> ranked;
   ranked.reserve(frequency.size());
-  for (const auto& [token, count] : frequency) {
-    ranked.emplace_back(count, token);
+  for (std::size_t c = 0; c < most.size(); ++c) {
+    for (std::uint32_t k = 0; k < most[c]; ++k) {
+      ranked.emplace_back(frequency[firstToken_[c] + k], std::uint64_t{c} << 32 | k);
+    }
   }
   std::sort(ranked.begin(), ranked.end());
-  rankOf_.reserve(ranked.size());
+  rankOf_.resize(ranked.size());
   for (std::size_t r = 0; r < ranked.size(); ++r) {
-    rankOf_.emplace(ranked[r].second, static_cast<std::uint32_t>(r));
+    const std::uint64_t token = ranked[r].second;
+    rankOf_[firstToken_[token >> 32] + static_cast<std::uint32_t>(token)] =
+        static_cast<std::uint32_t>(r);
   }
   charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
   std::vector<std::vector<std::uint32_t>> ranks(sources_.size());
@@ -188,7 +230,7 @@ void TranslationMemory::index(double similarity) {
       continue;
     }
     for (const std::uint64_t token : tokens[s]) {
-      ranks[s].push_back(rankOf_.at(token));
+      ranks[s].push_back(rankOf(token));
     }
     std::sort(ranks[s].begin(), ranks[s].end());
     ranks[s].resize(m - shared + 1);
@@ -204,7 +246,7 @@ void TranslationMemory::index(double similarity) {
   for (std::size_t s = 0; s < sources_.size(); ++s) {
     for (std::size_t j = 0; j < ranks[s].size(); ++j) {
       filed_[next[ranks[s][j]]++] = {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(j),
-                                     static_cast<std::uint32_t>(tokens[s].size())};
+                                     static_cast<std::uint32_t>(tokens[s].size()), buckets[s]};
     }
   }
   // Each rank's sources from the shortest, for a search to take only the
@@ -214,6 +256,10 @@ void TranslationMemory::index(double similarity) {
               [](const Filed& a, const Filed& b) {
                 return a.length != b.length ? a.length < b.length : a.position < b.position;
               });
+  }
+  filedKeys_.reserve(filed_.size());
+  for (const Filed& filed : filed_) {
+    filedKeys_.push_back(std::uint64_t{filed.length} << 32 | filed.position);
   }
 }
 
@@ -227,9 +273,28 @@ std::u32string TranslationMemory::numbered(std::u32string_view text) const {
 }
 
 MemorySearch::MemorySearch(const TranslationMemory& memory)
-    : memory_(memory), met_(memory.sources_.size()), where_((memory.idOf_.size() + 1) * kWords) {}
+    : memory_(memory),
+      met_(memory.sources_.size()),
+      where_((memory.idOf_.size() + 1) * kWords),
+      inText_(memory.idOf_.size() + 1),
+      seen_(memory.idOf_.size() + 1) {}
 
 namespace {
+
+// The first of the ascending [from, to) not below `key`, found by steps
+// that double from `from`, then halved: what a walk looks for next is
+// mostly near.
+const std::uint64_t* gallop(const std::uint64_t* from, const std::uint64_t* to, std::uint64_t key) {
+  if (from == to || *from >= key) {
+    return from;
+  }
+  std::ptrdiff_t step = 1;
+  while (step < to - from && from[step] < key) {
+    from += step;
+    step *= 2;
+  }
+  return std::lower_bound(from + 1, from + std::min(step, to - from), key);
+}
 
 // Past this, textSimilarity compares texts in pieces, and is asked itself.
 constexpr std::size_t kLongText = 4096;
@@ -276,6 +341,41 @@ std::size_t MemorySearch::common(std::u32string_view other) const {
     common += static_cast<std::size_t>(std::popcount(~v[w] & inside));
   }
   return common;
+}
+
+// What two texts of up to kCounted characters share by their buckets
+// (TranslationMemory::Buckets): the least of each bucket's counts, added up.
+// The sum is no more than the shorter text's length, so that the bytes add
+// up without a carry.
+std::size_t MemorySearch::sharedInBuckets(const TranslationMemory::Buckets& a,
+                                          const TranslationMemory::Buckets& b) {
+  static_assert(TranslationMemory::kBuckets == 32 && TranslationMemory::kCounted <= 255);
+#if defined(__SSE2__)
+  const auto load = [](const std::uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  };
+  const __m128i least = _mm_add_epi8(_mm_min_epu8(load(a.data()), load(b.data())),
+                                     _mm_min_epu8(load(a.data() + 16), load(b.data() + 16)));
+  const __m128i sums = _mm_sad_epu8(least, _mm_setzero_si128());
+  return static_cast<std::size_t>(_mm_cvtsi128_si32(sums) +
+                                  _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+#else
+  std::size_t shared = 0;
+  for (std::size_t k = 0; k < TranslationMemory::kBuckets; ++k) {
+    shared += std::min(a[k], b[k]);
+  }
+  return shared;
+#endif
+}
+
+std::size_t MemorySearch::sharedAtMost(std::uint32_t s) const {
+  const std::u32string_view characters = memory_.charactersOf(s);
+  const std::uint8_t* before = memory_.before_.data() + memory_.charactersAt_[s];
+  std::size_t shared = 0;
+  for (std::size_t j = 0; j < characters.size(); ++j) {
+    shared += before[j] < inText_[characters[j]] ? 1 : 0;
+  }
+  return shared;
 }
 
 const MemoryMatch& MemorySearch::find(std::string_view source) {
@@ -331,7 +431,17 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
       where_[text[i] * kWords + i / 64] |= std::uint64_t{1} << (i % 64);
     }
   }
+  textBuckets_.fill(0);
+  for (const char32_t c : text) {
+    ++inText_[c];
+    if (n <= TranslationMemory::kCounted) {
+      ++textBuckets_[TranslationMemory::bucketOf(c)];
+    }
+  }
   const std::uint32_t best = mostSimilarAmong(text);
+  for (const char32_t c : text) {
+    inText_[c] = 0;
+  }
   if (n <= kWords * 64) {
     for (const char32_t c : text) {
       std::fill_n(&where_[c * kWords], kWords, 0);
@@ -372,13 +482,23 @@ std::uint32_t MemorySearch::mostSimilarAmong(const std::u32string& text) {
       }
     }
   }
-  // A candidate that cannot reach the best score found is not compared.
+  // A candidate that cannot reach the similarity, or the best score found,
+  // is not compared. Reaches are worked out as scores are, and a score grows
+  // with what is shared: a reach below a score is a score below it.
   std::uint32_t best = UINT32_MAX;
   double bestScore = -1;
+  const auto outOfReach = [&](double reach, std::uint32_t source) {
+    return reach < s || reach < bestScore || (reach == bestScore && source > best);
+  };
   for (const Candidate& c : candidates_) {
     const double total = static_cast<double>(n + c.length);
-    const double reach = 2.0 * static_cast<double>(c.most) / total;
-    if (reach < bestScore || (reach == bestScore && c.source > best)) {
+    if (outOfReach(2.0 * static_cast<double>(c.most) / total, c.source)) {
+      continue;
+    }
+    // What the walk bounded from the rarest characters alone, bounded again
+    // from all of them.
+    const std::size_t most = std::min<std::size_t>(c.most, sharedAtMost(c.source));
+    if (outOfReach(2.0 * static_cast<double>(most) / total, c.source)) {
       continue;
     }
     const double score = 2.0 * static_cast<double>(common(memory_.charactersOf(c.source))) / total;
@@ -404,12 +524,13 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
   std::vector<std::uint32_t>& ranks = ranks_;
   ranks.clear();
   std::size_t unknown = 0;
-  for (const std::uint64_t token : tokensOf(text)) {
-    const auto found = memory_.rankOf_.find(token);
-    if (found == memory_.rankOf_.end()) {
+  tokensOf(text, seen_, tokens_);
+  for (const std::uint64_t token : tokens_) {
+    const std::uint32_t rank = memory_.rankOf(token);
+    if (rank == TranslationMemory::kUnknown) {
       ++unknown;
     } else {
-      ranks.push_back(found->second);
+      ranks.push_back(rank);
     }
   }
   if (prefix <= unknown) {
@@ -431,22 +552,48 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
   }
   longest = std::min(longest, memory_.longestSource_);
   need_.clear();
-  const auto need = [&](std::size_t m) {
-    while (need_.size() <= m - shortest) {
-      const std::size_t length = shortest + need_.size();
-      need_.push_back(lengthsAllow(n, length, s)
-                          ? static_cast<std::uint32_t>(fewestShared(n + length, s))
-                          : UINT32_MAX);
-    }
-    return need_[m - shortest];
-  };
+  for (std::size_t length = shortest; length <= longest; ++length) {
+    need_.push_back(static_cast<std::uint32_t>(fewestShared(n + length, s)));
+  }
+  const std::uint32_t* const needs = need_.data();
+  const auto need = [needs, shortest](std::size_t m) { return needs[m - shortest]; };
   constexpr std::uint32_t kDropped = UINT32_MAX;
+  // A source whose buckets and the text's share too few characters is
+  // passed over at each meet, never counted.
+  const bool counted = n <= TranslationMemory::kCounted;
+  // A meet of a source through the text's token i.
+  const auto visit = [&](const TranslationMemory::Filed& filed, std::size_t i) {
+    const std::uint32_t c = filed.source;
+    const std::size_t m = filed.length;
+    if (counted) {
+      if (sharedInBuckets(filed.buckets, textBuckets_) < need(m)) {
+        return;  // here and wherever else it is met
+      }
+    }
+    Met& met = met_[c];
+    std::uint32_t& count = met.shared;
+    if (met.lookup != lookup_) {
+      met.lookup = lookup_;
+      met.length = static_cast<std::uint32_t>(m);
+      count = m < shortest || m > longest ? kDropped : 0;
+      firstMet_.push_back(c);
+    }
+    if (count == kDropped) {
+      return;
+    }
+    ++count;
+    const std::size_t most = count + std::min<std::size_t>(n - 1 - i, m - 1 - filed.position);
+    if (most < need(m)) {
+      count = kDropped;
+    } else {
+      met.most = static_cast<std::uint32_t>(most);
+    }
+  };
   // A source first met through the text's token i shares at most n - i
   // characters: those longer than need it are not looked at from there on,
   // which leaves, for each source, the first of its meets counted, so that
   // what it counted stays exact.
   std::size_t longestFrom = longest;
-  const TranslationMemory::Filed* const filed0 = memory_.filed_.data();
   for (std::size_t k = 0; k < ranks.size(); ++k) {
     const std::size_t i = unknown + k;
     const std::uint32_t r = ranks[k];
@@ -456,48 +603,35 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
     if (longestFrom < shortest) {
       break;
     }
-    const TranslationMemory::Filed* from = std::lower_bound(
-        filed0 + memory_.firstFiled_[r], filed0 + memory_.firstFiled_[r + 1], shortest,
-        [](const TranslationMemory::Filed& f, std::size_t length) { return f.length < length; });
-    const TranslationMemory::Filed* const to = filed0 + memory_.firstFiled_[r + 1];
-    while (from != to && from->length <= longestFrom) {
-      const TranslationMemory::Filed& filed = *from;
-      const std::uint32_t c = filed.source;
-      const std::size_t m = filed.length;
-      // A source first met at its own token j shares at most m - j
-      // characters. Past the first j that cannot be enough for its length,
-      // none of its length here is looked at: a source met before keeps the
-      // bound of its last meet, and its later meets, at greater j, are all
-      // left out, so that what it counted stays exact.
-      if (filed.position + need(m) > m) {
-        from = std::upper_bound(
-            from, to, m, [](std::size_t length, const auto& f) { return length < f.length; });
-        continue;
+    // This rank's sources of each length in turn, from the shortest
+    // allowed, and of each length those filed at positions that can still
+    // add up to enough: a source first met at its own token j shares at most
+    // m - j characters. Past the first j that cannot be enough, none of its
+    // length here is looked at: a source met before keeps the bound of its
+    // last meet, and its later meets, at greater j, are all left out, so
+    // that what it counted stays exact.
+    const std::uint64_t* const keys = memory_.filedKeys_.data();
+    const std::uint64_t* const to = keys + memory_.firstFiled_[r + 1];
+    const std::uint64_t* at =
+        std::lower_bound(keys + memory_.firstFiled_[r], to, std::uint64_t{shortest} << 32);
+    while (at != to && (*at >> 32) <= longestFrom) {
+      const std::size_t m = *at >> 32;
+      const std::uint64_t pastCut = (std::uint64_t{m} << 32 | (m - need(m))) + 1;
+      for (; at != to && *at < pastCut; ++at) {
+        visit(memory_.filed_[static_cast<std::size_t>(at - keys)], i);
       }
-      ++from;
-      Met& met = met_[c];
-      std::uint32_t& count = met.shared;
-      if (met.lookup != lookup_) {
-        met.lookup = lookup_;
-        count = m < shortest || m > longest ? kDropped : 0;
-        firstMet_.push_back(c);
-      }
-      if (count == kDropped) {
-        continue;
-      }
-      ++count;
-      const std::size_t most = count + std::min<std::size_t>(n - 1 - i, m - 1 - filed.position);
-      if (most < need(m)) {
-        count = kDropped;
-      } else {
-        met.most = static_cast<std::uint32_t>(most);
-      }
+      at = gallop(at, to, std::uint64_t{m + 1} << 32);
     }
   }
   for (const std::uint32_t c : firstMet_) {
     const Met& met = met_[c];
     if (met.shared != kDropped) {
-      const auto length = static_cast<std::uint32_t>(memory_.charactersOf(c).size());
+      const std::uint32_t length = met.length;
+      // The few candidates are gone through next, out of the memory's order:
+      // asked for now, their characters are at hand by then.
+      const std::size_t at = memory_.charactersAt_[c];
+      __builtin_prefetch(memory_.characters_.data() + at);
+      __builtin_prefetch(memory_.before_.data() + at);
       candidates_.push_back(
           {c, std::min({met.most, static_cast<std::uint32_t>(n), length}), length});
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -80,6 +81,23 @@ class TranslationMemory {
   std::size_t longestSource_ = 0;
   std::u32string characters_;
   std::vector<std::uint32_t> charactersAt_;
+  // For each of characters_, how many times its source had it before: with
+  // the text's count of each character, what the two share counted with
+  // repetition, at most what they share in order. Kept to 255 at most, a
+  // byte each for a search to go through less: a count cut short makes the
+  // bound no lower.
+  std::vector<std::uint8_t> before_;
+  // A text's characters counted by a hash of each into a few buckets: what
+  // two texts share counted with repetition is at most the least of each
+  // bucket's counts, added up. For texts of up to kCounted characters, which
+  // no count overflows; a longer source's are all kCounted, which bounds
+  // nothing for such a text.
+  static constexpr std::size_t kBuckets = 32;
+  static constexpr std::size_t kCounted = 255;
+  using Buckets = std::array<std::uint8_t, kBuckets>;
+  static std::size_t bucketOf(char32_t id) {
+    return (std::uint32_t{id} * 2654435761U) >> 27;  // 32 buckets
+  }
   // `text`'s characters as numbers; one no source has as idOf_.size().
   std::u32string numbered(std::u32string_view text) const;
   std::u32string_view charactersOf(std::uint32_t s) const {
@@ -98,11 +116,33 @@ class TranslationMemory {
   struct Filed {
     std::uint32_t source;
     std::uint32_t position;
-    std::uint32_t length;  // the source's, in characters, at hand
+    // The source's length in characters and its buckets, at hand: most
+    // sources met are found not similar enough by these alone, without a
+    // look anywhere else.
+    std::uint32_t length;
+    Buckets buckets;
   };
-  std::unordered_map<std::uint64_t, std::uint32_t> rankOf_;
+  // Token k of character c (its k + 1st time in a source) is number
+  // firstToken_[c] + k, for k below what firstToken_[c + 1] leaves; rankOf_
+  // is by that number.
+  std::vector<std::uint32_t> firstToken_;
+  std::vector<std::uint32_t> rankOf_;
+  static constexpr std::uint32_t kUnknown = UINT32_MAX;
+  // A token's rank, or kUnknown for one no source has.
+  std::uint32_t rankOf(std::uint64_t token) const {
+    const std::size_t c = token >> 32;
+    if (c + 1 >= firstToken_.size()) {
+      return kUnknown;
+    }
+    const std::size_t at = firstToken_[c] + static_cast<std::uint32_t>(token);
+    return at < firstToken_[c + 1] ? rankOf_[at] : kUnknown;
+  }
   std::vector<std::uint32_t> firstFiled_;
   std::vector<Filed> filed_;
+  // Each of filed_ as its length and position in one number, in the same
+  // order, for a search to find where lengths and positions end in few
+  // bytes.
+  std::vector<std::uint64_t> filedKeys_;
   // Sources every text is similar enough to (a similarity of 0).
   std::vector<std::uint32_t> everywhere_;
 };
@@ -120,6 +160,11 @@ class MemorySearch {
   std::uint32_t mostSimilarAmong(const std::u32string& text);
   // The characters `text_` shares in order with `other`.
   std::size_t common(std::u32string_view other) const;
+  // The characters `text_` shares with source `s` in any order, counted
+  // with repetition: a bound on common() as cheap as a look at each.
+  std::size_t sharedAtMost(std::uint32_t s) const;
+  static std::size_t sharedInBuckets(const TranslationMemory::Buckets& a,
+                                     const TranslationMemory::Buckets& b);
 
   const TranslationMemory& memory_;
   void walk(const std::u32string& text, std::size_t prefix);
@@ -130,6 +175,7 @@ class MemorySearch {
     std::uint32_t lookup = 0;
     std::uint32_t shared = 0;
     std::uint32_t most = 0;
+    std::uint32_t length = 0;  // the source's, in characters
   };
   std::vector<Met> met_;
   std::vector<std::uint32_t> firstMet_;  // the sources met, in the order met
@@ -149,6 +195,14 @@ class MemorySearch {
   static constexpr std::size_t kWords = 4;
   const std::u32string* text_ = nullptr;
   std::vector<std::uint64_t> where_;
+  // How many times the text has each character of the memory, and its
+  // buckets (TranslationMemory::Buckets) when it has few enough characters.
+  std::vector<std::uint32_t> inText_;
+  TranslationMemory::Buckets textBuckets_{};
+  // For the text's tokens: how many times each character came so far, and
+  // the tokens.
+  std::vector<std::uint32_t> seen_;
+  std::vector<std::uint64_t> tokens_;
 };
 
 // What a fill did to the entries of one script.
