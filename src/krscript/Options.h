@@ -42,15 +42,15 @@ enum class ReportFormat { Text, Json };
 struct Options {
   Command command = Command::None;
   std::vector<std::string> inputs;
-  std::optional<std::string> output;                 // -o, never empty; "-" for standard output
-  std::optional<Encoding> encoding;                  // --encoding; none for auto
+  std::optional<std::string> output;  // -o, never empty; "-" for standard output
+  std::optional<Encoding> encoding;   // --encoding; none for auto
   // --format, for extract; none: as the output's name says, or else PO.
   std::optional<TranslationFormat> format;
-  ReportFormat report = ReportFormat::Text;          // --format, for lint
-  std::size_t width = 0;                             // --width, for lint; 0 for none
-  std::size_t lines = 0;                             // --lines, for lint; 0 for none
-  std::size_t wrap = 0;                              // --wrap, for inject and lint; 0 for none
-  std::optional<std::string> substitute;             // --substitute, for inject and lint
+  ReportFormat report = ReportFormat::Text;  // --format, for lint
+  std::size_t width = 0;                     // --width, for lint; 0 for none
+  std::size_t lines = 0;                     // --lines, for lint; 0 for none
+  std::size_t wrap = 0;                      // --wrap, for inject and lint; 0 for none
+  std::optional<std::string> substitute;     // --substitute, for inject and lint
   // --similarity, for update (0.6 when not given) and fill (0.75).
   std::optional<double> similarity;
   // --memory, in the order given: more translation files or folders that
