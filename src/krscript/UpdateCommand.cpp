@@ -53,9 +53,9 @@ struct OldFile {
 };
 
 // Finds the old translation files: the one named, or every .po, .csv and
-// .xlsx file in the folder named. False, reported, when the folder cannot be listed, or
-// when a script has two (x.kr.po and x.kr.csv): neither can be taken for
-// its translations over the other.
+// .xlsx file in the folder named. False, reported, when the folder cannot be
+// listed, or when a script has two (x.kr.po and x.kr.csv, say): neither can
+// be taken for its translations over the other.
 bool findOldFiles(const fs::path& old, bool folder, const Options& options,
                   std::vector<OldFile>& files) {
   if (!folder) {
@@ -106,7 +106,8 @@ Expected<void> readOldFile(OldFile& file) {
   }
   const std::string& text = *read;
   // An entry takes a few lines of at least a few bytes each, and its texts
-  // take no more room than they do in the file.
+  // take no more room than they do in a PO or CSV file (a workbook's,
+  // packed, may take more: the room then grows as they come).
   file.entries.reserve(text.size() / 64, text.size());
   const EntrySink take = [&file](const TranslationEntry& entry) { file.entries.add(entry); };
   auto entriesRead = readTranslationEntries(formatOf(file.path), text, take);
