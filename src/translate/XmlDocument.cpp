@@ -195,22 +195,25 @@ std::optional<std::string_view> XmlDocument::attribute(const XmlNode& node, std:
   return std::string_view(found->value(), found->value_size());
 }
 
-const XmlNode* XmlDocument::child(const XmlNode& node, std::string_view name) {
-  const XmlNode* found = node.first_node();
-  while (found != nullptr &&
-         (found->type() != rapidxml::node_element || localName(*found) != name)) {
-    found = found->next_sibling();
+namespace {
+
+// `from` or the first sibling after it that is an element named `name`.
+const XmlNode* elementFrom(const XmlNode* from, std::string_view name) {
+  while (from != nullptr &&
+         (from->type() != rapidxml::node_element || XmlDocument::localName(*from) != name)) {
+    from = from->next_sibling();
   }
-  return found;
+  return from;
+}
+
+}  // namespace
+
+const XmlNode* XmlDocument::child(const XmlNode& node, std::string_view name) {
+  return elementFrom(node.first_node(), name);
 }
 
 const XmlNode* XmlDocument::nextSibling(const XmlNode& node, std::string_view name) {
-  const XmlNode* found = node.next_sibling();
-  while (found != nullptr &&
-         (found->type() != rapidxml::node_element || localName(*found) != name)) {
-    found = found->next_sibling();
-  }
-  return found;
+  return elementFrom(node.next_sibling(), name);
 }
 
 void XmlDocument::appendText(const XmlNode& node, std::string& out) {
