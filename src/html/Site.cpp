@@ -544,83 +544,21 @@ bool ScriptPages::writeString(TextOutput& out, std::string_view bytes, std::size
 
 namespace {
 
-// `after` as changed from `before`, character by character: what `before`
-// had and `after` lacks in <del>, what `after` adds in <ins>, along a longest
-// common run of characters. Texts too long to compare show `before`
-// removed whole and `after` added.
+// `after` as changed from `before` (forEachChange), what `before` had and
+// `after` lacks in <del>, what `after` adds in <ins>.
 void writeChanges(TextOutput& out, std::string_view before, std::string_view after) {
-  const auto characters = [](std::string_view text) {
-    std::vector<std::size_t> starts;
-    for (std::size_t at = 0; at < text.size(); (void)nextCharacter(text, at)) {
-      starts.push_back(at);
-    }
-    starts.push_back(text.size());
-    return starts;
-  };
-  const std::vector<std::size_t> a = characters(before);
-  const std::vector<std::size_t> b = characters(after);
-  const std::size_t n = a.size() - 1;
-  const std::size_t m = b.size() - 1;
-  const auto piece = [](std::string_view text, const std::vector<std::size_t>& starts,
-                        std::size_t from, std::size_t to) {
-    return text.substr(starts[from], starts[to] - starts[from]);
-  };
-  const auto run = [&](std::string_view tag, std::string_view text) {
+  forEachChange(before, after, [&out](std::string_view kind, std::string_view text) {
     if (text.empty()) {
       return;
     }
-    if (!tag.empty()) {
-      out.write("<" + std::string(tag) + ">");
+    if (!kind.empty()) {
+      out.write("<" + std::string(kind) + ">");
     }
     writeEscaped(out, text);
-    if (!tag.empty()) {
-      out.write("</" + std::string(tag) + ">");
+    if (!kind.empty()) {
+      out.write("</" + std::string(kind) + ">");
     }
-  };
-  if ((n + 1) * (m + 1) > kMostCompared) {
-    run("del", before);
-    run("ins", after);
-    return;
-  }
-  // common[i * (m + 1) + j]: how many characters a[i..] and b[j..] have in
-  // common, in order.
-  std::vector<std::uint32_t> common((n + 1) * (m + 1), 0);
-  const auto same = [&](std::size_t i, std::size_t j) {
-    return piece(before, a, i, i + 1) == piece(after, b, j, j + 1);
-  };
-  for (std::size_t i = n; i-- > 0;) {
-    for (std::size_t j = m; j-- > 0;) {
-      common[i * (m + 1) + j] =
-          same(i, j) ? common[(i + 1) * (m + 1) + j + 1] + 1
-                     : std::max(common[(i + 1) * (m + 1) + j], common[i * (m + 1) + j + 1]);
-    }
-  }
-  // Runs of one kind are written whole: 0 kept, 1 removed, 2 added.
-  std::size_t i = 0;
-  std::size_t j = 0;
-  while (i < n || j < m) {
-    const std::size_t fromI = i;
-    const std::size_t fromJ = j;
-    if (i < n && j < m && same(i, j)) {
-      while (i < n && j < m && same(i, j)) {
-        ++i;
-        ++j;
-      }
-      run("", piece(before, a, fromI, i));
-    } else if (j == m || (i < n && common[(i + 1) * (m + 1) + j] >= common[i * (m + 1) + j + 1])) {
-      while (i < n && (j == m || (!same(i, j) &&
-                                  common[(i + 1) * (m + 1) + j] >= common[i * (m + 1) + j + 1]))) {
-        ++i;
-      }
-      run("del", piece(before, a, fromI, i));
-    } else {
-      while (j < m && (i == n || (!same(i, j) &&
-                                  common[(i + 1) * (m + 1) + j] < common[i * (m + 1) + j + 1]))) {
-        ++j;
-      }
-      run("ins", piece(after, b, fromJ, j));
-    }
-  }
+  });
 }
 
 }  // namespace
@@ -1111,6 +1049,29 @@ Expected<void> replaceableSite(const std::filesystem::path& folder) {
   return {};
 }
 
+std::string boxStyles(const std::vector<const DrawnBox*>& boxes) {
+  std::string styles;
+  std::set<std::size_t> fonts;
+  for (const DrawnBox* box : boxes) {
+    std::string family;
+    if (!box->font.empty()) {
+      const std::string name = fontFileName(box->fontNumber, box->font);
+      family = name.substr(0, name.find('.'));
+      if (fonts.insert(box->fontNumber).second) {
+        styles += "@font-face { font-family: \"" + family + "\"; src: url(\"" + name + "\"); }\n";
+      }
+    }
+    styles +=
+        ".box" + std::to_string(box->number) + " { width: " + std::to_string(box->width) + "px;";
+    if (!family.empty()) {
+      styles +=
+          " font-family: \"" + family + "\"; font-size: " + std::to_string(box->size) + "px;";
+    }
+    styles += " }\n";
+  }
+  return styles;
+}
+
 Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
                               const std::filesystem::path& site,
                               const std::vector<const DrawnBox*>& boxes) {
@@ -1120,39 +1081,26 @@ Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
     return written;
   }
   // Each box's font is copied in once and loaded from beside the style
-  // sheet, so that the site still opens from disk; each box is as wide as
-  // the game's, in its font at its size.
-  std::string boxStyles;
+  // sheet, so that the site still opens from disk.
   std::set<std::size_t> fonts;
   for (const DrawnBox* box : boxes) {
-    std::string family;
-    if (!box->font.empty()) {
-      const std::string name = fontFileName(box->fontNumber, box->font);
-      family = name.substr(0, name.find('.'));
-      if (fonts.insert(box->fontNumber).second) {
-        const Expected<std::string> bytes = readFile(box->font);
-        if (!bytes) {
-          return bytes.problem();
-        }
-        written = writeFile(site / pathFromUtf8(name), [&](TextOutput& out) { out.write(*bytes); });
-        if (!written) {
-          return written;
-        }
-        boxStyles +=
-            "@font-face { font-family: \"" + family + "\"; src: url(\"" + name + "\"); }\n";
+    if (!box->font.empty() && fonts.insert(box->fontNumber).second) {
+      const Expected<std::string> bytes = readFile(box->font);
+      if (!bytes) {
+        return bytes.problem();
+      }
+      written =
+          writeFile(site / pathFromUtf8(fontFileName(box->fontNumber, box->font)),
+                    [&](TextOutput& out) { out.write(*bytes); });
+      if (!written) {
+        return written;
       }
     }
-    boxStyles +=
-        ".box" + std::to_string(box->number) + " { width: " + std::to_string(box->width) + "px;";
-    if (!family.empty()) {
-      boxStyles +=
-          " font-family: \"" + family + "\"; font-size: " + std::to_string(box->size) + "px;";
-    }
-    boxStyles += " }\n";
   }
+  const std::string styles = boxStyles(boxes);
   written = writeFile(site / "style.css", [&](TextOutput& out) {
     out.write(kStyleSheet);
-    out.write(boxStyles);
+    out.write(styles);
   });
   if (!written) {
     return written;
@@ -1186,5 +1134,70 @@ Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
     }
   });
 }
+
+void forEachChange(std::string_view before, std::string_view after,
+                   const std::function<void(std::string_view kind, std::string_view text)>& run) {
+  const auto characters = [](std::string_view text) {
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at < text.size(); (void)nextCharacter(text, at)) {
+      starts.push_back(at);
+    }
+    starts.push_back(text.size());
+    return starts;
+  };
+  const std::vector<std::size_t> a = characters(before);
+  const std::vector<std::size_t> b = characters(after);
+  const std::size_t n = a.size() - 1;
+  const std::size_t m = b.size() - 1;
+  const auto piece = [](std::string_view text, const std::vector<std::size_t>& starts,
+                        std::size_t from, std::size_t to) {
+    return text.substr(starts[from], starts[to] - starts[from]);
+  };
+  if ((n + 1) * (m + 1) > kMostCompared) {
+    run("del", before);
+    run("ins", after);
+    return;
+  }
+  // common[i * (m + 1) + j]: how many characters a[i..] and b[j..] have in
+  // common, in order.
+  std::vector<std::uint32_t> common((n + 1) * (m + 1), 0);
+  const auto same = [&](std::size_t i, std::size_t j) {
+    return piece(before, a, i, i + 1) == piece(after, b, j, j + 1);
+  };
+  for (std::size_t i = n; i-- > 0;) {
+    for (std::size_t j = m; j-- > 0;) {
+      common[i * (m + 1) + j] =
+          same(i, j) ? common[(i + 1) * (m + 1) + j + 1] + 1
+                     : std::max(common[(i + 1) * (m + 1) + j], common[i * (m + 1) + j + 1]);
+    }
+  }
+  // Runs of one kind are written whole: 0 kept, 1 removed, 2 added.
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < n || j < m) {
+    const std::size_t fromI = i;
+    const std::size_t fromJ = j;
+    if (i < n && j < m && same(i, j)) {
+      while (i < n && j < m && same(i, j)) {
+        ++i;
+        ++j;
+      }
+      run("", piece(before, a, fromI, i));
+    } else if (j == m || (i < n && common[(i + 1) * (m + 1) + j] >= common[i * (m + 1) + j + 1])) {
+      while (i < n && (j == m || (!same(i, j) &&
+                                  common[(i + 1) * (m + 1) + j] >= common[i * (m + 1) + j + 1]))) {
+        ++i;
+      }
+      run("del", piece(before, a, fromI, i));
+    } else {
+      while (j < m && (i == n || (!same(i, j) &&
+                                  common[(i + 1) * (m + 1) + j] < common[i * (m + 1) + j + 1]))) {
+        ++j;
+      }
+      run("ins", piece(after, b, fromJ, j));
+    }
+  }
+}
+
 
 }  // namespace krlist::html

@@ -105,6 +105,19 @@ Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
                               const std::filesystem::path& site,
                               const std::vector<const DrawnBox*>& boxes = {});
 
+// `after` as changed from `before`, character by character, along a longest
+// common run of characters: `run` is called with each piece in order, its
+// kind "" for a piece both have, "del" for one `before` has and `after`
+// lacks, "ins" for one `after` adds. Texts too long to compare give
+// `before` removed whole and `after` added.
+void forEachChange(std::string_view before, std::string_view after,
+                   const std::function<void(std::string_view kind, std::string_view text)>& run);
+
+// The styles of `boxes`: each box (.box1, .box2...) as wide as the game's, in
+// its font at its size, each font loaded from fontFileName beside the style
+// sheet.
+std::string boxStyles(const std::vector<const DrawnBox*>& boxes);
+
 // The name of font `number` (from 1) of a site, whose file is `font`:
 // krscript-font-N with the file's suffix in lowercase.
 std::string fontFileName(std::size_t number, const std::filesystem::path& font);

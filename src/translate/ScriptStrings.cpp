@@ -307,6 +307,25 @@ TranslationCounts& TranslationCounts::operator+=(const TranslationCounts& other)
   return *this;
 }
 
+void checkTranslation(std::string_view source, std::string_view target, std::uint8_t opcode,
+                      Encoding encoding, const TextFit& fit, const TextBox& box,
+                      const Location& where, std::vector<EntryProblem>& problems) {
+  const std::string fitted = fitTranslation(target, encoding, fit, opcode);
+  const std::size_t found = problems.size();
+  checkEncodable(target, encoding, fit.substitutions, where, problems);
+  // In the game's text box, lines are measured in its font, in pixels,
+  // rather than in cells.
+  const BoxFit* textBox = fit.boxFor ? fit.boxFor(opcode) : nullptr;
+  if (textBox != nullptr) {
+    checkBox(fitted, *textBox, true, where, problems);
+  }
+  checkPresentation(source, fitted, encoding, textBox != nullptr ? TextBox{} : box, where,
+                    problems);
+  for (std::size_t k = found; k < problems.size(); ++k) {
+    quoteTranslation(target, problems[k].problem.message);
+  }
+}
+
 TranslationCounts lintStrings(const InstructionList& listing, const Translations& translations,
                               Encoding encoding, const TextFit& fit, const TextBox& box,
                               std::vector<EntryProblem>& problems) {
@@ -328,22 +347,9 @@ TranslationCounts lintStrings(const InstructionList& listing, const Translations
         if (entry == nullptr || entry->fuzzy || translations.target(*entry).empty()) {
           return;
         }
-        const Location where{"", entry->line, 0, entry->offset};
-        const std::string fitted =
-            fitTranslation(translations.target(*entry), encoding, fit, instruction.opcode());
-        const std::size_t found = problems.size();
-        checkEncodable(translations.target(*entry), encoding, fit.substitutions, where, problems);
-        // In the game's text box, lines are measured in its font, in pixels,
-        // rather than in cells.
-        const BoxFit* textBox = fit.boxFor ? fit.boxFor(instruction.opcode()) : nullptr;
-        if (textBox != nullptr) {
-          checkBox(fitted, *textBox, true, where, problems);
-        }
-        checkPresentation(translations.source(*entry), fitted, encoding,
-                          textBox != nullptr ? TextBox{} : box, where, problems);
-        for (std::size_t k = found; k < problems.size(); ++k) {
-          quoteTranslation(translations.target(*entry), problems[k].problem.message);
-        }
+        checkTranslation(translations.source(*entry), translations.target(*entry),
+                         instruction.opcode(), encoding, fit, box,
+                         Location{"", entry->line, 0, entry->offset}, problems);
       },
       problems);
   byLine(problems.begin() + static_cast<std::ptrdiff_t>(first), problems.end());

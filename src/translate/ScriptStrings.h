@@ -124,6 +124,13 @@ struct TranslationCounts {
   TranslationCounts& operator+=(const TranslationCounts& other);
 };
 
+// lint's checks of one translation, `target`, of a string of `opcode` whose
+// text is `source`, put in as `fit` says and for a text box `box`: every
+// problem but staleness, at `where`, each message quoting the translation.
+void checkTranslation(std::string_view source, std::string_view target, std::uint8_t opcode,
+                      Encoding encoding, const TextFit& fit, const TextBox& box,
+                      const Location& where, std::vector<EntryProblem>& problems);
+
 // Checks the translations of a script as inject would put them in, fitted as
 // `fit` says, and for a text box `box`: every problem of every entry, by line.
 // Only translated entries that are not fuzzy are checked beyond staleness.
