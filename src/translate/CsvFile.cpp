@@ -305,10 +305,12 @@ std::size_t CsvRows::lineAt(std::size_t offset) const {
 
 bool CsvRows::next(std::vector<std::string>& fields, std::size_t& recordLine) {
   fields.clear();
+  spans_.clear();
   recordLine = line_;
   const std::size_t size = text_.size();
   for (;;) {
     std::string& field = fields.emplace_back();
+    const std::size_t fieldStart = position_;
     if (position_ < size && text_[position_] == '"') {
       const std::size_t openingLine = line_;
       ++position_;
@@ -339,6 +341,9 @@ bool CsvRows::next(std::vector<std::string>& fields, std::size_t& recordLine) {
         }
       }
       field = text_.substr(start, position_ - start);
+    }
+    if (keepSpans_) {
+      spans_.push_back({fieldStart, position_});
     }
     if (position_ == size) {
       return true;
@@ -468,6 +473,10 @@ Expected<TranslationFile> readCsvEntries(std::string_view text, const EntrySink&
 
 Expected<TranslationFile> readCsv(std::string_view text) {
   return readAllEntries(text, readCsvEntries);
+}
+
+void translation::appendCsvField(std::string& out, std::string_view text) {
+  appendField(out, text);
 }
 
 }  // namespace krlist

@@ -115,6 +115,16 @@ class CsvRows final : public TableRows {
   bool next(std::vector<std::string>& fields, std::size_t& line) override;
   const Problem& problem() const override { return error_; }
 
+  // Where each field of the row last read lies, its quotes included, as
+  // byte offsets into the text after its byte-order mark: kept once asked
+  // for, by an edit that writes a cell anew and copies the rest.
+  struct FieldSpan {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+  };
+  void keepFieldSpans() { keepSpans_ = true; }
+  const std::vector<FieldSpan>& fieldSpans() const { return spans_; }
+
  private:
   bool fail(std::size_t line, std::string message);
   std::size_t lineEndAt(std::size_t at) const;
@@ -129,6 +139,8 @@ class CsvRows final : public TableRows {
   std::size_t position_ = 0;
   std::size_t line_ = 1;
   Problem error_;
+  bool keepSpans_ = false;
+  std::vector<FieldSpan> spans_;
 };
 
 // Appends a row of other tables kept as spreadsheets, written as writeCsv
@@ -139,5 +151,13 @@ void appendCsvRow(std::string& out, std::initializer_list<std::string_view> fiel
 // Whether a header row's field names a column: in any case, and with "_"
 // for a space as some tools write them ("translator_comments").
 bool isCsvColumnName(std::string_view field, std::string_view name);
+
+namespace translation {
+
+// A field as writeCsv writes one: quoted, its quotes doubled, everything else
+// (line breaks, separators) as it is.
+void appendCsvField(std::string& out, std::string_view text);
+
+}  // namespace translation
 
 }  // namespace krlist

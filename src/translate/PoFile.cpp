@@ -820,4 +820,14 @@ Expected<TranslationFile> readPo(std::string_view text) {
   return readAllEntries(text, readPoEntries);
 }
 
+void translation::appendPoString(std::string& out, std::string_view keyword, std::string_view text,
+                                 std::string_view prefix) {
+  appendString(out, keyword, text, prefix);
+}
+
+void translation::appendPoComment(std::string& out, std::string_view marker,
+                                  std::string_view comment) {
+  appendComment(out, marker, comment);
+}
+
 }  // namespace krlist

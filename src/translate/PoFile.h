@@ -63,4 +63,20 @@ Expected<TranslationFile> readPoEntries(std::string_view text, const EntrySink& 
 // is kept as it is.
 Expected<TranslationFile> readPoMemoryEntries(std::string_view text, const EntrySink& take);
 
+namespace translation {
+
+// The pieces of an entry as writePo writes them, for an edit that writes one
+// entry's lines anew (EntryEdit.h). Each line ends in a line feed, and no
+// other line feed is in them: a string's control characters are escaped, a
+// comment's become spaces.
+//
+// A keyword and its string ("msgstr", "#~ " before each line of an obsolete
+// entry's), over one line of the file per line of the text.
+void appendPoString(std::string& out, std::string_view keyword, std::string_view text,
+                    std::string_view prefix = {});
+// A comment behind `marker` ("#" for translators', "#." for the tool's).
+void appendPoComment(std::string& out, std::string_view marker, std::string_view comment);
+
+}  // namespace translation
+
 }  // namespace krlist

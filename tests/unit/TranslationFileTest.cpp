@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,11 +12,13 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "io/Zip.h"
 #include "text/Utf8.h"
 #include "translate/CsvFile.h"
+#include "translate/EntryEdit.h"
 #include "translate/PoFile.h"
 #include "translate/XlsxFile.h"
 
@@ -576,6 +579,453 @@ TEST(TranslationFileTest, TranslateToolkitFilesReadBack) {
     std::remove((base + suffix).c_str());
   }
 #endif
+}
+
+// Saving one entry of a file that any of the tools translators use may have
+// written: what is read back is the change and nothing else, and the bytes
+// around the entry are those of the file.
+
+// A PO file with CRLF line ends: its strings and comments hold no line feed
+// of their own.
+std::string withCrlf(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    out += c == '\n' ? "\r\n" : std::string(1, c);
+  }
+  return out;
+}
+
+// Strings longer than `width` split over lines as msgcat splits them, each
+// keyword then starting with "", and a fuzzy entry's flags as gettext writes
+// those of a C string, "#, fuzzy, c-format". An escape and a character stay
+// whole.
+std::string wrappedAsByMsgcat(std::string_view po, std::size_t width) {
+  std::string out;
+  while (!po.empty()) {
+    const std::size_t lineFeed = po.find('\n');
+    std::string_view line = po.substr(0, lineFeed);
+    po.remove_prefix(lineFeed == std::string_view::npos ? po.size() : lineFeed + 1);
+    const std::string_view end = lineFeed == std::string_view::npos ? "" : "\n";
+    const std::size_t quote = line.find('"');
+    if (line == "#, fuzzy") {
+      out.append("#, fuzzy, c-format").append(end);
+      continue;
+    }
+    if (line.starts_with("#.") || line.starts_with("#:") || line.starts_with("# ") ||
+        quote == std::string_view::npos || line.size() - quote <= width) {
+      out.append(line).append(end);
+      continue;
+    }
+    std::string_view prefix = line.substr(0, line.starts_with("#~| ")  ? 4
+                                             : line.starts_with("#~ ") ? 3
+                                             : line.starts_with("#| ") ? 3
+                                                                       : 0);
+    if (quote > prefix.size()) {
+      out.append(line.substr(0, quote)).append("\"\"\n");  // the keyword
+    }
+    std::string_view text = line.substr(quote + 1, line.size() - quote - 2);
+    while (!text.empty()) {
+      std::size_t length = 0;
+      while (length < text.size() && length < width) {
+        if (text[length] == '\\') {
+          length += text[length + 1] >= '0' && text[length + 1] <= '7' ? 4 : 2;
+        } else {
+          ++length;
+          while (length < text.size() &&
+                 (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+            ++length;
+          }
+        }
+      }
+      out.append(prefix).append("\"").append(text.substr(0, length)).append("\"");
+      text.remove_prefix(length);
+      out += text.empty() ? end : "\n";
+    }
+  }
+  return out;
+}
+
+// A CSV file as a spreadsheet saves one: its columns in any order, named in
+// any case, separated by `separator`, with `lineEnd` after each row, and the
+// fields that can be left bare left so at random.
+struct CsvForm {
+  std::vector<std::string> columns;
+  char separator = ',';
+  std::string lineEnd = "\r\n";
+  bool byteOrderMark = false;
+};
+
+std::string spreadsheetCsv(const TranslationFile& file, const CsvForm& form, std::mt19937& random) {
+  std::string out = form.byteOrderMark ? "\xEF\xBB\xBF" : "";
+  const auto append = [&](const std::vector<std::string>& fields) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const std::string& field = fields[i];
+      if (i > 0) {
+        out += form.separator;
+      }
+      const bool bare =
+          field.find_first_of(std::string("\"\r\n") + form.separator) == std::string::npos;
+      if (bare && random() % 2 == 0) {
+        out += field;
+      } else {
+        translation::appendCsvField(out, field);
+      }
+    }
+    out += form.lineEnd;
+  };
+  append(form.columns);
+  for (const TranslationEntry& entry : file.entries) {
+    std::vector<std::string> fields;
+    for (std::string name : form.columns) {
+      std::transform(name.begin(), name.end(), name.begin(),
+                     [](char c) { return c == '_' ? ' ' : static_cast<char>(std::tolower(c)); });
+      const std::string mark = std::string(entry.fuzzy ? "fuzzy" : "") +
+                               (entry.fuzzy && entry.obsolete ? " " : "") +
+                               (entry.obsolete ? "obsolete" : "");
+      fields.push_back(name == "location"              ? entry.reference
+                       : name == "source"              ? entry.source
+                       : name == "target"              ? entry.target
+                       : name == "context"             ? entry.comment
+                       : name == "fuzzy"               ? mark
+                       : name == "previous source"     ? entry.previousSource
+                       : name == "translator comments" ? entry.translatorComment
+                                                       : file.scriptEncoding);
+    }
+    append(fields);
+  }
+  return out;
+}
+
+// Where line `number` (from 1) of `text` starts, lines counted at `lineBreak`
+// as the readers count them.
+std::size_t startOfLine(std::string_view text, std::size_t number, char lineBreak) {
+  std::size_t at = 0;
+  for (std::size_t line = 1; line < number; ++line) {
+    at = text.find(lineBreak, at) + 1;
+  }
+  return at;
+}
+
+using EntryEditor = Expected<std::string> (*)(std::string_view, std::string_view,
+                                              const EntryChange&);
+
+// Edits entry `index` of `text`, read as `before`, and checks what the edit
+// must keep: every other entry as it was read, the bytes before the line the
+// entry starts on and after its last line, and the file's line ends. Returns
+// the edited text and its reading in `before`.
+std::string expectOnlyTheEntryChanged(const std::string& text, TranslationFile& before,
+                                      std::size_t index, const EntryChange& change, bool po) {
+  const TranslationEntry& entry = before.entries[index];
+  SCOPED_TRACE("edit of " + entry.offset);
+  const EntryEditor edit = po ? editPoEntry : editCsvEntry;
+  Expected<std::string> edited = edit(text, entry.offset, change);
+  if (!edited) {
+    ADD_FAILURE() << edited.problem().describe();
+    return text;
+  }
+  // In a CSV file of carriage returns alone, they count the lines.
+  const std::size_t firstBreak = text.find_first_of("\r\n");
+  const bool carriageReturns = !po && text[firstBreak] == '\r' && text[firstBreak + 1] != '\n';
+  const char lineBreak = carriageReturns ? '\r' : '\n';
+  const std::string_view prefix =
+      std::string_view(text).substr(0, startOfLine(text, entry.line, lineBreak));
+  std::size_t end = index + 1 < before.entries.size()
+                        ? startOfLine(text, before.entries[index + 1].line, lineBreak)
+                        : text.size();
+  if (po) {
+    // An entry ends with its last string; blank lines after it separate it
+    // from the next.
+    while (end > 0 && text[end - 1] == '\n') {
+      const std::size_t previous = end >= 2 ? text.rfind('\n', end - 2) : std::string::npos;
+      const std::size_t begin = previous == std::string::npos ? 0 : previous + 1;
+      if (text.substr(begin, end - begin).find_first_not_of(" \t\r\n") != std::string::npos) {
+        break;
+      }
+      end = begin;
+    }
+  } else if (end < text.size()) {
+    // The row's line end is the file's, and is kept.
+    end -= text[end - 1] == '\n' && text[end - 2] == '\r' ? 2 : 1;
+  }
+  const std::string_view suffix = std::string_view(text).substr(end);
+  EXPECT_TRUE(edited->starts_with(prefix));
+  EXPECT_TRUE(edited->ends_with(suffix));
+  EXPECT_LE(prefix.size() + suffix.size(), edited->size());
+  const auto endsALine = [](std::string_view in) {
+    return in.ends_with('\n') || in.ends_with('\r');
+  };
+  EXPECT_EQ(endsALine(*edited), endsALine(text));
+  if (po) {
+    const bool crlf = text.find("\r\n") != std::string::npos;
+    const auto count = [](std::string_view in, std::string_view what) {
+      std::size_t n = 0;
+      for (std::size_t at = in.find(what); at != std::string::npos; at = in.find(what, at + 1)) {
+        ++n;
+      }
+      return n;
+    };
+    EXPECT_EQ(count(*edited, "\r"), crlf ? count(*edited, "\n") : 0);
+    EXPECT_EQ(count(*edited, "c-format"), count(text, "c-format"));
+  }
+
+  // Saved again, the entry is what it is: nothing changes.
+  const Expected<std::string> again = edit(*edited, entry.offset, change);
+  EXPECT_TRUE(again && *again == *edited);
+
+  TranslationEntry& changed = before.entries[index];
+  changed.target = change.target;
+  changed.translatorComment = change.translatorComment;
+  changed.fuzzy = false;
+  changed.previousSource.clear();
+  const TranslationFile after = po ? readOrFail(readPo, *edited) : readOrFail(readCsv, *edited);
+  expectSameEntries(after, before);
+  EXPECT_EQ(after.headerFields, before.headerFields);
+  EXPECT_EQ(after.headerComment, before.headerComment);
+  before = after;
+  return std::move(*edited);
+}
+
+TEST(EntryEditTest, ChangesTheEntryAndNoOtherByte) {
+  std::mt19937 random(29);
+  TranslationFile written = randomFile(random, 60, true);
+  written.entries.back().obsolete = false;  // the last line of every form is an entry's
+  const bool gettext =
+#ifdef _WIN32
+      false;
+#else
+      std::system("msgcat --version >/dev/null 2>&1 && msgfmt --version >/dev/null 2>&1") == 0;
+#endif
+  struct Form {
+    std::string name;
+    std::string text;
+    bool po;
+    bool translatorComments = true;  // whether the file has a place for them
+  };
+  const std::string po = writePo(written);
+  const std::string crlfWrapped = withCrlf(wrappedAsByMsgcat(po, 11));
+  const std::string csv = writeCsv(written);
+  std::vector<Form> forms = {
+      {"writePo", po, true},
+      {"writePo, CRLF", withCrlf(po), true},
+      {"wrapped", wrappedAsByMsgcat(po, 24), true},
+      {"wrapped, CRLF, no final line end", crlfWrapped.substr(0, crlfWrapped.size() - 2), true},
+      {"writeCsv", csv, false},
+      {"writeCsv, no final line end", csv.substr(0, csv.size() - 2), false},
+  };
+  forms.push_back({"semicolons, LF",
+                   spreadsheetCsv(written,
+                                  {{"Target", "location", "Translator_Comments", "source", "fuzzy",
+                                    "previous source", "context"},
+                                   ';',
+                                   "\n"},
+                                  random),
+                   false});
+  forms.push_back(
+      {"tabs, CR, byte-order mark",
+       spreadsheetCsv(
+           written,
+           {{"location", "source", "target", "Fuzzy", "translator comments"}, '\t', "\r", true},
+           random),
+       false});
+  forms.push_back({"three columns",
+                   spreadsheetCsv(written, {{"source", "location", "target"}, ',', "\r\n"}, random),
+                   false, false});
+  if (gettext) {
+    const std::string in = scratchPath("edit-in.po");
+    const std::string out = scratchPath("edit-out.po");
+    std::ofstream(in, std::ios::binary) << po;
+    EXPECT_EQ(std::system(("msgcat --width=30 '" + in + "' -o '" + out + "' 2>/dev/null").c_str()),
+              0);
+    std::ifstream stream(out, std::ios::binary);
+    forms.push_back({"msgcat", std::string(std::istreambuf_iterator<char>(stream), {}), true});
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+  }
+
+  const std::vector<std::string> comments = {
+      "", "checked", "two\nlines", " spaced ", "\ttab", "#. not the tool's", "a\n", "\n\nafter"};
+  for (const Form& form : forms) {
+    SCOPED_TRACE(form.name);
+    std::string text = form.text;
+    TranslationFile before = form.po ? readOrFail(readPo, text) : readOrFail(readCsv, text);
+    std::vector<std::size_t> live;
+    for (std::size_t i = 0; i < before.entries.size(); ++i) {
+      if (!before.entries[i].obsolete) {
+        live.push_back(i);
+      }
+    }
+    ASSERT_GT(live.size(), 10u);
+    for (int round = 0; round < 40; ++round) {
+      // The last entry, whose line end a file may lack, is edited early.
+      const std::size_t index = round == 0 ? live.back() : live[random() % live.size()];
+      const TranslationEntry& entry = before.entries[index];
+      EntryChange change;
+      change.target =
+          random() % 5 == 0 ? entry.target : matchLineFeeds(randomText(random), entry.source);
+      change.translatorComment = !form.translatorComments ? ""
+                                 : random() % 5 == 0      ? entry.translatorComment
+                                                          : comments[random() % comments.size()];
+      text = expectOnlyTheEntryChanged(text, before, index, change, form.po);
+      // An entry saved as it was read, reviewed already, keeps its bytes,
+      // however its strings were wrapped.
+      const TranslationEntry& other = before.entries[live[random() % live.size()]];
+      if (!other.fuzzy && other.previousSource.empty()) {
+        const Expected<std::string> same = (form.po ? editPoEntry : editCsvEntry)(
+            text, other.offset, {other.target, other.translatorComment});
+        EXPECT_TRUE(same && *same == text) << other.offset;
+      }
+    }
+    if (gettext && form.po && text.find('\r') == std::string::npos) {
+      const std::string path = scratchPath("edited.po");
+      std::ofstream(path, std::ios::binary) << text;
+      EXPECT_EQ(std::system(("msgfmt --check -o /dev/null '" + path + "' 2>/dev/null").c_str()), 0);
+      std::remove(path.c_str());
+    }
+  }
+}
+
+// What a translators' editor or msgmerge makes of an entry: flags beside
+// fuzzy, a previous text, strings wrapped, the same offset in an obsolete
+// entry; and a spreadsheet's semicolons and bare fields.
+TEST(EntryEditTest, EditsWhatEditorsAndSpreadsheetsWrite) {
+  const std::string before =
+      "# German translation.\n"
+      "msgid \"\"\n"
+      "msgstr \"\"\n"
+      "\"Content-Type: text/plain; charset=UTF-8\\n\"\n"
+      "\n"
+      "#~ msgctxt \"0000001A\"\n"
+      "#~ msgid \"Old line\"\n"
+      "#~ msgstr \"Alte Zeile\"\n"
+      "\n"
+      "#. opcode 1B\n"
+      "#: scenes/a.kr:26\n"
+      "#, fuzzy, c-format\n"
+      "#| msgid \"\"\n"
+      "#| \"The old text of a long line that \"\n"
+      "#| \"msgcat wrapped\"\n"
+      "msgctxt \"0000001A\"\n"
+      "msgid \"\"\n"
+      "\"A long line that msgcat wrapped \"\n"
+      "\"over two lines\"\n"
+      "msgstr \"\"\n"
+      "\"Eine lange Zeile, die msgcat \"\n"
+      "\"umbrochen hat\"\n"
+      "\n"
+      "# keep this\n"
+      "#: scenes/a.kr:48\n"
+      "#, fuzzy\n"
+      "#| msgid \"Nxt\"\n"
+      "msgctxt \"00000030\"\n"
+      "msgid \"Next\"\n"
+      "msgstr \"Weiter?\"\n";
+  const std::string after =
+      "# German translation.\n"
+      "msgid \"\"\n"
+      "msgstr \"\"\n"
+      "\"Content-Type: text/plain; charset=UTF-8\\n\"\n"
+      "\n"
+      "#~ msgctxt \"0000001A\"\n"
+      "#~ msgid \"Old line\"\n"
+      "#~ msgstr \"Alte Zeile\"\n"
+      "\n"
+      "# checked\n"
+      "# by Ana\n"
+      "#. opcode 1B\n"
+      "#: scenes/a.kr:26\n"
+      "#, c-format\n"
+      "msgctxt \"0000001A\"\n"
+      "msgid \"\"\n"
+      "\"A long line that msgcat wrapped \"\n"
+      "\"over two lines\"\n"
+      "msgstr \"\"\n"
+      "\"Neu: \\\"zwei\\\"\\n\"\n"
+      "\"Zeilen\"\n"
+      "\n"
+      "# keep this\n"
+      "#: scenes/a.kr:48\n"
+      "msgctxt \"00000030\"\n"
+      "msgid \"Next\"\n"
+      "msgstr \"Weiter\"\n";
+  const auto editBoth = [](std::string text) {
+    for (const auto& [offset, target, comment] :
+         {std::tuple{"0000001A", "Neu: \"zwei\"\nZeilen", "checked\nby Ana"},
+          std::tuple{"00000030", "Weiter", "keep this"}}) {
+      Expected<std::string> edited = editPoEntry(text, offset, {target, comment});
+      if (!edited) {
+        ADD_FAILURE() << edited.problem().describe();
+        return text;
+      }
+      text = std::move(*edited);
+    }
+    return text;
+  };
+  EXPECT_EQ(editBoth(before), after);
+  // In CRLF, and without a line end after the last line.
+  EXPECT_EQ(editBoth(withCrlf(before.substr(0, before.size() - 1))),
+            withCrlf(after.substr(0, after.size() - 1)));
+
+  // The first line of a file without a header, after the byte-order mark;
+  // a string continued after a blank line.
+  const Expected<std::string> first =
+      editPoEntry("\xEF\xBB\xBFmsgctxt \"0000001A\"\nmsgid \"a\"\nmsgstr \"\"\n\n\"old\"\n\n",
+                  "0000001A", {"b", "x"});
+  ASSERT_TRUE(first) << first.problem().describe();
+  EXPECT_EQ(*first, "\xEF\xBB\xBF# x\nmsgctxt \"0000001A\"\nmsgid \"a\"\nmsgstr \"b\"\n\n");
+
+  const std::string csv =
+      "location;source;target;fuzzy;previous source;translator comments\n"
+      "a.kr:26;Hello;Hallo;fuzzy;Hi;\n"
+      "a.kr:0000002B;\"Bye; now\";Tschüss;;;old note\n";
+  Expected<std::string> edited = editCsvEntry(csv, "0000001A", {"Hallo, \"Welt\"", ""});
+  ASSERT_TRUE(edited) << edited.problem().describe();
+  edited = editCsvEntry(*edited, "0000002B", {"Tschüss", "new\nnote"});
+  ASSERT_TRUE(edited) << edited.problem().describe();
+  EXPECT_EQ(*edited,
+            "location;source;target;fuzzy;previous source;translator comments\n"
+            "a.kr:26;Hello;\"Hallo, \"\"Welt\"\"\";\"\";\"\";\n"
+            "a.kr:0000002B;\"Bye; now\";Tschüss;;;\"new\nnote\"\n");
+}
+
+TEST(EntryEditTest, RefusesWithWhereAndWhat) {
+  const std::string header = "msgid \"\"\nmsgstr \"\"\n\n";
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : std::string_view("location,source,target\na.kr:0000001A,a,\n")) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  const struct {
+    EntryEditor edit;
+    std::string text;
+    std::string comment;
+    std::size_t line;
+    std::string message;
+  } refusals[] = {
+      {editPoEntry, header + "msgctxt \"0000001A\"\nmsgstr \"x\"\n", "", 5, "msgstr without msgid"},
+      {editPoEntry, header + "msgctxt \"00000030\"\nmsgid \"a\"\nmsgstr \"\"\n", "", 0,
+       "no entry has the offset 0000001A"},
+      {editPoEntry, header + "#~ msgctxt \"0000001A\"\n#~ msgid \"a\"\n#~ msgstr \"b\"\n", "", 0,
+       "no entry has the offset 0000001A (only an obsolete one, whose string is gone from the "
+       "script)"},
+      {editCsvEntry, "location,source,target\na.kr:0000001A,\"a,\n", "", 2,
+       "unbalanced quote: the field that starts here never ends"},
+      {editCsvEntry, "location,source,target\na.kr:00000030,a,\n", "", 0,
+       "no entry has the offset 0000001A"},
+      {editCsvEntry, utf16, "", 0,
+       "saved as UTF-16 by a spreadsheet: save it as CSV UTF-8 to edit it here"},
+      {editCsvEntry, "location,source,target\r\na.kr:0000001A,\x82\xCD,\r\n", "", 0,
+       "saved as CP932 by a spreadsheet: save it as CSV UTF-8 to edit it here"},
+      {editCsvEntry, "location,source,target,fuzzy\na.kr:0000001A,a,,fuzzy\n", "a note", 1,
+       "the file has no column for translators' comments"},
+  };
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE(refusal.text);
+    const Expected<std::string> result =
+        refusal.edit(refusal.text, "0000001A", {"t", refusal.comment});
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.problem().where.line, refusal.line);
+    EXPECT_EQ(result.problem().message, refusal.message);
+  }
 }
 
 }  // namespace
