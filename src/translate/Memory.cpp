@@ -411,9 +411,9 @@ MemoryMatch MemorySearch::search(std::string_view source) {
     }
     return match;
   }
-  const std::uint32_t best = mostSimilar(memory_.numbered(codePoints(source)));
-  if (best != UINT32_MAX) {
-    const TranslationMemory::Source& found = memory_.sources_[best];
+  mostSimilar(memory_.numbered(codePoints(source)), 1, UINT32_MAX);
+  if (!best_.empty()) {
+    const TranslationMemory::Source& found = memory_.sources_[best_.front().source];
     match.kind = Kind::similar;
     match.target = found.translations[found.chosen].target;
     match.source = found.text;
@@ -421,9 +421,31 @@ MemoryMatch MemorySearch::search(std::string_view source) {
   return match;
 }
 
-// The first source of the memory most similar to `text` among those at
-// least memory_.similarity_ alike, or UINT32_MAX.
-std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
+std::vector<Suggestion> MemorySearch::suggest(std::string_view source, std::size_t most) {
+  std::vector<Suggestion> suggestions;
+  std::uint32_t same = UINT32_MAX;
+  if (const auto at = memory_.sourceAt_.find(std::string(source)); at != memory_.sourceAt_.end()) {
+    same = at->second;
+    const TranslationMemory::Source& found = memory_.sources_[same];
+    for (const TranslationMemory::Translation& translation : found.translations) {
+      suggestions.push_back({found.text, translation.target, 1, translation.count});
+    }
+    std::stable_sort(suggestions.begin(), suggestions.end(),
+                     [](const Suggestion& a, const Suggestion& b) { return a.count > b.count; });
+  }
+  if (most == 0) {
+    return suggestions;
+  }
+  mostSimilar(memory_.numbered(codePoints(source)), most, same);
+  for (const Scored& similar : best_) {
+    const TranslationMemory::Source& found = memory_.sources_[similar.source];
+    const TranslationMemory::Translation& chosen = found.translations[found.chosen];
+    suggestions.push_back({found.text, chosen.target, similar.score, chosen.count});
+  }
+  return suggestions;
+}
+
+void MemorySearch::mostSimilar(const std::u32string& text, std::size_t most, std::uint32_t except) {
   const std::size_t n = text.size();
   text_ = &text;
   if (n <= kWords * 64) {
@@ -438,7 +460,7 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
       ++textBuckets_[TranslationMemory::bucketOf(c)];
     }
   }
-  const std::uint32_t best = mostSimilarAmong(text);
+  mostSimilarAmong(text, most, except);
   for (const char32_t c : text) {
     inText_[c] = 0;
   }
@@ -447,12 +469,16 @@ std::uint32_t MemorySearch::mostSimilar(const std::u32string& text) {
       std::fill_n(&where_[c * kWords], kWords, 0);
     }
   }
-  return best;
 }
 
-std::uint32_t MemorySearch::mostSimilarAmong(const std::u32string& text) {
+void MemorySearch::mostSimilarAmong(const std::u32string& text, std::size_t most,
+                                    std::uint32_t except) {
   const double s = memory_.similarity_;
   const std::size_t n = text.size();
+  best_.clear();
+  if (n == 0 || most == 0) {
+    return;
+  }
   if (++lookup_ == 0) {
     std::fill(met_.begin(), met_.end(), Met{});
     lookup_ = 1;
@@ -466,9 +492,6 @@ std::uint32_t MemorySearch::mostSimilarAmong(const std::u32string& text) {
                              static_cast<std::uint32_t>(m)});
     }
   };
-  if (n == 0) {
-    return UINT32_MAX;
-  }
   const std::size_t shared = fewestSharedWithAny(n, s);
   if (shared == 0) {
     for (std::uint32_t c = 0; c < memory_.sources_.size(); ++c) {
@@ -482,32 +505,46 @@ std::uint32_t MemorySearch::mostSimilarAmong(const std::u32string& text) {
       }
     }
   }
-  // A candidate that cannot reach the similarity, or the best score found,
-  // is not compared. Reaches are worked out as scores are, and a score grows
-  // with what is shared: a reach below a score is a score below it.
-  std::uint32_t best = UINT32_MAX;
-  double bestScore = -1;
+  // A candidate that cannot reach the similarity, or, once `most` are kept,
+  // the least of their scores, is not compared. Reaches are worked out as
+  // scores are, and a score grows with what is shared: a reach below a score
+  // is a score below it. Of equal scores the first source is kept.
   const auto outOfReach = [&](double reach, std::uint32_t source) {
-    return reach < s || reach < bestScore || (reach == bestScore && source > best);
+    if (reach < s) {
+      return true;
+    }
+    if (best_.size() < most) {
+      return false;
+    }
+    const Scored& last = best_.back();
+    return reach < last.score || (reach == last.score && source > last.source);
+  };
+  const auto before = [](const Scored& a, const Scored& b) {
+    return a.score != b.score ? a.score > b.score : a.source < b.source;
   };
   for (const Candidate& c : candidates_) {
+    if (c.source == except) {
+      continue;
+    }
     const double total = static_cast<double>(n + c.length);
     if (outOfReach(2.0 * static_cast<double>(c.most) / total, c.source)) {
       continue;
     }
     // What the walk bounded from the rarest characters alone, bounded again
     // from all of them.
-    const std::size_t most = std::min<std::size_t>(c.most, sharedAtMost(c.source));
-    if (outOfReach(2.0 * static_cast<double>(most) / total, c.source)) {
+    const std::size_t bound = std::min<std::size_t>(c.most, sharedAtMost(c.source));
+    if (outOfReach(2.0 * static_cast<double>(bound) / total, c.source)) {
       continue;
     }
     const double score = 2.0 * static_cast<double>(common(memory_.charactersOf(c.source))) / total;
-    if (score >= s && (score > bestScore || (score == bestScore && c.source < best))) {
-      best = c.source;
-      bestScore = score;
+    if (!outOfReach(score, c.source)) {
+      const Scored kept{c.source, score};
+      best_.insert(std::upper_bound(best_.begin(), best_.end(), kept, before), kept);
+      if (best_.size() > most) {
+        best_.pop_back();
+      }
     }
   }
-  return best;
 }
 
 // Looks under the first `prefix` tokens of the text (a token no source has

@@ -46,6 +46,15 @@ struct MemoryMatch {
   std::vector<std::string_view> others;
 };
 
+// What the memory offers for a text: a translation of the same text, or of a
+// similar one.
+struct Suggestion {
+  std::string_view source;  // the memory's source the translation was made for
+  std::string_view target;
+  double score = 1;       // textSimilarity of the two sources; 1 for the same text
+  std::size_t count = 1;  // how many times the memory was given this translation of it
+};
+
 class TranslationMemory {
  public:
   // Takes the translated entries (neither fuzzy nor obsolete) of `entries`.
@@ -153,11 +162,24 @@ class MemorySearch {
  public:
   explicit MemorySearch(const TranslationMemory& memory);
   const MemoryMatch& find(std::string_view source);
+  // Every translation the memory holds of `source`, the most given first (ties
+  // in the run's order), then the chosen translations of up to `most` other
+  // sources at least the memory's similarity alike, most similar first (ties in
+  // the run's order). Views into the memory.
+  std::vector<Suggestion> suggest(std::string_view source, std::size_t most);
 
  private:
   MemoryMatch search(std::string_view source);
-  std::uint32_t mostSimilar(const std::u32string& text);
-  std::uint32_t mostSimilarAmong(const std::u32string& text);
+  // A source with its score against the text searched for.
+  struct Scored {
+    std::uint32_t source;
+    double score;
+  };
+  // Leaves in best_ the up to `most` sources most similar to `text` among
+  // those at least memory_.similarity_ alike, but for source `except`: the
+  // most similar first, the first of equals first. None for an empty text.
+  void mostSimilar(const std::u32string& text, std::size_t most, std::uint32_t except);
+  void mostSimilarAmong(const std::u32string& text, std::size_t most, std::uint32_t except);
   // The characters `text_` shares in order with `other`.
   std::size_t common(std::u32string_view other) const;
   // The characters `text_` shares with source `s` in any order, counted
@@ -186,6 +208,7 @@ class MemorySearch {
     std::uint32_t length;  // its own, in characters
   };
   std::vector<Candidate> candidates_;
+  std::vector<Scored> best_;
   std::vector<std::uint32_t> ranks_;
   std::vector<std::uint32_t> need_;  // by length from the shortest allowed
   std::unordered_map<std::string, MemoryMatch> found_;
