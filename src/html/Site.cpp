@@ -1064,8 +1064,7 @@ std::string boxStyles(const std::vector<const DrawnBox*>& boxes) {
     styles +=
         ".box" + std::to_string(box->number) + " { width: " + std::to_string(box->width) + "px;";
     if (!family.empty()) {
-      styles +=
-          " font-family: \"" + family + "\"; font-size: " + std::to_string(box->size) + "px;";
+      styles += " font-family: \"" + family + "\"; font-size: " + std::to_string(box->size) + "px;";
     }
     styles += " }\n";
   }
@@ -1089,9 +1088,8 @@ Expected<void> writeSiteFiles(const std::vector<ScriptSummary>& scripts,
       if (!bytes) {
         return bytes.problem();
       }
-      written =
-          writeFile(site / pathFromUtf8(fontFileName(box->fontNumber, box->font)),
-                    [&](TextOutput& out) { out.write(*bytes); });
+      written = writeFile(site / pathFromUtf8(fontFileName(box->fontNumber, box->font)),
+                          [&](TextOutput& out) { out.write(*bytes); });
       if (!written) {
         return written;
       }
@@ -1198,6 +1196,5 @@ void forEachChange(std::string_view before, std::string_view after,
     }
   }
 }
-
 
 }  // namespace krlist::html

@@ -21,6 +21,8 @@ int runLint(const Options& options);
 int runHtml(const Options& options);
 int runGlossary(const Options& options);
 int runMemory(const Options& options);
+// Serves the editor until the process is ended; 1 when it cannot start.
+int runEdit(const Options& options);
 
 // A command's jobs and how each runs, for drop mode, which plans every
 // dropped path before it runs any (runPlan runs them).

@@ -15,6 +15,7 @@
 #include "io/Files.h"
 #include "io/OutputFile.h"
 #include "krscript/Commands.h"
+#include "krscript/DrawnBoxes.h"
 #include "krscript/ProfileOptions.h"
 #include "krscript/Scripts.h"
 #include "krscript/TranslationInput.h"
@@ -178,8 +179,8 @@ void say(const std::string& line) {
   std::fprintf(stderr, "krscript: %s\n", line.c_str());
 }
 
-// The boxes of the profile as the pages draw them, by opcode as
-// ProfileBoxes has them: a font drawn in several boxes is copied once.
+}  // namespace
+
 std::map<int, html::DrawnBox> drawnBoxes(const ProfileBoxes& boxes) {
   std::map<int, html::DrawnBox> drawn;
   std::map<fs::path, std::size_t> fonts;
@@ -198,7 +199,13 @@ std::map<int, html::DrawnBox> drawnBoxes(const ProfileBoxes& boxes) {
   return drawn;
 }
 
-}  // namespace
+const html::DrawnBox* drawnBoxFor(const std::map<int, html::DrawnBox>& boxes, std::uint8_t opcode) {
+  auto found = boxes.find(opcode);
+  if (found == boxes.end()) {
+    found = boxes.find(-1);
+  }
+  return found != boxes.end() ? &found->second : nullptr;
+}
 
 int runHtml(const Options& options) {
   std::optional<Substitutions> substitutions;
@@ -216,13 +223,7 @@ int runHtml(const Options& options) {
   html::Review review;
   review.fit = &fit;
   if (!drawn.empty()) {
-    review.boxFor = [&drawn](std::uint8_t opcode) -> const html::DrawnBox* {
-      auto found = drawn.find(opcode);
-      if (found == drawn.end()) {
-        found = drawn.find(-1);
-      }
-      return found != drawn.end() ? &found->second : nullptr;
-    };
+    review.boxFor = [&drawn](std::uint8_t opcode) { return drawnBoxFor(drawn, opcode); };
   }
   std::vector<const html::DrawnBox*> siteBoxes;
   for (const auto& [key, box] : drawn) {

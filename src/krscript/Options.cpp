@@ -39,6 +39,8 @@ enum Option : unsigned {
   kSourceLanguage = 1u << 18,
   kMemory = 1u << 21,
   kFill = 1u << 22,
+  kPort = 1u << 23,
+  kNoOpen = 1u << 24,
   kEveryCommand = 1u << 14,  // --help, --version
 };
 
@@ -199,6 +201,21 @@ constexpr CommandInfo kCommands[] = {
      "(not fuzzy, not obsolete). The sources are in --source-language (default ja); the\n"
      "translations in the files' Language, or --language when they give none. A text with\n"
      "a control character XML cannot carry is left out, and said.\n"},
+    {Command::Edit, "edit", 2, 2, false,
+     kPort | kNoOpen | kEncoding | kSimilarity | kInclude | kExclude | kProfile | kJobs, false,
+     "edit takes a script or folder and its translations",
+     "Usage: krscript edit SCRIPT|DIR TRANSLATIONS [--port 8470] [--no-open] [--similarity "
+     "0.75]\n"
+     "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB] "
+     "[--profile FILE]\n"
+     "Serves an editor of the translations on this machine and opens it in the browser:\n"
+     "each script's strings in order with who speaks, each translation typed with the\n"
+     "game's box drawn as inject fills it, lint's problems and the memory's suggestions\n"
+     "(sources at least --similarity alike) as one types. Ctrl+Enter saves the entry\n"
+     "into its PO or CSV file, every other byte as it was, and goes on to the next that\n"
+     "needs work; Alt+Up and Alt+Down move. An entry another program changed meanwhile\n"
+     "is not saved over. Serves on 127.0.0.1 only, to the address printed with its\n"
+     "key, until Ctrl+C.\n"},
     {Command::Init, "init", 1, 1, false, 0, false, "init takes one folder",
      "Usage: krscript init DIR\n"
      "Writes DIR/krscript.toml, the game's profile, with what the scripts in DIR tell\n"
@@ -414,6 +431,23 @@ constexpr OptionInfo kOptions[] = {
          return word + " needs a path, not an empty one";
        }
        options.profileFile = value;
+       return std::nullopt;
+     }},
+    {"--port", nullptr, kPort, Takes::Value, "a port number, 0 to 65535",
+     [](Options& options, const std::string& word,
+        const std::string& value) -> std::optional<std::string> {
+       unsigned port = 0;
+       if (std::from_chars(value.data(), value.data() + value.size(), port).ptr !=
+               value.data() + value.size() ||
+           value.empty() || port > 65535) {
+         return word + " needs a port number, 0 to 65535";
+       }
+       options.port = static_cast<std::uint16_t>(port);
+       return std::nullopt;
+     }},
+    {"--no-open", nullptr, kNoOpen, Takes::Nothing, nullptr,
+     [](Options& options, const std::string&, const std::string&) -> std::optional<std::string> {
+       options.open = false;
        return std::nullopt;
      }},
     {"--memory", nullptr, kMemory, Takes::Values, "a translation file or folder",

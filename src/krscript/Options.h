@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@ enum class Command {
   Init,
   Glossary,
   Memory,
+  Edit,
   Drop
 };
 
@@ -80,6 +82,9 @@ struct Options {
   // The profile the command runs with, once read (krscript/ProfileOptions.h);
   // none when there is none.
   std::shared_ptr<const Profile> profile;
+  // --port, for edit: where it serves, 0 for a port the system picks.
+  std::uint16_t port = 8470;
+  bool open = true;      // opens the editor in the browser; --no-open does not
   bool help = false;     // --help
   bool version = false;  // --version
 };

@@ -38,6 +38,7 @@ bool takesProfile(Command command) {
     case Command::Html:
     case Command::Glossary:
     case Command::Memory:
+    case Command::Edit:
       return true;
     default:
       return false;
@@ -143,7 +144,7 @@ bool applyProfile(Options& options) {
   }
   if (!options.substitute && profile->substitute &&
       (options.command == Command::Inject || options.command == Command::Lint ||
-       options.command == Command::Html)) {
+       options.command == Command::Html || options.command == Command::Edit)) {
     options.substitute = pathToUtf8(*profile->substitute);
   }
   if (!options.glossary && profile->glossary && options.command == Command::Lint) {

@@ -43,8 +43,10 @@ Plan planJobs(const Options& options, const std::string& input,
                         " of a folder writes files, not standard output";
       return plan;
     }
-    // check and lint read a folder and write nothing.
-    if (!output && options.command != Command::Check && options.command != Command::Lint) {
+    // check and lint read a folder and write nothing; edit writes only
+    // into the translation files.
+    if (!output && options.command != Command::Check && options.command != Command::Lint &&
+        options.command != Command::Edit) {
       plan.usageError = std::string(commandName(options.command)) + " of a folder needs -o OUTDIR";
       return plan;
     }

@@ -93,6 +93,8 @@ int main(int argc, char** argv) {
       return krlist::runGlossary(options);
     case krlist::Command::Memory:
       return krlist::runMemory(options);
+    case krlist::Command::Edit:
+      return krlist::runEdit(options);
     case krlist::Command::Init:
       return krlist::runInit(options);
     case krlist::Command::None:

@@ -1,0 +1,1010 @@
+#include "edit/Editor.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "edit/EditorAssets.h"
+#include "io/Files.h"
+#include "io/OutputFile.h"
+#include "text/Utf8.h"
+#include "translate/EntryEdit.h"
+#include "translate/LineWrap.h"
+#include "translate/Placeholders.h"
+#include "translate/ScriptStrings.h"
+
+#ifdef _WIN32
+#include <stdlib.h>  // rand_s
+#else
+#include <sys/random.h>
+#endif
+
+namespace krlist::edit {
+
+namespace {
+
+using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
+
+// A script's lines are sent a few at a time: a script of hundreds of
+// thousands of strings opens as fast as one of ten.
+constexpr std::size_t kLinesAtOnce = 100;
+// Before the line asked for by its offset, so that what leads to it shows.
+constexpr std::size_t kLinesBefore = 5;
+constexpr std::size_t kMostFound = 100;
+constexpr std::size_t kMostSuggestions = 5;
+
+// Every page and answer may load only what this server serves: no inline
+// script, no other origin, no frame around it.
+constexpr const char* kPolicy =
+    "default-src 'none'; script-src 'self'; style-src 'self'; font-src 'self'; "
+    "connect-src 'self'; img-src 'self'; base-uri 'none'; form-action 'none'; "
+    "frame-ancestors 'none'";
+constexpr std::string_view kCookie = "krscript-edit";
+// A name's definition, whose translation is the name's wherever it speaks.
+constexpr std::uint8_t kNameDefinition = 0x2B;
+
+http::Response answer(unsigned status, std::string contentType, std::string body) {
+  http::Response response;
+  response.status = status;
+  response.contentType = std::move(contentType);
+  response.body = std::move(body);
+  return response;
+}
+
+http::Response jsonAnswer(unsigned status, const rapidjson::StringBuffer& buffer) {
+  return answer(status, "application/json; charset=utf-8",
+                std::string(buffer.GetString(), buffer.GetSize()));
+}
+
+http::Response refusal(unsigned status, std::string message) {
+  rapidjson::StringBuffer buffer;
+  Writer out(buffer);
+  out.StartObject();
+  out.Key("error");
+  out.String(message.data(), static_cast<rapidjson::SizeType>(message.size()));
+  out.EndObject();
+  return jsonAnswer(status, buffer);
+}
+
+void put(Writer& out, std::string_view text) {
+  out.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+// `text` with its %XX escapes undone, as the page escapes with
+// encodeURIComponent; none when an escape is broken or what it gives is not
+// UTF-8 or holds U+0000.
+std::optional<std::string> unescaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out += text[i];
+      continue;
+    }
+    if (i + 2 >= text.size() + 0 || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0) {
+      return std::nullopt;
+    }
+    out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+    i += 2;
+  }
+  if (out.find('\0') != std::string::npos || findInvalidUtf8(out) != std::string::npos) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+// The value of `name` in a query ("a=1&b=2"), unescaped; none when it is
+// not there or does not unescape.
+std::optional<std::string> queryValue(std::string_view query, std::string_view name) {
+  while (!query.empty()) {
+    const std::size_t end = std::min(query.find('&'), query.size());
+    const std::string_view pair = query.substr(0, end);
+    const std::size_t equals = pair.find('=');
+    if (pair.substr(0, equals) == name) {
+      return equals == std::string_view::npos ? std::string() : unescaped(pair.substr(equals + 1));
+    }
+    query.remove_prefix(std::min(end + 1, query.size()));
+  }
+  return std::nullopt;
+}
+
+// The value of cookie `name` in a Cookie header ("a=1; b=2").
+std::string_view cookieValue(std::string_view header, std::string_view name) {
+  while (!header.empty()) {
+    const std::size_t end = std::min(header.find(';'), header.size());
+    std::string_view pair = header.substr(0, end);
+    while (!pair.empty() && pair.front() == ' ') {
+      pair.remove_prefix(1);
+    }
+    const std::size_t equals = pair.find('=');
+    if (equals != std::string_view::npos && pair.substr(0, equals) == name) {
+      return pair.substr(equals + 1);
+    }
+    header.remove_prefix(std::min(end + 1, header.size()));
+  }
+  return {};
+}
+
+// Compares a secret in a time that tells nothing of where they differ.
+bool sameSecret(std::string_view given, std::string_view secret) {
+  if (given.size() != secret.size()) {
+    return false;
+  }
+  unsigned char differ = 0;
+  for (std::size_t i = 0; i < secret.size(); ++i) {
+    differ |= static_cast<unsigned char>(given[i] ^ secret[i]);
+  }
+  return differ == 0;
+}
+
+std::string lowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return lower;
+}
+
+std::string escapedHtml(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+// A page: its data in attributes of <body>, everything else made by the
+// editor's script from what it asks for.
+std::string page(std::string_view title, std::string_view script) {
+  std::string out =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
+  out += escapedHtml(title);
+  out +=
+      "</title>\n<link rel=\"stylesheet\" href=\"/editor.css\">\n"
+      "<script src=\"/editor.js\" defer></script>\n</head>\n<body";
+  if (!script.empty()) {
+    out += " data-script=\"";
+    out += escapedHtml(script);
+    out += '"';
+  }
+  out += ">\n<noscript>The editor needs JavaScript.</noscript>\n</body>\n</html>\n";
+  return out;
+}
+
+std::string offsetName(std::uint32_t offset) {
+  char name[9];
+  std::snprintf(name, sizeof name, "%08X", offset);
+  return name;
+}
+
+// The text of a member of a request's JSON, or none when it is missing or
+// not a string.
+std::optional<std::string_view> member(const rapidjson::Value& object, const char* name) {
+  const auto found = object.FindMember(name);
+  if (found == object.MemberEnd() || !found->value.IsString()) {
+    return std::nullopt;
+  }
+  return std::string_view(found->value.GetString(), found->value.GetStringLength());
+}
+
+// The last time and size of a file, to tell whether another program
+// changed it since.
+struct Stamp {
+  std::filesystem::file_time_type time{};
+  std::uintmax_t size = 0;
+  bool operator==(const Stamp&) const = default;
+};
+
+}  // namespace
+
+Expected<std::string> randomToken() {
+  unsigned char bytes[16];
+#ifdef _WIN32
+  for (std::size_t i = 0; i < sizeof bytes; i += 4) {
+    unsigned int value = 0;
+    if (rand_s(&value) != 0) {
+      return Problem::about({}, "the system gives no secure random numbers");
+    }
+    for (std::size_t k = 0; k < 4; ++k) {
+      bytes[i + k] = static_cast<unsigned char>(value >> (8 * k));
+    }
+  }
+#else
+  std::size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t read = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (read <= 0) {
+      return Problem::about({}, "the system gives no secure random numbers");
+    }
+    got += static_cast<std::size_t>(read);
+  }
+#endif
+  std::string token;
+  for (const unsigned char byte : bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    token += kDigits[byte >> 4];
+    token += kDigits[byte & 15];
+  }
+  return token;
+}
+
+Editor::Editor(std::vector<EditedScript> scripts, Presentation presentation, std::string token)
+    : scripts_(std::move(scripts)),
+      presentation_(std::move(presentation)),
+      token_(std::move(token)) {
+  for (std::size_t i = 0; i < scripts_.size(); ++i) {
+    scriptAt_.emplace(scripts_[i].path, i);
+  }
+  for (EditedScript& script : scripts_) {
+    for (EditedLine& line : script.lines) {
+      recheck(script, line);
+      const TranslationEntry& entry = script.file.entries[line.entry];
+      if (line.opcode == kNameDefinition && !entry.target.empty() && !entry.fuzzy) {
+        nameTranslations_.emplace(entry.source, entry.target);
+      }
+    }
+  }
+}
+
+Editor::~Editor() = default;
+
+void Editor::servedOn(std::uint16_t port) {
+  port_ = port;
+}
+
+EditedScript* Editor::scriptNamed(std::string_view path) {
+  const auto found = scriptAt_.find(std::string(path));
+  return found == scriptAt_.end() ? nullptr : &scripts_[found->second];
+}
+
+const EditedScript* Editor::scriptNamed(std::string_view path) const {
+  return const_cast<Editor*>(this)->scriptNamed(path);
+}
+
+http::Response Editor::handle(const http::Request& request) {
+  // The server listens on the loopback address, where any page the browser
+  // opens may send it requests: a request that names another host is a page
+  // that had its own name resolve here; one without the token, any page; a
+  // write from another origin, a form of another page.
+  const std::string port = std::to_string(port_);
+  const std::string host = lowerAscii(request.host);
+  if (host != "127.0.0.1:" + port && host != "localhost:" + port) {
+    return answer(403, "text/plain; charset=utf-8", "");
+  }
+  const std::string_view target = request.target;
+  const std::size_t question = target.find('?');
+  const std::string_view path = target.substr(0, question);
+  const std::string_view query =
+      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+  const std::optional<std::string> given = path == "/" ? queryValue(query, "token") : std::nullopt;
+  http::Response response;
+  if (given && sameSecret(*given, token_)) {
+    // The address printed carries the token once; the cookie carries it
+    // from then on, out of the address bar and out of reach of scripts.
+    response = answer(303, "text/plain; charset=utf-8", "");
+    response.headers.emplace_back("Location", "/");
+    response.headers.emplace_back(
+        "Set-Cookie", std::string(kCookie) + "=" + token_ + "; HttpOnly; SameSite=Strict; Path=/");
+  } else if (!sameSecret(cookieValue(request.cookie, kCookie), token_)) {
+    return answer(403, "text/plain; charset=utf-8", "");
+  } else if (request.method == "POST") {
+    if (request.origin != "http://127.0.0.1:" + port &&
+        request.origin != "http://localhost:" + port) {
+      return answer(403, "text/plain; charset=utf-8", "");
+    }
+    response = route(request, path, query);
+  } else if (request.method == "GET") {
+    response = route(request, path, query);
+  } else {
+    response = answer(405, "text/plain; charset=utf-8", "Only GET and POST are served.\n");
+    response.headers.emplace_back("Allow", "GET, POST");
+  }
+  response.headers.emplace_back("Content-Security-Policy", kPolicy);
+  response.headers.emplace_back("X-Content-Type-Options", "nosniff");
+  response.headers.emplace_back("Referrer-Policy", "no-referrer");
+  response.headers.emplace_back("Cache-Control", "no-store");
+  return response;
+}
+
+http::Response Editor::route(const http::Request& request, std::string_view path,
+                             std::string_view query) {
+  const bool post = request.method == "POST";
+  if (post) {
+    if (path == "/api/check") {
+      return check(request);
+    }
+    if (path == "/api/save") {
+      return save(request);
+    }
+    return refusal(404, "no such request");
+  }
+  if (path == "/") {
+    return answer(200, "text/html; charset=utf-8", page("krscript edit", ""));
+  }
+  if (path == "/editor.js") {
+    return answer(200, "text/javascript; charset=utf-8", std::string(kEditorScript));
+  }
+  if (path == "/editor.css") {
+    return answer(200, "text/css; charset=utf-8",
+                  std::string(kEditorStyle) + html::boxStyles(presentation_.boxes));
+  }
+  if (path == "/api/scripts") {
+    return scriptList();
+  }
+  if (path == "/api/search") {
+    return search(query);
+  }
+  if (path == "/api/lines") {
+    return lines(query);
+  }
+  if (path == "/api/suggest") {
+    return suggest(query);
+  }
+  constexpr std::string_view kFont = "/krscript-font-";
+  if (path.starts_with(kFont)) {
+    std::size_t number = 0;
+    const std::string_view rest = path.substr(kFont.size());
+    for (std::size_t i = 0; i < rest.size() && rest[i] >= '0' && rest[i] <= '9' && i < 4; ++i) {
+      number = number * 10 + static_cast<std::size_t>(rest[i] - '0');
+    }
+    return font(number);
+  }
+  // A script's page: its path in the folder, the only names of files a
+  // request can give, looked up among the run's.
+  if (path.size() > 6 && path.ends_with(".html")) {
+    const std::optional<std::string> name = unescaped(path.substr(1, path.size() - 6));
+    if (name && scriptNamed(*name) != nullptr) {
+      return answer(200, "text/html; charset=utf-8", page(*name + " - krscript edit", *name));
+    }
+  }
+  return answer(404, "text/plain; charset=utf-8", "Not found.\n");
+}
+
+http::Response Editor::font(std::size_t number) const {
+  for (const html::DrawnBox* box : presentation_.boxes) {
+    if (box->fontNumber == number && !box->font.empty()) {
+      const Expected<std::string> bytes = readFile(box->font);
+      if (!bytes) {
+        return answer(500, "text/plain; charset=utf-8", bytes.problem().describe());
+      }
+      std::string type = "font/ttf";
+      const std::string name = html::fontFileName(number, box->font);
+      if (name.ends_with(".otf")) {
+        type = "font/otf";
+      } else if (name.ends_with(".woff2")) {
+        type = "font/woff2";
+      } else if (name.ends_with(".woff")) {
+        type = "font/woff";
+      }
+      return answer(200, type, *bytes);
+    }
+  }
+  return answer(404, "text/plain; charset=utf-8", "Not found.\n");
+}
+
+void Editor::recheck(EditedScript& script, EditedLine& line) const {
+  const TranslationEntry& entry = script.file.entries[line.entry];
+  line.problem = false;
+  line.over = false;
+  if (entry.target.empty()) {
+    return;
+  }
+  std::vector<EntryProblem> problems;
+  checkTranslation(entry.source, entry.target, line.opcode, script.encoding, presentation_.fit,
+                   presentation_.box, Location{}, problems);
+  line.problem = !problems.empty();
+  const html::DrawnBox* box = presentation_.boxFor ? presentation_.boxFor(line.opcode) : nullptr;
+  if (box != nullptr) {
+    const BoxFit& fit = *box->fit;
+    std::size_t count = 0;
+    forEachBoxLine(fitTranslation(entry.target, script.encoding, presentation_.fit, line.opcode),
+                   fit.lineBreak, [&](std::string_view drawn) {
+                     ++count;
+                     line.over = line.over || (fit.lines > 0 && count > fit.lines) ||
+                                 fit.measure->pixels(lineWidth(drawn, *fit.measure)) > box->width;
+                   });
+  }
+}
+
+http::Response Editor::scriptList() const {
+  rapidjson::StringBuffer buffer;
+  Writer out(buffer);
+  out.StartObject();
+  out.Key("scripts");
+  out.StartArray();
+  for (const EditedScript& script : scripts_) {
+    out.StartObject();
+    out.Key("path");
+    put(out, script.path);
+    out.Key("translations");
+    put(out, script.translationsName);
+    if (!script.failure.empty()) {
+      out.Key("failure");
+      put(out, script.failure);
+    }
+    std::size_t translated = 0;
+    std::size_t fuzzy = 0;
+    std::size_t untranslated = 0;
+    std::size_t over = 0;
+    std::size_t problems = 0;
+    for (const EditedLine& line : script.lines) {
+      const TranslationEntry& entry = script.file.entries[line.entry];
+      ++(entry.target.empty() ? untranslated : entry.fuzzy ? fuzzy : translated);
+      over += line.over;
+      problems += line.problem;
+    }
+    out.Key("strings");
+    out.Uint64(script.lines.size());
+    out.Key("translated");
+    out.Uint64(translated);
+    out.Key("fuzzy");
+    out.Uint64(fuzzy);
+    out.Key("untranslated");
+    out.Uint64(untranslated);
+    out.Key("over");
+    out.Uint64(over);
+    out.Key("problems");
+    out.Uint64(problems);
+    out.EndObject();
+  }
+  out.EndArray();
+  out.EndObject();
+  return jsonAnswer(200, buffer);
+}
+
+http::Response Editor::search(std::string_view query) const {
+  const std::optional<std::string> words = queryValue(query, "q");
+  if (!words || words->empty()) {
+    return refusal(400, "nothing to search for");
+  }
+  // Letters of the Latin alphabet are found in either case; every other
+  // character as it is.
+  const std::string sought = lowerAscii(*words);
+  rapidjson::StringBuffer buffer;
+  Writer out(buffer);
+  out.StartObject();
+  out.Key("found");
+  out.StartArray();
+  std::size_t found = 0;
+  for (const EditedScript& script : scripts_) {
+    for (const EditedLine& line : script.lines) {
+      const TranslationEntry& entry = script.file.entries[line.entry];
+      if (lowerAscii(entry.source).find(sought) == std::string::npos &&
+          lowerAscii(entry.target).find(sought) == std::string::npos) {
+        continue;
+      }
+      if (++found > kMostFound) {
+        continue;
+      }
+      out.StartObject();
+      out.Key("script");
+      put(out, script.path);
+      out.Key("offset");
+      put(out, offsetName(line.offset));
+      out.Key("source");
+      put(out, entry.source);
+      out.Key("target");
+      put(out, entry.target);
+      out.EndObject();
+    }
+  }
+  out.EndArray();
+  out.Key("total");
+  out.Uint64(found);
+  out.EndObject();
+  return jsonAnswer(200, buffer);
+}
+
+void Editor::writeFit(std::string& out, const EditedScript& script, const EditedLine& line,
+                      std::string_view target, bool checked) const {
+  rapidjson::StringBuffer buffer;
+  Writer json(buffer);
+  json.StartObject();
+  const html::DrawnBox* box = presentation_.boxFor ? presentation_.boxFor(line.opcode) : nullptr;
+  json.Key("box");
+  if (box == nullptr) {
+    json.Null();
+  } else {
+    // The lines the game shows, as inject fills the box: each with its
+    // width in pixels, over when wider than the box or past its lines, its
+    // placeholders apart with the text they stand for.
+    const BoxFit& fit = *box->fit;
+    json.StartObject();
+    json.Key("number");
+    json.Uint64(box->number);
+    json.Key("lines");
+    json.StartArray();
+    std::size_t count = 0;
+    const std::string fitted =
+        fitTranslation(target, script.encoding, presentation_.fit, line.opcode);
+    forEachBoxLine(fitted, fit.lineBreak, [&](std::string_view drawn) {
+      if (!drawn.empty() && drawn.back() == '\r') {
+        drawn.remove_suffix(1);
+      }
+      ++count;
+      const std::uint64_t width = fit.measure->pixels(lineWidth(drawn, *fit.measure));
+      json.StartObject();
+      json.Key("over");
+      json.Bool((fit.lines > 0 && count > fit.lines) || width > box->width);
+      json.Key("width");
+      json.Uint64(width);
+      json.Key("pieces");
+      json.StartArray();
+      std::size_t text = 0;
+      for (std::size_t at = 0; at < drawn.size();) {
+        const std::size_t length = placeholderAt(drawn, at);
+        if (length == 0) {
+          (void)nextCharacter(drawn, at);
+          continue;
+        }
+        if (at > text) {
+          json.StartObject();
+          json.Key("text");
+          put(json, drawn.substr(text, at - text));
+          json.EndObject();
+        }
+        const std::string placeholder(drawn.substr(at, length));
+        json.StartObject();
+        json.Key("placeholder");
+        put(json, placeholder);
+        const auto shows = box->placeholders.find(placeholder);
+        json.Key("shows");
+        put(json, shows != box->placeholders.end() ? std::string_view(shows->second) : "");
+        json.EndObject();
+        at += length;
+        text = at;
+      }
+      if (text < drawn.size()) {
+        json.StartObject();
+        json.Key("text");
+        put(json, drawn.substr(text));
+        json.EndObject();
+      }
+      json.EndArray();
+      json.EndObject();
+    });
+    json.EndArray();
+    json.EndObject();
+  }
+  // lint's problems, in its words.
+  std::vector<EntryProblem> problems;
+  if (checked && !target.empty()) {
+    const TranslationEntry& entry = script.file.entries[line.entry];
+    checkTranslation(entry.source, target, line.opcode, script.encoding, presentation_.fit,
+                     presentation_.box, Location{}, problems);
+  }
+  json.Key("problems");
+  json.StartArray();
+  for (const EntryProblem& problem : problems) {
+    json.StartObject();
+    json.Key("severity");
+    put(json, isError(problem.check) ? "error" : "warning");
+    json.Key("check");
+    put(json, checkName(problem.check));
+    json.Key("message");
+    put(json, problem.problem.message);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.EndObject();
+  // The members, without the object's braces, for the caller's object.
+  out.append(buffer.GetString() + 1, buffer.GetSize() - 2);
+}
+
+void Editor::writeLine(std::string& out, const EditedScript& script, const EditedLine& line) const {
+  const TranslationEntry& entry = script.file.entries[line.entry];
+  rapidjson::StringBuffer buffer;
+  Writer json(buffer);
+  json.StartObject();
+  json.Key("offset");
+  put(json, offsetName(line.offset));
+  json.Key("name");
+  json.Bool(line.opcode == kNameDefinition);
+  json.Key("who");
+  json.StartArray();
+  for (const std::string& name : line.speakers) {
+    json.StartObject();
+    json.Key("name");
+    put(json, name);
+    const auto translated = nameTranslations_.find(name);
+    if (translated != nameTranslations_.end()) {
+      json.Key("translation");
+      put(json, translated->second);
+    }
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("source");
+  put(json, entry.source);
+  json.Key("target");
+  put(json, entry.target);
+  json.Key("fuzzy");
+  json.Bool(entry.fuzzy);
+  json.Key("comment");
+  put(json, entry.translatorComment);
+  if (!entry.previousSource.empty()) {
+    // What changed in the source since the translation was made.
+    json.Key("changes");
+    json.StartArray();
+    html::forEachChange(entry.previousSource, entry.source,
+                        [&json](std::string_view kind, std::string_view text) {
+                          if (text.empty()) {
+                            return;
+                          }
+                          json.StartArray();
+                          put(json, kind);
+                          put(json, text);
+                          json.EndArray();
+                        });
+    json.EndArray();
+  }
+  json.Key("needsWork");
+  json.Bool(entry.target.empty() || entry.fuzzy || line.problem);
+  json.EndObject();
+  out.append(buffer.GetString(), buffer.GetSize() - 1);
+  out += ',';
+  writeFit(out, script, line, entry.target, true);
+  out += '}';
+}
+
+http::Response Editor::lines(std::string_view query) const {
+  const std::optional<std::string> name = queryValue(query, "script");
+  const EditedScript* script = name ? scriptNamed(*name) : nullptr;
+  if (script == nullptr) {
+    return refusal(404, "no such script");
+  }
+  std::size_t from = 0;
+  std::optional<std::size_t> focus;
+  if (const std::optional<std::string> at = queryValue(query, "at")) {
+    const EditedLine* found = lineAt(*script, *at);
+    if (found == nullptr) {
+      return refusal(404, "no string of the script is at " + *at);
+    }
+    focus = static_cast<std::size_t>(found - script->lines.data());
+  } else if (const std::optional<std::string> after = queryValue(query, "next")) {
+    // The next string that needs work after the one at `after`: none
+    // translated, fuzzy, or with a problem.
+    const EditedLine* found = lineAt(*script, *after);
+    if (found == nullptr) {
+      return refusal(404, "no string of the script is at " + *after);
+    }
+    for (std::size_t i = static_cast<std::size_t>(found - script->lines.data()) + 1;
+         i < script->lines.size(); ++i) {
+      const EditedLine& line = script->lines[i];
+      const TranslationEntry& entry = script->file.entries[line.entry];
+      if (entry.target.empty() || entry.fuzzy || line.problem) {
+        focus = i;
+        break;
+      }
+    }
+    if (!focus) {
+      return answer(200, "application/json; charset=utf-8", "{\"focus\":null}");
+    }
+  } else if (const std::optional<std::string> first = queryValue(query, "from")) {
+    for (const char c : *first) {
+      if (c < '0' || c > '9' || from > script->lines.size()) {
+        return refusal(400, "from is a line's number");
+      }
+      from = from * 10 + static_cast<std::size_t>(c - '0');
+    }
+  }
+  if (focus) {
+    from = *focus - std::min(*focus, kLinesBefore);
+  }
+  from = std::min(from, script->lines.size());
+  const std::size_t to = std::min(from + kLinesAtOnce, script->lines.size());
+  rapidjson::StringBuffer head;
+  Writer json(head);
+  json.StartObject();
+  json.Key("script");
+  put(json, script->path);
+  json.Key("translations");
+  put(json, script->translationsName);
+  if (!script->failure.empty()) {
+    json.Key("failure");
+    put(json, script->failure);
+  }
+  json.Key("canComment");
+  json.Bool(script->comments);
+  json.Key("total");
+  json.Uint64(script->lines.size());
+  json.Key("from");
+  json.Uint64(from);
+  if (focus) {
+    json.Key("focus");
+    put(json, offsetName(script->lines[*focus].offset));
+  }
+  json.EndObject();
+  std::string body(head.GetString(), head.GetSize() - 1);
+  body += ",\"lines\":[";
+  for (std::size_t i = from; i < to; ++i) {
+    if (i > from) {
+      body += ',';
+    }
+    writeLine(body, *script, script->lines[i]);
+  }
+  body += "]}";
+  return answer(200, "application/json; charset=utf-8", std::move(body));
+}
+
+void Editor::rebuildMemory() {
+  memorySearch_.reset();
+  memory_ = std::make_unique<TranslationMemory>();
+  for (const EditedScript& script : scripts_) {
+    EntryList entries;
+    for (const TranslationEntry& entry : script.file.entries) {
+      entries.add(entry);
+    }
+    memory_->add(entries);
+  }
+  memory_->index(presentation_.similarity);
+  memorySearch_ = std::make_unique<MemorySearch>(*memory_);
+  memoryStale_ = false;
+}
+
+http::Response Editor::suggest(std::string_view query) {
+  const std::optional<std::string> name = queryValue(query, "script");
+  const std::optional<std::string> offset = queryValue(query, "offset");
+  const EditedScript* script = name ? scriptNamed(*name) : nullptr;
+  const EditedLine* line = script != nullptr && offset ? lineAt(*script, *offset) : nullptr;
+  if (line == nullptr) {
+    return refusal(404, "no such string");
+  }
+  // The memory is made again after saves, when next asked: what was saved
+  // is then in it.
+  if (memoryStale_) {
+    rebuildMemory();
+  }
+  const std::string source = script->file.entries[line->entry].source;
+  rapidjson::StringBuffer buffer;
+  Writer json(buffer);
+  json.StartObject();
+  json.Key("suggestions");
+  json.StartArray();
+  for (const Suggestion& suggestion : memorySearch_->suggest(source, kMostSuggestions)) {
+    json.StartObject();
+    json.Key("source");
+    put(json, suggestion.source);
+    json.Key("target");
+    put(json, suggestion.target);
+    json.Key("score");
+    json.Double(suggestion.score);
+    json.Key("count");
+    json.Uint64(suggestion.count);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.EndObject();
+  return jsonAnswer(200, buffer);
+}
+
+const EditedLine* Editor::lineAt(const EditedScript& script, std::string_view offset) const {
+  if (!translation::isOffsetContext(offset)) {
+    return nullptr;
+  }
+  const std::uint32_t value = translation::offsetOf(offset);
+  const auto found =
+      std::lower_bound(script.lines.begin(), script.lines.end(), value,
+                       [](const EditedLine& line, std::uint32_t at) { return line.offset < at; });
+  return found != script.lines.end() && found->offset == value ? &*found : nullptr;
+}
+
+http::Response Editor::check(const http::Request& request) const {
+  rapidjson::Document body;
+  body.Parse<rapidjson::kParseValidateEncodingFlag>(request.body.data(), request.body.size());
+  if (body.HasParseError() || !body.IsObject()) {
+    return refusal(400, "the request is not a JSON object");
+  }
+  const std::optional<std::string_view> name = member(body, "script");
+  const std::optional<std::string_view> offset = member(body, "offset");
+  const std::optional<std::string_view> target = member(body, "target");
+  const EditedScript* script = name ? scriptNamed(*name) : nullptr;
+  const EditedLine* line = script != nullptr && offset ? lineAt(*script, *offset) : nullptr;
+  if (line == nullptr || !target) {
+    return refusal(404, "no such string");
+  }
+  std::string out = "{";
+  writeFit(out, *script, *line, *target, true);
+  out += '}';
+  return answer(200, "application/json; charset=utf-8", std::move(out));
+}
+
+namespace {
+
+// Reads the entries of a translation file's text.
+Expected<TranslationFile> readEntries(TranslationFormat format, std::string_view text) {
+  TranslationFile file;
+  Expected<TranslationFile> read = readTranslationEntries(
+      format, text, [&file](const TranslationEntry& entry) { file.entries.push_back(entry); });
+  if (!read) {
+    return read.problem();
+  }
+  read->entries = std::move(file.entries);
+  return read;
+}
+
+void writeEntryState(Writer& json, const TranslationEntry& entry) {
+  json.StartObject();
+  json.Key("target");
+  put(json, entry.target);
+  json.Key("comment");
+  put(json, entry.translatorComment);
+  json.Key("fuzzy");
+  json.Bool(entry.fuzzy);
+  json.EndObject();
+}
+
+}  // namespace
+
+bool Editor::reread(EditedScript& script, std::string text, std::string& problem) {
+  Expected<TranslationFile> read = readEntries(script.format, text);
+  if (!read) {
+    problem = script.translationsName + ":" + read.problem().describe();
+    return false;
+  }
+  std::unordered_map<std::string, std::size_t> entryAt;
+  for (std::size_t i = 0; i < read->entries.size(); ++i) {
+    if (!read->entries[i].obsolete) {
+      entryAt.emplace(read->entries[i].offset, i);
+    }
+  }
+  for (const EditedLine& line : script.lines) {
+    const auto found = entryAt.find(offsetName(line.offset));
+    if (found == entryAt.end() ||
+        read->entries[found->second].source != script.file.entries[line.entry].source) {
+      problem = script.translationsName + ": another program changed the file, and its entry " +
+                offsetName(line.offset) + " is no longer the script's string: reopen the editor";
+      return false;
+    }
+  }
+  for (EditedLine& line : script.lines) {
+    line.entry = entryAt[offsetName(line.offset)];
+  }
+  script.file = std::move(*read);
+  script.text = std::move(text);
+  for (EditedLine& line : script.lines) {
+    recheck(script, line);
+  }
+  memoryStale_ = true;
+  return true;
+}
+
+http::Response Editor::save(const http::Request& request) {
+  rapidjson::Document body;
+  body.Parse<rapidjson::kParseValidateEncodingFlag>(request.body.data(), request.body.size());
+  if (body.HasParseError() || !body.IsObject()) {
+    return refusal(400, "the request is not a JSON object");
+  }
+  const std::optional<std::string_view> name = member(body, "script");
+  const std::optional<std::string_view> offset = member(body, "offset");
+  const std::optional<std::string_view> target = member(body, "target");
+  const std::optional<std::string_view> comment = member(body, "comment");
+  const auto base = body.FindMember("base");
+  EditedScript* script = name ? scriptNamed(*name) : nullptr;
+  const EditedLine* found = script != nullptr && offset ? lineAt(*script, *offset) : nullptr;
+  if (found == nullptr || !target || !comment || base == body.MemberEnd() ||
+      !base->value.IsObject() || !member(base->value, "target") ||
+      !member(base->value, "comment") || !base->value.HasMember("fuzzy") ||
+      !base->value["fuzzy"].IsBool()) {
+    return refusal(400, "a save names a string, its target, its comment and what it was");
+  }
+  if (!script->failure.empty()) {
+    return refusal(409, script->failure);
+  }
+  if (target->find('\0') != std::string_view::npos ||
+      comment->find('\0') != std::string_view::npos) {
+    return refusal(422, "a translation file cannot hold the character U+0000");
+  }
+  EditedLine& line = script->lines[static_cast<std::size_t>(found - script->lines.data())];
+  // The file as it is now: another program may have saved it since it was
+  // read (a translators' editor, a pull of the files).
+  Expected<std::string> now = readFile(script->translationsPath);
+  if (!now) {
+    return refusal(500, now.problem().describe());
+  }
+  if (*now != script->text) {
+    std::string problem;
+    if (!reread(*script, std::move(*now), problem)) {
+      return refusal(409, problem);
+    }
+  }
+  const TranslationEntry& entry = script->file.entries[line.entry];
+  const bool done = entry.target == *target && entry.translatorComment == *comment && !entry.fuzzy;
+  // What the page started from must be what the file holds: otherwise the
+  // entry was changed elsewhere meanwhile, and neither text is to be lost.
+  // A save of what the file already holds (sent again after an answer that
+  // did not arrive) has nothing to lose.
+  if (!done && (entry.target != *member(base->value, "target") ||
+                entry.translatorComment != *member(base->value, "comment") ||
+                entry.fuzzy != base->value["fuzzy"].GetBool())) {
+    rapidjson::StringBuffer buffer;
+    Writer json(buffer);
+    json.StartObject();
+    json.Key("error");
+    put(json, script->translationsName + ": the entry " + offsetName(line.offset) +
+                  " was changed by another program since the page showed it");
+    json.Key("conflict");
+    writeEntryState(json, entry);
+    json.EndObject();
+    return jsonAnswer(409, buffer);
+  }
+  const EntryChange change{std::string(*target), std::string(*comment)};
+  const Expected<std::string> edited = script->format == TranslationFormat::Po
+                                           ? editPoEntry(script->text, entry.offset, change)
+                                           : editCsvEntry(script->text, entry.offset, change);
+  if (!edited) {
+    return refusal(422, script->translationsName + ":" + edited.problem().describe());
+  }
+  OutputFile output;
+  Expected<void> written = output.open(script->translationsPath);
+  if (written &&
+      std::fwrite(edited->data(), 1, edited->size(), output.stream()) != edited->size()) {
+    written = Problem::about(script->translationsName, "cannot write the file");
+  }
+  if (written) {
+    written = output.commit();
+  }
+  if (!written) {
+    return refusal(500, written.problem().describe());
+  }
+  script->text = *edited;
+  TranslationEntry& saved = script->file.entries[line.entry];
+  saved.target = change.target;
+  saved.translatorComment = change.translatorComment;
+  saved.fuzzy = false;
+  saved.previousSource.clear();
+  if (line.opcode == kNameDefinition) {
+    if (saved.target.empty()) {
+      nameTranslations_.erase(saved.source);
+    } else {
+      nameTranslations_[saved.source] = saved.target;
+    }
+  }
+  recheck(*script, line);
+  memoryStale_ = true;
+  std::string out = "{\"line\":";
+  writeLine(out, *script, line);
+  out += '}';
+  return answer(200, "application/json; charset=utf-8", std::move(out));
+}
+
+}  // namespace krlist::edit
