@@ -1,3 +1,9 @@
+// rand_s, the system's secure random numbers on Windows, is declared only
+// for units that ask for it before the C library's headers come in.
+#ifdef _WIN32
+#define _CRT_RAND_S
+#endif
+
 #include "edit/Editor.h"
 
 #include <rapidjson/document.h>

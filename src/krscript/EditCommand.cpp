@@ -23,8 +23,9 @@
 #include "translate/ScriptStrings.h"
 
 #ifdef _WIN32
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 #else
 #include <fcntl.h>
 #include <spawn.h>

@@ -202,7 +202,7 @@ constexpr CommandInfo kCommands[] = {
      "translations in the files' Language, or --language when they give none. A text with\n"
      "a control character XML cannot carry is left out, and said.\n"},
     {Command::Edit, "edit", 2, 2, false,
-     kPort | kNoOpen | kEncoding | kSimilarity | kInclude | kExclude | kProfile | kJobs, false,
+     kPort | kNoOpen | kEncoding | kSimilarity | kInclude | kExclude | kProfile, false,
      "edit takes a script or folder and its translations",
      "Usage: krscript edit SCRIPT|DIR TRANSLATIONS [--port 8470] [--no-open] [--similarity "
      "0.75]\n"
