@@ -250,10 +250,11 @@ Expected<std::string> editPoEntry(std::string_view text, std::string_view offset
   } else {
     written.clear();
     translation::appendPoString(written, "msgstr", change.target);
-    if (last.next == last.end) {
-      written.pop_back();  // the file's last line, which has no line end
-    }
+    // The last line keeps its line end, or its lack of one at the end of
+    // the file.
+    written.pop_back();
     appendLines(out, written, crlf);
+    out += text.substr(last.end, last.next - last.end);
   }
   out += text.substr(last.next);
   return out;

@@ -30,7 +30,9 @@ struct EntryChange {
 // text does not read (readPo's refusal) and "no entry has the offset 0000001A"
 // (or is only obsolete) when none does.
 //
-// The previous source goes whether or not the entry was fuzzy: it is what the
+// When only an obsolete entry has the offset, the message says so after
+// that: "... 0000001A (only an obsolete one, whose string is gone from the
+// script)". The previous source goes whether or not the entry was fuzzy: it is what the
 // translation was made for, and the translator has just made it for the
 // source. A msgstr or a comment whose text does not change keeps its lines as
 // they were, however they were wrapped.

@@ -6,7 +6,8 @@
 //   decodes cleanly unless the text gave bytes that did not decode ("rest").
 // - po, csv (inject into a fixed script): a refusal names a line of the file;
 //   an accepted file gives a script that decodes cleanly, in which every
-//   string is the original bytes but where a translated entry replaced it.
+//   string is the original bytes but where a translated entry replaced it;
+//   and an entry saved into it changes that entry alone.
 //
 // - xlsx (inject a workbook into the fixed script): the text is its sheet
 //   and its shared strings, a NUL between them, made into a workbook; as
@@ -40,6 +41,7 @@
 #include "json/JsonDump.h"
 #include "text/Encoding.h"
 #include "translate/CsvFile.h"
+#include "translate/EntryEdit.h"
 #include "translate/PoFile.h"
 #include "translate/ScriptStrings.h"
 #include "translate/TmxFile.h"
@@ -167,6 +169,62 @@ std::string workbookOf(std::string_view text) {
   return sheet + '\0' + strings;
 }
 
+bool sameEntry(const krlist::TranslationEntry& a, const krlist::TranslationEntry& b) {
+  return a.offset == b.offset && a.comment == b.comment &&
+         a.translatorComment == b.translatorComment && a.reference == b.reference &&
+         a.source == b.source && a.target == b.target && a.fuzzy == b.fuzzy &&
+         a.previousSource == b.previousSource && a.obsolete == b.obsolete;
+}
+
+// The first entry that is not obsolete saved with a new target and
+// translators' comment: the file reads back with that change and nothing
+// else, the bytes before the entry's line as they were, and saved again it
+// stays as it is.
+void checkEntryEdit(std::string_view text, bool po,
+                    const std::vector<krlist::TranslationEntry>& entries) {
+  const auto live = std::find_if(entries.begin(), entries.end(),
+                                 [](const krlist::TranslationEntry& e) { return !e.obsolete; });
+  if (live == entries.end()) {
+    return;
+  }
+  const auto edit = po ? krlist::editPoEntry : krlist::editCsvEntry;
+  krlist::EntryChange change{"saved \"target\"\n\x01", "saved\n comment"};
+  auto edited = edit(text, live->offset, change);
+  if (!edited && edited.problem().message == "the file has no column for translators' comments") {
+    change.translatorComment.clear();
+    edited = edit(text, live->offset, change);
+  }
+  if (!edited) {
+    check(!po && edited.problem().message.starts_with("saved as "),
+          "an entry of a file read is not saved");
+    return;
+  }
+  if (po) {
+    std::size_t lineStart = 0;
+    for (std::size_t line = 1; line < live->line; ++line) {
+      lineStart = text.find('\n', lineStart) + 1;
+    }
+    check(edited->compare(0, lineStart, text, 0, lineStart) == 0,
+          "a save changed the bytes before the entry");
+  }
+  std::vector<krlist::TranslationEntry> after;
+  const auto read = (po ? krlist::readPoEntries : krlist::readCsvEntries)(
+      *edited, [&after](const krlist::TranslationEntry& entry) { after.push_back(entry); });
+  check(read && after.size() == entries.size(), "a saved file does not read back its entries");
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    krlist::TranslationEntry expected = entries[i];
+    if (entries.begin() + static_cast<std::ptrdiff_t>(i) == live) {
+      expected.target = change.target;
+      expected.translatorComment = change.translatorComment;
+      expected.fuzzy = false;
+      expected.previousSource.clear();
+    }
+    check(sameEntry(after[i], expected), "a save changed what an entry reads as");
+  }
+  const auto again = edit(*edited, live->offset, change);
+  check(again && *again == *edited, "an entry saved again changed");
+}
+
 [[maybe_unused]] void fuzzTranslations(std::string_view text, krlist::TranslationFormat format) {
   // Line ends as the readers take them: a line feed, a carriage return and
   // line feed, or a carriage return alone (which a CSV file may end its
@@ -200,6 +258,9 @@ std::string workbookOf(std::string_view text) {
     return;
   }
   krlist::TranslationFile& translations = *read;
+  if (!workbook) {
+    checkEntryEdit(bytes, format == krlist::TranslationFormat::Po, entries);
+  }
   translations.entries = std::move(entries);
   Decoded original;
   decode(scriptBytes(), original);

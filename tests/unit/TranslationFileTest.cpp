@@ -975,6 +975,7 @@ TEST(EntryEditTest, EditsWhatEditorsAndSpreadsheetsWrite) {
 
   const std::string csv =
       "location;source;target;fuzzy;previous source;translator comments\n"
+      "a.kr:26;Hi;Hallo;obsolete;;\n"
       "a.kr:26;Hello;Hallo;fuzzy;Hi;\n"
       "a.kr:0000002B;\"Bye; now\";Tschüss;;;old note\n";
   Expected<std::string> edited = editCsvEntry(csv, "0000001A", {"Hallo, \"Welt\"", ""});
@@ -983,6 +984,7 @@ TEST(EntryEditTest, EditsWhatEditorsAndSpreadsheetsWrite) {
   ASSERT_TRUE(edited) << edited.problem().describe();
   EXPECT_EQ(*edited,
             "location;source;target;fuzzy;previous source;translator comments\n"
+            "a.kr:26;Hi;Hallo;obsolete;;\n"
             "a.kr:26;Hello;\"Hallo, \"\"Welt\"\"\";\"\";\"\";\n"
             "a.kr:0000002B;\"Bye; now\";Tschüss;;;\"new\nnote\"\n");
 }
