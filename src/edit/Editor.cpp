@@ -884,7 +884,8 @@ void writeEntryState(Writer& json, const TranslationEntry& entry) {
 bool Editor::reread(EditedScript& script, std::string text, std::string& problem) {
   Expected<TranslationFile> read = readEntries(script.format, text);
   if (!read) {
-    problem = script.translationsName + ":" + read.problem().describe();
+    read.problem().where.file = script.translationsName;
+    problem = read.problem().describe();
     return false;
   }
   std::unordered_map<std::string, std::size_t> entryAt;
@@ -978,7 +979,9 @@ http::Response Editor::save(const http::Request& request) {
                                            ? editPoEntry(script->text, entry.offset, change)
                                            : editCsvEntry(script->text, entry.offset, change);
   if (!edited) {
-    return refusal(422, script->translationsName + ":" + edited.problem().describe());
+    Problem named = edited.problem();
+    named.where.file = script->translationsName;
+    return refusal(422, named.describe());
   }
   OutputFile output;
   Expected<void> written = output.open(script->translationsPath);

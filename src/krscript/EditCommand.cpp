@@ -151,7 +151,8 @@ edit::EditedScript loadScript(const Job& job, const RunEncoding& run, const fs::
       edited.format, *text,
       [&edited](const TranslationEntry& entry) { edited.file.entries.push_back(entry); });
   if (!file) {
-    return fail(edited.translationsName + ":" + file.problem().describe());
+    file.problem().where.file = edited.translationsName;
+    return fail(file.problem().describe());
   }
   if (!file->readAs.empty()) {
     return fail(edited.translationsName + ": saved as " + file->readAs +
