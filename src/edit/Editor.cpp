@@ -232,15 +232,15 @@ std::optional<std::string_view> member(const rapidjson::Value& object, const cha
   return std::string_view(found->value.GetString(), found->value.GetStringLength());
 }
 
-// The last time and size of a file, to tell whether another program
-// changed it since.
-struct Stamp {
-  std::filesystem::file_time_type time{};
-  std::uintmax_t size = 0;
-  bool operator==(const Stamp&) const = default;
-};
-
 }  // namespace
+
+FileStamp stampOf(const std::filesystem::path& path) {
+  std::error_code error;
+  FileStamp stamp;
+  stamp.time = std::filesystem::last_write_time(path, error);
+  stamp.size = error ? 0 : std::filesystem::file_size(path, error);
+  return stamp;
+}
 
 Expected<std::string> randomToken() {
   unsigned char bytes[16];
@@ -692,11 +692,24 @@ void Editor::writeLine(std::string& out, const EditedScript& script, const Edite
   out += '}';
 }
 
-http::Response Editor::lines(std::string_view query) const {
+http::Response Editor::lines(std::string_view query) {
   const std::optional<std::string> name = queryValue(query, "script");
-  const EditedScript* script = name ? scriptNamed(*name) : nullptr;
+  EditedScript* script = name ? scriptNamed(*name) : nullptr;
   if (script == nullptr) {
     return refusal(404, "no such script");
+  }
+  // A page shows the file as it is: one that another program saved since
+  // it was read is read again.
+  if (script->failure.empty() && stampOf(script->translationsPath) != script->stamp) {
+    Expected<std::string> now = readFile(script->translationsPath);
+    std::string problem;
+    if (!now) {
+      return refusal(500, now.problem().describe());
+    }
+    if (*now != script->text && !reread(*script, std::move(*now), problem)) {
+      return refusal(409, problem);
+    }
+    script->stamp = stampOf(script->translationsPath);
   }
   std::size_t from = 0;
   std::optional<std::size_t> focus;
@@ -954,6 +967,7 @@ http::Response Editor::save(const http::Request& request) {
       return refusal(409, problem);
     }
   }
+  script->stamp = stampOf(script->translationsPath);
   const TranslationEntry& entry = script->file.entries[line.entry];
   const bool done = entry.target == *target && entry.translatorComment == *comment && !entry.fuzzy;
   // What the page started from must be what the file holds: otherwise the
@@ -996,6 +1010,7 @@ http::Response Editor::save(const http::Request& request) {
     return refusal(500, written.problem().describe());
   }
   script->text = *edited;
+  script->stamp = stampOf(script->translationsPath);
   TranslationEntry& saved = script->file.entries[line.entry];
   saved.target = change.target;
   saved.translatorComment = change.translatorComment;

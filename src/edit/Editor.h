@@ -57,6 +57,15 @@ struct EditedLine {
   bool over = false;
 };
 
+// When a file was last written and its size, to tell whether another
+// program wrote it since.
+struct FileStamp {
+  std::filesystem::file_time_type time{};
+  std::uintmax_t size = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+FileStamp stampOf(const std::filesystem::path& path);
+
 struct EditedScript {
   // Its path in the folder, '/' between names: "a/x.kr". Its page is
   // /a/x.kr.html.
@@ -75,6 +84,7 @@ struct EditedScript {
   // The translation file as last read or saved, and what it reads as.
   std::string text;
   TranslationFile file;
+  FileStamp stamp;  // of the file when `text` was read or saved
 };
 
 // How the game draws and checks its texts.
@@ -104,7 +114,7 @@ class Editor {
   http::Response route(const http::Request& request, std::string_view path, std::string_view query);
   http::Response scriptList() const;
   http::Response search(std::string_view query) const;
-  http::Response lines(std::string_view query) const;
+  http::Response lines(std::string_view query);
   http::Response suggest(std::string_view query);
   http::Response check(const http::Request& request) const;
   http::Response save(const http::Request& request);

@@ -143,6 +143,7 @@ edit::EditedScript loadScript(const Job& job, const RunEncoding& run, const fs::
     return fail(checked.refused.front().problem.describe() +
                 " (krscript update carries a translation over to a new version of its script)");
   }
+  edited.stamp = edit::stampOf(path);
   Expected<std::string> text = readFile(path);
   if (!text) {
     return fail(text.problem().describe());

@@ -306,7 +306,17 @@ def save_over_http(server, po):
     entries = read_po(os.path.join(po, "b.kr.po"))
     if entries[line["offset"]].msgstr != typed:
         fail(f"the saved entry holds {entries[line['offset']].msgstr!r}, not {typed!r}")
-    return line["offset"], typed
+    # What another program saves since shows when the page asks again.
+    import polib
+    catalogue = polib.pofile(os.path.join(po, "b.kr.po"))
+    other = next(entry for entry in catalogue if entry.msgctxt != line["offset"] and
+                 not entry.msgstr)
+    other.msgstr = "from another editor"
+    catalogue.save()
+    status, _, body = request(port, "GET", "/api/lines?script=b.kr", headers=headers)
+    shown = {line["offset"]: line["target"] for line in json.loads(body)["lines"]}
+    if shown.get(other.msgctxt) != "from another editor" or shown[line["offset"]] != typed:
+        fail(f"after another program saved the file, the page shows {shown}")
 
 
 def read_po(path):
