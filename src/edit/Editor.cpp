@@ -6,9 +6,7 @@
 
 #include "edit/Editor.h"
 
-#include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
+#include <rapidjson/reader.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -35,7 +33,72 @@ namespace krlist::edit {
 
 namespace {
 
-using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
+// JSON written as it is made, member after member.
+class JsonWriter {
+ public:
+  void startObject() { open('{'); }
+  void endObject() { close('}'); }
+  void startArray() { open('['); }
+  void endArray() { close(']'); }
+  void key(std::string_view name) {
+    value();
+    appendJsonString(text_, name);
+    text_ += ':';
+    afterKey_ = true;
+  }
+  void string(std::string_view text) {
+    value();
+    appendJsonString(text_, text);
+  }
+  void boolean(bool truth) {
+    value();
+    text_ += truth ? "true" : "false";
+  }
+  void number(std::uint64_t count) {
+    value();
+    text_ += std::to_string(count);
+  }
+  void fraction(double number) {
+    value();
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%.4f", number);
+    text_ += digits;
+  }
+  void null() {
+    value();
+    text_ += "null";
+  }
+  const std::string& text() const { return text_; }
+  // The members of the object written, without its braces, for another's.
+  std::string_view members() const { return std::string_view(text_).substr(1, text_.size() - 2); }
+
+ private:
+  // Before a value: the comma after the one before it in its object or
+  // array.
+  void value() {
+    if (afterKey_) {
+      afterKey_ = false;
+    } else if (!first_.empty()) {
+      if (!first_.back()) {
+        text_ += ',';
+      }
+      first_.back() = false;
+    }
+  }
+  void open(char bracket) {
+    value();
+    text_ += bracket;
+    first_.push_back(true);
+  }
+  void close(char bracket) {
+    text_ += bracket;
+    first_.pop_back();
+  }
+
+  std::string text_;
+  std::vector<bool> first_;  // of each object and array open: nothing in it yet
+  bool afterKey_ = false;
+};
 
 // A script's lines are sent a few at a time: a script of hundreds of
 // thousands of strings opens as fast as one of ten.
@@ -63,23 +126,17 @@ http::Response answer(unsigned status, std::string contentType, std::string body
   return response;
 }
 
-http::Response jsonAnswer(unsigned status, const rapidjson::StringBuffer& buffer) {
-  return answer(status, "application/json; charset=utf-8",
-                std::string(buffer.GetString(), buffer.GetSize()));
+http::Response jsonAnswer(unsigned status, const JsonWriter& json) {
+  return answer(status, "application/json; charset=utf-8", json.text());
 }
 
 http::Response refusal(unsigned status, std::string message) {
-  rapidjson::StringBuffer buffer;
-  Writer out(buffer);
-  out.StartObject();
-  out.Key("error");
-  out.String(message.data(), static_cast<rapidjson::SizeType>(message.size()));
-  out.EndObject();
-  return jsonAnswer(status, buffer);
-}
-
-void put(Writer& out, std::string_view text) {
-  out.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+  JsonWriter out;
+  out.startObject();
+  out.key("error");
+  out.string(message);
+  out.endObject();
+  return jsonAnswer(status, out);
 }
 
 int hexValue(char c) {
@@ -222,15 +279,77 @@ std::string offsetName(std::uint32_t offset) {
   return name;
 }
 
-// The text of a member of a request's JSON, or none when it is missing or
-// not a string.
-std::optional<std::string_view> member(const rapidjson::Value& object, const char* name) {
-  const auto found = object.FindMember(name);
-  if (found == object.MemberEnd() || !found->value.IsString()) {
-    return std::nullopt;
+// What the editor reads of a request's JSON: an object whose members are
+// strings, booleans, or objects of those, one level down ("base"), found by
+// their names ("target", "base.target"). Read in place, in the request's
+// own text, and handed over as the parser meets each member; anything
+// deeper, or an array, which no request of the page's holds, ends the
+// reading, so that no nesting can run the parser's recursion deep.
+class RequestFields : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, RequestFields> {
+ public:
+  // Reads `body`; false when it is not such an object.
+  bool read(std::string body) {
+    // The parser would stop at a NUL, taking it for the end; and its own
+    // check of UTF-8 reads on past the end of a text cut inside a
+    // character, so the text is checked whole first.
+    if (body.find('\0') != std::string::npos || findInvalidUtf8(body) != std::string::npos) {
+      return false;
+    }
+    text_ = std::move(body);
+    rapidjson::Reader reader;
+    rapidjson::InsituStringStream stream(text_.data());
+    return !reader.Parse<rapidjson::kParseInsituFlag>(stream, *this).IsError() && sawObject_;
   }
-  return std::string_view(found->value.GetString(), found->value.GetStringLength());
-}
+  std::optional<std::string_view> string(const std::string& name) const {
+    const auto found = strings_.find(name);
+    return found == strings_.end() ? std::nullopt : std::optional<std::string_view>(found->second);
+  }
+  std::optional<bool> boolean(const std::string& name) const {
+    const auto found = booleans_.find(name);
+    return found == booleans_.end() ? std::nullopt : std::optional<bool>(found->second);
+  }
+
+  // The parser's calls.
+  bool Default() { return depth_ > 0; }  // a number or null: not read
+  bool String(const char* text, rapidjson::SizeType size, bool) {
+    if (depth_ == 0) {
+      return false;
+    }
+    strings_[name()] = std::string_view(text, size);
+    return true;
+  }
+  bool Bool(bool truth) {
+    if (depth_ == 0) {
+      return false;
+    }
+    booleans_[name()] = truth;
+    return true;
+  }
+  bool StartObject() {
+    sawObject_ = true;
+    return ++depth_ <= 2;
+  }
+  bool Key(const char* text, rapidjson::SizeType size, bool) {
+    (depth_ == 1 ? outer_ : inner_).assign(text, size);
+    return true;
+  }
+  bool EndObject(rapidjson::SizeType) {
+    --depth_;
+    return true;
+  }
+  bool StartArray() { return false; }
+
+ private:
+  std::string name() const { return depth_ == 1 ? outer_ : outer_ + "." + inner_; }
+
+  std::string text_;
+  std::unordered_map<std::string, std::string_view> strings_;  // into text_
+  std::unordered_map<std::string, bool> booleans_;
+  std::string outer_;
+  std::string inner_;
+  int depth_ = 0;
+  bool sawObject_ = false;
+};
 
 }  // namespace
 
@@ -452,20 +571,19 @@ void Editor::recheck(EditedScript& script, EditedLine& line) const {
 }
 
 http::Response Editor::scriptList() const {
-  rapidjson::StringBuffer buffer;
-  Writer out(buffer);
-  out.StartObject();
-  out.Key("scripts");
-  out.StartArray();
+  JsonWriter out;
+  out.startObject();
+  out.key("scripts");
+  out.startArray();
   for (const EditedScript& script : scripts_) {
-    out.StartObject();
-    out.Key("path");
-    put(out, script.path);
-    out.Key("translations");
-    put(out, script.translationsName);
+    out.startObject();
+    out.key("path");
+    out.string(script.path);
+    out.key("translations");
+    out.string(script.translationsName);
     if (!script.failure.empty()) {
-      out.Key("failure");
-      put(out, script.failure);
+      out.key("failure");
+      out.string(script.failure);
     }
     std::size_t translated = 0;
     std::size_t fuzzy = 0;
@@ -478,23 +596,23 @@ http::Response Editor::scriptList() const {
       over += line.over;
       problems += line.problem;
     }
-    out.Key("strings");
-    out.Uint64(script.lines.size());
-    out.Key("translated");
-    out.Uint64(translated);
-    out.Key("fuzzy");
-    out.Uint64(fuzzy);
-    out.Key("untranslated");
-    out.Uint64(untranslated);
-    out.Key("over");
-    out.Uint64(over);
-    out.Key("problems");
-    out.Uint64(problems);
-    out.EndObject();
+    out.key("strings");
+    out.number(script.lines.size());
+    out.key("translated");
+    out.number(translated);
+    out.key("fuzzy");
+    out.number(fuzzy);
+    out.key("untranslated");
+    out.number(untranslated);
+    out.key("over");
+    out.number(over);
+    out.key("problems");
+    out.number(problems);
+    out.endObject();
   }
-  out.EndArray();
-  out.EndObject();
-  return jsonAnswer(200, buffer);
+  out.endArray();
+  out.endObject();
+  return jsonAnswer(200, out);
 }
 
 http::Response Editor::search(std::string_view query) const {
@@ -505,11 +623,10 @@ http::Response Editor::search(std::string_view query) const {
   // Letters of the Latin alphabet are found in either case; every other
   // character as it is.
   const std::string sought = lowerAscii(*words);
-  rapidjson::StringBuffer buffer;
-  Writer out(buffer);
-  out.StartObject();
-  out.Key("found");
-  out.StartArray();
+  JsonWriter out;
+  out.startObject();
+  out.key("found");
+  out.startArray();
   std::size_t found = 0;
   for (const EditedScript& script : scripts_) {
     for (const EditedLine& line : script.lines) {
@@ -521,44 +638,43 @@ http::Response Editor::search(std::string_view query) const {
       if (++found > kMostFound) {
         continue;
       }
-      out.StartObject();
-      out.Key("script");
-      put(out, script.path);
-      out.Key("offset");
-      put(out, offsetName(line.offset));
-      out.Key("source");
-      put(out, entry.source);
-      out.Key("target");
-      put(out, entry.target);
-      out.EndObject();
+      out.startObject();
+      out.key("script");
+      out.string(script.path);
+      out.key("offset");
+      out.string(offsetName(line.offset));
+      out.key("source");
+      out.string(entry.source);
+      out.key("target");
+      out.string(entry.target);
+      out.endObject();
     }
   }
-  out.EndArray();
-  out.Key("total");
-  out.Uint64(found);
-  out.EndObject();
-  return jsonAnswer(200, buffer);
+  out.endArray();
+  out.key("total");
+  out.number(found);
+  out.endObject();
+  return jsonAnswer(200, out);
 }
 
 void Editor::writeFit(std::string& out, const EditedScript& script, const EditedLine& line,
                       std::string_view target, bool checked) const {
-  rapidjson::StringBuffer buffer;
-  Writer json(buffer);
-  json.StartObject();
+  JsonWriter json;
+  json.startObject();
   const html::DrawnBox* box = presentation_.boxFor ? presentation_.boxFor(line.opcode) : nullptr;
-  json.Key("box");
+  json.key("box");
   if (box == nullptr) {
-    json.Null();
+    json.null();
   } else {
     // The lines the game shows, as inject fills the box: each with its
     // width in pixels, over when wider than the box or past its lines, its
     // placeholders apart with the text they stand for.
     const BoxFit& fit = *box->fit;
-    json.StartObject();
-    json.Key("number");
-    json.Uint64(box->number);
-    json.Key("lines");
-    json.StartArray();
+    json.startObject();
+    json.key("number");
+    json.number(box->number);
+    json.key("lines");
+    json.startArray();
     std::size_t count = 0;
     const std::string fitted =
         fitTranslation(target, script.encoding, presentation_.fit, line.opcode);
@@ -568,13 +684,13 @@ void Editor::writeFit(std::string& out, const EditedScript& script, const Edited
       }
       ++count;
       const std::uint64_t width = fit.measure->pixels(lineWidth(drawn, *fit.measure));
-      json.StartObject();
-      json.Key("over");
-      json.Bool((fit.lines > 0 && count > fit.lines) || width > box->width);
-      json.Key("width");
-      json.Uint64(width);
-      json.Key("pieces");
-      json.StartArray();
+      json.startObject();
+      json.key("over");
+      json.boolean((fit.lines > 0 && count > fit.lines) || width > box->width);
+      json.key("width");
+      json.number(width);
+      json.key("pieces");
+      json.startArray();
       std::size_t text = 0;
       for (std::size_t at = 0; at < drawn.size();) {
         const std::size_t length = placeholderAt(drawn, at);
@@ -583,33 +699,33 @@ void Editor::writeFit(std::string& out, const EditedScript& script, const Edited
           continue;
         }
         if (at > text) {
-          json.StartObject();
-          json.Key("text");
-          put(json, drawn.substr(text, at - text));
-          json.EndObject();
+          json.startObject();
+          json.key("text");
+          json.string(drawn.substr(text, at - text));
+          json.endObject();
         }
         const std::string placeholder(drawn.substr(at, length));
-        json.StartObject();
-        json.Key("placeholder");
-        put(json, placeholder);
+        json.startObject();
+        json.key("placeholder");
+        json.string(placeholder);
         const auto shows = box->placeholders.find(placeholder);
-        json.Key("shows");
-        put(json, shows != box->placeholders.end() ? std::string_view(shows->second) : "");
-        json.EndObject();
+        json.key("shows");
+        json.string(shows != box->placeholders.end() ? std::string_view(shows->second) : "");
+        json.endObject();
         at += length;
         text = at;
       }
       if (text < drawn.size()) {
-        json.StartObject();
-        json.Key("text");
-        put(json, drawn.substr(text));
-        json.EndObject();
+        json.startObject();
+        json.key("text");
+        json.string(drawn.substr(text));
+        json.endObject();
       }
-      json.EndArray();
-      json.EndObject();
+      json.endArray();
+      json.endObject();
     });
-    json.EndArray();
-    json.EndObject();
+    json.endArray();
+    json.endObject();
   }
   // lint's problems, in its words.
   std::vector<EntryProblem> problems;
@@ -618,75 +734,74 @@ void Editor::writeFit(std::string& out, const EditedScript& script, const Edited
     checkTranslation(entry.source, target, line.opcode, script.encoding, presentation_.fit,
                      presentation_.box, Location{}, problems);
   }
-  json.Key("problems");
-  json.StartArray();
+  json.key("problems");
+  json.startArray();
   for (const EntryProblem& problem : problems) {
-    json.StartObject();
-    json.Key("severity");
-    put(json, isError(problem.check) ? "error" : "warning");
-    json.Key("check");
-    put(json, checkName(problem.check));
-    json.Key("message");
-    put(json, problem.problem.message);
-    json.EndObject();
+    json.startObject();
+    json.key("severity");
+    json.string(isError(problem.check) ? "error" : "warning");
+    json.key("check");
+    json.string(checkName(problem.check));
+    json.key("message");
+    json.string(problem.problem.message);
+    json.endObject();
   }
-  json.EndArray();
-  json.EndObject();
+  json.endArray();
+  json.endObject();
   // The members, without the object's braces, for the caller's object.
-  out.append(buffer.GetString() + 1, buffer.GetSize() - 2);
+  out.append(json.members());
 }
 
 void Editor::writeLine(std::string& out, const EditedScript& script, const EditedLine& line) const {
   const TranslationEntry& entry = script.file.entries[line.entry];
-  rapidjson::StringBuffer buffer;
-  Writer json(buffer);
-  json.StartObject();
-  json.Key("offset");
-  put(json, offsetName(line.offset));
-  json.Key("name");
-  json.Bool(line.opcode == kNameDefinition);
-  json.Key("who");
-  json.StartArray();
+  JsonWriter json;
+  json.startObject();
+  json.key("offset");
+  json.string(offsetName(line.offset));
+  json.key("name");
+  json.boolean(line.opcode == kNameDefinition);
+  json.key("who");
+  json.startArray();
   for (const std::string& name : line.speakers) {
-    json.StartObject();
-    json.Key("name");
-    put(json, name);
+    json.startObject();
+    json.key("name");
+    json.string(name);
     const auto translated = nameTranslations_.find(name);
     if (translated != nameTranslations_.end()) {
-      json.Key("translation");
-      put(json, translated->second);
+      json.key("translation");
+      json.string(translated->second);
     }
-    json.EndObject();
+    json.endObject();
   }
-  json.EndArray();
-  json.Key("source");
-  put(json, entry.source);
-  json.Key("target");
-  put(json, entry.target);
-  json.Key("fuzzy");
-  json.Bool(entry.fuzzy);
-  json.Key("comment");
-  put(json, entry.translatorComment);
+  json.endArray();
+  json.key("source");
+  json.string(entry.source);
+  json.key("target");
+  json.string(entry.target);
+  json.key("fuzzy");
+  json.boolean(entry.fuzzy);
+  json.key("comment");
+  json.string(entry.translatorComment);
   if (!entry.previousSource.empty()) {
     // What changed in the source since the translation was made.
-    json.Key("changes");
-    json.StartArray();
+    json.key("changes");
+    json.startArray();
     html::forEachChange(entry.previousSource, entry.source,
                         [&json](std::string_view kind, std::string_view text) {
                           if (text.empty()) {
                             return;
                           }
-                          json.StartArray();
-                          put(json, kind);
-                          put(json, text);
-                          json.EndArray();
+                          json.startArray();
+                          json.string(kind);
+                          json.string(text);
+                          json.endArray();
                         });
-    json.EndArray();
+    json.endArray();
   }
-  json.Key("needsWork");
-  json.Bool(entry.target.empty() || entry.fuzzy || line.problem);
-  json.EndObject();
-  out.append(buffer.GetString(), buffer.GetSize() - 1);
+  json.key("needsWork");
+  json.boolean(entry.target.empty() || entry.fuzzy || line.problem);
+  json.endObject();
+  out.append(json.text(), 0, json.text().size() - 1);  // open for the fit's members
   out += ',';
   writeFit(out, script, line, entry.target, true);
   out += '}';
@@ -751,29 +866,28 @@ http::Response Editor::lines(std::string_view query) {
   }
   from = std::min(from, script->lines.size());
   const std::size_t to = std::min(from + kLinesAtOnce, script->lines.size());
-  rapidjson::StringBuffer head;
-  Writer json(head);
-  json.StartObject();
-  json.Key("script");
-  put(json, script->path);
-  json.Key("translations");
-  put(json, script->translationsName);
+  JsonWriter json;
+  json.startObject();
+  json.key("script");
+  json.string(script->path);
+  json.key("translations");
+  json.string(script->translationsName);
   if (!script->failure.empty()) {
-    json.Key("failure");
-    put(json, script->failure);
+    json.key("failure");
+    json.string(script->failure);
   }
-  json.Key("canComment");
-  json.Bool(script->comments);
-  json.Key("total");
-  json.Uint64(script->lines.size());
-  json.Key("from");
-  json.Uint64(from);
+  json.key("canComment");
+  json.boolean(script->comments);
+  json.key("total");
+  json.number(script->lines.size());
+  json.key("from");
+  json.number(from);
   if (focus) {
-    json.Key("focus");
-    put(json, offsetName(script->lines[*focus].offset));
+    json.key("focus");
+    json.string(offsetName(script->lines[*focus].offset));
   }
-  json.EndObject();
-  std::string body(head.GetString(), head.GetSize() - 1);
+  json.endObject();
+  std::string body(json.text(), 0, json.text().size() - 1);
   body += ",\"lines\":[";
   for (std::size_t i = from; i < to; ++i) {
     if (i > from) {
@@ -814,26 +928,25 @@ http::Response Editor::suggest(std::string_view query) {
     rebuildMemory();
   }
   const std::string source = script->file.entries[line->entry].source;
-  rapidjson::StringBuffer buffer;
-  Writer json(buffer);
-  json.StartObject();
-  json.Key("suggestions");
-  json.StartArray();
+  JsonWriter json;
+  json.startObject();
+  json.key("suggestions");
+  json.startArray();
   for (const Suggestion& suggestion : memorySearch_->suggest(source, kMostSuggestions)) {
-    json.StartObject();
-    json.Key("source");
-    put(json, suggestion.source);
-    json.Key("target");
-    put(json, suggestion.target);
-    json.Key("score");
-    json.Double(suggestion.score);
-    json.Key("count");
-    json.Uint64(suggestion.count);
-    json.EndObject();
+    json.startObject();
+    json.key("source");
+    json.string(suggestion.source);
+    json.key("target");
+    json.string(suggestion.target);
+    json.key("score");
+    json.fraction(suggestion.score);
+    json.key("count");
+    json.number(suggestion.count);
+    json.endObject();
   }
-  json.EndArray();
-  json.EndObject();
-  return jsonAnswer(200, buffer);
+  json.endArray();
+  json.endObject();
+  return jsonAnswer(200, json);
 }
 
 const EditedLine* Editor::lineAt(const EditedScript& script, std::string_view offset) const {
@@ -848,14 +961,13 @@ const EditedLine* Editor::lineAt(const EditedScript& script, std::string_view of
 }
 
 http::Response Editor::check(const http::Request& request) const {
-  rapidjson::Document body;
-  body.Parse<rapidjson::kParseValidateEncodingFlag>(request.body.data(), request.body.size());
-  if (body.HasParseError() || !body.IsObject()) {
+  RequestFields body;
+  if (!body.read(request.body)) {
     return refusal(400, "the request is not a JSON object");
   }
-  const std::optional<std::string_view> name = member(body, "script");
-  const std::optional<std::string_view> offset = member(body, "offset");
-  const std::optional<std::string_view> target = member(body, "target");
+  const std::optional<std::string_view> name = body.string("script");
+  const std::optional<std::string_view> offset = body.string("offset");
+  const std::optional<std::string_view> target = body.string("target");
   const EditedScript* script = name ? scriptNamed(*name) : nullptr;
   const EditedLine* line = script != nullptr && offset ? lineAt(*script, *offset) : nullptr;
   if (line == nullptr || !target) {
@@ -881,15 +993,15 @@ Expected<TranslationFile> readEntries(TranslationFormat format, std::string_view
   return read;
 }
 
-void writeEntryState(Writer& json, const TranslationEntry& entry) {
-  json.StartObject();
-  json.Key("target");
-  put(json, entry.target);
-  json.Key("comment");
-  put(json, entry.translatorComment);
-  json.Key("fuzzy");
-  json.Bool(entry.fuzzy);
-  json.EndObject();
+void writeEntryState(JsonWriter& json, const TranslationEntry& entry) {
+  json.startObject();
+  json.key("target");
+  json.string(entry.target);
+  json.key("comment");
+  json.string(entry.translatorComment);
+  json.key("fuzzy");
+  json.boolean(entry.fuzzy);
+  json.endObject();
 }
 
 }  // namespace
@@ -929,22 +1041,21 @@ bool Editor::reread(EditedScript& script, std::string text, std::string& problem
 }
 
 http::Response Editor::save(const http::Request& request) {
-  rapidjson::Document body;
-  body.Parse<rapidjson::kParseValidateEncodingFlag>(request.body.data(), request.body.size());
-  if (body.HasParseError() || !body.IsObject()) {
+  RequestFields body;
+  if (!body.read(request.body)) {
     return refusal(400, "the request is not a JSON object");
   }
-  const std::optional<std::string_view> name = member(body, "script");
-  const std::optional<std::string_view> offset = member(body, "offset");
-  const std::optional<std::string_view> target = member(body, "target");
-  const std::optional<std::string_view> comment = member(body, "comment");
-  const auto base = body.FindMember("base");
+  const std::optional<std::string_view> name = body.string("script");
+  const std::optional<std::string_view> offset = body.string("offset");
+  const std::optional<std::string_view> target = body.string("target");
+  const std::optional<std::string_view> comment = body.string("comment");
+  // What the page showed of the entry before the translator typed.
+  const std::optional<std::string_view> baseTarget = body.string("base.target");
+  const std::optional<std::string_view> baseComment = body.string("base.comment");
+  const std::optional<bool> baseFuzzy = body.boolean("base.fuzzy");
   EditedScript* script = name ? scriptNamed(*name) : nullptr;
   const EditedLine* found = script != nullptr && offset ? lineAt(*script, *offset) : nullptr;
-  if (found == nullptr || !target || !comment || base == body.MemberEnd() ||
-      !base->value.IsObject() || !member(base->value, "target") ||
-      !member(base->value, "comment") || !base->value.HasMember("fuzzy") ||
-      !base->value["fuzzy"].IsBool()) {
+  if (found == nullptr || !target || !comment || !baseTarget || !baseComment || !baseFuzzy) {
     return refusal(400, "a save names a string, its target, its comment and what it was");
   }
   if (!script->failure.empty()) {
@@ -974,19 +1085,17 @@ http::Response Editor::save(const http::Request& request) {
   // entry was changed elsewhere meanwhile, and neither text is to be lost.
   // A save of what the file already holds (sent again after an answer that
   // did not arrive) has nothing to lose.
-  if (!done && (entry.target != *member(base->value, "target") ||
-                entry.translatorComment != *member(base->value, "comment") ||
-                entry.fuzzy != base->value["fuzzy"].GetBool())) {
-    rapidjson::StringBuffer buffer;
-    Writer json(buffer);
-    json.StartObject();
-    json.Key("error");
-    put(json, script->translationsName + ": the entry " + offsetName(line.offset) +
-                  " was changed by another program since the page showed it");
-    json.Key("conflict");
+  if (!done && (entry.target != *baseTarget || entry.translatorComment != *baseComment ||
+                entry.fuzzy != *baseFuzzy)) {
+    JsonWriter json;
+    json.startObject();
+    json.key("error");
+    json.string(script->translationsName + ": the entry " + offsetName(line.offset) +
+                " was changed by another program since the page showed it");
+    json.key("conflict");
     writeEntryState(json, entry);
-    json.EndObject();
-    return jsonAnswer(409, buffer);
+    json.endObject();
+    return jsonAnswer(409, json);
   }
   const EntryChange change{std::string(*target), std::string(*comment)};
   const Expected<std::string> edited = script->format == TranslationFormat::Po

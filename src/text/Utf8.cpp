@@ -172,4 +172,26 @@ std::string_view lastBetweenCharacters(std::string_view text, std::size_t most) 
   return last;
 }
 
+void appendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t start = at;
+    const char32_t character = nextCharacter(text, at);
+    if (character == U'"' || character == U'\\') {
+      out += '\\';
+      out += static_cast<char>(character);
+    } else if (character == U'\n') {
+      out += "\\n";
+    } else if (character < 0x20 || (character == U'\uFFFD' && at - start == 1)) {
+      // Controls, and bytes of a file name that are not UTF-8.
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(character));
+      out += escape;
+    } else {
+      out.append(text.substr(start, at - start));
+    }
+  }
+  out += '"';
+}
+
 }  // namespace krlist

@@ -61,4 +61,9 @@ std::string_view cutBetweenCharacters(std::string_view text, std::size_t most);
 // bytes that does not start inside a character.
 std::string_view lastBetweenCharacters(std::string_view text, std::size_t most);
 
+// Appends `text` as a JSON string: quoted, with quotes, backslashes and
+// control characters escaped, and each byte that starts no UTF-8 character
+// as U+FFFD.
+void appendJsonString(std::string& out, std::string_view text);
+
 }  // namespace krlist
