@@ -504,14 +504,11 @@ http::Response Editor::route(const http::Request& request, std::string_view path
   if (path == "/api/suggest") {
     return suggest(query);
   }
-  constexpr std::string_view kFont = "/krscript-font-";
-  if (path.starts_with(kFont)) {
-    std::size_t number = 0;
-    const std::string_view rest = path.substr(kFont.size());
-    for (std::size_t i = 0; i < rest.size() && rest[i] >= '0' && rest[i] <= '9' && i < 4; ++i) {
-      number = number * 10 + static_cast<std::size_t>(rest[i] - '0');
+  // A font of the boxes, by the name the style sheet gives it.
+  for (const html::DrawnBox* box : presentation_.boxes) {
+    if (!box->font.empty() && path.substr(1) == html::fontFileName(box->fontNumber, box->font)) {
+      return font(*box);
     }
-    return font(number);
   }
   // A script's page: its path in the folder, the only names of files a
   // request can give, looked up among the run's.
@@ -524,26 +521,19 @@ http::Response Editor::route(const http::Request& request, std::string_view path
   return answer(404, "text/plain; charset=utf-8", "Not found.\n");
 }
 
-http::Response Editor::font(std::size_t number) const {
-  for (const html::DrawnBox* box : presentation_.boxes) {
-    if (box->fontNumber == number && !box->font.empty()) {
-      const Expected<std::string> bytes = readFile(box->font);
-      if (!bytes) {
-        return answer(500, "text/plain; charset=utf-8", bytes.problem().describe());
-      }
-      std::string type = "font/ttf";
-      const std::string name = html::fontFileName(number, box->font);
-      if (name.ends_with(".otf")) {
-        type = "font/otf";
-      } else if (name.ends_with(".woff2")) {
-        type = "font/woff2";
-      } else if (name.ends_with(".woff")) {
-        type = "font/woff";
-      }
-      return answer(200, type, *bytes);
+http::Response Editor::font(const html::DrawnBox& box) const {
+  const Expected<std::string> bytes = readFile(box.font);
+  if (!bytes) {
+    return answer(500, "text/plain; charset=utf-8", bytes.problem().describe());
+  }
+  const std::string name = html::fontFileName(box.fontNumber, box.font);
+  std::string type = "font/ttf";
+  for (const char* suffix : {".otf", ".woff2", ".woff"}) {
+    if (name.ends_with(suffix)) {
+      type = std::string("font/") + (suffix + 1);
     }
   }
-  return answer(404, "text/plain; charset=utf-8", "Not found.\n");
+  return answer(200, type, *bytes);
 }
 
 void Editor::recheck(EditedScript& script, EditedLine& line) const {

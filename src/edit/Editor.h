@@ -118,7 +118,7 @@ class Editor {
   http::Response suggest(std::string_view query);
   http::Response check(const http::Request& request) const;
   http::Response save(const http::Request& request);
-  http::Response font(std::size_t number) const;
+  http::Response font(const html::DrawnBox& box) const;
 
   // The line of the string at `offset` (eight hexadecimal digits), or null.
   const EditedLine* lineAt(const EditedScript& script, std::string_view offset) const;

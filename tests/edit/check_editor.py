@@ -205,6 +205,13 @@ def check_http(server, po):
     if status != 200 or "script-src 'self'" not in policy or "unsafe-inline" in policy or \
             "default-src 'none'" not in policy or b"<script>" in body:
         fail(f"the index answered {status} with the policy {policy!r}")
+    # The boxes' fonts are served by the names the style sheet gives them.
+    status, _, body = request(port, "GET", "/editor.css", headers=cookie)
+    for font in re.findall(r'url\("([^"]+)"\)', body.decode()):
+        status, headers, data = request(port, "GET", "/" + font, headers=cookie)
+        if status != 200 or not headers.get("Content-Type", "").startswith("font/") or \
+                len(data) < 1000:
+            fail(f"the font {font} of the style sheet answered {status}")
     # Without the token, or with another, nothing but 403.
     for headers_sent in ({}, {"Cookie": "krscript-edit=" + "0" * len(token)}):
         for path in ("/", "/api/scripts", "/a.kr.html", "/editor.js", "/?token=wrong"):
