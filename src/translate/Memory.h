@@ -107,6 +107,15 @@ class TranslationMemory {
   static std::size_t bucketOf(char32_t id) {
     return (std::uint32_t{id} * 2654435761U) >> 27;  // 32 buckets
   }
+  // A text's characters as the buckets of kPresent they fall in, a bit
+  // each, by another hash: a source's characters in buckets where the text
+  // has none are characters the text lacks, at least one a bucket. A bound
+  // on what the two share from a few bytes, for texts of any length.
+  static constexpr unsigned kPresent = 48;
+  static std::uint64_t presentBit(char32_t id) {
+    const std::uint64_t hash = std::uint32_t{id} * 0x9E3779B1U;
+    return std::uint64_t{1} << ((hash * kPresent) >> 32);
+  }
   // `text`'s characters as numbers; one no source has as idOf_.size().
   std::u32string numbered(std::u32string_view text) const;
   std::u32string_view charactersOf(std::uint32_t s) const {
@@ -119,17 +128,13 @@ class TranslationMemory {
   // source (the third "は" is its own token), is a token; tokens are ranked
   // rarest first. Each source is filed under the rarest of its tokens, as
   // many as any text similar enough to it must share one of (see
-  // Memory.cpp), in a compressed table: the sources under rank r are
-  // filed_[firstFiled_[r] .. firstFiled_[r + 1]), each with where the token
-  // lies among its own, rarest first.
-  struct Filed {
-    std::uint32_t source;
-    std::uint32_t position;
-    // The source's length in characters and its buckets, at hand: most
-    // sources met are found not similar enough by these alone, without a
-    // look anywhere else.
+  // Memory.cpp), in a compressed table: under rank r, runs_[firstRun_[r] ..
+  // firstRun_[r + 1]), one for each length from the shortest; run k's
+  // sources are filed_[runs_[k].first .. runs_[k + 1].first) (a last run
+  // ends the table), by where the token lies among their own, rarest first.
+  struct Run {
     std::uint32_t length;
-    Buckets buckets;
+    std::uint32_t first;
   };
   // Token k of character c (its k + 1st time in a source) is number
   // firstToken_[c] + k, for k below what firstToken_[c + 1] leaves; rankOf_
@@ -146,12 +151,21 @@ class TranslationMemory {
     const std::size_t at = firstToken_[c] + static_cast<std::uint32_t>(token);
     return at < firstToken_[c + 1] ? rankOf_[at] : kUnknown;
   }
-  std::vector<std::uint32_t> firstFiled_;
-  std::vector<Filed> filed_;
-  // Each of filed_ as its length and position in one number, in the same
-  // order, for a search to find where lengths and positions end in few
-  // bytes.
+  std::vector<std::uint32_t> firstRun_;
+  std::vector<Run> runs_;
+  std::vector<std::uint32_t> filed_;
+  // Each of filed_ as where the token lies in it (kPositionShift up) and its
+  // buckets present (presentBit): what a search goes through, 8 bytes each,
+  // in order, and where the positions it takes in a run end. A position is
+  // kept to 0xFFFF at most: one kept lower than it is only bounds what the
+  // source shares by more.
+  static constexpr unsigned kPositionShift = 48;
+  static constexpr std::uint64_t kPresentBits = (std::uint64_t{1} << kPresent) - 1;
   std::vector<std::uint64_t> filedKeys_;
+  // Each source's buckets. Most sources met are found not similar enough by
+  // these and their length alone: 32 bytes each, few enough to stay at hand
+  // however many times a search meets them.
+  std::vector<Buckets> buckets_;
   // Sources every text is similar enough to (a similarity of 0).
   std::vector<std::uint32_t> everywhere_;
 };
@@ -222,6 +236,7 @@ class MemorySearch {
   // buckets (TranslationMemory::Buckets) when it has few enough characters.
   std::vector<std::uint32_t> inText_;
   TranslationMemory::Buckets textBuckets_{};
+  std::uint64_t textPresent_ = 0;
   // For the text's tokens: how many times each character came so far, and
   // the tokens.
   std::vector<std::uint32_t> seen_;
