@@ -124,9 +124,10 @@ void TranslationMemory::add(const EntryList& entries) {
       continue;
     }
     const std::string_view source = entries.source(e);
-    const auto [at, added] =
-        sourceAt_.emplace(std::string(source), static_cast<std::uint32_t>(sources_.size()));
-    if (added) {
+    auto at = sourceAt_.find(source);
+    if (at == sourceAt_.end()) {
+      at =
+          sourceAt_.emplace(std::string(source), static_cast<std::uint32_t>(sources_.size())).first;
       sources_.emplace_back().text = source;
     }
     Source& known = sources_[at->second];
@@ -158,6 +159,7 @@ void TranslationMemory::index(double similarity) {
   std::vector<std::uint32_t> occurrence;
   std::vector<std::uint32_t> before;
   std::u32string characters;
+  tabledIds_.assign(kTabled, kNoId);
   for (std::size_t s = 0; s < sources_.size(); ++s) {
     // The translation given most often; of those given as often, the first.
     Source& source = sources_[s];
@@ -168,7 +170,11 @@ void TranslationMemory::index(double similarity) {
     }
     characters = codePoints(sources_[s].text);
     for (char32_t& c : characters) {
-      c = idOf_.emplace(c, static_cast<std::uint32_t>(idOf_.size())).first->second;
+      std::uint32_t& id = c < kTabled ? tabledIds_[c] : idOf_.try_emplace(c, kNoId).first->second;
+      if (id == kNoId) {
+        id = characterCount_++;
+      }
+      c = id;
     }
     charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
     characters_ += characters;
@@ -181,7 +187,7 @@ void TranslationMemory::index(double similarity) {
     } else {
       counted.fill(kCounted);
     }
-    before.resize(idOf_.size());
+    before.resize(characterCount_);
     for (const char32_t c : characters) {
       occurrence.push_back(before[c]);
       before_.push_back(static_cast<std::uint8_t>(std::min<std::uint32_t>(before[c], 255)));
@@ -195,11 +201,11 @@ void TranslationMemory::index(double similarity) {
   // A character's tokens are those of its first k times, k the most times
   // one source has it: numbered one character after the other, from
   // firstToken_.
-  std::vector<std::uint32_t> most(idOf_.size());
+  std::vector<std::uint32_t> most(characterCount_);
   for (std::size_t at = 0; at < characters_.size(); ++at) {
     most[characters_[at]] = std::max(most[characters_[at]], occurrence[at] + 1);
   }
-  firstToken_.assign(idOf_.size() + 1, 0);
+  firstToken_.assign(characterCount_ + 1, 0);
   for (std::size_t c = 0; c < most.size(); ++c) {
     firstToken_[c + 1] = firstToken_[c] + most[c];
   }
@@ -283,8 +289,7 @@ void TranslationMemory::index(double similarity) {
         const std::uint32_t s = lengthOrder[k];
         const std::uint32_t at = next[rank[charactersAt_[s] + j]]++;
         filed_[at] = s;
-        filedKeys_[at] =
-            std::uint64_t{std::min<std::uint32_t>(j, 0xFFFF)} << kPositionShift | present[s];
+        filedKeys_[at] = std::uint64_t{std::min(j, kLastPosition)} << kPositionShift | present[s];
       }
     }
     first = last;
@@ -303,37 +308,92 @@ void TranslationMemory::index(double similarity) {
   runs_.push_back({0, firstFiled.back()});
 }
 
-std::u32string TranslationMemory::numbered(std::u32string_view text) const {
-  std::u32string out(text);
-  for (char32_t& c : out) {
-    const auto found = idOf_.find(c);
-    c = found != idOf_.end() ? found->second : static_cast<char32_t>(idOf_.size());
+void TranslationMemory::numbered(std::string_view text, std::u32string& out) const {
+  out.clear();
+  for (std::size_t at = 0; at < text.size();) {
+    const char32_t c = nextCharacter(text, at);
+    std::uint32_t id = kNoId;
+    if (c < kTabled) {
+      id = tabledIds_.empty() ? kNoId : tabledIds_[c];
+    } else if (const auto found = idOf_.find(c); found != idOf_.end()) {
+      id = found->second;
+    }
+    out.push_back(id == kNoId ? characterCount_ : id);
   }
-  return out;
 }
-
-MemorySearch::MemorySearch(const TranslationMemory& memory)
-    : memory_(memory),
-      met_(memory.sources_.size()),
-      where_((memory.idOf_.size() + 1) * kWords),
-      inText_(memory.idOf_.size() + 1),
-      seen_(memory.idOf_.size() + 1) {}
 
 namespace {
 
-// The bits set in x, counted in place, for machines without an instruction
-// for it.
-std::size_t bitsSet(std::uint64_t x) {
-  x -= (x >> 1) & 0x5555555555555555U;
-  x = (x & 0x3333333333333333U) + ((x >> 2) & 0x3333333333333333U);
-  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FU;
-  return static_cast<std::size_t>((x * 0x0101010101010101U) >> 56);
+// The bits set in x: by the machine's instruction for it, in a function
+// built for machines that have one, or else counted in place.
+template <bool kInstruction>
+[[gnu::always_inline]] inline std::size_t bitsSet(std::uint64_t x) {
+  if constexpr (kInstruction) {
+    return static_cast<std::size_t>(__builtin_popcountll(x));
+  } else {
+    x -= (x >> 1) & 0x5555555555555555U;
+    x = (x & 0x3333333333333333U) + ((x >> 2) & 0x3333333333333333U);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FU;
+    return static_cast<std::size_t>((x * 0x0101010101010101U) >> 56);
+  }
 }
+
+// The places from `first` to `last` of `keys` (filedKeys_), up to the first
+// past `lastKey`, of sources with at most `slack` of their buckets present
+// among `absent`: added to `taken`.
+template <bool kInstruction>
+[[gnu::always_inline]] inline void takeRun(const std::uint64_t* keys, std::uint32_t first,
+                                           std::uint32_t last, std::uint64_t lastKey,
+                                           std::uint64_t absent, std::size_t slack,
+                                           std::vector<std::uint32_t>& taken) {
+  for (std::uint32_t f = first; f != last && keys[f] <= lastKey; ++f) {
+    if (bitsSet<kInstruction>(keys[f] & absent) <= slack) {
+      taken.push_back(f);
+    }
+  }
+}
+
+void takeRunCounting(const std::uint64_t* keys, std::uint32_t first, std::uint32_t last,
+                     std::uint64_t lastKey, std::uint64_t absent, std::size_t slack,
+                     std::vector<std::uint32_t>& taken) {
+  takeRun<false>(keys, first, last, lastKey, absent, slack, taken);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("popcnt")]] void takeRunByInstruction(const std::uint64_t* keys, std::uint32_t first,
+                                                    std::uint32_t last, std::uint64_t lastKey,
+                                                    std::uint64_t absent, std::size_t slack,
+                                                    std::vector<std::uint32_t>& taken) {
+  takeRun<true>(keys, first, last, lastKey, absent, slack, taken);
+}
+
+bool machineCountsBits() {
+  return __builtin_cpu_supports("popcnt");
+}
+#else
+void takeRunByInstruction(const std::uint64_t* keys, std::uint32_t first, std::uint32_t last,
+                          std::uint64_t lastKey, std::uint64_t absent, std::size_t slack,
+                          std::vector<std::uint32_t>& taken) {
+  takeRun<true>(keys, first, last, lastKey, absent, slack, taken);
+}
+
+bool machineCountsBits() {
+  return false;
+}
+#endif
 
 // Past this, textSimilarity compares texts in pieces, and is asked itself.
 constexpr std::size_t kLongText = 4096;
 
 }  // namespace
+
+MemorySearch::MemorySearch(const TranslationMemory& memory)
+    : memory_(memory),
+      met_(memory.sources_.size()),
+      where_((memory.characterCount_ + std::size_t{1}) * kWords),
+      inText_(memory.characterCount_ + std::size_t{1}),
+      seen_(memory.characterCount_ + std::size_t{1}),
+      popcount_(machineCountsBits()) {}
 
 // The length of the longest common subsequence, a bit per character of the
 // text searched for (Allison and Dix, as Hyyrö writes it), as
@@ -413,7 +473,7 @@ std::size_t MemorySearch::sharedAtMost(std::uint32_t s) const {
 }
 
 const MemoryMatch& MemorySearch::find(std::string_view source) {
-  const auto known = found_.find(std::string(source));
+  const auto known = found_.find(source);
   if (known != found_.end()) {
     return known->second;
   }
@@ -423,8 +483,7 @@ const MemoryMatch& MemorySearch::find(std::string_view source) {
 MemoryMatch MemorySearch::search(std::string_view source) {
   using Kind = MemoryMatch::Kind;
   MemoryMatch match;
-  if (const auto same = memory_.sourceAt_.find(std::string(source));
-      same != memory_.sourceAt_.end()) {
+  if (const auto same = memory_.sourceAt_.find(source); same != memory_.sourceAt_.end()) {
     const TranslationMemory::Source& found = memory_.sources_[same->second];
     match.target = found.translations[found.chosen].target;
     if (found.translations.size() == 1) {
@@ -445,7 +504,8 @@ MemoryMatch MemorySearch::search(std::string_view source) {
     }
     return match;
   }
-  mostSimilar(memory_.numbered(codePoints(source)), 1, UINT32_MAX);
+  memory_.numbered(source, numberedText_);
+  mostSimilar(numberedText_, 1, UINT32_MAX);
   if (!best_.empty()) {
     const TranslationMemory::Source& found = memory_.sources_[best_.front().source];
     match.kind = Kind::similar;
@@ -458,7 +518,7 @@ MemoryMatch MemorySearch::search(std::string_view source) {
 std::vector<Suggestion> MemorySearch::suggest(std::string_view source, std::size_t most) {
   std::vector<Suggestion> suggestions;
   std::uint32_t same = UINT32_MAX;
-  if (const auto at = memory_.sourceAt_.find(std::string(source)); at != memory_.sourceAt_.end()) {
+  if (const auto at = memory_.sourceAt_.find(source); at != memory_.sourceAt_.end()) {
     same = at->second;
     const TranslationMemory::Source& found = memory_.sources_[same];
     for (const TranslationMemory::Translation& translation : found.translations) {
@@ -470,7 +530,8 @@ std::vector<Suggestion> MemorySearch::suggest(std::string_view source, std::size
   if (most == 0) {
     return suggestions;
   }
-  mostSimilar(memory_.numbered(codePoints(source)), most, same);
+  memory_.numbered(source, numberedText_);
+  mostSimilar(numberedText_, most, same);
   for (const Scored& similar : best_) {
     const TranslationMemory::Source& found = memory_.sources_[similar.source];
     const TranslationMemory::Translation& chosen = found.translations[found.chosen];
@@ -693,18 +754,19 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
       const std::size_t m = run->length;
       // The characters a source of this length can lack and still be
       // similar enough: as many positions before the token, or buckets it
-      // has where the text has none. Positions kept to 0xFFFF are past the
+      // has where the text has none. Positions kept to kLastPosition are past the
       // cut as they are, or, for a slack as great, none is cut.
       const std::size_t slack = m - need(m);
-      const std::uint64_t lastKey = slack < 0xFFFF ? std::uint64_t{slack}
-                                                             << TranslationMemory::kPositionShift |
-                                                         TranslationMemory::kPresentBits
-                                                   : UINT64_MAX;
-      const std::uint32_t last = run[1].first;
-      for (std::uint32_t f = run->first; f != last && keys[f] <= lastKey; ++f) {
-        if (bitsSet(keys[f] & absent) <= slack) {
-          visit(memory_.filed_[f], m, keys[f] >> TranslationMemory::kPositionShift, i);
-        }
+      const std::uint64_t lastKey = slack < TranslationMemory::kLastPosition
+                                        ? std::uint64_t{slack}
+                                                  << TranslationMemory::kPositionShift |
+                                              TranslationMemory::kPresentBits
+                                        : UINT64_MAX;
+      taken_.clear();
+      (popcount_ ? takeRunByInstruction : takeRunCounting)(keys, run->first, run[1].first, lastKey,
+                                                           absent, slack, taken_);
+      for (const std::uint32_t f : taken_) {
+        visit(memory_.filed_[f], m, keys[f] >> TranslationMemory::kPositionShift, i);
       }
     }
   }

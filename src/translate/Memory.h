@@ -20,6 +20,15 @@ namespace krlist {
 // the same source text, or else by the most similar one, as update measures
 // it (textSimilarity), to review.
 
+// Hashes a text however it is held, for a map of strings to be asked with a
+// view of one.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
 // Whether a file in a folder given as a memory is one to read: .po, .csv
 // or .tmx.
 bool isMemoryFile(const std::filesystem::path& path);
@@ -83,10 +92,16 @@ class TranslationMemory {
   // The characters of every source, one after the other, for the search to
   // compare many with little memory to go through: source s's are
   // characters_[charactersAt_[s] .. charactersAt_[s + 1]). Each character
-  // is kept as a number from 0, in the order first met (idOf_), so that a
-  // search finds what it knows of a character at that place in a table;
-  // comparing numbers compares the characters.
+  // is kept as a number from 0, in the order first met, so that a search
+  // finds what it knows of a character at that place in a table; comparing
+  // numbers compares the characters. The numbers of the characters below
+  // kTabled, nearly all of any text, are found in a table by character
+  // (kNoId for one no source has), those of the others in idOf_.
+  static constexpr char32_t kTabled = 0x10000;
+  static constexpr std::uint32_t kNoId = UINT32_MAX;
+  std::vector<std::uint32_t> tabledIds_;
   std::unordered_map<char32_t, std::uint32_t> idOf_;
+  std::uint32_t characterCount_ = 0;  // the numbers given
   std::size_t longestSource_ = 0;
   std::u32string characters_;
   std::vector<std::uint32_t> charactersAt_;
@@ -111,18 +126,19 @@ class TranslationMemory {
   // each, by another hash: a source's characters in buckets where the text
   // has none are characters the text lacks, at least one a bucket. A bound
   // on what the two share from a few bytes, for texts of any length.
-  static constexpr unsigned kPresent = 48;
+  static constexpr unsigned kPresent = 56;
   static std::uint64_t presentBit(char32_t id) {
     const std::uint64_t hash = std::uint32_t{id} * 0x9E3779B1U;
     return std::uint64_t{1} << ((hash * kPresent) >> 32);
   }
-  // `text`'s characters as numbers; one no source has as idOf_.size().
-  std::u32string numbered(std::u32string_view text) const;
+  // The characters of UTF-8 `text` (as codePoints reads them) as numbers, in
+  // `out`; one no source has as characterCount_.
+  void numbered(std::string_view text, std::u32string& out) const;
   std::u32string_view charactersOf(std::uint32_t s) const {
     return std::u32string_view(characters_)
         .substr(charactersAt_[s], charactersAt_[s + 1] - charactersAt_[s]);
   }
-  std::unordered_map<std::string, std::uint32_t> sourceAt_;
+  std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> sourceAt_;
   double similarity_ = 1;
   // Each character of a source, with how many times it came before in that
   // source (the third "は" is its own token), is a token; tokens are ranked
@@ -157,9 +173,10 @@ class TranslationMemory {
   // Each of filed_ as where the token lies in it (kPositionShift up) and its
   // buckets present (presentBit): what a search goes through, 8 bytes each,
   // in order, and where the positions it takes in a run end. A position is
-  // kept to 0xFFFF at most: one kept lower than it is only bounds what the
+  // kept to kLastPosition at most: one kept lower than it is only bounds what the
   // source shares by more.
-  static constexpr unsigned kPositionShift = 48;
+  static constexpr unsigned kPositionShift = kPresent;
+  static constexpr std::uint32_t kLastPosition = (1U << (64 - kPositionShift)) - 1;
   static constexpr std::uint64_t kPresentBits = (std::uint64_t{1} << kPresent) - 1;
   std::vector<std::uint64_t> filedKeys_;
   // Each source's buckets. Most sources met are found not similar enough by
@@ -225,7 +242,8 @@ class MemorySearch {
   std::vector<Scored> best_;
   std::vector<std::uint32_t> ranks_;
   std::vector<std::uint32_t> need_;  // by length from the shortest allowed
-  std::unordered_map<std::string, MemoryMatch> found_;
+  std::unordered_map<std::string, MemoryMatch, TextHash, std::equal_to<>> found_;
+  std::u32string numberedText_;  // the text searched for, as numbers
   // The text searched for, and for one of up to kWords * 64 characters,
   // where each character of the memory is in it, a bit each: kWords words
   // per character.
@@ -241,6 +259,10 @@ class MemorySearch {
   // the tokens.
   std::vector<std::uint32_t> seen_;
   std::vector<std::uint64_t> tokens_;
+  // The places in a run of the sources a walk meets, and whether the
+  // machine counts the bits of a number in one instruction.
+  std::vector<std::uint32_t> taken_;
+  bool popcount_;
 };
 
 // What a fill did to the entries of one script.
