@@ -264,17 +264,29 @@ int runCarry(const Options& options) {
     plan.notes += kEncodingGuessed;
   }
   std::fputs(plan.notes.c_str(), stderr);
-  // The old files are read on a core of their own while the scripts are
-  // decoded. Every file that cannot be read is reported.
+  // The old files are read while the scripts are decoded, on a core of
+  // their own, the later half on one more unless -j 1 asks for one script at
+  // once: they can take longer than the scripts. Every file that cannot be
+  // read is reported.
+  const auto readOldFiles = [&oldFiles](std::size_t from, std::size_t to) {
+    std::vector<Problem> problems;
+    for (std::size_t f = from; f < to; ++f) {
+      if (Expected<void> read = readOldFile(oldFiles[f]); !read) {
+        problems.push_back(read.problem());
+      }
+    }
+    return problems;
+  };
+  const std::size_t half = options.jobs == 1 ? oldFiles.size() : oldFiles.size() / 2;
+  std::future<std::vector<Problem>> laterRead =
+      std::async(std::launch::async, readOldFiles, half, oldFiles.size());
   std::vector<EntryList> memoryEntries;
-  std::future<std::vector<Problem>> oldRead =
-      std::async(std::launch::async, [&oldFiles, &memoryFiles, &memoryEntries, &options] {
-        std::vector<Problem> problems;
-        for (OldFile& file : oldFiles) {
-          if (Expected<void> read = readOldFile(file); !read) {
-            problems.push_back(read.problem());
-          }
-        }
+  std::future<std::vector<Problem>> oldRead = std::async(
+      std::launch::async,
+      [&oldFiles, &memoryFiles, &memoryEntries, &options, &readOldFiles, &laterRead, half] {
+        std::vector<Problem> problems = readOldFiles(0, half);
+        std::vector<Problem> later = laterRead.get();
+        problems.insert(problems.end(), later.begin(), later.end());
         // A TMX memory may hold more languages than the translations': the
         // one --language or the first file gives is taken.
         std::string language = options.language;
@@ -376,18 +388,25 @@ int runCarry(const Options& options) {
     update.nearestScript.push_back(nearest);
     update.oldFiles.push_back(std::move(file.entries));
   }
-  const std::vector<UpdatedScript> updated = updateTranslations(update);
   // The memory: the translations of the run's own files, in their order, then
-  // those of --memory.
+  // those of --memory. Made on a core of its own while the old files are
+  // matched to the scripts: both only read them.
   TranslationMemory memory;
+  std::future<void> indexed;
   if (fill) {
-    for (const EntryList& entries : update.oldFiles) {
-      memory.add(entries);
-    }
-    for (const EntryList& entries : memoryEntries) {
-      memory.add(entries);
-    }
-    memory.index(similarity);
+    indexed = std::async(std::launch::async, [&memory, &update, &memoryEntries, similarity] {
+      for (const EntryList& entries : update.oldFiles) {
+        memory.add(entries);
+      }
+      for (const EntryList& entries : memoryEntries) {
+        memory.add(entries);
+      }
+      memory.index(similarity);
+    });
+  }
+  const std::vector<UpdatedScript> updated = updateTranslations(update);
+  if (indexed.valid()) {
+    indexed.get();
   }
   std::vector<FillCounts> filled(plan.jobs.size());
 

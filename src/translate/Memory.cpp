@@ -124,9 +124,10 @@ void TranslationMemory::add(const EntryList& entries) {
       continue;
     }
     const std::string_view source = entries.source(e);
-    const auto [at, added] =
-        sourceAt_.emplace(std::string(source), static_cast<std::uint32_t>(sources_.size()));
-    if (added) {
+    auto at = sourceAt_.find(source);
+    if (at == sourceAt_.end()) {
+      at =
+          sourceAt_.emplace(std::string(source), static_cast<std::uint32_t>(sources_.size())).first;
       sources_.emplace_back().text = source;
     }
     Source& known = sources_[at->second];
@@ -152,9 +153,13 @@ void TranslationMemory::add(const EntryList& entries) {
 // could reach the similarity is missed.
 void TranslationMemory::index(double similarity) {
   similarity_ = similarity;
-  std::vector<std::vector<std::uint64_t>> tokens(sources_.size());
-  std::vector<Buckets> buckets(sources_.size());
+  buckets_.assign(sources_.size(), Buckets{});
+  // For each of characters_, how many times its source had it before, in
+  // full, and its token's number (firstToken_), then rank.
+  std::vector<std::uint32_t> occurrence;
   std::vector<std::uint32_t> before;
+  std::u32string characters;
+  tabledIds_.assign(kTabled, kNoId);
   for (std::size_t s = 0; s < sources_.size(); ++s) {
     // The translation given most often; of those given as often, the first.
     Source& source = sources_[s];
@@ -163,14 +168,18 @@ void TranslationMemory::index(double similarity) {
         source.chosen = t;
       }
     }
-    std::u32string characters = codePoints(sources_[s].text);
+    characters = codePoints(sources_[s].text);
     for (char32_t& c : characters) {
-      c = idOf_.emplace(c, static_cast<std::uint32_t>(idOf_.size())).first->second;
+      std::uint32_t& id = c < kTabled ? tabledIds_[c] : idOf_.try_emplace(c, kNoId).first->second;
+      if (id == kNoId) {
+        id = characterCount_++;
+      }
+      c = id;
     }
     charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
     characters_ += characters;
     longestSource_ = std::max(longestSource_, characters.size());
-    Buckets& counted = buckets[s];
+    Buckets& counted = buckets_[s];
     if (characters.size() <= kCounted) {
       for (const char32_t c : characters) {
         ++counted[bucketOf(c)];
@@ -178,128 +187,213 @@ void TranslationMemory::index(double similarity) {
     } else {
       counted.fill(kCounted);
     }
-    before.resize(idOf_.size());
-    tokensOf(characters, before, tokens[s]);
-    for (const std::uint64_t token : tokens[s]) {
-      before_.push_back(
-          static_cast<std::uint8_t>(std::min<std::uint64_t>(token & 0xFFFFFFFF, 255)));
+    before.resize(characterCount_);
+    for (const char32_t c : characters) {
+      occurrence.push_back(before[c]);
+      before_.push_back(static_cast<std::uint8_t>(std::min<std::uint32_t>(before[c], 255)));
+      ++before[c];
+    }
+    for (const char32_t c : characters) {
+      before[c] = 0;
     }
   }
+  charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
   // A character's tokens are those of its first k times, k the most times
   // one source has it: numbered one character after the other, from
   // firstToken_.
-  std::vector<std::uint32_t> most(idOf_.size());
-  for (const std::vector<std::uint64_t>& ofSource : tokens) {
-    for (const std::uint64_t token : ofSource) {
-      std::uint32_t& k = most[token >> 32];
-      k = std::max(k, static_cast<std::uint32_t>(token) + 1);
-    }
+  std::vector<std::uint32_t> most(characterCount_);
+  for (std::size_t at = 0; at < characters_.size(); ++at) {
+    most[characters_[at]] = std::max(most[characters_[at]], occurrence[at] + 1);
   }
-  firstToken_.assign(idOf_.size() + 1, 0);
+  firstToken_.assign(characterCount_ + 1, 0);
   for (std::size_t c = 0; c < most.size(); ++c) {
     firstToken_[c + 1] = firstToken_[c] + most[c];
   }
+  std::vector<std::uint32_t>& token = occurrence;
   std::vector<std::uint32_t> frequency(firstToken_.back());
-  for (const std::vector<std::uint64_t>& ofSource : tokens) {
-    for (const std::uint64_t token : ofSource) {
-      ++frequency[firstToken_[token >> 32] + static_cast<std::uint32_t>(token)];
-    }
+  for (std::size_t at = 0; at < characters_.size(); ++at) {
+    token[at] += firstToken_[characters_[at]];
+    ++frequency[token[at]];
   }
-  std::vector<std::pair<std::uint32_t, std::uint64_t>> ranked;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranked;
   ranked.reserve(frequency.size());
-  for (std::size_t c = 0; c < most.size(); ++c) {
-    for (std::uint32_t k = 0; k < most[c]; ++k) {
-      ranked.emplace_back(frequency[firstToken_[c] + k], std::uint64_t{c} << 32 | k);
-    }
+  for (std::uint32_t t = 0; t < frequency.size(); ++t) {
+    ranked.emplace_back(frequency[t], t);
   }
   std::sort(ranked.begin(), ranked.end());
   rankOf_.resize(ranked.size());
   for (std::size_t r = 0; r < ranked.size(); ++r) {
-    const std::uint64_t token = ranked[r].second;
-    rankOf_[firstToken_[token >> 32] + static_cast<std::uint32_t>(token)] =
-        static_cast<std::uint32_t>(r);
+    rankOf_[ranked[r].second] = static_cast<std::uint32_t>(r);
   }
-  charactersAt_.push_back(static_cast<std::uint32_t>(characters_.size()));
-  std::vector<std::vector<std::uint32_t>> ranks(sources_.size());
-  firstFiled_.assign(ranked.size() + 1, 0);
+  // Each source's ranks, rarest first, and how many of them it is filed
+  // under (0 for one every text is similar enough to); sources by length.
+  std::vector<std::uint32_t>& rank = occurrence;
+  std::vector<std::uint32_t> filedUnder(sources_.size());
+  std::vector<std::uint32_t> byLength(longestSource_ + 2);
+  std::vector<std::uint64_t> present(sources_.size());
+  // Where the sources under each rank begin in filed_.
+  std::vector<std::uint32_t> firstFiled(ranked.size() + 1);
   for (std::size_t s = 0; s < sources_.size(); ++s) {
-    const std::size_t m = tokens[s].size();
+    const auto from = rank.begin() + charactersAt_[s];
+    const auto to = rank.begin() + charactersAt_[s + 1];
+    for (auto at = from; at != to; ++at) {
+      *at = rankOf_[*at];
+    }
+    std::sort(from, to);
+    const std::size_t m = static_cast<std::size_t>(to - from);
     const std::size_t shared = m == 0 ? 0 : fewestSharedWithAny(m, similarity);
     if (shared == 0) {
       everywhere_.push_back(static_cast<std::uint32_t>(s));
       continue;
     }
-    for (const std::uint64_t token : tokens[s]) {
-      ranks[s].push_back(rankOf(token));
+    filedUnder[s] = static_cast<std::uint32_t>(m - shared + 1);
+    for (const char32_t c : charactersOf(static_cast<std::uint32_t>(s))) {
+      present[s] |= presentBit(c);
     }
-    std::sort(ranks[s].begin(), ranks[s].end());
-    ranks[s].resize(m - shared + 1);
-    for (const std::uint32_t r : ranks[s]) {
-      ++firstFiled_[r + 1];
+    for (auto at = from; at != from + filedUnder[s]; ++at) {
+      ++firstFiled[*at + 1];
     }
+    ++byLength[m + 1];
   }
   for (std::size_t r = 0; r < ranked.size(); ++r) {
-    firstFiled_[r + 1] += firstFiled_[r];
+    firstFiled[r + 1] += firstFiled[r];
   }
-  filed_.resize(firstFiled_.back());
-  std::vector<std::uint32_t> next(firstFiled_.begin(), firstFiled_.end() - 1);
+  for (std::size_t m = 0; m + 1 < byLength.size(); ++m) {
+    byLength[m + 1] += byLength[m];
+  }
+  std::vector<std::uint32_t> lengthOrder(byLength.back());
   for (std::size_t s = 0; s < sources_.size(); ++s) {
-    for (std::size_t j = 0; j < ranks[s].size(); ++j) {
-      filed_[next[ranks[s][j]]++] = {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(j),
-                                     static_cast<std::uint32_t>(tokens[s].size()), buckets[s]};
+    if (filedUnder[s] != 0) {
+      lengthOrder[byLength[charactersAt_[s + 1] - charactersAt_[s]]++] =
+          static_cast<std::uint32_t>(s);
     }
   }
-  // Each rank's sources from the shortest, for a search to take only the
-  // lengths that can still reach the similarity.
+  // Filed length by length, from the shortest, and of each length position
+  // by position: each rank's sources come in the order of their keys, for a
+  // search to take only the lengths and positions that can still reach the
+  // similarity.
+  filed_.resize(firstFiled.back());
+  filedKeys_.resize(firstFiled.back());
+  std::vector<std::uint32_t> next(firstFiled.begin(), firstFiled.end() - 1);
+  for (std::size_t first = 0; first < lengthOrder.size();) {
+    const std::uint32_t m =
+        charactersAt_[lengthOrder[first] + 1] - charactersAt_[lengthOrder[first]];
+    std::size_t last = first;
+    while (last < lengthOrder.size() &&
+           charactersAt_[lengthOrder[last] + 1] - charactersAt_[lengthOrder[last]] == m) {
+      ++last;
+    }
+    // Sources of one length are filed under as many of their ranks.
+    for (std::uint32_t j = 0; j < filedUnder[lengthOrder[first]]; ++j) {
+      for (std::size_t k = first; k < last; ++k) {
+        const std::uint32_t s = lengthOrder[k];
+        const std::uint32_t at = next[rank[charactersAt_[s] + j]]++;
+        filed_[at] = s;
+        filedKeys_[at] = std::uint64_t{std::min(j, kLastPosition)} << kPositionShift | present[s];
+      }
+    }
+    first = last;
+  }
+  firstRun_.reserve(ranked.size() + 1);
   for (std::size_t r = 0; r < ranked.size(); ++r) {
-    std::sort(filed_.begin() + firstFiled_[r], filed_.begin() + firstFiled_[r + 1],
-              [](const Filed& a, const Filed& b) {
-                return a.length != b.length ? a.length < b.length : a.position < b.position;
-              });
+    firstRun_.push_back(static_cast<std::uint32_t>(runs_.size()));
+    for (std::uint32_t f = firstFiled[r]; f < firstFiled[r + 1]; ++f) {
+      const std::uint32_t m = charactersAt_[filed_[f] + 1] - charactersAt_[filed_[f]];
+      if (f == firstFiled[r] || runs_.back().length != m) {
+        runs_.push_back({m, f});
+      }
+    }
   }
-  filedKeys_.reserve(filed_.size());
-  for (const Filed& filed : filed_) {
-    filedKeys_.push_back(std::uint64_t{filed.length} << 32 | filed.position);
-  }
+  firstRun_.push_back(static_cast<std::uint32_t>(runs_.size()));
+  runs_.push_back({0, firstFiled.back()});
 }
 
-std::u32string TranslationMemory::numbered(std::u32string_view text) const {
-  std::u32string out(text);
-  for (char32_t& c : out) {
-    const auto found = idOf_.find(c);
-    c = found != idOf_.end() ? found->second : static_cast<char32_t>(idOf_.size());
+void TranslationMemory::numbered(std::string_view text, std::u32string& out) const {
+  out.clear();
+  for (std::size_t at = 0; at < text.size();) {
+    const char32_t c = nextCharacter(text, at);
+    std::uint32_t id = kNoId;
+    if (c < kTabled) {
+      id = tabledIds_.empty() ? kNoId : tabledIds_[c];
+    } else if (const auto found = idOf_.find(c); found != idOf_.end()) {
+      id = found->second;
+    }
+    out.push_back(id == kNoId ? characterCount_ : id);
   }
-  return out;
 }
-
-MemorySearch::MemorySearch(const TranslationMemory& memory)
-    : memory_(memory),
-      met_(memory.sources_.size()),
-      where_((memory.idOf_.size() + 1) * kWords),
-      inText_(memory.idOf_.size() + 1),
-      seen_(memory.idOf_.size() + 1) {}
 
 namespace {
 
-// The first of the ascending [from, to) not below `key`, found by steps
-// that double from `from`, then halved: what a walk looks for next is
-// mostly near.
-const std::uint64_t* gallop(const std::uint64_t* from, const std::uint64_t* to, std::uint64_t key) {
-  if (from == to || *from >= key) {
-    return from;
+// The bits set in x: by the machine's instruction for it, in a function
+// built for machines that have one, or else counted in place.
+template <bool kInstruction>
+[[gnu::always_inline]] inline std::size_t bitsSet(std::uint64_t x) {
+  if constexpr (kInstruction) {
+    return static_cast<std::size_t>(__builtin_popcountll(x));
+  } else {
+    x -= (x >> 1) & 0x5555555555555555U;
+    x = (x & 0x3333333333333333U) + ((x >> 2) & 0x3333333333333333U);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FU;
+    return static_cast<std::size_t>((x * 0x0101010101010101U) >> 56);
   }
-  std::ptrdiff_t step = 1;
-  while (step < to - from && from[step] < key) {
-    from += step;
-    step *= 2;
-  }
-  return std::lower_bound(from + 1, from + std::min(step, to - from), key);
 }
+
+// The places from `first` to `last` of `keys` (filedKeys_), up to the first
+// past `lastKey`, of sources with at most `slack` of their buckets present
+// among `absent`: added to `taken`.
+template <bool kInstruction>
+[[gnu::always_inline]] inline void takeRun(const std::uint64_t* keys, std::uint32_t first,
+                                           std::uint32_t last, std::uint64_t lastKey,
+                                           std::uint64_t absent, std::size_t slack,
+                                           std::vector<std::uint32_t>& taken) {
+  for (std::uint32_t f = first; f != last && keys[f] <= lastKey; ++f) {
+    if (bitsSet<kInstruction>(keys[f] & absent) <= slack) {
+      taken.push_back(f);
+    }
+  }
+}
+
+void takeRunCounting(const std::uint64_t* keys, std::uint32_t first, std::uint32_t last,
+                     std::uint64_t lastKey, std::uint64_t absent, std::size_t slack,
+                     std::vector<std::uint32_t>& taken) {
+  takeRun<false>(keys, first, last, lastKey, absent, slack, taken);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("popcnt")]] void takeRunByInstruction(const std::uint64_t* keys, std::uint32_t first,
+                                                    std::uint32_t last, std::uint64_t lastKey,
+                                                    std::uint64_t absent, std::size_t slack,
+                                                    std::vector<std::uint32_t>& taken) {
+  takeRun<true>(keys, first, last, lastKey, absent, slack, taken);
+}
+
+bool machineCountsBits() {
+  return __builtin_cpu_supports("popcnt");
+}
+#else
+void takeRunByInstruction(const std::uint64_t* keys, std::uint32_t first, std::uint32_t last,
+                          std::uint64_t lastKey, std::uint64_t absent, std::size_t slack,
+                          std::vector<std::uint32_t>& taken) {
+  takeRun<true>(keys, first, last, lastKey, absent, slack, taken);
+}
+
+bool machineCountsBits() {
+  return false;
+}
+#endif
 
 // Past this, textSimilarity compares texts in pieces, and is asked itself.
 constexpr std::size_t kLongText = 4096;
 
 }  // namespace
+
+MemorySearch::MemorySearch(const TranslationMemory& memory)
+    : memory_(memory),
+      met_(memory.sources_.size()),
+      where_((memory.characterCount_ + std::size_t{1}) * kWords),
+      inText_(memory.characterCount_ + std::size_t{1}),
+      seen_(memory.characterCount_ + std::size_t{1}),
+      popcount_(machineCountsBits()) {}
 
 // The length of the longest common subsequence, a bit per character of the
 // text searched for (Allison and Dix, as Hyyrö writes it), as
@@ -379,7 +473,7 @@ std::size_t MemorySearch::sharedAtMost(std::uint32_t s) const {
 }
 
 const MemoryMatch& MemorySearch::find(std::string_view source) {
-  const auto known = found_.find(std::string(source));
+  const auto known = found_.find(source);
   if (known != found_.end()) {
     return known->second;
   }
@@ -389,8 +483,7 @@ const MemoryMatch& MemorySearch::find(std::string_view source) {
 MemoryMatch MemorySearch::search(std::string_view source) {
   using Kind = MemoryMatch::Kind;
   MemoryMatch match;
-  if (const auto same = memory_.sourceAt_.find(std::string(source));
-      same != memory_.sourceAt_.end()) {
+  if (const auto same = memory_.sourceAt_.find(source); same != memory_.sourceAt_.end()) {
     const TranslationMemory::Source& found = memory_.sources_[same->second];
     match.target = found.translations[found.chosen].target;
     if (found.translations.size() == 1) {
@@ -411,7 +504,8 @@ MemoryMatch MemorySearch::search(std::string_view source) {
     }
     return match;
   }
-  mostSimilar(memory_.numbered(codePoints(source)), 1, UINT32_MAX);
+  memory_.numbered(source, numberedText_);
+  mostSimilar(numberedText_, 1, UINT32_MAX);
   if (!best_.empty()) {
     const TranslationMemory::Source& found = memory_.sources_[best_.front().source];
     match.kind = Kind::similar;
@@ -424,7 +518,7 @@ MemoryMatch MemorySearch::search(std::string_view source) {
 std::vector<Suggestion> MemorySearch::suggest(std::string_view source, std::size_t most) {
   std::vector<Suggestion> suggestions;
   std::uint32_t same = UINT32_MAX;
-  if (const auto at = memory_.sourceAt_.find(std::string(source)); at != memory_.sourceAt_.end()) {
+  if (const auto at = memory_.sourceAt_.find(source); at != memory_.sourceAt_.end()) {
     same = at->second;
     const TranslationMemory::Source& found = memory_.sources_[same];
     for (const TranslationMemory::Translation& translation : found.translations) {
@@ -436,7 +530,8 @@ std::vector<Suggestion> MemorySearch::suggest(std::string_view source, std::size
   if (most == 0) {
     return suggestions;
   }
-  mostSimilar(memory_.numbered(codePoints(source)), most, same);
+  memory_.numbered(source, numberedText_);
+  mostSimilar(numberedText_, most, same);
   for (const Scored& similar : best_) {
     const TranslationMemory::Source& found = memory_.sources_[similar.source];
     const TranslationMemory::Translation& chosen = found.translations[found.chosen];
@@ -454,8 +549,10 @@ void MemorySearch::mostSimilar(const std::u32string& text, std::size_t most, std
     }
   }
   textBuckets_.fill(0);
+  textPresent_ = 0;
   for (const char32_t c : text) {
     ++inText_[c];
+    textPresent_ |= TranslationMemory::presentBit(c);
     if (n <= TranslationMemory::kCounted) {
       ++textBuckets_[TranslationMemory::bucketOf(c)];
     }
@@ -599,11 +696,9 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
   // passed over at each meet, never counted.
   const bool counted = n <= TranslationMemory::kCounted;
   // A meet of a source through the text's token i.
-  const auto visit = [&](const TranslationMemory::Filed& filed, std::size_t i) {
-    const std::uint32_t c = filed.source;
-    const std::size_t m = filed.length;
+  const auto visit = [&](std::uint32_t c, std::size_t m, std::size_t position, std::size_t i) {
     if (counted) {
-      if (sharedInBuckets(filed.buckets, textBuckets_) < need(m)) {
+      if (sharedInBuckets(memory_.buckets_[c], textBuckets_) < need(m)) {
         return;  // here and wherever else it is met
       }
     }
@@ -619,7 +714,7 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
       return;
     }
     ++count;
-    const std::size_t most = count + std::min<std::size_t>(n - 1 - i, m - 1 - filed.position);
+    const std::size_t most = count + std::min<std::size_t>(n - 1 - i, m - 1 - position);
     if (most < need(m)) {
       count = kDropped;
     } else {
@@ -631,6 +726,9 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
   // which leaves, for each source, the first of its meets counted, so that
   // what it counted stays exact.
   std::size_t longestFrom = longest;
+  const TranslationMemory::Run* const runs = memory_.runs_.data();
+  const std::uint64_t* const keys = memory_.filedKeys_.data();
+  const std::uint64_t absent = ~textPresent_ & TranslationMemory::kPresentBits;
   for (std::size_t k = 0; k < ranks.size(); ++k) {
     const std::size_t i = unknown + k;
     const std::uint32_t r = ranks[k];
@@ -647,17 +745,29 @@ void MemorySearch::walk(const std::u32string& text, std::size_t prefix) {
     // length here is looked at: a source met before keeps the bound of its
     // last meet, and its later meets, at greater j, are all left out, so
     // that what it counted stays exact.
-    const std::uint64_t* const keys = memory_.filedKeys_.data();
-    const std::uint64_t* const to = keys + memory_.firstFiled_[r + 1];
-    const std::uint64_t* at =
-        std::lower_bound(keys + memory_.firstFiled_[r], to, std::uint64_t{shortest} << 32);
-    while (at != to && (*at >> 32) <= longestFrom) {
-      const std::size_t m = *at >> 32;
-      const std::uint64_t pastCut = (std::uint64_t{m} << 32 | (m - need(m))) + 1;
-      for (; at != to && *at < pastCut; ++at) {
-        visit(memory_.filed_[static_cast<std::size_t>(at - keys)], i);
+    const TranslationMemory::Run* run = runs + memory_.firstRun_[r];
+    const TranslationMemory::Run* const end = runs + memory_.firstRun_[r + 1];
+    while (run != end && run->length < shortest) {
+      ++run;
+    }
+    for (; run != end && run->length <= longestFrom; ++run) {
+      const std::size_t m = run->length;
+      // The characters a source of this length can lack and still be
+      // similar enough: as many positions before the token, or buckets it
+      // has where the text has none. Positions kept to kLastPosition are past the
+      // cut as they are, or, for a slack as great, none is cut.
+      const std::size_t slack = m - need(m);
+      const std::uint64_t lastKey = slack < TranslationMemory::kLastPosition
+                                        ? std::uint64_t{slack}
+                                                  << TranslationMemory::kPositionShift |
+                                              TranslationMemory::kPresentBits
+                                        : UINT64_MAX;
+      taken_.clear();
+      (popcount_ ? takeRunByInstruction : takeRunCounting)(keys, run->first, run[1].first, lastKey,
+                                                           absent, slack, taken_);
+      for (const std::uint32_t f : taken_) {
+        visit(memory_.filed_[f], m, keys[f] >> TranslationMemory::kPositionShift, i);
       }
-      at = gallop(at, to, std::uint64_t{m + 1} << 32);
     }
   }
   for (const std::uint32_t c : firstMet_) {

@@ -20,6 +20,15 @@ namespace krlist {
 // the same source text, or else by the most similar one, as update measures
 // it (textSimilarity), to review.
 
+// Hashes a text however it is held, for a map of strings to be asked with a
+// view of one.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
 // Whether a file in a folder given as a memory is one to read: .po, .csv
 // or .tmx.
 bool isMemoryFile(const std::filesystem::path& path);
@@ -83,10 +92,16 @@ class TranslationMemory {
   // The characters of every source, one after the other, for the search to
   // compare many with little memory to go through: source s's are
   // characters_[charactersAt_[s] .. charactersAt_[s + 1]). Each character
-  // is kept as a number from 0, in the order first met (idOf_), so that a
-  // search finds what it knows of a character at that place in a table;
-  // comparing numbers compares the characters.
+  // is kept as a number from 0, in the order first met, so that a search
+  // finds what it knows of a character at that place in a table; comparing
+  // numbers compares the characters. The numbers of the characters below
+  // kTabled, nearly all of any text, are found in a table by character
+  // (kNoId for one no source has), those of the others in idOf_.
+  static constexpr char32_t kTabled = 0x10000;
+  static constexpr std::uint32_t kNoId = UINT32_MAX;
+  std::vector<std::uint32_t> tabledIds_;
   std::unordered_map<char32_t, std::uint32_t> idOf_;
+  std::uint32_t characterCount_ = 0;  // the numbers given
   std::size_t longestSource_ = 0;
   std::u32string characters_;
   std::vector<std::uint32_t> charactersAt_;
@@ -107,29 +122,35 @@ class TranslationMemory {
   static std::size_t bucketOf(char32_t id) {
     return (std::uint32_t{id} * 2654435761U) >> 27;  // 32 buckets
   }
-  // `text`'s characters as numbers; one no source has as idOf_.size().
-  std::u32string numbered(std::u32string_view text) const;
+  // A text's characters as the buckets of kPresent they fall in, a bit
+  // each, by another hash: a source's characters in buckets where the text
+  // has none are characters the text lacks, at least one a bucket. A bound
+  // on what the two share from a few bytes, for texts of any length.
+  static constexpr unsigned kPresent = 56;
+  static std::uint64_t presentBit(char32_t id) {
+    const std::uint64_t hash = std::uint32_t{id} * 0x9E3779B1U;
+    return std::uint64_t{1} << ((hash * kPresent) >> 32);
+  }
+  // The characters of UTF-8 `text` (as codePoints reads them) as numbers, in
+  // `out`; one no source has as characterCount_.
+  void numbered(std::string_view text, std::u32string& out) const;
   std::u32string_view charactersOf(std::uint32_t s) const {
     return std::u32string_view(characters_)
         .substr(charactersAt_[s], charactersAt_[s + 1] - charactersAt_[s]);
   }
-  std::unordered_map<std::string, std::uint32_t> sourceAt_;
+  std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> sourceAt_;
   double similarity_ = 1;
   // Each character of a source, with how many times it came before in that
   // source (the third "は" is its own token), is a token; tokens are ranked
   // rarest first. Each source is filed under the rarest of its tokens, as
   // many as any text similar enough to it must share one of (see
-  // Memory.cpp), in a compressed table: the sources under rank r are
-  // filed_[firstFiled_[r] .. firstFiled_[r + 1]), each with where the token
-  // lies among its own, rarest first.
-  struct Filed {
-    std::uint32_t source;
-    std::uint32_t position;
-    // The source's length in characters and its buckets, at hand: most
-    // sources met are found not similar enough by these alone, without a
-    // look anywhere else.
+  // Memory.cpp), in a compressed table: under rank r, runs_[firstRun_[r] ..
+  // firstRun_[r + 1]), one for each length from the shortest; run k's
+  // sources are filed_[runs_[k].first .. runs_[k + 1].first) (a last run
+  // ends the table), by where the token lies among their own, rarest first.
+  struct Run {
     std::uint32_t length;
-    Buckets buckets;
+    std::uint32_t first;
   };
   // Token k of character c (its k + 1st time in a source) is number
   // firstToken_[c] + k, for k below what firstToken_[c + 1] leaves; rankOf_
@@ -146,12 +167,22 @@ class TranslationMemory {
     const std::size_t at = firstToken_[c] + static_cast<std::uint32_t>(token);
     return at < firstToken_[c + 1] ? rankOf_[at] : kUnknown;
   }
-  std::vector<std::uint32_t> firstFiled_;
-  std::vector<Filed> filed_;
-  // Each of filed_ as its length and position in one number, in the same
-  // order, for a search to find where lengths and positions end in few
-  // bytes.
+  std::vector<std::uint32_t> firstRun_;
+  std::vector<Run> runs_;
+  std::vector<std::uint32_t> filed_;
+  // Each of filed_ as where the token lies in it (kPositionShift up) and its
+  // buckets present (presentBit): what a search goes through, 8 bytes each,
+  // in order, and where the positions it takes in a run end. A position is
+  // kept to kLastPosition at most: one kept lower than it is only bounds what the
+  // source shares by more.
+  static constexpr unsigned kPositionShift = kPresent;
+  static constexpr std::uint32_t kLastPosition = (1U << (64 - kPositionShift)) - 1;
+  static constexpr std::uint64_t kPresentBits = (std::uint64_t{1} << kPresent) - 1;
   std::vector<std::uint64_t> filedKeys_;
+  // Each source's buckets. Most sources met are found not similar enough by
+  // these and their length alone: 32 bytes each, few enough to stay at hand
+  // however many times a search meets them.
+  std::vector<Buckets> buckets_;
   // Sources every text is similar enough to (a similarity of 0).
   std::vector<std::uint32_t> everywhere_;
 };
@@ -211,7 +242,8 @@ class MemorySearch {
   std::vector<Scored> best_;
   std::vector<std::uint32_t> ranks_;
   std::vector<std::uint32_t> need_;  // by length from the shortest allowed
-  std::unordered_map<std::string, MemoryMatch> found_;
+  std::unordered_map<std::string, MemoryMatch, TextHash, std::equal_to<>> found_;
+  std::u32string numberedText_;  // the text searched for, as numbers
   // The text searched for, and for one of up to kWords * 64 characters,
   // where each character of the memory is in it, a bit each: kWords words
   // per character.
@@ -222,10 +254,15 @@ class MemorySearch {
   // buckets (TranslationMemory::Buckets) when it has few enough characters.
   std::vector<std::uint32_t> inText_;
   TranslationMemory::Buckets textBuckets_{};
+  std::uint64_t textPresent_ = 0;
   // For the text's tokens: how many times each character came so far, and
   // the tokens.
   std::vector<std::uint32_t> seen_;
   std::vector<std::uint64_t> tokens_;
+  // The places in a run of the sources a walk meets, and whether the
+  // machine counts the bits of a number in one instruction.
+  std::vector<std::uint32_t> taken_;
+  bool popcount_;
 };
 
 // What a fill did to the entries of one script.
