@@ -294,10 +294,10 @@ async function retryPending() {
 // Saves an entry; false when the server could not be reached.
 async function save(entry) {
   const offset = entry.view.id;
+  const sent = {target: entry.translation.value, comment: entry.comment.value};
   let reply;
   try {
-    reply = await ask("/api/save", {script, offset, target: entry.translation.value,
-                                    comment: entry.comment.value, base: entry.base});
+    reply = await ask("/api/save", {script, offset, ...sent, base: entry.base});
   } catch (gone) {
     entry.pending = true;
     serverGone();
@@ -313,6 +313,16 @@ async function save(entry) {
     return false;
   }
   if (reply.status === 200) {
+    const typedSince = entry.translation.value !== sent.target ||
+                       entry.comment.value !== sent.comment;
+    if (typedSince) {
+      // What was typed while the save went stays, to be saved next, on
+      // top of what was saved.
+      const line = reply.answer.line;
+      entry.base = {target: line.target, comment: line.comment, fuzzy: line.fuzzy};
+      typed(entry);
+      return true;
+    }
     localStorage.removeItem(pendingKey(offset));
     showLine(entry, reply.answer.line);
     entry.view.classList.remove("edited");
