@@ -131,13 +131,6 @@ std::string plural(std::size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// A text quoted in a message: its first line, cut as quoteTranslation cuts.
-std::string quotedText(std::string_view text) {
-  std::string quote;
-  quoteTranslation(text, quote);
-  return quote.empty() ? "\"\"" : quote.substr(0, quote.size() - 2);
-}
-
 // A warning about `entry`, named by its translation's line and its string's
 // offset, as the entry checks name theirs.
 void addWarning(FileLint& file, const Translations::Entry& entry, std::string_view check,
@@ -160,11 +153,7 @@ void checkGlossary(const Glossary& glossary, std::vector<FileLint>& files) {
       const Translations::Entry& entry = file.translations.entries[translated.entry];
       const std::string_view target = file.translations.target(entry);
       for (const GlossaryTerm* term : glossary.missing(file.translations.source(entry), target)) {
-        std::string message = "the source holds " + quotedText(term->source) + ", which " +
-                              glossary.placeOf(*term) + " translates " + quotedText(term->target) +
-                              ", and the translation does not";
-        quoteTranslation(target, message);
-        addWarning(file, entry, "glossary", std::move(message));
+        addWarning(file, entry, "glossary", glossary.missingMessage(*term, target));
       }
     }
   }
@@ -185,7 +174,6 @@ void checkConsistency(std::vector<FileLint>& files) {
       bySource[files[f].translations.source(entry)].push_back({f, &translated});
     }
   }
-  constexpr std::size_t kNamed = 3;
   const auto targetOf = [&files](const Place& place) {
     const Translations& translations = files[place.file].translations;
     return translations.target(translations.entries[place.translated->entry]);
@@ -204,24 +192,17 @@ void checkConsistency(std::vector<FileLint>& files) {
     }
     for (const Place& place : places) {
       const std::string_view target = targetOf(place);
-      std::string others;
-      std::size_t named = 0;
+      std::vector<std::pair<std::string_view, std::string>> others;
       for (const Place* first : firsts) {
-        if (targetOf(*first) == target || ++named > kNamed) {
-          continue;
-        }
         const Translations& translations = files[first->file].translations;
-        others += (named == 1 ? " " : ", ") + quotedText(targetOf(*first)) + " (" +
-                  files[first->file].name + ":" +
-                  std::to_string(translations.entries[first->translated->entry].line) + ")";
-      }
-      if (named > kNamed) {
-        others += " and " + std::to_string(named - kNamed) + " more";
+        others.emplace_back(
+            targetOf(*first),
+            files[first->file].name + ":" +
+                std::to_string(translations.entries[first->translated->entry].line));
       }
       FileLint& file = files[place.file];
       addWarning(file, file.translations.entries[place.translated->entry], "inconsistent",
-                 std::string(place.translated->name ? "name " : "") + quotedText(source) +
-                     " is translated " + quotedText(target) + " here, and elsewhere" + others);
+                 inconsistencyMessage(place.translated->name, source, target, others));
     }
   }
 }

@@ -4,6 +4,7 @@
 
 #include "text/Utf8.h"
 #include "translate/CsvFile.h"
+#include "translate/TranslationChecks.h"
 
 namespace krlist {
 
@@ -175,6 +176,13 @@ std::vector<const GlossaryTerm*> Glossary::missing(std::string_view source,
     }
   }
   return found;
+}
+
+std::string Glossary::missingMessage(const GlossaryTerm& term, std::string_view target) const {
+  std::string message = "the source holds " + quotedText(term.source) + ", which " + placeOf(term) +
+                        " translates " + quotedText(term.target) + ", and the translation does not";
+  quoteTranslation(target, message);
+  return message;
 }
 
 std::string Glossary::placeOf(const GlossaryTerm& term) const {

@@ -36,6 +36,9 @@ class Glossary {
   std::vector<const GlossaryTerm*> missing(std::string_view source, std::string_view target) const;
   // "FILE:LINE" of a term's row.
   std::string placeOf(const GlossaryTerm& term) const;
+  // lint's words for a translation `target` that lacks `term`'s target,
+  // quoting the translation.
+  std::string missingMessage(const GlossaryTerm& term, std::string_view target) const;
 
   const std::vector<GlossaryTerm>& terms() const { return terms_; }
 

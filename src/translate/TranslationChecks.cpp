@@ -124,6 +124,31 @@ void quoteTranslation(std::string_view translation, std::string& message) {
   message.insert(0, quoted);
 }
 
+std::string quotedText(std::string_view text) {
+  std::string quote;
+  quoteTranslation(text, quote);
+  return quote.empty() ? "\"\"" : quote.substr(0, quote.size() - 2);
+}
+
+std::string inconsistencyMessage(
+    bool name, std::string_view source, std::string_view target,
+    const std::vector<std::pair<std::string_view, std::string>>& others) {
+  constexpr std::size_t kNamed = 3;
+  std::string message = std::string(name ? "name " : "") + quotedText(source) + " is translated " +
+                        quotedText(target) + " here, and elsewhere";
+  std::size_t named = 0;
+  for (const auto& [other, place] : others) {
+    if (other == target || ++named > kNamed) {
+      continue;
+    }
+    message += (named == 1 ? " " : ", ") + quotedText(other) + " (" + place + ")";
+  }
+  if (named > kNamed) {
+    message += " and " + std::to_string(named - kNamed) + " more";
+  }
+  return message;
+}
+
 namespace {
 
 // Hands `visit` each character of `text` that `encoding` cannot hold, in

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "io/Problem.h"
@@ -56,6 +57,19 @@ std::string fitTranslation(std::string_view target, Encoding encoding, const Tex
 // the entry is known at a glance: its first line, up to 20 characters, and
 // "…" when there is more. Nothing for an empty translation.
 void quoteTranslation(std::string_view translation, std::string& message);
+
+// A text quoted in a message: its first line, cut as quoteTranslation cuts,
+// in quotes.
+std::string quotedText(std::string_view text);
+
+// lint's words for a translation `target` of `source` (a name's, with
+// `name`) where the run translates it otherwise too: each of `others`, the
+// translations of the source with the place of the first entry that gives
+// each ("FILE:LINE"), in the run's order, named but `target` itself, the
+// first three of them.
+std::string inconsistencyMessage(
+    bool name, std::string_view source, std::string_view target,
+    const std::vector<std::pair<std::string_view, std::string>>& others);
 
 // One problem for every character of `text` that `encoding` cannot hold,
 // each time it occurs.
