@@ -19,6 +19,7 @@
 #include "io/OutputFile.h"
 #include "text/Utf8.h"
 #include "translate/EntryEdit.h"
+#include "translate/Glossary.h"
 #include "translate/LineWrap.h"
 #include "translate/Placeholders.h"
 #include "translate/ScriptStrings.h"
@@ -398,6 +399,10 @@ Editor::Editor(std::vector<EditedScript> scripts, Presentation presentation, std
       token_(std::move(token)) {
   for (std::size_t i = 0; i < scripts_.size(); ++i) {
     scriptAt_.emplace(scripts_[i].path, i);
+    for (std::size_t l = 0; l < scripts_[i].lines.size(); ++l) {
+      const EditedLine& line = scripts_[i].lines[l];
+      sameSource_[scripts_[i].file.entries[line.entry].source].emplace_back(i, l);
+    }
   }
   for (EditedScript& script : scripts_) {
     for (EditedLine& line : script.lines) {
@@ -536,6 +541,55 @@ http::Response Editor::font(const html::DrawnBox& box) const {
   return answer(200, type, *bytes);
 }
 
+std::vector<Editor::ShownProblem> Editor::problemsOf(const EditedScript& script,
+                                                     const EditedLine& line,
+                                                     std::string_view target) const {
+  std::vector<ShownProblem> shown;
+  if (target.empty()) {
+    return shown;
+  }
+  const TranslationEntry& entry = script.file.entries[line.entry];
+  std::vector<EntryProblem> problems;
+  checkTranslation(entry.source, target, line.opcode, script.encoding, presentation_.fit,
+                   presentation_.box, Location{}, problems);
+  for (EntryProblem& problem : problems) {
+    shown.push_back({isError(problem.check), std::string(checkName(problem.check)),
+                     std::move(problem.problem.message)});
+  }
+  // The checks lint makes across the run: the same source translated
+  // otherwise elsewhere, each other translation with its first place, and
+  // the glossary's terms.
+  std::vector<std::pair<std::string_view, std::string>> others;
+  bool otherwise = false;
+  const auto same = sameSource_.find(entry.source);
+  for (const auto& [s, l] : same->second) {  // every line is filed under its source
+    const EditedScript& there = scripts_[s];
+    if (&there.lines[l] == &line) {
+      continue;
+    }
+    const TranslationEntry& other = there.file.entries[there.lines[l].entry];
+    if (other.target.empty() || other.fuzzy ||
+        std::any_of(others.begin(), others.end(),
+                    [&](const auto& given) { return given.first == other.target; })) {
+      continue;
+    }
+    others.emplace_back(other.target,
+                        there.translationsName + ":" + std::to_string(other.targetLine));
+    otherwise = otherwise || other.target != target;
+  }
+  if (otherwise) {
+    shown.push_back(
+        {false, "inconsistent",
+         inconsistencyMessage(line.opcode == kNameDefinition, entry.source, target, others)});
+  }
+  if (presentation_.glossary != nullptr) {
+    for (const GlossaryTerm* term : presentation_.glossary->missing(entry.source, target)) {
+      shown.push_back({false, "glossary", presentation_.glossary->missingMessage(*term, target)});
+    }
+  }
+  return shown;
+}
+
 void Editor::recheck(EditedScript& script, EditedLine& line) const {
   const TranslationEntry& entry = script.file.entries[line.entry];
   line.problem = false;
@@ -543,10 +597,7 @@ void Editor::recheck(EditedScript& script, EditedLine& line) const {
   if (entry.target.empty()) {
     return;
   }
-  std::vector<EntryProblem> problems;
-  checkTranslation(entry.source, entry.target, line.opcode, script.encoding, presentation_.fit,
-                   presentation_.box, Location{}, problems);
-  line.problem = !problems.empty();
+  line.problem = !problemsOf(script, line, entry.target).empty();
   const html::DrawnBox* box = presentation_.boxFor ? presentation_.boxFor(line.opcode) : nullptr;
   if (box != nullptr) {
     const BoxFit& fit = *box->fit;
@@ -648,7 +699,7 @@ http::Response Editor::search(std::string_view query) const {
 }
 
 void Editor::writeFit(std::string& out, const EditedScript& script, const EditedLine& line,
-                      std::string_view target, bool checked) const {
+                      std::string_view target) const {
   JsonWriter json;
   json.startObject();
   const html::DrawnBox* box = presentation_.boxFor ? presentation_.boxFor(line.opcode) : nullptr;
@@ -717,23 +768,16 @@ void Editor::writeFit(std::string& out, const EditedScript& script, const Edited
     json.endArray();
     json.endObject();
   }
-  // lint's problems, in its words.
-  std::vector<EntryProblem> problems;
-  if (checked && !target.empty()) {
-    const TranslationEntry& entry = script.file.entries[line.entry];
-    checkTranslation(entry.source, target, line.opcode, script.encoding, presentation_.fit,
-                     presentation_.box, Location{}, problems);
-  }
   json.key("problems");
   json.startArray();
-  for (const EntryProblem& problem : problems) {
+  for (const ShownProblem& problem : problemsOf(script, line, target)) {
     json.startObject();
     json.key("severity");
-    json.string(isError(problem.check) ? "error" : "warning");
+    json.string(problem.error ? "error" : "warning");
     json.key("check");
-    json.string(checkName(problem.check));
+    json.string(problem.check);
     json.key("message");
-    json.string(problem.problem.message);
+    json.string(problem.message);
     json.endObject();
   }
   json.endArray();
@@ -793,7 +837,7 @@ void Editor::writeLine(std::string& out, const EditedScript& script, const Edite
   json.endObject();
   out.append(json.text(), 0, json.text().size() - 1);  // open for the fit's members
   out += ',';
-  writeFit(out, script, line, entry.target, true);
+  writeFit(out, script, line, entry.target);
   out += '}';
 }
 
@@ -964,7 +1008,7 @@ http::Response Editor::check(const http::Request& request) const {
     return refusal(404, "no such string");
   }
   std::string out = "{";
-  writeFit(out, *script, *line, *target, true);
+  writeFit(out, *script, *line, *target);
   out += '}';
   return answer(200, "application/json; charset=utf-8", std::move(out));
 }
@@ -1122,7 +1166,19 @@ http::Response Editor::save(const http::Request& request) {
       nameTranslations_[saved.source] = saved.target;
     }
   }
-  recheck(*script, line);
+  // Where the entries now lie, for the places messages name: the lines of
+  // the saved entry may have come or gone.
+  if (Expected<TranslationFile> lines = readEntries(script->format, script->text);
+      lines && lines->entries.size() == script->file.entries.size()) {
+    for (std::size_t i = 0; i < lines->entries.size(); ++i) {
+      script->file.entries[i].line = lines->entries[i].line;
+      script->file.entries[i].targetLine = lines->entries[i].targetLine;
+    }
+  }
+  // The entry, and every other of its source, whose consistency it changes.
+  for (const auto& [s, l] : sameSource_[saved.source]) {
+    recheck(scripts_[s], scripts_[s].lines[l]);
+  }
   memoryStale_ = true;
   std::string out = "{\"line\":";
   writeLine(out, *script, line);

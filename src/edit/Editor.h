@@ -8,11 +8,13 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "edit/HttpServer.h"
 #include "html/Site.h"
 #include "text/Encoding.h"
+#include "translate/Glossary.h"
 #include "translate/Memory.h"
 #include "translate/TranslationChecks.h"
 #include "translate/TranslationFile.h"
@@ -95,6 +97,7 @@ struct Presentation {
   std::function<const html::DrawnBox*(std::uint8_t opcode)> boxFor;
   std::vector<const html::DrawnBox*> boxes;  // every box, for their styles and fonts
   double similarity = 0.75;                  // of the memory's suggestions
+  const Glossary* glossary = nullptr;        // lint's glossary, when given
 };
 
 class Editor {
@@ -131,15 +134,27 @@ class Editor {
   const EditedScript* scriptNamed(std::string_view path) const;
   // Reads the flags of a line from its entry's translation.
   void recheck(EditedScript& script, EditedLine& line) const;
+  // A problem the page shows, from lint's checks and in its words.
+  struct ShownProblem {
+    bool error = false;
+    std::string check;  // "width", "inconsistent", ...
+    std::string message;
+  };
+  // The problems of `target` as the translation of `line`.
+  std::vector<ShownProblem> problemsOf(const EditedScript& script, const EditedLine& line,
+                                       std::string_view target) const;
   // A line as the page shows it, JSON.
   void writeLine(std::string& out, const EditedScript& script, const EditedLine& line) const;
   // The box and problems of `target` as a translation of `line`, JSON members.
   void writeFit(std::string& out, const EditedScript& script, const EditedLine& line,
-                std::string_view target, bool checked) const;
+                std::string_view target) const;
   void rebuildMemory();
 
   std::vector<EditedScript> scripts_;
   std::unordered_map<std::string, std::size_t> scriptAt_;
+  // Every line of the run by its source, as (script, line): for lint's
+  // check of a source translated otherwise elsewhere.
+  std::unordered_map<std::string, std::vector<std::pair<std::size_t, std::size_t>>> sameSource_;
   // The translations of names, by the name: who speaks, translated.
   std::unordered_map<std::string, std::string> nameTranslations_;
   Presentation presentation_;

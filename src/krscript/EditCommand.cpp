@@ -19,7 +19,9 @@
 #include "krscript/DrawnBoxes.h"
 #include "krscript/ProfileOptions.h"
 #include "krscript/TranslationInput.h"
+#include "text/Utf8.h"
 #include "translate/CsvFile.h"
+#include "translate/Glossary.h"
 #include "translate/ScriptStrings.h"
 
 #ifdef _WIN32
@@ -236,6 +238,18 @@ int runEdit(const Options& options) {
     presentation.boxes.push_back(&box);
   }
   presentation.similarity = options.similarity.value_or(0.75);
+  std::optional<Glossary> glossary;
+  if (options.glossary) {
+    const Expected<std::string> text = readFile(pathFromUtf8(*options.glossary));
+    Expected<Glossary> read =
+        text ? Glossary::read(*text, *options.glossary) : Expected<Glossary>(text.problem());
+    if (!read) {
+      std::fprintf(stderr, "krscript: %s\n", visibleText(read.problem().describe()).c_str());
+      return 1;
+    }
+    glossary = std::move(*read);
+    presentation.glossary = &*glossary;
+  }
 
   const fs::path translations = pathFromUtf8(options.inputs[1]);
   std::error_code error;

@@ -202,20 +202,20 @@ constexpr CommandInfo kCommands[] = {
      "translations in the files' Language, or --language when they give none. A text with\n"
      "a control character XML cannot carry is left out, and said.\n"},
     {Command::Edit, "edit", 2, 2, false,
-     kPort | kNoOpen | kEncoding | kSimilarity | kInclude | kExclude | kProfile, false,
+     kPort | kNoOpen | kEncoding | kSimilarity | kGlossary | kInclude | kExclude | kProfile, false,
      "edit takes a script or folder and its translations",
      "Usage: krscript edit SCRIPT|DIR TRANSLATIONS [--port 8470] [--no-open] [--similarity "
-     "0.75]\n"
+     "0.75] [--glossary FILE]\n"
      "                [--encoding auto|utf-8|cp932] [--include GLOB] [--exclude GLOB] "
      "[--profile FILE]\n"
      "Serves an editor of the translations on this machine and opens it in the browser:\n"
      "each script's strings in order with who speaks, each translation typed with the\n"
-     "game's box drawn as inject fills it, lint's problems and the memory's suggestions\n"
-     "(sources at least --similarity alike) as one types. Ctrl+Enter saves the entry\n"
-     "into its PO or CSV file, every other byte as it was, and goes on to the next that\n"
-     "needs work; Alt+Up and Alt+Down move. An entry another program changed meanwhile\n"
-     "is not saved over. Serves on 127.0.0.1 only, to the address printed with its\n"
-     "key, until Ctrl+C.\n"},
+     "game's box drawn as inject fills it, lint's problems (the terms of --glossary FILE\n"
+     "too) and the memory's suggestions (sources at least --similarity alike) as one\n"
+     "types. Ctrl+Enter saves the entry into its PO or CSV file, every other byte as it\n"
+     "was, and goes on to the next that needs work; Alt+Up and Alt+Down move. An entry\n"
+     "another program changed meanwhile is not saved over. Serves on 127.0.0.1 only, to\n"
+     "the address printed with its key, until Ctrl+C.\n"},
     {Command::Init, "init", 1, 1, false, 0, false, "init takes one folder",
      "Usage: krscript init DIR\n"
      "Writes DIR/krscript.toml, the game's profile, with what the scripts in DIR tell\n"

@@ -147,7 +147,8 @@ bool applyProfile(Options& options) {
        options.command == Command::Html || options.command == Command::Edit)) {
     options.substitute = pathToUtf8(*profile->substitute);
   }
-  if (!options.glossary && profile->glossary && options.command == Command::Lint) {
+  if (!options.glossary && profile->glossary &&
+      (options.command == Command::Lint || options.command == Command::Edit)) {
     options.glossary = pathToUtf8(*profile->glossary);
   }
   if (options.sourceLanguage.empty() && profile->sourceLanguage) {

@@ -79,7 +79,9 @@ def make_game(rng, work, latin, japanese):
     given."""
     game = os.path.join(work, "game")
     os.makedirs(game)
-    profile = 'encoding = "utf-8"\n'
+    profile = 'encoding = "utf-8"\nglossary = "terms.csv"\n'
+    with open(os.path.join(game, "terms.csv"), "w", encoding="utf-8") as f:
+        f.write("source,target,note\nstation,estación,a place\n")
     if latin:
         for font, name in ((latin, "latin"), (japanese, "japanese")):
             shutil.copy(font, os.path.join(game, name + os.path.splitext(font)[1]))
@@ -313,6 +315,28 @@ def save_over_http(server, po):
     entries = read_po(os.path.join(po, "b.kr.po"))
     if entries[line["offset"]].msgstr != typed:
         fail(f"the saved entry holds {entries[line['offset']].msgstr!r}, not {typed!r}")
+    # lint's checks across the run, in lint's words: a name translated
+    # otherwise than a.kr does, a line without the glossary's term.
+    lines = {line["offset"]: line for line in lines}
+    alice = next(offset for offset, line in lines.items() if line["source"] == "Alice")
+    station = next(offset for offset, line in lines.items()
+                   if "station" in line["source"].split() and not line["target"])
+    shown = {}
+    for offset, text in ((alice, "Alisha"), (station, "the stop")):
+        status, _, body = request(port, "POST", "/api/save", headers=headers, body=json.dumps(
+            {"script": "b.kr", "offset": offset, "target": text, "comment": "",
+             "base": {"target": "", "comment": "", "fuzzy": False}}))
+        if status != 200:
+            fail(f"a save answered {status}: {body[:200]!r}")
+        shown[offset] = {(p["check"], p["message"]) for p in json.loads(body)["line"]["problems"]}
+    command = server.command[:server.command.index("edit")]
+    game = server.command[server.command.index("edit") + 1]
+    lint = json.loads(run(command + ["lint", game, po, "--format", "json"], status=None).stdout)
+    for offset, check in ((alice, "inconsistent"), (station, "glossary")):
+        said = {(p["check"], p["message"]) for p in lint["problems"]
+                if p["context"] == offset and p["file"].endswith("b.kr.po")}
+        if not any(c == check for c, _ in said) or shown[offset] != said:
+            fail(f"the editor shows {shown[offset]} for {offset}, lint says {said}")
     # What another program saves since shows when the page asks again.
     import polib
     catalogue = polib.pofile(os.path.join(po, "b.kr.po"))
