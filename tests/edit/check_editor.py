@@ -117,12 +117,13 @@ def make_game(rng, work, latin, japanese):
 
 
 def prepare_translations(krscript, game, work):
-    """extract's files, a.kr and b.kr in PO and c.kr in CSV, a.kr's first
-    name translated and one line fuzzy with a previous source."""
+    """extract's files (by `krscript`, a command), a.kr and b.kr in PO and
+    c.kr in CSV, a.kr's first name translated and one line fuzzy with a
+    previous source."""
     po = os.path.join(work, "translations")
-    run([krscript, "extract", game, "-o", po, "--exclude", "c.kr"])
-    run([krscript, "extract", os.path.join(game, "c.kr"), "-o", os.path.join(po, "c.kr.csv"),
-         "--format", "csv"])
+    run(krscript + ["extract", game, "-o", po, "--exclude", "c.kr"])
+    run(krscript + ["extract", os.path.join(game, "c.kr"), "-o", os.path.join(po, "c.kr.csv"),
+                    "--format", "csv"])
     path = os.path.join(po, "a.kr.po")
     with open(path, encoding="utf-8") as f:
         text = f.read()
@@ -708,8 +709,7 @@ def main():
     rng = random.Random(30)
     game = make_game(rng, args.work, args.latin, args.japanese)
     command = [args.wine, args.krscript] if args.wine else [args.krscript]
-    po = prepare_translations(command[0] if not args.wine else args.krscript, game, args.work) \
-        if not args.wine else prepare_translations_wine(command, game, args.work)
+    po = prepare_translations(command, game, args.work)
     command = command + ["edit", game, po]
     server = Server(command)
     try:
@@ -724,14 +724,6 @@ def main():
         check_browser(args, game, po, server, command)
     print("ok")
     return 0
-
-
-def prepare_translations_wine(command, game, work):
-    po = os.path.join(work, "translations")
-    run(command + ["extract", game, "-o", po, "--exclude", "c.kr"])
-    run(command + ["extract", os.path.join(game, "c.kr"), "-o", os.path.join(po, "c.kr.csv"),
-                   "--format", "csv"])
-    return po
 
 
 if __name__ == "__main__":
