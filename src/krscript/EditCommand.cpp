@@ -5,6 +5,7 @@
 
 #ifdef KRLIST_EDIT
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -142,7 +143,9 @@ edit::EditedScript loadScript(const Job& job, const RunEncoding& run, const fs::
   const InjectReport checked = injectStrings(listing, script.stop.endMarker, translations,
                                              edited.encoding, TextFit{}, discarded);
   if (!checked.refused.empty()) {
-    return fail(checked.refused.front().problem.describe() +
+    Problem refused = checked.refused.front().problem;
+    refused.where.file = edited.translationsName;
+    return fail(refused.describe() +
                 " (krscript update carries a translation over to a new version of its script)");
   }
   edited.stamp = edit::stampOf(path);
@@ -277,7 +280,10 @@ int runEdit(const Options& options) {
                    scripts.back().failure.c_str());
     }
   }
-  if (scripts.empty()) {
+  // Each script that cannot be edited is said above, and listed in the
+  // index; with none that can, there is nothing to serve.
+  if (std::none_of(scripts.begin(), scripts.end(),
+                   [](const edit::EditedScript& script) { return script.failure.empty(); })) {
     std::fprintf(stderr, "krscript: %s: no script to edit\n", options.inputs[0].c_str());
     return 1;
   }

@@ -60,7 +60,12 @@ std::string checkTranslations(const fs::path& path, const InstructionList& listi
   TextOutput discarded(nullptr);
   const InjectReport checked =
       injectStrings(listing, endMarker, translations, encoding, TextFit{}, discarded);
-  return checked.refused.empty() ? std::string() : checked.refused.front().problem.describe();
+  if (checked.refused.empty()) {
+    return {};
+  }
+  Problem refused = checked.refused.front().problem;
+  refused.where.file = pathToUtf8(path);
+  return refused.describe();
 }
 
 // The script whose later page a script's page would replace: "a/x.kr" for
