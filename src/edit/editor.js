@@ -117,7 +117,8 @@ let canComment = true;
 const entries = new Map();  // by offset: what each element shows and was loaded with
 
 // What was typed and not yet saved, kept in the browser too, so that it
-// outlives the page and the server.
+// outlives the page and the server: shown again with its string, and saved
+// then when its save had been asked for.
 function pendingKey(offset) {
   return "krscript-edit:" + script + ":" + offset;
 }
@@ -218,7 +219,8 @@ function typed(entry) {
   entry.view.classList.add("edited");
   entry.view.classList.remove("saved");
   localStorage.setItem(pendingKey(entry.view.id), JSON.stringify({
-    target: entry.translation.value, comment: entry.comment.value, base: entry.base}));
+    target: entry.translation.value, comment: entry.comment.value, base: entry.base,
+    saving: entry.pending}));
   clearTimeout(entry.checking);
   entry.checking = setTimeout(async () => {
     try {
@@ -291,6 +293,13 @@ async function retryPending() {
   say("");
 }
 
+// Keeps a save that did not reach the server in the browser, to be made
+// when the string is shown again, on this page or the next.
+function keepUnsaved(entry, sent) {
+  localStorage.setItem(pendingKey(entry.view.id),
+                       JSON.stringify({...sent, base: entry.base, saving: true}));
+}
+
 // Saves an entry; false when the server could not be reached.
 async function save(entry) {
   const offset = entry.view.id;
@@ -300,6 +309,7 @@ async function save(entry) {
     reply = await ask("/api/save", {script, offset, ...sent, base: entry.base});
   } catch (gone) {
     entry.pending = true;
+    keepUnsaved(entry, sent);
     serverGone();
     return false;
   }
@@ -308,6 +318,7 @@ async function save(entry) {
   entry.view.classList.remove("conflict", "failed");
   if (reply.status === 403) {
     entry.pending = true;
+    keepUnsaved(entry, sent);
     say("This page's key is no longer valid (the editor was started again): open the address " +
         "krscript printed. What you typed is kept in this browser and saved there.");
     return false;
@@ -416,7 +427,10 @@ function restorePending(offset) {
   entry.translation.value = typedText.target;
   entry.comment.value = typedText.comment;
   entry.view.classList.add("edited");
-  save(entry);
+  // A save that was asked for is made; what was only typed waits for one.
+  if (typedText.saving) {
+    save(entry);
+  }
 }
 
 function append(answer, before) {
