@@ -23,6 +23,7 @@
 #include "translate/LineWrap.h"
 #include "translate/Placeholders.h"
 #include "translate/ScriptStrings.h"
+#include "translate/XmlDocument.h"
 
 #ifdef _WIN32
 #include <stdlib.h>  // rand_s
@@ -230,44 +231,18 @@ std::string lowerAscii(std::string_view text) {
   return lower;
 }
 
-std::string escapedHtml(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // A page: its data in attributes of <body>, everything else made by the
 // editor's script from what it asks for.
 std::string page(std::string_view title, std::string_view script) {
   std::string out =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
-  out += escapedHtml(title);
+  appendXmlEscaped(out, title);
   out +=
       "</title>\n<link rel=\"stylesheet\" href=\"/editor.css\">\n"
       "<script src=\"/editor.js\" defer></script>\n</head>\n<body";
   if (!script.empty()) {
     out += " data-script=\"";
-    out += escapedHtml(script);
+    appendXmlEscaped(out, script);
     out += '"';
   }
   out += ">\n<noscript>The editor needs JavaScript.</noscript>\n</body>\n</html>\n";
@@ -1015,18 +990,6 @@ http::Response Editor::check(const http::Request& request) const {
 
 namespace {
 
-// Reads the entries of a translation file's text.
-Expected<TranslationFile> readEntries(TranslationFormat format, std::string_view text) {
-  TranslationFile file;
-  Expected<TranslationFile> read = readTranslationEntries(
-      format, text, [&file](const TranslationEntry& entry) { file.entries.push_back(entry); });
-  if (!read) {
-    return read.problem();
-  }
-  read->entries = std::move(file.entries);
-  return read;
-}
-
 void writeEntryState(JsonWriter& json, const TranslationEntry& entry) {
   json.startObject();
   json.key("target");
@@ -1041,7 +1004,7 @@ void writeEntryState(JsonWriter& json, const TranslationEntry& entry) {
 }  // namespace
 
 bool Editor::reread(EditedScript& script, std::string text, std::string& problem) {
-  Expected<TranslationFile> read = readEntries(script.format, text);
+  Expected<TranslationFile> read = readTranslationFile(script.format, text);
   if (!read) {
     read.problem().where.file = script.translationsName;
     problem = read.problem().describe();
@@ -1168,7 +1131,7 @@ http::Response Editor::save(const http::Request& request) {
   }
   // Where the entries now lie, for the places messages name: the lines of
   // the saved entry may have come or gone.
-  if (Expected<TranslationFile> lines = readEntries(script->format, script->text);
+  if (Expected<TranslationFile> lines = readTranslationFile(script->format, script->text);
       lines && lines->entries.size() == script->file.entries.size()) {
     for (std::size_t i = 0; i < lines->entries.size(); ++i) {
       script->file.entries[i].line = lines->entries[i].line;

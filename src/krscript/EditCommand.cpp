@@ -153,9 +153,7 @@ edit::EditedScript loadScript(const Job& job, const RunEncoding& run, const fs::
   if (!text) {
     return fail(text.problem().describe());
   }
-  Expected<TranslationFile> file = readTranslationEntries(
-      edited.format, *text,
-      [&edited](const TranslationEntry& entry) { edited.file.entries.push_back(entry); });
+  Expected<TranslationFile> file = readTranslationFile(edited.format, *text);
   if (!file) {
     file.problem().where.file = edited.translationsName;
     return fail(file.problem().describe());
@@ -164,6 +162,7 @@ edit::EditedScript loadScript(const Job& job, const RunEncoding& run, const fs::
     return fail(edited.translationsName + ": saved as " + file->readAs +
                 " by a spreadsheet: save it as CSV UTF-8 to edit it here");
   }
+  edited.file = std::move(*file);
   edited.comments = edited.format == TranslationFormat::Po || hasCommentColumn(*text);
   edited.text = std::move(*text);
   std::unordered_map<std::string, std::size_t> entryAt;
@@ -242,17 +241,10 @@ int runEdit(const Options& options) {
   }
   presentation.similarity = options.similarity.value_or(0.75);
   std::optional<Glossary> glossary;
-  if (options.glossary) {
-    const Expected<std::string> text = readFile(pathFromUtf8(*options.glossary));
-    Expected<Glossary> read =
-        text ? Glossary::read(*text, *options.glossary) : Expected<Glossary>(text.problem());
-    if (!read) {
-      std::fprintf(stderr, "krscript: %s\n", visibleText(read.problem().describe()).c_str());
-      return 1;
-    }
-    glossary = std::move(*read);
-    presentation.glossary = &*glossary;
+  if (!readGlossary(options, glossary)) {
+    return 1;
   }
+  presentation.glossary = glossary ? &*glossary : nullptr;
 
   const fs::path translations = pathFromUtf8(options.inputs[1]);
   std::error_code error;

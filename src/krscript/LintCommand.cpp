@@ -222,15 +222,8 @@ int runLint(const Options& options) {
     fit.boxFor = [&boxes](std::uint8_t opcode) { return boxes.boxFor(opcode); };
   }
   std::optional<Glossary> glossary;
-  if (options.glossary) {
-    const Expected<std::string> text = readFile(pathFromUtf8(*options.glossary));
-    Expected<Glossary> read =
-        text ? Glossary::read(*text, *options.glossary) : Expected<Glossary>(text.problem());
-    if (!read) {
-      std::fprintf(stderr, "krscript: %s\n", visibleText(read.problem().describe()).c_str());
-      return 1;
-    }
-    glossary = std::move(*read);
+  if (!readGlossary(options, glossary)) {
+    return 1;
   }
   Plan plan = planJobs(options, options.inputs[0],
                        [](const fs::path&) { return std::optional<fs::path>(fs::path()); });

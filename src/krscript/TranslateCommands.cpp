@@ -182,6 +182,21 @@ bool readSubstitutions(const Options& options, std::optional<Substitutions>& tab
   return true;
 }
 
+bool readGlossary(const Options& options, std::optional<Glossary>& glossary) {
+  if (!options.glossary) {
+    return true;
+  }
+  const Expected<std::string> text = readFile(pathFromUtf8(*options.glossary));
+  Expected<Glossary> read =
+      text ? Glossary::read(*text, *options.glossary) : Expected<Glossary>(text.problem());
+  if (!read) {
+    std::fprintf(stderr, "krscript: %s\n", visibleText(read.problem().describe()).c_str());
+    return false;
+  }
+  glossary = std::move(*read);
+  return true;
+}
+
 namespace {
 
 // Writes the script of a job whose folder has no translation file for it

@@ -9,6 +9,7 @@
 #include "krscript/Options.h"
 #include "krscript/Scripts.h"
 #include "text/Encoding.h"
+#include "translate/Glossary.h"
 #include "translate/ScriptStrings.h"
 #include "translate/Substitutions.h"
 
@@ -40,5 +41,10 @@ Expected<Encoding> readTranslations(const std::filesystem::path& path, const Run
 // Reads the table of --substitute, when given, into `table`. False, with the
 // problem printed, when it cannot be read or is not a table.
 bool readSubstitutions(const Options& options, std::optional<Substitutions>& table);
+
+// Reads the glossary of --glossary (or the profile's), when given, into
+// `glossary`. False, with the problem printed, when it cannot be read or is
+// not a glossary.
+bool readGlossary(const Options& options, std::optional<Glossary>& glossary);
 
 }  // namespace krlist

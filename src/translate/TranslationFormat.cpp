@@ -42,4 +42,14 @@ Expected<TranslationFile> readTranslationEntries(TranslationFormat format, std::
   return readPoEntries(bytes, take);
 }
 
+Expected<TranslationFile> readTranslationFile(TranslationFormat format, std::string_view bytes) {
+  std::vector<TranslationEntry> entries;
+  Expected<TranslationFile> read = readTranslationEntries(
+      format, bytes, [&entries](const TranslationEntry& entry) { entries.push_back(entry); });
+  if (read) {
+    read->entries = std::move(entries);
+  }
+  return read;
+}
+
 }  // namespace krlist

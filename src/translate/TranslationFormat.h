@@ -23,5 +23,7 @@ const char* formatSuffix(TranslationFormat format);
 // Reads a translation file of `format`, handing each entry to `take`.
 Expected<TranslationFile> readTranslationEntries(TranslationFormat format, std::string_view bytes,
                                                  const EntrySink& take);
+// The same, keeping every entry in the file returned.
+Expected<TranslationFile> readTranslationFile(TranslationFormat format, std::string_view bytes);
 
 }  // namespace krlist
